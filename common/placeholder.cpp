@@ -1,0 +1,1 @@
+// Intentionally empty until the first common unit lands.

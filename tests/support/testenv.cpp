@@ -1,0 +1,71 @@
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace testenv {
+
+static QString g_home;
+
+void UsePrivateHome(const QString &root)
+{
+    g_home = root;
+    const char *names[][2] = {{"HOME", "home"},
+                              {"XDG_DATA_HOME", "home/.local/share"},
+                              {"XDG_CONFIG_HOME", "home/.config"},
+                              {"XDG_CACHE_HOME", "home/.cache"},
+                              {"XDG_RUNTIME_DIR", "runtime"}};
+    for (auto &entry : names) {
+        QString path = root + "/" + entry[1];
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(entry[0], path.toUtf8());
+    }
+    QDir().mkpath(root + "/home/Documents");
+    qputenv("XDG_DOCUMENTS_DIR", (root + "/home/Documents").toUtf8());
+}
+
+std::string MakeScratchDir(const std::string &hint)
+{
+    QString base = g_home.isEmpty() ? QDir::tempPath() : g_home;
+    QString path = base + "/" + QString::fromStdString(hint) + "-" +
+                   QUuid::createUuid().toString(QUuid::Id128).left(8);
+    QDir().mkpath(path);
+    return path.toStdString();
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string ProgramPath(const std::string &name)
+{
+    return std::string(CORVEX_BIN_DIR) + "/" + name;
+}
+
+std::string FixtureValue(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool FixturesAvailable()
+{
+    return !FixtureValue("CORVEX_POP3_PORT").empty();
+}
+
+} // namespace testenv

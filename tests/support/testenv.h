@@ -1,0 +1,38 @@
+// Shared helpers for tests: private XDG folders, scratch folders, small file helpers.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace testenv {
+
+// Points HOME and the XDG variables at folders below root (created 0700).
+void UsePrivateHome(const QString &root);
+
+// A fresh, empty folder below the private home; removed with the process's home.
+std::string MakeScratchDir(const std::string &hint = "scratch");
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+
+// Path of a program built into the program folder (build/bin).
+std::string ProgramPath(const std::string &name);
+
+// Value of a fixture variable written by tests/fixtures/start.sh ("" when absent).
+std::string FixtureValue(const char *name);
+
+// True when the real servers of the fixtures are running; when they are not and
+// CORVEX_REQUIRE_FIXTURES is set, the calling test fails instead of skipping.
+bool FixturesAvailable();
+
+} // namespace testenv
+
+// Skips an integration test when no fixture servers run (fails when they are required).
+#define REQUIRE_FIXTURES()                                                                     \
+    do {                                                                                       \
+        if (!testenv::FixturesAvailable()) {                                                   \
+            if (!qEnvironmentVariableIsEmpty("CORVEX_REQUIRE_FIXTURES"))                       \
+                FAIL() << "fixture servers are required but not running";                      \
+            GTEST_SKIP() << "fixture servers not running (tools/test.sh starts them)";         \
+        }                                                                                      \
+    } while (0)

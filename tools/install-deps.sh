@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when some are missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
+  libsodium-dev libssl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  dovecot-core dovecot-pop3d python3-aiosmtpd openssl
+  xdg-utils desktop-file-utils procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo_cmd apt-get update -qq
+$sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
