@@ -1,0 +1,76 @@
+// TGlobals: one per program. Knows the data root and the other derived folders, the installed
+// mail programs and the plug-in lists, and keeps the process-wide flags and counters.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/emailreg.h"
+#include "common/records.h"
+#include "common/stringlist.h"
+
+class QObject;
+
+// Counters of one pass of the check cycle.
+struct TCheckCounters
+{
+    uint16_t NewMailState = 0; // 0 nothing new, 1 new mail, 2 priority mail
+    uint16_t NewCount = 0;
+    uint16_t PriorityCount = 0;
+    uint16_t TimedOutCount = 0;
+};
+
+class TGlobals
+{
+public:
+    TGlobals();
+    ~TGlobals();
+    TGlobals(const TGlobals &) = delete;
+    TGlobals &operator=(const TGlobals &) = delete;
+
+    // ---- fields, in the order other units know them
+    bool QuietExit = false;
+    bool CryptoReady = false;
+    uint16_t LastKey = 0; // 27 after Esc was released anywhere in the program
+    TCheckCounters CheckCounters;
+    uint16_t DebugLevel = 0;
+    std::string DefaultMailer;
+    std::string DataRoot; // without trailing "/"
+    std::string RejectedPath;
+    TStringList ExtensionList; // menuid=caption
+    TStringList PlugInList;    // menuid=caption
+    TStringList MailerList;    // display name=key, one per installed mail program
+    TConfigRecord Config{};    // the image of "Config.cfg"
+    // Click handler the "Run Mail" menus give to each mail-program item (receives its name).
+    std::function<void(const std::string &)> RunMailHandler;
+    TEMailReg MailReg;
+    std::string HelpFile; // resolved by InitPaths
+
+    // ---- operations
+    // Computes DataRoot, loads the plug-in lists and resolves the help file.
+    void InitPaths();
+    // Creates the data folders (data root, its Temp, Rejected Mail, PlugIns, Extentions, the
+    // documents' My Alerts, and Ext Bin, Extentions, PlugIns in the program folder).
+    void CreateDataFolders();
+    // RejectedPath := rules folder (the data root when empty) + "Rejected Mail".
+    void SetRejectedPath(const std::string &rulesPath);
+    // Answers true once after Esc was released (and clears it); reset clears and answers false.
+    bool EscapePressed(bool reset);
+    // Kept for the option "Application Data Visible"; the data folders are always owner-only
+    // here, so there is nothing to change.
+    void SetDataVisible(bool visible);
+    // Starts the installed mail program of that display name, on messageFile when not empty.
+    // False when the name is unknown or the program could not be started.
+    bool RunMailProgram(const std::string &name, const std::string &messageFile = "");
+    // Puts the program folder on PATH when it is not there yet.
+    void AddProgramFolderToPath();
+    // Rebuilds MailerList (and DefaultMailer) from the installed mail programs.
+    void BuildMailerList();
+
+private:
+    std::unique_ptr<QObject> KeyHook;
+};
+
+extern TGlobals *Globals;

@@ -1,1 +1,0 @@
-// Intentionally empty until the first common unit lands.

@@ -1,0 +1,31 @@
+// File operations with the system's safety rules: data files are written atomically and are
+// owner-only.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Mode of data files and folders.
+inline constexpr unsigned DataFileMode = 0600;
+inline constexpr unsigned DataFolderMode = 0700;
+
+// Writes bytes to a temporary file in the same folder, flushes it to disk and renames it over
+// path, so a crash mid-write leaves the previous copy intact. The file gets mode `mode`.
+// False (and the old file untouched) on any failure; errorText then says why.
+bool WriteFileAtomic(const std::string &path, const std::string &bytes,
+                     unsigned mode = DataFileMode, std::string *errorText = nullptr);
+
+// The whole file; false when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string &bytes);
+
+// Creates one folder (no parents) with the given mode; true when it exists afterwards.
+bool MakeFolder(const std::string &path, unsigned mode = DataFolderMode);
+
+// Creates the folder and any missing parents with the given mode.
+bool MakeFolderPath(const std::string &path, unsigned mode = DataFolderMode);
+
+// Text of the last system error (errno).
+std::string SystemErrorText(int errorNumber);
+
+} // namespace platform
