@@ -1,0 +1,382 @@
+#include "support/fixtures.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "support/testenv.h"
+
+namespace fixtures {
+
+namespace {
+
+// dovecot refuses to serve mail as root; the mailboxes belong to "nobody".
+constexpr uid_t MailUid = 65534;
+constexpr gid_t MailGid = 65534;
+constexpr char MailDomain[] = "corvex.test";
+
+[[noreturn]] void Fail(const std::string &what)
+{
+    throw std::runtime_error("fixtures: " + what);
+}
+
+[[noreturn]] void FailErrno(const std::string &what, const std::string &path)
+{
+    Fail(what + " " + path + ": " + std::strerror(errno));
+}
+
+std::string Required(const char *name)
+{
+    std::string value = testenv::FixtureValue(name);
+    if (value.empty())
+        Fail(std::string(name) + " is not set; the test servers are not running "
+                                 "(tools/test.sh starts them)");
+    return value;
+}
+
+int RequiredPort(const char *name)
+{
+    std::string value = Required(name);
+    int port = std::atoi(value.c_str());
+    if (port <= 0 || port > 65535)
+        Fail(std::string(name) + " is not a port: " + value);
+    return port;
+}
+
+std::string RandomHex(int length)
+{
+    return QUuid::createUuid().toString(QUuid::Id128).left(length).toStdString();
+}
+
+std::string SafeUserPart(const std::string &hint)
+{
+    std::string out;
+    for (char c : hint) {
+        char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        bool ok = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') ||
+                  lower == '-' || lower == '_' || lower == '.';
+        out += ok ? lower : '-';
+    }
+    if (out.empty())
+        out = "box";
+    return out.substr(0, 40);
+}
+
+void WriteAll(int fd, const std::string &bytes, const std::string &path)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            FailErrno("cannot write", path);
+        done += static_cast<size_t>(n);
+    }
+}
+
+void MakeMailFolder(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        FailErrno("cannot create", path);
+    if (::chown(path.c_str(), MailUid, MailGid) != 0)
+        FailErrno("cannot give the mail user", path);
+}
+
+// Appends one line to the passwd-file dovecot reads. Test processes run in parallel, so the
+// change is made under an exclusive lock on a companion lock file, written to a temporary
+// file with the original's mode and owner, and renamed over it: dovecot never sees half a file.
+void AppendPasswdLine(const std::string &passwd, const std::string &line)
+{
+    std::string lockPath = passwd + ".lock";
+    int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0)
+        FailErrno("cannot open", lockPath);
+    while (::flock(lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(lockFd);
+            FailErrno("cannot lock", lockPath);
+        }
+    }
+    struct stat st
+    {
+    };
+    if (::stat(passwd.c_str(), &st) != 0) {
+        ::close(lockFd);
+        FailErrno("cannot read", passwd);
+    }
+    std::string content = testenv::ReadFile(passwd) + line + "\n";
+    std::string tmp = passwd + ".tmp." + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0;
+    if (ok) {
+        WriteAll(fd, content, tmp);
+        ok = ::fchown(fd, st.st_uid, st.st_gid) == 0 && ::fchmod(fd, st.st_mode & 07777) == 0 &&
+             ::fsync(fd) == 0;
+        ::close(fd);
+    }
+    if (ok)
+        ok = ::rename(tmp.c_str(), passwd.c_str()) == 0;
+    int error = errno;
+    if (!ok)
+        ::unlink(tmp.c_str());
+    ::close(lockFd);
+    if (!ok) {
+        errno = error;
+        FailErrno("cannot update", passwd);
+    }
+}
+
+// A maildir file name whose time part grows with every call in this process. dovecot numbers
+// new messages by the time in their names, so POP3 order follows the order of delivery.
+std::string NextMaildirName(size_t size)
+{
+    static long long lastSeconds = 0;
+    static long lastMicros = 0;
+    static unsigned counter = 0;
+    struct timeval now
+    {
+    };
+    ::gettimeofday(&now, nullptr);
+    long long seconds = now.tv_sec;
+    long micros = now.tv_usec;
+    if (seconds < lastSeconds || (seconds == lastSeconds && micros <= lastMicros)) {
+        seconds = lastSeconds;
+        micros = lastMicros + 1;
+        if (micros >= 1000000) {
+            ++seconds;
+            micros = 0;
+        }
+    }
+    lastSeconds = seconds;
+    lastMicros = micros;
+    char name[128];
+    std::snprintf(name, sizeof name, "%lld.M%06ldP%dQ%u.corvex,S=%zu", seconds, micros,
+                  static_cast<int>(::getpid()), ++counter, size);
+    return name;
+}
+
+std::vector<std::string> MaildirFiles(const Mailbox &box)
+{
+    std::vector<std::string> files;
+    for (const char *sub : {"new", "cur"}) {
+        QDir dir(QString::fromStdString(box.maildir + "/" + sub));
+        for (const QString &name : dir.entryList(QDir::Files | QDir::NoDotAndDotDot))
+            files.push_back(std::string(sub) + "/" + name.toStdString());
+    }
+    // Order by the name without its folder: the time part comes first.
+    std::sort(files.begin(), files.end(),
+              [](const std::string &a, const std::string &b) { return a.substr(4) < b.substr(4); });
+    return files;
+}
+
+ReceivedMessage ReadReceived(const QString &jsonPath)
+{
+    ReceivedMessage message;
+    QJsonObject facts = QJsonDocument::fromJson(
+                            QByteArray::fromStdString(testenv::ReadFile(jsonPath.toStdString())))
+                            .object();
+    message.number = facts.value("number").toInt();
+    message.mailFrom = facts.value("mail_from").toString().toStdString();
+    for (const QJsonValue &rcpt : facts.value("rcpt_tos").toArray())
+        message.recipients.push_back(rcpt.toString().toStdString());
+    message.listener = facts.value("listener").toString().toStdString();
+    message.tls = facts.value("tls").toBool();
+    message.authUser = facts.value("auth_user").toString().toStdString();
+    QString emlPath = jsonPath.left(jsonPath.size() - 5) + ".eml";
+    message.raw = testenv::ReadFile(emlPath.toStdString());
+    return message;
+}
+
+bool SameAddress(const std::string &a, const std::string &b)
+{
+    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+// ---- waiting ---------------------------------------------------------------------------
+
+void PumpEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        PumpEvents(5);
+    }
+    return true;
+}
+
+// ---- POP3 mailboxes --------------------------------------------------------------------
+
+Mailbox CreateMailbox(const std::string &hint)
+{
+    Mailbox box;
+    box.host = Required("CORVEX_POP3_HOST");
+    box.pop3Port = RequiredPort("CORVEX_POP3_PORT");
+    box.pop3sPort = RequiredPort("CORVEX_POP3S_PORT");
+    std::string passwd = Required("CORVEX_DOVECOT_PASSWD");
+    std::string mailRoot = Required("CORVEX_MAIL_ROOT");
+
+    box.user = SafeUserPart(hint) + "-" + RandomHex(8);
+    box.password = "pw" + RandomHex(10);
+    std::string home = mailRoot + "/" + box.user;
+    box.maildir = home + "/Maildir";
+    MakeMailFolder(home);
+    MakeMailFolder(box.maildir);
+    for (const char *sub : {"cur", "new", "tmp"})
+        MakeMailFolder(box.maildir + "/" + sub);
+
+    char line[1024];
+    std::snprintf(line, sizeof line, "%s:{PLAIN}%s:%u:%u::%s::", box.user.c_str(),
+                  box.password.c_str(), static_cast<unsigned>(MailUid),
+                  static_cast<unsigned>(MailGid), home.c_str());
+    AppendPasswdLine(passwd, line);
+    return box;
+}
+
+void AddMessage(const Mailbox &box, const std::string &raw)
+{
+    std::string name = NextMaildirName(raw.size());
+    std::string tmp = box.maildir + "/tmp/" + name;
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        FailErrno("cannot create", tmp);
+    WriteAll(fd, raw, tmp);
+    bool ok = ::fchown(fd, MailUid, MailGid) == 0 && ::fsync(fd) == 0;
+    ::close(fd);
+    std::string target = box.maildir + "/new/" + name;
+    if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        ::unlink(tmp.c_str());
+        errno = error;
+        FailErrno("cannot deliver", target);
+    }
+}
+
+void AddMessages(const Mailbox &box, const std::vector<std::string> &raws)
+{
+    for (const std::string &raw : raws)
+        AddMessage(box, raw);
+}
+
+int MessageCount(const Mailbox &box)
+{
+    return static_cast<int>(MaildirFiles(box).size());
+}
+
+std::vector<std::string> StoredMessages(const Mailbox &box)
+{
+    std::vector<std::string> messages;
+    for (const std::string &file : MaildirFiles(box))
+        messages.push_back(testenv::ReadFile(box.maildir + "/" + file));
+    return messages;
+}
+
+// ---- TLS ---------------------------------------------------------------------------------
+
+std::string CaFile()
+{
+    return Required("CORVEX_CA_FILE");
+}
+
+std::string WrongCaFile()
+{
+    return Required("CORVEX_WRONG_CA_FILE");
+}
+
+// ---- SMTP --------------------------------------------------------------------------------
+
+SmtpServer Smtp()
+{
+    SmtpServer server;
+    std::string host = testenv::FixtureValue("CORVEX_SMTP_HOST");
+    server.host = host.empty() ? "127.0.0.1" : host;
+    server.port = RequiredPort("CORVEX_SMTP_PORT");
+    server.smtpsPort = RequiredPort("CORVEX_SMTPS_PORT");
+    server.plainPort = RequiredPort("CORVEX_SMTP_PLAIN_PORT");
+    server.user = Required("CORVEX_SMTP_USER");
+    server.password = Required("CORVEX_SMTP_PASSWORD");
+    return server;
+}
+
+std::string UniqueAddress(const std::string &hint)
+{
+    return SafeUserPart(hint) + "-" + RandomHex(8) + "@" + MailDomain;
+}
+
+std::vector<ReceivedMessage> ReceivedMessages()
+{
+    QDir spool(QString::fromStdString(Required("CORVEX_SMTP_SPOOL")));
+    std::vector<ReceivedMessage> messages;
+    // The server writes NNNNNN.eml first and NNNNNN.json last, so a listed .json is complete.
+    for (const QString &name : spool.entryList({"*.json"}, QDir::Files, QDir::Name))
+        messages.push_back(ReadReceived(spool.filePath(name)));
+    return messages;
+}
+
+size_t ReceivedCount()
+{
+    QDir spool(QString::fromStdString(Required("CORVEX_SMTP_SPOOL")));
+    return static_cast<size_t>(spool.entryList({"*.json"}, QDir::Files).size());
+}
+
+std::vector<ReceivedMessage> ReceivedMessagesTo(const std::string &recipient)
+{
+    std::vector<ReceivedMessage> matching;
+    for (ReceivedMessage &message : ReceivedMessages()) {
+        bool addressed =
+            std::any_of(message.recipients.begin(), message.recipients.end(),
+                        [&](const std::string &r) { return SameAddress(r, recipient); });
+        if (addressed)
+            matching.push_back(std::move(message));
+    }
+    return matching;
+}
+
+std::vector<ReceivedMessage> WaitForMessagesTo(const std::string &recipient, size_t count,
+                                               int timeoutMs)
+{
+    std::vector<ReceivedMessage> found;
+    WaitUntil(
+        [&] {
+            found = ReceivedMessagesTo(recipient);
+            return found.size() >= count;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool WaitForReceivedCount(size_t count, int timeoutMs)
+{
+    return WaitUntil([&] { return ReceivedCount() >= count; }, timeoutMs);
+}
+
+} // namespace fixtures

@@ -1,0 +1,142 @@
+// Helpers for integration tests against the real test servers that tests/fixtures/start.sh
+// runs (dovecot for POP3, aiosmtpd for SMTP): private mailboxes, message delivery into them,
+// what the SMTP server received, and generated sample messages.
+//
+// Every function that needs the servers throws std::runtime_error with a clear text when they
+// are not running or a step fails; call REQUIRE_FIXTURES() first in such tests.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+// ---- waiting ---------------------------------------------------------------------------
+
+// Runs the Qt event loop for ms milliseconds (sockets, timers and fake servers go on working).
+void PumpEvents(int ms);
+
+// Pumps events until done() answers true (→ true) or timeoutMs passed (→ false).
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+
+// ---- POP3 mailboxes --------------------------------------------------------------------
+
+struct Mailbox
+{
+    std::string user;     // unique per call, e.g. "hint-1a2b3c4d"
+    std::string password; // plain; works for USER/PASS, APOP and SASL PLAIN
+    std::string maildir;  // folder holding cur/ new/ tmp/
+    std::string host;     // 127.0.0.1
+    int pop3Port = 0;     // clear text, offers STLS
+    int pop3sPort = 0;    // implicit TLS
+};
+
+// A fresh mailbox no other test uses. hint is a readable part of the user name.
+Mailbox CreateMailbox(const std::string &hint);
+
+// Delivers one message (bytes as given). Messages are numbered by POP3 in the order added.
+void AddMessage(const Mailbox &box, const std::string &raw);
+void AddMessages(const Mailbox &box, const std::vector<std::string> &raws);
+
+// Messages in the maildir (new/ and cur/), and their bytes in delivery order.
+int MessageCount(const Mailbox &box);
+std::vector<std::string> StoredMessages(const Mailbox &box);
+
+// ---- TLS ---------------------------------------------------------------------------------
+
+std::string CaFile();      // the CA that signed the servers' certificate
+std::string WrongCaFile(); // an unrelated CA: verification against it must fail
+
+// ---- SMTP --------------------------------------------------------------------------------
+
+struct SmtpServer
+{
+    std::string host;  // 127.0.0.1 (the certificate also names "localhost")
+    int port = 0;      // STARTTLS; AUTH required and refused before TLS
+    int smtpsPort = 0; // implicit TLS; AUTH required
+    int plainPort = 0; // no TLS, no AUTH
+    std::string user;  // AUTH PLAIN / LOGIN credentials
+    std::string password;
+};
+SmtpServer Smtp();
+
+// The server refuses any recipient whose local part starts with this (550), and any
+// message whose header has a line starting with RejectHeader (554).
+inline constexpr char RefusedRecipientPrefix[] = "nosuchuser";
+inline constexpr char RejectHeader[] = "X-Fixture-Reject:";
+
+struct ReceivedMessage
+{
+    int number = 0;                      // arrival order, from 1
+    std::string raw;                     // bytes as received, after dot-unstuffing
+    std::string mailFrom;                // envelope sender
+    std::vector<std::string> recipients; // envelope recipients that were accepted
+    std::string listener;                // "starttls", "smtps" or "plain"
+    bool tls = false;                    // the session was encrypted
+    std::string authUser;                // "" when the session did not authenticate
+};
+
+// A recipient address no other test uses: "hint-1a2b3c4d@corvex.test".
+std::string UniqueAddress(const std::string &hint);
+
+// Everything the SMTP server stored, in arrival order (all tests share the server).
+std::vector<ReceivedMessage> ReceivedMessages();
+size_t ReceivedCount();
+
+// Messages with recipient among their envelope recipients (compared ignoring case).
+std::vector<ReceivedMessage> ReceivedMessagesTo(const std::string &recipient);
+
+// Pumps events until at least count messages to recipient arrived or timeoutMs passed;
+// answers what arrived (compare its size with count).
+std::vector<ReceivedMessage> WaitForMessagesTo(const std::string &recipient, size_t count,
+                                               int timeoutMs = 10000);
+
+// Pumps events until the server stored at least count messages in all.
+bool WaitForReceivedCount(size_t count, int timeoutMs = 10000);
+
+// ---- sample messages ---------------------------------------------------------------------
+// Generated here, CRLF line ends unless said otherwise. Each knows what a reader should see.
+
+struct Sample
+{
+    std::string name;    // short description for test output
+    std::string raw;     // message bytes
+    std::string from;    // From header as it should read decoded (UTF-8)
+    std::string to;      // To header value
+    std::string subject; // Subject as it should read decoded (UTF-8), unfolded
+};
+
+// Fields for building a plain message; every field has a usable default.
+struct MessageFields
+{
+    std::string from = "Alice Example <alice@example.org>";
+    std::string to = "Bob Example <bob@example.net>";
+    std::string subject = "Quarterly figures";
+    std::string date = "Mon, 07 Dec 2026 09:15:00 +0000";
+    std::string messageId;                 // "" → a unique one
+    std::vector<std::string> extraHeaders; // whole lines without line end
+    std::string body = "Hello Bob,\r\n\r\nthe figures are attached.\r\n\r\nAlice\r\n";
+};
+
+// A single-part text/plain message from fields (header lines joined with CRLF).
+std::string BuildMessage(const MessageFields &fields);
+
+Sample PlainSample();       // short text/plain, CRLF
+Sample BareLfSample();      // the same kind of message with bare LF line ends
+Sample MultipartSample();   // text part, HTML alternative and two base64 attachments
+Sample LongHeadersSample(); // folded Subject/To/References, a 998-character header line
+Sample DotLinesSample();    // body lines ".", "..", ".x", and "." + CRLF sequences
+Sample EncodedFromSample(); // From with an encoded display name
+// Subjects as RFC 2047 encoded words: UTF-8 B and Q, iso-8859-1, koi8-r, windows-1252,
+// adjacent encoded words, and encoded words mixed with plain text.
+std::vector<Sample> EncodedSubjectSamples();
+// Every sample above in one list.
+std::vector<Sample> AllSamples();
+
+// count messages for benchmarks: distinct senders and subjects ("Bulk message 0001 of 1000"),
+// bodies of varying length (about 0.5 to 4 KB).
+std::vector<std::string> BulkMessages(int count);
+
+} // namespace fixtures
