@@ -1,0 +1,160 @@
+// Event-driven SMTP client on QSslSocket: never blocks the event loop. One session is
+// Connect (greeting, EHLO or HELO, STARTTLS when offered or implicit TLS, AUTH PLAIN or LOGIN
+// when a user ID is set), any number of Send (MAIL FROM, RCPT TO, DATA with dot-stuffing) and
+// Disconnect (QUIT). Every outcome is told through OnReport; the owner waits by pumping events
+// until IsBusy() turns false.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSslSocket;
+
+enum class TSmtpReport {
+    HostResolved,
+    Connected, // the session is ready for sending
+    ConnectionFailed,
+    InvalidHost,
+    AuthenticationFailed,
+    ConnectionRequired, // a send was asked for without a session
+    Disconnected,
+    HeaderIncomplete, // code: 1 no sender, 2 no recipient
+    RecipientNotFound,
+    SendStart,
+    PacketSent,
+    Status,  // a server reply
+    Problem, // why the next failure report comes, in words
+    Success,
+    Failure
+};
+
+// Codes of the HeaderIncomplete report.
+constexpr int HeaderNoSender = 1;
+constexpr int HeaderNoRecipient = 2;
+
+struct TSmtpMessage
+{
+    std::string Sender;     // address, or "Name <address>"
+    std::string SenderName; // display name put before a bare sender address
+    std::string Date;       // used when it is a valid mail date; otherwise the current time is
+    std::string Subject;
+    std::vector<std::string> Recipients;
+    std::vector<std::string> Lines; // the text, one entry per line
+};
+
+struct TSmtpServerAddress
+{
+    std::string Host;
+    uint16_t Port = 25;
+    bool ImplicitTls = false;
+    bool Valid = false;
+};
+
+// Reads "host", "host:port", "[v6]:port" and "smtps://host[:port]". Port 465 or the smtps
+// scheme mean TLS from the first byte.
+TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPort);
+
+// The address inside "Name <address>", or the trimmed text; "" when it is not usable in a
+// MAIL FROM or RCPT TO command (blank, control characters, brackets).
+std::string MailboxAddress(const std::string &text);
+
+// The whole message (header and text) with CRLF line ends, before dot-stuffing.
+std::string ComposeMessage(const TSmtpMessage &message);
+// Doubles a leading dot on every line and appends the end-of-data line.
+std::string DotStuff(const std::string &crlfText);
+
+class TSmtpClient : public QObject
+{
+public:
+    using TReportHandler = std::function<void(TSmtpReport report, int code, const std::string &)>;
+
+    explicit TSmtpClient(QObject *parent = nullptr);
+    ~TSmtpClient() override;
+
+    std::string Host;
+    uint16_t Port = 25;
+    bool ImplicitTls = false;
+    std::string UserId; // authentication login; no authentication when empty
+    std::string Password;
+    int TimeoutMs = 60000; // longest wait for one server reply
+    TReportHandler OnReport;
+
+    void Connect();
+    void Send(const TSmtpMessage &message);
+    void Disconnect();
+    void Abort(); // drops the connection at once, without QUIT
+
+    bool IsConnected() const; // a session is open (connected and not yet closed)
+    bool IsReady() const { return step == TStep::Ready; }
+    bool IsBusy() const; // a connect, send or disconnect is under way
+    bool IsEncrypted() const;
+
+private:
+    enum class TStep {
+        Idle,
+        Connecting,
+        Greeting,
+        Ehlo,
+        Helo,
+        StartTls,
+        TlsHandshake,
+        AuthPlain,
+        AuthLogin,
+        AuthLoginUser,
+        AuthLoginPassword,
+        Ready,
+        MailFrom,
+        RcptTo,
+        Data,
+        DataEnd,
+        Reset,
+        Quit
+    };
+
+    void Report(TSmtpReport report, int code = 0, const std::string &text = std::string());
+    void Status(const std::string &text) { Report(TSmtpReport::Status, 0, text); }
+    void Problem(const std::string &text) { Report(TSmtpReport::Problem, 0, text); }
+    void OpenSocket();
+    void CloseSocket();
+    void Command(const std::string &line, TStep next);
+    void Expect(TStep next);
+    void OnReadyRead();
+    void OnReply(int code, const std::vector<std::string> &lines);
+    void OnConnectReply(int code, const std::vector<std::string> &lines);
+    void OnSendReply(int code, const std::vector<std::string> &lines);
+    void OnSocketError();
+    void OnSocketClosed();
+    void OnTimeout();
+    void OnEncrypted();
+    void SayHello();
+    void AfterHello(const std::vector<std::string> &lines);
+    void Authenticate();
+    void SessionReady();
+    void SendNextRecipient();
+    void WriteData();
+    void FailSend(const std::string &why);
+    void FailConnect(TSmtpReport report, const std::string &why);
+    void FailSession(const std::string &why);
+    bool InSendStep() const;
+
+    TStep step = TStep::Idle;
+    std::unique_ptr<QSslSocket> socket;
+    QTimer replyTimer;
+    std::string inBuffer;
+    std::vector<std::string> replyLines;
+    bool tlsActive = false;
+    std::vector<std::string> capabilities; // EHLO lines after the greeting line, upper-cased
+    std::string helloName;
+
+    // The message being sent.
+    std::string mailFrom;
+    std::vector<std::string> rcptTo;
+    std::size_t nextRcpt = 0;
+    int acceptedRcpt = 0;
+    std::string dataText;
+};

@@ -1,0 +1,275 @@
+#include "common/smtpinterface.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QVariant>
+#include <cstdarg>
+
+#include "common/globals.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+TSMTPFunc *SMTPFunc = nullptr;
+
+namespace {
+
+// How long the previous session may take to close before a send gives up.
+constexpr unsigned DisconnectWaitMs = 1000;
+// How long QUIT may take after a send.
+constexpr unsigned QuitWaitMs = 5000;
+// A connection needs at most this many server replies (greeting, EHLO, STARTTLS, EHLO, AUTH
+// steps); a send at most this many plus one per recipient.
+constexpr unsigned ConnectReplies = 8;
+constexpr unsigned SendReplies = 4;
+
+bool IsEmptyLine(const std::string &line)
+{
+    return line.empty() || line == "\r";
+}
+
+} // namespace
+
+int StoredHeaderLineCount(const std::vector<std::string> &lines, TStringList *header)
+{
+    if (header)
+        header->Clear();
+    int expectedBlanks = 1;
+    int blanks = 0;
+    int passed = 0;
+    for (const std::string &line : lines) {
+        if (ContainsText(line, "boundary"))
+            expectedBlanks = 2;
+        if (IsEmptyLine(line))
+            ++blanks;
+        if (blanks >= expectedBlanks || blanks > 3)
+            break;
+        if (header)
+            header->Add(line);
+        ++passed;
+    }
+    return passed;
+}
+
+TSMTPFunc::TSMTPFunc(QObject *owner, uint16_t *debugLevel)
+    : DebugLevelRef(debugLevel ? debugLevel : &ownLevel), client(std::make_unique<TSmtpClient>())
+{
+    client->Port = 25;
+    client->OnReport = [this](TSmtpReport report, int code, const std::string &text) {
+        OnReport(report, code, text);
+    };
+}
+
+TSMTPFunc::~TSMTPFunc()
+{
+    client->OnReport = nullptr;
+    client->Abort();
+}
+
+void TSMTPFunc::Log(int level, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    LogText = FormatV(format, args);
+    va_end(args);
+    if (level > *DebugLevelRef)
+        return;
+    ShowText(LogText);
+    if (Utils)
+        Utils->DebugLog("%s", LogText.c_str());
+}
+
+void TSMTPFunc::ShowText(const std::string &text)
+{
+    QString shown = QString::fromStdString(text);
+    for (QObject *control : {StatusBar, StatusLabel}) {
+        if (!control)
+            continue;
+        if (control->metaObject()->indexOfProperty("text") >= 0)
+            control->setProperty("text", shown);
+        else
+            QMetaObject::invokeMethod(control, "showMessage", Q_ARG(QString, shown));
+    }
+}
+
+void TSMTPFunc::OnReport(TSmtpReport report, int code, const std::string &text)
+{
+    switch (report) {
+    case TSmtpReport::HostResolved:
+        Log(4, "Host Resolved");
+        break;
+    case TSmtpReport::Connected:
+        Log(4, "Connected");
+        break;
+    case TSmtpReport::ConnectionFailed:
+        Log(1, "Connection Failed");
+        LastResult = smtpresult::ConnectionFailed;
+        break;
+    case TSmtpReport::InvalidHost:
+        Log(1, "Invalid Host");
+        LastResult = smtpresult::InvalidHost;
+        break;
+    case TSmtpReport::AuthenticationFailed:
+        Log(1, "Authentication Failed");
+        LastResult = smtpresult::AuthenticationFailed;
+        break;
+    case TSmtpReport::ConnectionRequired:
+        Log(4, "Connection Required");
+        break;
+    case TSmtpReport::Disconnected:
+        Log(4, "Disconnect");
+        break;
+    case TSmtpReport::HeaderIncomplete:
+        Log(1, "Header Incomplete: %d", code);
+        LastResult = smtpresult::HeaderIncomplete;
+        LastProblem =
+            code == HeaderNoSender ? "The message has no sender" : "The message has no recipient";
+        break;
+    case TSmtpReport::RecipientNotFound:
+        Log(2, "Recipient Not Found: %s", text.c_str());
+        break;
+    case TSmtpReport::SendStart:
+        Log(4, "SendStart");
+        break;
+    case TSmtpReport::PacketSent:
+        Log(4, "Packet Sent");
+        break;
+    case TSmtpReport::Status:
+        Log(3, "Statue: %s", text.c_str());
+        break;
+    case TSmtpReport::Problem:
+        LastProblem = text;
+        Log(1, "%s", text.c_str());
+        break;
+    case TSmtpReport::Success:
+        Log(4, "Success");
+        LastResult = smtpresult::Ok;
+        LastProblem.clear();
+        sendSucceeded = true;
+        break;
+    case TSmtpReport::Failure:
+        Log(1, "SMTP Failure");
+        LastResult = smtpresult::Failure;
+        break;
+    }
+}
+
+bool TSMTPFunc::Cancelled(bool reset)
+{
+    if (CancelCheck)
+        return CancelCheck(reset);
+    return Globals && Globals->EscapePressed(reset);
+}
+
+// Pumps events while busy() holds. Esc, quitting or the time limit drop the connection and
+// fail the running operation.
+bool TSMTPFunc::WaitWhile(const std::function<bool()> &busy, unsigned ms)
+{
+    if (!busy())
+        return true;
+    bool cancelled = false;
+    bool done = false;
+    if (Utils) {
+        Cancelled(true);
+        done = Utils->WaitFor(
+            [&] {
+                if (!busy())
+                    return true;
+                cancelled = Cancelled(false);
+                return cancelled;
+            },
+            ms);
+        done = done && !cancelled && !busy();
+    }
+    if (done)
+        return true;
+    const char *why = cancelled               ? "Sending cancelled"
+                      : TUtils::Terminating() ? "Sending stopped: the program is ending"
+                                              : "The server took too long";
+    client->Abort();
+    LastProblem = why;
+    Log(1, "%s", why);
+    LastResult = smtpresult::Failure;
+    return false;
+}
+
+bool TSMTPFunc::Prelude(const TConfigRecord &settings)
+{
+    if (client->IsConnected()) {
+        client->Disconnect();
+        if (!Utils ||
+            !Utils->WaitFor([this] { return !client->IsConnected(); }, DisconnectWaitMs)) {
+            // Give up this send, but leave no half-closed session for the next one.
+            client->Abort();
+            return false;
+        }
+    }
+    sendSucceeded = false;
+    TSmtpServerAddress server = ParseSmtpServer(GetText(settings.SmtpServer), uint16_t(Port));
+    if (!server.Valid) {
+        OnReport(TSmtpReport::Problem, 0,
+                 "The outgoing server \"" + GetText(settings.SmtpServer) + "\" is not usable");
+        OnReport(TSmtpReport::InvalidHost, 0, std::string());
+        return false;
+    }
+    client->Host = server.Host;
+    client->Port = server.Port;
+    client->ImplicitTls = server.ImplicitTls;
+    client->UserId = GetText(settings.SmtpUserId);
+    client->Password = GetText(settings.SmtpPassword);
+    senderName = GetText(settings.SmtpUserName);
+    client->Connect();
+    WaitWhile([this] { return client->IsBusy(); }, ConnectReplies * unsigned(client->TimeoutMs));
+    return client->IsReady();
+}
+
+bool TSMTPFunc::SendAndDisconnect()
+{
+    TSmtpMessage message;
+    message.Sender = Outgoing.Sender;
+    message.SenderName = senderName;
+    message.Date = Outgoing.Date;
+    message.Subject = Outgoing.Subject;
+    message.Recipients = Outgoing.Recipients.Items();
+    message.Lines = Outgoing.Text.Items();
+    sendSucceeded = false;
+    client->Send(message);
+    unsigned replies = SendReplies + unsigned(message.Recipients.size());
+    bool finished =
+        WaitWhile([this] { return client->IsBusy(); }, replies * unsigned(client->TimeoutMs));
+    if (client->IsConnected()) {
+        client->Disconnect();
+        Cancelled(true);
+        if (Utils)
+            Utils->WaitFor([this] { return !client->IsConnected() || Cancelled(false); },
+                           QuitWaitMs);
+        client->Abort();
+    }
+    return finished && sendSucceeded && LastResult == smtpresult::Ok;
+}
+
+bool TSMTPFunc::SendPlain(const TConfigRecord &settings)
+{
+    if (!Prelude(settings))
+        return false;
+    return SendAndDisconnect();
+}
+
+bool TSMTPFunc::Forward(const TConfigRecord &settings, const std::vector<std::string> *noteLines)
+{
+    if (!Prelude(settings))
+        return false;
+    int headerCount = StoredHeaderLineCount(Outgoing.Text.Items(), &HeaderLines);
+    std::vector<std::string> text(Outgoing.Text.begin() + headerCount, Outgoing.Text.end());
+    if (noteLines)
+        text.insert(text.begin(), noteLines->begin(), noteLines->end());
+    Outgoing.Text.Assign(text);
+    return SendAndDisconnect();
+}
+
+std::string TSMTPFunc::PhoneText(const std::vector<std::string> &lines)
+{
+    std::string joined;
+    for (std::size_t i = std::size_t(StoredHeaderLineCount(lines)); i < lines.size(); ++i)
+        joined += lines[i];
+    return joined;
+}

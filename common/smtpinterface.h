@@ -1,0 +1,96 @@
+// TSMTPFunc: the mail sender. A plain send of a prepared message (the short text for a mobile
+// phone) and a forward of a received message, whose stored header is taken off the text and
+// which may carry note lines above it. Every wait pumps events and ends on Esc or quit.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/net/smtpclient.h"
+#include "common/records.h"
+#include "common/stringlist.h"
+
+// The message the callers fill before sending.
+struct TOutgoingMessage
+{
+    std::string Sender;
+    std::string Date; // a mail date; any other text (such as a time stamp) gives the current time
+    std::string Subject;
+    TStringList Recipients; // one address per line
+    TStringList Text;       // the message text, one entry per line
+};
+
+// Values of LastResult: 0 after a success report, else the code of the last failure report.
+namespace smtpresult {
+inline constexpr int16_t Ok = 0;
+inline constexpr int16_t AttachmentNotFound = 1;
+inline constexpr int16_t InvalidHost = 2;
+inline constexpr int16_t HeaderIncomplete = 3;
+inline constexpr int16_t ConnectionFailed = 4;
+inline constexpr int16_t AuthenticationFailed = 5;
+inline constexpr int16_t Failure = 6; // refused message, lost connection, time-out, Esc
+} // namespace smtpresult
+
+// Number of lines at the top of a message that make its stored header: up to the first empty
+// line, or the second when the header names a multipart "boundary". The empty line that ends
+// the count stays with the text. When header is given, the lines are copied into it.
+int StoredHeaderLineCount(const std::vector<std::string> &lines, TStringList *header = nullptr);
+
+class TSMTPFunc
+{
+public:
+    // Esc hook as in the POP3 session: called with true once before each wait, then with false
+    // while waiting; true means stop. When unset, the program's Esc key (TGlobals) is asked.
+    using TCancelCheck = std::function<bool(bool reset)>;
+
+    explicit TSMTPFunc(QObject *owner = nullptr, uint16_t *debugLevel = nullptr);
+    ~TSMTPFunc();
+    TSMTPFunc(const TSMTPFunc &) = delete;
+    TSMTPFunc &operator=(const TSMTPFunc &) = delete;
+
+    int16_t LastResult = smtpresult::Ok;
+    std::string LogText;     // last formatted log line
+    std::string LastProblem; // why the last failure happened, in words ("" after a success)
+    int Port = 25;           // used when the server setting names no port
+    uint16_t *DebugLevelRef;
+    TOutgoingMessage Outgoing;
+    TStringList HeaderLines; // the header lines taken off the last forwarded text
+    // Controls that show each shown log line: a status bar (showMessage) or anything with a
+    // "text" property (labels, caption panels). Either may be null.
+    QObject *StatusBar = nullptr;
+    QObject *StatusLabel = nullptr;
+    TCancelCheck CancelCheck;
+
+    // The longest wait for one server reply; a silent server fails the send after it.
+    void SetReplyTimeout(int ms) { client->TimeoutMs = ms; }
+
+    bool SendPlain(const TConfigRecord &settings);
+    bool Forward(const TConfigRecord &settings, const std::vector<std::string> *noteLines);
+    bool Forward(const TConfigRecord &settings, const TStringList &noteLines)
+    {
+        return Forward(settings, &noteLines.Items());
+    }
+    static std::string PhoneText(const std::vector<std::string> &lines);
+    static std::string PhoneText(const TStringList &lines) { return PhoneText(lines.Items()); }
+
+    void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
+
+private:
+    bool Prelude(const TConfigRecord &settings);
+    bool SendAndDisconnect();
+    bool WaitWhile(const std::function<bool()> &busy, unsigned ms);
+    bool Cancelled(bool reset);
+    void OnReport(TSmtpReport report, int code, const std::string &text);
+    void ShowText(const std::string &text);
+
+    uint16_t ownLevel = 0;
+    std::unique_ptr<TSmtpClient> client;
+    bool sendSucceeded = false;
+    std::string senderName;
+};
+
+extern TSMTPFunc *SMTPFunc;
