@@ -1,22 +1,188 @@
 #include "common/globals.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
 #include <QObject>
+#include <cstdlib>
+
+#include "common/names.h"
+#include "common/platform/files.h"
+#include "common/platform/folders.h"
+#include "common/platform/mailprograms.h"
+#include "common/text.h"
+#include "common/utils.h"
 
 TGlobals *Globals = nullptr;
 
-TGlobals::TGlobals() {}
-TGlobals::~TGlobals() = default;
-void TGlobals::InitPaths() {}
-void TGlobals::CreateDataFolders() {}
-void TGlobals::SetRejectedPath(const std::string &rulesPath) {}
+namespace {
+
+constexpr uint16_t EscapeKey = 27;
+constexpr char DefaultEntry[] = "default";
+constexpr char HiddenMailer[] = "Hotmail";
+constexpr char OutlookExpressExe[] = "msimn.exe";
+constexpr char OutlookExpressFileArg[] = "/eml:%s";
+constexpr size_t LoginNameLimit = 31;
+
+// Application-wide hook: remembers a released Esc key wherever it happened.
+class TEscapeHook : public QObject
+{
+public:
+    explicit TEscapeHook(uint16_t &lastKey) : LastKey(lastKey) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyRelease &&
+            static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            LastKey = EscapeKey;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    uint16_t &LastKey;
+};
+
+std::string FolderOfExecutable()
+{
+    std::string path = platform::ExecutablePath();
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+} // namespace
+
+TGlobals::TGlobals() : ProgramFolder(FolderOfExecutable())
+{
+    BuildMailerList();
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        KeyHook = std::make_unique<TEscapeHook>(LastKey);
+        app->installEventFilter(KeyHook.get());
+    }
+}
+
+TGlobals::~TGlobals()
+{
+    if (QCoreApplication *app = QCoreApplication::instance(); app && KeyHook)
+        app->removeEventFilter(KeyHook.get());
+}
+
+void TGlobals::InitPaths()
+{
+    DataRoot = TUtils::AddBackslash(platform::DataHome()) + names::DataRootFolder;
+    if (OsMajorVersion < 5) {
+        // Older layout: one data root per login name below the shared one.
+        platform::MakeFolderPath(DataRoot, platform::DataFolderMode);
+        DataRoot += "/" + platform::LoginUserName().substr(0, LoginNameLimit);
+        TUtils::CreateFolder(DataRoot);
+    }
+
+    // The plug-in registry takes DataRoot here and fills ExtensionList and PlugInList.
+
+    HelpFile = TUtils::AddBackslash(ProgramFolder) + names::HelpFile;
+    if (!TUtils::FileExists(HelpFile)) {
+        std::string parent =
+            TUtils::ExtractParent(TUtils::RemoveTrailingBackslash(ProgramFolder), "/");
+        HelpFile = TUtils::AddBackslash(parent) + names::HelpFile;
+    }
+}
+
+void TGlobals::CreateDataFolders()
+{
+    const std::string root = TUtils::AddBackslash(DataRoot);
+    const std::string program = TUtils::AddBackslash(ProgramFolder);
+    const std::string documents = TUtils::AddBackslash(platform::DocumentsFolder());
+    const std::string folders[] = {
+        DataRoot,
+        root + names::TempFolder,
+        root + names::RejectedMailFolder,
+        root + names::PlugInsFolder,
+        root + names::ExtentionsFolder,
+        documents + names::MyAlertsFolder,
+        program + names::ExtBinFolder,
+        program + names::ExtentionsFolder,
+        program + names::PlugInsFolder,
+    };
+    // Parents are created too: a fresh account may not have ~/.local/share or ~/Documents yet.
+    // A failure is left to the file operations that follow, which report their own errors.
+    for (const std::string &folder : folders)
+        platform::MakeFolderPath(TUtils::RemoveTrailingBackslash(folder), platform::DataFolderMode);
+}
+
+void TGlobals::SetRejectedPath(const std::string &rulesPath)
+{
+    RejectedPath =
+        TUtils::AddBackslash(rulesPath.empty() ? DataRoot : rulesPath) + names::RejectedMailFolder;
+}
+
 bool TGlobals::EscapePressed(bool reset)
 {
-    return false;
+    if (reset || LastKey != EscapeKey) {
+        if (reset)
+            LastKey = 0;
+        return false;
+    }
+    LastKey = 0;
+    return true;
 }
+
 void TGlobals::SetDataVisible(bool visible) {}
+
+void TGlobals::AddProgramFolderToPath()
+{
+    std::string folder = TUtils::RemoveTrailingBackslash(ProgramFolder);
+    if (folder.empty())
+        return;
+    const char *current = std::getenv("PATH");
+    std::string path = current ? current : "";
+    // Compared entry by entry: "/a/bin" is not on a PATH that only has "/a/bin2".
+    for (const std::string &entry : SplitText(path, ':'))
+        if (TUtils::RemoveTrailingBackslash(entry) == folder)
+            return;
+    // No empty entries: an empty PATH entry would mean the current folder.
+    path = path.empty() ? folder : path + ":" + folder;
+    ::setenv("PATH", path.c_str(), 1);
+}
+
+void TGlobals::BuildMailerList()
+{
+    TStringList list;
+    MailReg.ListMailClients(list);
+    DefaultMailer.clear();
+    int defaultIndex = list.IndexOfName(DefaultEntry);
+    if (defaultIndex >= 0) {
+        std::string defaultKey = list.ValueFromIndex(defaultIndex);
+        list.Delete(defaultIndex);
+        int programIndex = list.IndexOfName(defaultKey);
+        if (programIndex >= 0)
+            DefaultMailer = list.ValueFromIndex(programIndex);
+    }
+    MailerList.Clear();
+    for (int i = 0; i < list.Count(); ++i)
+        MailerList.Add(list.ValueFromIndex(i) + "=" + list.Names(i));
+    MailerList.Delete(MailerList.IndexOfName(HiddenMailer));
+}
+
 bool TGlobals::RunMailProgram(const std::string &name, const std::string &messageFile)
 {
-    return false;
+    std::string displayName = ReplaceAll(name, "&", "");
+    int index = MailerList.IndexOfName(displayName);
+    if (index < 0)
+        return false;
+    std::string command = MailReg.ReadOpenCommand(MailerList.ValueFromIndex(index));
+    std::vector<std::string> args = platform::ExpandExec(command, messageFile);
+    if (args.empty()) {
+        if (Utils)
+            Utils->DebugLog("No start command for the mail program %s", displayName.c_str());
+        return false;
+    }
+    std::string program = args.front();
+    args.erase(args.begin());
+    std::string drive, dir, fileName, ext;
+    TUtils::SplitPath(program, drive, dir, fileName, ext);
+    if (!messageFile.empty() && SameText(fileName + ext, OutlookExpressExe))
+        args = {Format(OutlookExpressFileArg, messageFile.c_str())};
+    TUtils utils;
+    TUtils &launcher = Utils ? *Utils : utils;
+    return launcher.ShellOpen(program, args, false);
 }
-void TGlobals::AddProgramFolderToPath() {}
-void TGlobals::BuildMailerList() {}

@@ -46,7 +46,8 @@ public:
     // Click handler the "Run Mail" menus give to each mail-program item (receives its name).
     std::function<void(const std::string &)> RunMailHandler;
     TEMailReg MailReg;
-    std::string HelpFile; // resolved by InitPaths
+    std::string HelpFile;      // resolved by InitPaths
+    std::string ProgramFolder; // folder of the running program, with trailing "/"
 
     // ---- operations
     // Computes DataRoot, loads the plug-in lists and resolves the help file.

@@ -8,9 +8,9 @@ namespace platform {
 
 struct TMailProgram
 {
-    std::string Id;      // desktop file id without ".desktop", e.g. "thunderbird"
-    std::string Name;    // the entry's Name
-    std::string Command; // the entry's Exec with its field codes removed
+    std::string Id;   // desktop file id without ".desktop", e.g. "thunderbird"
+    std::string Name; // the entry's Name
+    std::string Exec; // the entry's Exec, field codes still in it
 };
 
 // Desktop entries whose MimeType lists x-scheme-handler/mailto, from the user's application
@@ -23,8 +23,9 @@ std::vector<TMailProgram> ListMailPrograms();
 // first, then the system config and data folders); "" when none is set.
 std::string DefaultMailProgramId();
 
-// An Exec value with field codes handled: %u %U %f %F %i %c %k and the deprecated codes are
-// removed (with the argument they form), "%%" becomes "%". Quoting is kept.
-std::string ExecWithoutFieldCodes(const std::string &exec);
+// The argument list of an Exec value (desktop-entry quoting undone) with its field codes
+// handled: %u %U %f %F become file (or are dropped when file is empty), "%%" is "%", every other
+// code is dropped. A file given to an Exec without a file code is appended.
+std::vector<std::string> ExpandExec(const std::string &exec, const std::string &file = "");
 
 } // namespace platform
