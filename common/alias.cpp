@@ -1,0 +1,44 @@
+#include "common/alias.h"
+
+#include "common/names.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+std::string AliasFilePath(const std::string &inboxFolder)
+{
+    return TUtils::AddBackslash(inboxFolder) + names::AliasFile;
+}
+
+std::string AliasLine(const std::string &alias, bool active)
+{
+    return Format("%s=%d", alias.c_str(), active ? 1 : 0);
+}
+
+bool AliasLineActive(const TStringList &aliases, int index)
+{
+    return aliases.ValueFromIndex(index) == "1";
+}
+
+bool AliasListMatches(const std::string &toHeader, const TStringList &aliases)
+{
+    for (int i = 0; i < aliases.Count(); ++i) {
+        const std::string alias = aliases.Names(i);
+        // An empty name would occur in every text and accept everything.
+        if (AliasLineActive(aliases, i) && !alias.empty() && ContainsText(toHeader, alias))
+            return true;
+    }
+    return false;
+}
+
+bool AliasMatches(const std::string &toHeader, const TListRow *mailbox)
+{
+    if (mailbox == nullptr || !FlagCellSet(mailbox->Cell(mcAliasActive)))
+        return true;
+    TStringList aliases;
+    if (!aliases.LoadFromFile(AliasFilePath(mailbox->Cell(mcInboxPath)))) {
+        if (Utils != nullptr)
+            Utils->DebugLog("Can't load alias list");
+        return false;
+    }
+    return AliasListMatches(toHeader, aliases);
+}

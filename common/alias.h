@@ -1,0 +1,24 @@
+// The alias list "Alias.ini" of a mailbox (lines "alias=1" for an active alias, "alias=0" for
+// an inactive one) and the monitor's test whether a message's "To" names an active alias.
+#pragma once
+
+#include <string>
+
+#include "common/listrows.h"
+#include "common/stringlist.h"
+
+// Path of "Alias.ini" in the inbox folder.
+std::string AliasFilePath(const std::string &inboxFolder);
+// One line of the list.
+std::string AliasLine(const std::string &alias, bool active);
+// Whether a line of the list is an active alias (its value is exactly "1").
+bool AliasLineActive(const TStringList &aliases, int index);
+
+// Whether some active alias occurs, ignoring case, inside the "To" text.
+bool AliasListMatches(const std::string &toHeader, const TStringList &aliases);
+
+// The monitor's alias test: accepted without a mailbox row or when the row's alias flag
+// (cell 8) is not set; otherwise the "To" text must name an active alias of the inbox folder's
+// "Alias.ini". An alias list that cannot be loaded rejects the message
+// ("Can't load alias list" in the debug log).
+bool AliasMatches(const std::string &toHeader, const TListRow *mailbox);
