@@ -17,7 +17,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -101,47 +100,31 @@ void MakeMailFolder(const std::string &path)
         FailErrno("cannot give the mail user", path);
 }
 
-// Appends one line to the passwd-file dovecot reads. Test processes run in parallel, so the
-// change is made under an exclusive lock on a companion lock file, written to a temporary
-// file with the original's mode and owner, and renamed over it: dovecot never sees half a file.
-void AppendPasswdLine(const std::string &passwd, const std::string &line)
+// Gives dovecot a new user as a passwd-file of its own in the users folder. dovecot reads
+// such a file at the user's first login, so the user is known at once; a line appended to a
+// shared passwd-file could stay unseen for up to a second. The file is written under a
+// temporary name and renamed, with the folder's group (dovecot's auth process reads it).
+void WriteUserFile(const std::string &usersDir, const std::string &user, const std::string &line)
 {
-    std::string lockPath = passwd + ".lock";
-    int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd < 0)
-        FailErrno("cannot open", lockPath);
-    while (::flock(lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(lockFd);
-            FailErrno("cannot lock", lockPath);
-        }
-    }
-    struct stat st
+    struct stat folder
     {
     };
-    if (::stat(passwd.c_str(), &st) != 0) {
-        ::close(lockFd);
-        FailErrno("cannot read", passwd);
-    }
-    std::string content = testenv::ReadFile(passwd) + line + "\n";
-    std::string tmp = passwd + ".tmp." + std::to_string(::getpid());
+    if (::stat(usersDir.c_str(), &folder) != 0)
+        FailErrno("cannot read", usersDir);
+    std::string path = usersDir + "/" + user;
+    std::string tmp = usersDir + "/." + user + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0;
-    if (ok) {
-        WriteAll(fd, content, tmp);
-        ok = ::fchown(fd, st.st_uid, st.st_gid) == 0 && ::fchmod(fd, st.st_mode & 07777) == 0 &&
-             ::fsync(fd) == 0;
-        ::close(fd);
-    }
-    if (ok)
-        ok = ::rename(tmp.c_str(), passwd.c_str()) == 0;
-    int error = errno;
-    if (!ok)
+    if (fd < 0)
+        FailErrno("cannot create", tmp);
+    WriteAll(fd, line + "\n", tmp);
+    bool ok = ::fchown(fd, ::geteuid(), folder.st_gid) == 0 && ::fchmod(fd, 0640) == 0 &&
+              ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+        int error = errno;
         ::unlink(tmp.c_str());
-    ::close(lockFd);
-    if (!ok) {
         errno = error;
-        FailErrno("cannot update", passwd);
+        FailErrno("cannot write", path);
     }
 }
 
@@ -242,7 +225,7 @@ Mailbox CreateMailbox(const std::string &hint)
     box.host = Required("CORVEX_POP3_HOST");
     box.pop3Port = RequiredPort("CORVEX_POP3_PORT");
     box.pop3sPort = RequiredPort("CORVEX_POP3S_PORT");
-    std::string passwd = Required("CORVEX_DOVECOT_PASSWD");
+    std::string usersDir = Required("CORVEX_DOVECOT_USERS_DIR");
     std::string mailRoot = Required("CORVEX_MAIL_ROOT");
 
     box.user = SafeUserPart(hint) + "-" + RandomHex(8);
@@ -258,7 +241,7 @@ Mailbox CreateMailbox(const std::string &hint)
     std::snprintf(line, sizeof line, "%s:{PLAIN}%s:%u:%u::%s::", box.user.c_str(),
                   box.password.c_str(), static_cast<unsigned>(MailUid),
                   static_cast<unsigned>(MailGid), home.c_str());
-    AppendPasswdLine(passwd, line);
+    WriteUserFile(usersDir, box.user, line);
     return box;
 }
 

@@ -33,7 +33,8 @@ struct Mailbox
     int pop3sPort = 0;    // implicit TLS
 };
 
-// A fresh mailbox no other test uses. hint is a readable part of the user name.
+// A fresh mailbox no other test uses, known to dovecot at once. hint is a readable part of
+// the user name.
 Mailbox CreateMailbox(const std::string &hint);
 
 // Delivers one message (bytes as given). Messages are numbered by POP3 in the order added.
