@@ -329,15 +329,18 @@ TEST(FakeServer, TricklesSlowlyFloodsAndCanStayMute)
         fixtures::WaitUntil([&] { return client.socket.bytesAvailable() >= 2 * 1024 * 1024; }));
     EXPECT_FALSE(client.socket.canReadLine());
 
-    // A server that accepts but never greets: every attempt is counted.
+    // A server that accepts but does not greet until the third connection; all are counted.
     FakeServer mute;
-    mute.Greeting(FakeServer::Stall());
-    for (int attempt = 1; attempt <= 3; ++attempt) {
+    mute.Greeting({FakeServer::Stall(), FakeServer::Stall(), FakeServer::Reply("+OK at last")});
+    for (int attempt = 1; attempt <= 2; ++attempt) {
         LineClient waiting;
         ASSERT_TRUE(waiting.Connect(mute.port()));
         EXPECT_EQ(waiting.ReadLine(50), "");
     }
-    EXPECT_TRUE(fixtures::WaitUntil([&] { return mute.connectionCount() == 3; }));
+    LineClient third;
+    ASSERT_TRUE(third.Connect(mute.port()));
+    EXPECT_EQ(third.ReadLine(), "+OK at last");
+    EXPECT_EQ(mute.connectionCount(), 3);
 }
 
 } // namespace

@@ -80,7 +80,8 @@ FakeServer::Reply FakeServer::Endless(size_t size)
     return Action(Reply::Kind::Endless, std::string(size, 'x'));
 }
 
-FakeServer::FakeServer() : greeting_("+OK fake server ready"), default_("-ERR unknown command")
+FakeServer::FakeServer()
+    : greeting_{{Reply("+OK fake server ready")}, 0}, default_("-ERR unknown command")
 {
     QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { Accept(); });
     server_.listen(QHostAddress::LocalHost, 0);
@@ -100,7 +101,14 @@ FakeServer::~FakeServer()
 
 void FakeServer::Greeting(Reply reply)
 {
-    greeting_ = std::move(reply);
+    Greeting(std::vector<Reply>{std::move(reply)});
+}
+
+void FakeServer::Greeting(std::vector<Reply> replies)
+{
+    if (replies.empty())
+        replies.push_back(Stall());
+    greeting_ = Script{std::move(replies), 0};
 }
 
 void FakeServer::On(const std::string &command, Reply reply)
@@ -160,7 +168,7 @@ void FakeServer::Accept()
                          [this, connection] { ReadLines(connection); });
         QObject::connect(socket, &QTcpSocket::disconnected, this,
                          [this, connection] { Forget(connection); });
-        Play(connection, greeting_);
+        Play(connection, NextOf(greeting_));
     }
 }
 
@@ -212,9 +220,14 @@ const FakeServer::Reply &FakeServer::ReplyFor(const std::string &line)
     }
     if (best == nullptr || best->replies.empty())
         return default_;
-    size_t index = std::min(best->next, best->replies.size() - 1);
-    ++best->next;
-    return best->replies[index];
+    return NextOf(*best);
+}
+
+const FakeServer::Reply &FakeServer::NextOf(Script &script)
+{
+    size_t index = std::min(script.next, script.replies.size() - 1);
+    ++script.next;
+    return script.replies[index];
 }
 
 void FakeServer::Play(Connection *connection, const Reply &reply)

@@ -59,6 +59,8 @@ public:
     ~FakeServer() override;
 
     void Greeting(Reply reply); // default "+OK fake server ready"
+    // Greets successive connections in turn; the last greeting repeats.
+    void Greeting(std::vector<Reply> replies);
     void On(const std::string &command, Reply reply);
     // Replies to successive matching commands in turn; the last one repeats.
     void On(const std::string &command, std::vector<Reply> replies);
@@ -86,9 +88,10 @@ private:
     void TrickleNext(Connection *connection);
     void Forget(Connection *connection);
     const Reply &ReplyFor(const std::string &line);
+    static const Reply &NextOf(Script &script);
 
     QTcpServer server_;
-    Reply greeting_;
+    Script greeting_;
     Reply default_;
     std::map<std::string, Script> scripts_; // keys upper-cased
     std::vector<Connection *> connections_;

@@ -295,6 +295,11 @@ std::string WrongCaFile()
     return Required("CORVEX_WRONG_CA_FILE");
 }
 
+void TrustTestCa(const std::string &file)
+{
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(file.empty() ? CaFile() : file));
+}
+
 // ---- SMTP --------------------------------------------------------------------------------
 
 SmtpServer Smtp()

@@ -50,6 +50,10 @@ std::vector<std::string> StoredMessages(const Mailbox &box);
 std::string CaFile();      // the CA that signed the servers' certificate
 std::string WrongCaFile(); // an unrelated CA: verification against it must fail
 
+// Points SSL_CERT_FILE at CaFile() (or at file), which the mail clients add to the system
+// CAs at each connection. Qt itself does not read SSL_CERT_FILE.
+void TrustTestCa(const std::string &file = "");
+
 // ---- SMTP --------------------------------------------------------------------------------
 
 struct SmtpServer
