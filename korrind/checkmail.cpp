@@ -1,0 +1,534 @@
+#include "korrind/checkmail.h"
+
+#include <exception>
+#include <filesystem>
+#include <vector>
+
+#include "common/alias.h"
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/platform/files.h"
+#include "common/smtpinterface.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/alerts.h"
+#include "korrind/popinterface.h"
+
+TEMailTest *EMailTest = nullptr;
+
+namespace {
+
+const char NoAlert[] = "~NONE~";
+const size_t MaxBaseNameLength = 200; // leaves room for the counter within a file name
+const int SecurityActionFrom = 2;     // showing a message's sender
+const int SecurityActionSubject = 3;  // showing a message's subject
+
+// A summary field as one piece of a summary line.
+std::string SummaryField(const std::string &text)
+{
+    std::string field = Trim(text);
+    for (char &c : field) {
+        if (c == '|' || c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return field;
+}
+
+bool PathTaken(const std::string &path)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+// Whether password protection keeps the user from seeing what an action shows.
+bool Restricted(int action)
+{
+    if (Globals == nullptr)
+        return false;
+    const TConfigRecord &config = Globals->Config;
+    return config.PasswordActive && config.SecurityLevel != 0 && action <= config.SecurityLevel;
+}
+
+bool HasLine(const TStringList &lines, const std::string &line)
+{
+    for (const std::string &item : lines) {
+        if (item == line)
+            return true;
+    }
+    return false;
+}
+
+std::string LinesAsMessage(const TStringList &lines)
+{
+    std::string bytes;
+    for (const std::string &line : lines)
+        bytes += line + "\r\n";
+    return bytes;
+}
+
+} // namespace
+
+std::string SummaryLine(const TMailSummary &summary)
+{
+    return JoinText({SummaryField(summary.From), SummaryField(summary.Subject),
+                     SummaryField(summary.MessageId), SummaryField(summary.To),
+                     SummaryField(summary.Date), Format("%d", summary.Size),
+                     SummaryField(summary.Received)},
+                    "|");
+}
+
+std::string SavedMessageBaseName(const std::string &from, const std::string &date)
+{
+    std::string name = from + date;
+    size_t open = name.find('<');
+    if (open != std::string::npos)
+        name.erase(0, open + 1);
+    size_t close = name.find('>');
+    if (close != std::string::npos)
+        name.erase(close, 1);
+    // The name must stay one file inside its folder.
+    for (char &c : name) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f)
+            c = '_';
+    }
+    if (!name.empty() && name.front() == '.')
+        name.front() = '_';
+    if (name.size() > MaxBaseNameLength) {
+        size_t cut = MaxBaseNameLength;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 character
+        name.resize(cut);
+    }
+    return name;
+}
+
+std::string FreeMessageFileName(const std::string &folder, const std::string &baseName)
+{
+    const std::string prefix = TUtils::AddBackslash(folder) + baseName;
+    for (long counter = 0;; ++counter) {
+        std::string path = prefix + Format("_%.3ld.eml", counter);
+        if (!PathTaken(path))
+            return path;
+    }
+}
+
+TEMailTest::TEMailTest(TListRows *mailboxes) : Mailboxes(mailboxes) {}
+
+std::string TEMailTest::TempMessagePath()
+{
+    if (Globals == nullptr || Globals->DataRoot.empty())
+        return std::string();
+    return TUtils::AddBackslash(Globals->DataRoot) + names::TempMessageFile;
+}
+
+std::string TEMailTest::RulesFolder() const
+{
+    if (Globals == nullptr)
+        return std::string();
+    std::string folder = GetText(Globals->Config.RulesPath);
+    return folder.empty() ? Globals->DataRoot : folder;
+}
+
+// The mailbox's address: user ID and server (without scheme or port).
+std::string TEMailTest::MailboxAddress() const
+{
+    if (Mailbox == nullptr)
+        return std::string();
+    std::string server = Mailbox->Cell(mcMailServer);
+    size_t scheme = server.find("://");
+    if (scheme != std::string::npos)
+        server.erase(0, scheme + 3);
+    size_t port = server.find(':');
+    if (port != std::string::npos)
+        server.erase(port);
+    return Format("%s@%s", Mailbox->Caption.c_str(), server.c_str());
+}
+
+TStringList &TEMailTest::List(TListWhich which)
+{
+    switch (which) {
+    case TListWhich::PriorityRules:
+        return PriorityRules;
+    case TListWhich::RejectRules:
+        return RejectRules;
+    case TListWhich::StoredLines:
+        return StoredLines;
+    case TListWhich::CurrentLines:
+        return CurrentLines;
+    case TListWhich::Scratch:
+        break;
+    }
+    return Scratch;
+}
+
+void TEMailTest::ListFile(bool load, TListWhich which, const std::string &path)
+{
+    if (path.empty())
+        return;
+    TStringList &list = List(which);
+    if (load) {
+        if (LoadListFile(path, list) != TListLoad::Loaded && Utils)
+            Utils->DebugLog("List file does not exist:%s", path.c_str());
+    } else if (!list.SaveToFile(path) && Utils) {
+        Utils->DebugLog("Can't save file:%s", path.c_str());
+    }
+}
+
+void TEMailTest::LoadRules(int kind)
+{
+    bool priority = kind == tkPriority || kind == tkPriorityMember;
+    TListKind listKind = priority ? TListKind::Priority : TListKind::Reject;
+    TListWhich which = priority ? TListWhich::PriorityRules : TListWhich::RejectRules;
+    List(which).Clear();
+    Scratch.Clear();
+    ListFile(true, which, ListFilePath(RulesFolder(), listKind, true));
+    ListFile(true, TListWhich::Scratch, ListFilePath(InboxPath, listKind, false));
+    // Master rules come first and so win ties.
+    MergeRules(List(which), Scratch);
+    Scratch.Clear();
+}
+
+void TEMailTest::ClearLists()
+{
+    StoredLines.Clear();
+    CurrentLines.Clear();
+    ToLines.Clear();
+    PriorityRules.Clear();
+    RejectRules.Clear();
+    Scratch.Clear();
+}
+
+bool TEMailTest::StartTest(int index)
+{
+    Mailbox = nullptr;
+    if (Mailboxes == nullptr || index < 0 || index >= static_cast<int>(Mailboxes->size()))
+        return false;
+    Mailbox = &(*Mailboxes)[index];
+    InboxPath = Mailbox->Cell(mcInboxPath);
+    PriorityAlertName = Mailbox->Cell(mcPriorityAlert);
+    ArrivalAlertName = Mailbox->Cell(mcArrivalAlert);
+    bool global = Globals != nullptr && Globals->Config.MasterPriorityGlobal;
+    PriorityOn = FlagCellSet(Mailbox->Cell(mcPriorityActive)) || global;
+    bool notify = Globals != nullptr && Globals->Config.NewMailNotification;
+    return PriorityOn || notify;
+}
+
+// The newest message on the server against the newest stored line; a failed fetch counts as
+// unchanged.
+bool TEMailTest::MailboxUnchanged()
+{
+    if (StoredLines.Count() != MessageCount)
+        return false;
+    if (Pop3 == nullptr || !Pop3->GetSummary(MessageCount))
+        return true;
+    return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
+}
+
+bool TEMailTest::FetchCurrentLines(bool again)
+{
+    CurrentLines.Clear();
+    ToLines.Clear();
+    std::vector<TMailSummary> summaries;
+    if (Pop3 != nullptr)
+        Pop3->GetSummaries(1, MessageCount, summaries);
+    for (const TMailSummary &summary : summaries) {
+        CurrentLines.Add(SummaryLine(summary));
+        ToLines.Add(Trim(summary.To));
+    }
+    // A message is new when its line was not stored at the last test; with the server's
+    // order (oldest first) everything after the first new message is new as well.
+    FirstNew = CurrentLines.Count();
+    for (int k = 0; k < CurrentLines.Count(); ++k) {
+        if (!HasLine(StoredLines, CurrentLines[k])) {
+            FirstNew = k;
+            break;
+        }
+    }
+    return CurrentLines.Count() >= MessageCount || again;
+}
+
+void TEMailTest::QueueSound(const std::string &alertName)
+{
+    std::string file = AlertFile(RulesFolder(), alertName);
+    if (!file.empty() && SoundQueue.IndexOf(file) < 0)
+        SoundQueue.Add(file);
+}
+
+void TEMailTest::QueuePriorityAlert(int ruleIndex)
+{
+    std::string name = PriorityAlertName;
+    // Text after the ninth field of the matched rule names the alert; the fields themselves
+    // (an alternate folder, a pattern) never do.
+    std::vector<std::string> fields = SplitText(PriorityRules[ruleIndex], '|');
+    if (fields.size() > RuleFieldCount && !Trim(fields.back()).empty())
+        name = Trim(fields.back());
+    if (!name.empty() && SoundQueue.IndexOf(name) < 0)
+        QueueSound(name);
+}
+
+bool TEMailTest::TestLine(const std::string &line, int n, int kind)
+{
+    TStringList *rules = nullptr;
+    if (kind == tkPriority || kind == tkPriorityMember)
+        rules = &PriorityRules;
+    else if (kind == tkReject || kind == tkRejectMember)
+        rules = &RejectRules;
+    if (rules == nullptr || rules->Empty())
+        return false;
+    TUtils::ProcessMessages();
+    if (TUtils::Terminating())
+        return false;
+    std::vector<std::string> fields = SplitText(line, '|');
+    ++TestCount;
+    CurrentFrom = fields[0];
+    CurrentSubject = fields.size() > 1 ? fields[1] : std::string();
+
+    TRuleActions actions;
+    int best = -1;
+    try {
+        best = MatchRules(CurrentFrom, CurrentSubject, actions, *rules);
+    } catch (const std::exception &) {
+        if (Utils)
+            Utils->DebugLog("Exception scanning for text");
+        return false;
+    }
+    if (kind == tkPriorityMember || kind == tkRejectMember)
+        return best >= 0;
+    if (best < 0)
+        return false;
+    if (kind == tkPriority) {
+        QueuePriorityAlert(best);
+        PriorityFound = true;
+        actions.SaveRejected = false;
+        // A repeat test after a deletion does not carry out the same actions twice.
+        if (HasLine(ActedLines, line))
+            return true;
+    } else {
+        if (Utils)
+            Utils->DebugLog("Rejecting Msg from: %s-%s", CurrentFrom.c_str(),
+                            CurrentSubject.c_str());
+        actions.Delete = true;
+        actions.SaveRejected = Globals != nullptr && Globals->Config.SaveRejected;
+    }
+    bool ok = DoActions(n, actions);
+    if (ok)
+        ActedLines.Add(line);
+    else
+        FailedLines.Add(line);
+    return ok;
+}
+
+bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
+{
+    if (SMTPFunc == nullptr || Globals == nullptr || Pop3 == nullptr)
+        return false;
+    TOutgoingMessage &outgoing = SMTPFunc->Outgoing;
+    outgoing = TOutgoingMessage();
+    outgoing.Recipients.Add(actions.ForwardTo);
+    outgoing.Date = TUtils::TimeStamp();
+    outgoing.Sender = MailboxAddress();
+    outgoing.Subject = Pop3->Summary.Subject;
+    if (actions.ToMobile) {
+        std::string text = Trim(Pop3->Summary.Subject + " " + TSMTPFunc::PhoneText(Pop3->RawLines));
+        outgoing.Text.Add(text.substr(0, actions.MaxSize));
+        return SMTPFunc->SendPlain(Globals->Config);
+    }
+    outgoing.Text = Pop3->RawLines;
+    return SMTPFunc->Forward(Globals->Config, nullptr);
+}
+
+bool TEMailTest::DoActions(int n, TRuleActions &actions)
+{
+    if (!actions.Forward && !actions.Delete && !actions.SaveToInbox && !actions.SaveToAltFolder)
+        return true;
+    bool ok = true;
+    try {
+        if (actions.Forward || actions.SaveToInbox || actions.SaveToAltFolder ||
+            actions.SaveRejected) {
+            unsigned targets = 0;
+            if (actions.SaveRejected)
+                targets |= stRejected;
+            if (actions.SaveToInbox)
+                targets |= stInbox;
+            if (actions.SaveToAltFolder)
+                targets |= stAltFolder;
+            // Nothing leaves the server before every copy asked for is on disk.
+            ok = SaveMessage(n + 1, targets, actions.AltFolder);
+            if (ok && actions.Forward)
+                ok = ForwardMessage(n, actions);
+        }
+    } catch (const std::exception &) {
+        if (Utils)
+            Utils->DebugLog("Exception processing actions");
+        ok = false;
+    }
+    if (actions.Delete && ok && Pop3 != nullptr) {
+        Pop3->DeleteMessage(n + 1);
+        Deleted = true;
+    }
+    return ok;
+}
+
+bool TEMailTest::WriteMessageFile(const std::string &path, const std::string &bytes)
+{
+    if (path.empty() || !platform::WriteFileAtomic(path, bytes)) {
+        if (Utils)
+            Utils->DebugLog("Can't save file:%s", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool TEMailTest::SaveMessage(int n, unsigned targets, const std::string &altFolder)
+{
+    if (Pop3 == nullptr || !Pop3->GetMessage(n))
+        return false;
+    return SaveRetrievedMessage(targets, altFolder);
+}
+
+bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFolder)
+{
+    const std::string base = SavedMessageBaseName(Pop3->Summary.From, Pop3->Summary.Date);
+    const std::string bytes = LinesAsMessage(Pop3->RawLines);
+    bool ok = true;
+    for (unsigned target : {stRejected, stTempFile, stInbox, stAltFolder}) {
+        if ((targets & target) == 0)
+            continue;
+        std::string folder;
+        if (target == stRejected)
+            folder = Globals != nullptr ? Globals->RejectedPath : std::string();
+        else if (target == stInbox)
+            folder = InboxPath;
+        else if (target == stAltFolder)
+            folder = altFolder;
+        std::string path;
+        if (target == stTempFile)
+            path = TempMessagePath();
+        else if (!folder.empty())
+            path = FreeMessageFileName(folder, base);
+        else
+            path = base + "_000.eml"; // no folder: nothing is written, the log names the file
+        if (folder.empty() && target != stTempFile) {
+            if (Utils)
+                Utils->DebugLog("Can't save file:%s", path.c_str());
+            ok = false;
+            continue;
+        }
+        ok = WriteMessageFile(path, bytes) && ok;
+    }
+    return ok;
+}
+
+void TEMailTest::TestNewMessages(bool again)
+{
+    LoadRules(tkReject);
+    LoadRules(tkPriority);
+    for (int k = CurrentLines.Count() - 1; k >= FirstNew; --k) {
+        if (TUtils::Terminating())
+            return;
+        if (!AliasMatches(ToLines[k], Mailbox))
+            continue;
+        if (TestLine(CurrentLines[k], k, tkPriority))
+            continue;
+        if (!again && TestLine(CurrentLines[k], k, tkReject))
+            Deleted = true;
+    }
+}
+
+void TEMailTest::FillSummaryRow()
+{
+    if (SummaryRow == nullptr || Mailbox == nullptr)
+        return;
+    if (NewMailFound && SummaryRow->ImageIndex < siPriorityMail)
+        SummaryRow->ImageIndex = siNewMail;
+    if (PriorityFound)
+        SummaryRow->ImageIndex = siPriorityMail;
+    if (!FlagCellSet(Mailbox->Cell(mcAliasActive)))
+        return;
+    SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
+    if (!Restricted(SecurityActionFrom))
+        SummaryRow->SetCell(scFrom, CurrentFrom);
+    if (!Restricted(SecurityActionSubject))
+        SummaryRow->SetCell(scSubject, CurrentSubject);
+}
+
+void TEMailTest::RefreshRowFromStoredLines()
+{
+    if (SummaryRow == nullptr || Mailbox == nullptr || !FlagCellSet(Mailbox->Cell(mcAliasActive)))
+        return;
+    TestCount = 0;
+    for (const std::string &line : StoredLines) {
+        TRuleFields fields = SplitRule(line);
+        if (!AliasMatches(fields[3], Mailbox))
+            continue;
+        ++TestCount;
+        CurrentFrom = fields[0];
+        CurrentSubject = fields[1];
+    }
+    SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
+    if (!Restricted(SecurityActionFrom))
+        SummaryRow->SetCell(scFrom, CurrentFrom);
+    if (!Restricted(SecurityActionSubject))
+        SummaryRow->SetCell(scSubject, CurrentSubject);
+}
+
+bool TEMailTest::TestMail(int index, int count, bool again)
+{
+    Deleted = false;
+    if (!again)
+        ActedLines.Clear();
+    FailedLines.Clear();
+    if (count <= 0 || !StartTest(index)) {
+        ClearLists();
+        return false;
+    }
+    ClearLists();
+    TestCount = 0;
+    MessageCount = count;
+    const std::string lastMail =
+        InboxPath.empty() ? std::string() : TUtils::AddBackslash(InboxPath) + names::LastMailFile;
+    ListFile(true, TListWhich::StoredLines, lastMail);
+
+    // A rejection rule added since the last check makes every message count as new.
+    LoadRules(tkReject);
+    for (int i = 0; i < StoredLines.Count(); ++i) {
+        if (TestLine(StoredLines[i], i, tkRejectMember)) {
+            StoredLines.Clear();
+            break;
+        }
+    }
+
+    if (MailboxUnchanged()) {
+        RefreshRowFromStoredLines();
+        ClearLists();
+        return false;
+    }
+    if (!ArrivalAlertName.empty() && !SameText(ArrivalAlertName, NoAlert) &&
+        SoundQueue.IndexOf(ArrivalAlertName) < 0)
+        QueueSound(ArrivalAlertName);
+
+    if (!FetchCurrentLines(again)) {
+        ClearLists();
+        return false;
+    }
+    TestNewMessages(again);
+
+    if (!Deleted && !TUtils::Terminating()) {
+        if (!CurrentLines.Empty())
+            NewMailFound = true;
+        FillSummaryRow();
+        // A message whose actions failed stays out of the list, so the next check tries it
+        // again.
+        for (const std::string &line : FailedLines) {
+            for (int i = CurrentLines.Count() - 1; i >= 0; --i) {
+                if (CurrentLines[i] == line)
+                    CurrentLines.Delete(i);
+            }
+        }
+        ListFile(false, TListWhich::CurrentLines, lastMail);
+    }
+    ClearLists();
+    return Deleted;
+}

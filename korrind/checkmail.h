@@ -1,0 +1,113 @@
+// TEMailTest: the mail test and filter engine. For the connected mailbox it finds the messages
+// that are new since the last check ("LastMail.ini"), tests them newest first against the
+// merged priority and rejection lists and carries out what the best rule asks for: saving the
+// message as an ".eml" file, forwarding it, deleting it from the server, queueing alerts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/filterparam.h"
+#include "common/listrows.h"
+#include "common/stringlist.h"
+
+struct TMailSummary;
+
+// Kinds of TestLine.
+enum TTestKind : int {
+    tkPriority = 0,       // priority, with actions
+    tkReject = 1,         // rejection, with actions
+    tkPriorityMember = 5, // priority membership only
+    tkRejectMember = 6    // rejection membership only
+};
+
+// Targets of SaveMessage (bits).
+enum TSaveTarget : unsigned {
+    stRejected = 1, // the rejected-mail folder
+    stTempFile = 2, // the scratch file "Temp/temp.eml" of the data root
+    stInbox = 4,    // the mailbox's inbox folder
+    stAltFolder = 8 // the rule's alternate folder
+};
+
+// The lists ListFile works on.
+enum class TListWhich { PriorityRules, RejectRules, StoredLines, CurrentLines, Scratch };
+
+// One line per message: From, Subject, MessageId, To, Date, Size and Received, each trimmed,
+// joined by "|". A "|" or line break inside a field becomes a blank so the fields stay apart.
+std::string SummaryLine(const TMailSummary &summary);
+
+// The base of a saved message's file name: sender and date with everything up to the first
+// "<" and the first ">" removed, made safe as a single file name in its folder.
+std::string SavedMessageBaseName(const std::string &from, const std::string &date);
+
+// The first "<folder>/<base>_NNN.eml" (counting from 000, on past 999) that does not exist.
+std::string FreeMessageFileName(const std::string &folder, const std::string &baseName);
+
+class TEMailTest
+{
+public:
+    explicit TEMailTest(TListRows *mailboxes);
+
+    TListRows *Mailboxes;
+    TListRow *Mailbox = nullptr; // the row under test
+    std::string InboxPath;
+    std::string PriorityAlertName;
+    std::string ArrivalAlertName;
+    bool PriorityOn = false;
+    bool Deleted = false;
+    bool PriorityFound = false; // cleared by the check cycle at the start of a pass
+    bool NewMailFound = false;  // cleared by the check cycle at the start of a pass
+    std::string CurrentFrom, CurrentSubject;
+    int32_t TestCount = 0;
+    int32_t MessageCount = 0;
+    int32_t FirstNew = 0;
+    TListRow *SummaryRow = nullptr; // set by the check cycle before each test
+    TStringList StoredLines;
+    TStringList CurrentLines;
+    TStringList ToLines;
+    TStringList PriorityRules, RejectRules;
+    TStringList SoundQueue;   // wave files for the main timer to play
+    TStringList ProgramQueue; // programs for the main timer to start
+
+    // Tests the connected mailbox of row index with count messages; again is the repeat test
+    // after a deletion. Answers whether a message was deleted (test the mailbox again).
+    bool TestMail(int index, int count, bool again);
+    // Tests one summary line (message n, 0-based) against a list (TTestKind).
+    bool TestLine(const std::string &line, int n, int kind);
+    bool DoActions(int n, TRuleActions &actions);
+    // Retrieves message n (1 = oldest) and writes it to every target of the bit set. False
+    // when it could not be retrieved or a target could not be written completely.
+    bool SaveMessage(int n, unsigned targets, const std::string &altFolder);
+    // Writes the message last retrieved by the POP3 session to the targets.
+    bool SaveRetrievedMessage(unsigned targets, const std::string &altFolder);
+    void LoadRules(int kind);
+    void ListFile(bool load, TListWhich which, const std::string &path);
+
+    // Path of the scratch message file the main window opens (stTempFile).
+    static std::string TempMessagePath();
+
+private:
+    TStringList &List(TListWhich which);
+    void ClearLists();
+    bool StartTest(int index);
+    bool MailboxUnchanged();
+    bool FetchCurrentLines(bool again);
+    void TestNewMessages(bool again);
+    void FillSummaryRow();
+    void RefreshRowFromStoredLines();
+    void QueuePriorityAlert(int ruleIndex);
+    void QueueSound(const std::string &alertName);
+    bool ForwardMessage(int n, const TRuleActions &actions);
+    bool WriteMessageFile(const std::string &path, const std::string &bytes);
+    std::string RulesFolder() const;
+    std::string MailboxAddress() const;
+
+    TStringList Scratch;
+    // Lines whose actions were carried out during this test and the repeat tests that follow
+    // it, so a repeat does not save or forward the same message twice.
+    TStringList ActedLines;
+    // Lines whose actions failed in this test; they stay out of "LastMail.ini".
+    TStringList FailedLines;
+};
+
+extern TEMailTest *EMailTest;
