@@ -1,0 +1,821 @@
+#include "common/net/pop3client.h"
+
+#include <QCryptographicHash>
+#include <QNetworkProxy>
+#include <QSslConfiguration>
+#include <algorithm>
+
+#include "common/net/mimeheader.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+namespace {
+
+constexpr int DefaultPop3sPort = 995;
+constexpr int DefaultSocksPort = 1080;
+constexpr size_t MaxSummaryField = 4096; // bytes of a decoded From, To or Subject
+constexpr size_t MaxQuotedReply = 80;    // bytes of a bad reply quoted in an error text
+
+// System CAs plus the certificates of the file SSL_CERT_FILE names (read at each connection,
+// so a changed variable takes effect).
+QList<QSslCertificate> TrustedCertificates()
+{
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    QList<QSslCertificate> certificates = system;
+    QByteArray file = qgetenv("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        certificates += QSslCertificate::fromPath(QString::fromLocal8Bit(file), QSsl::Pem,
+                                                  QSslCertificate::PatternSyntax::FixedString);
+    return certificates;
+}
+
+// A reply line quoted in an error text: printable ASCII only, cut short.
+std::string Printable(const std::string &text)
+{
+    std::string out;
+    for (char c : text.substr(0, MaxQuotedReply)) {
+        unsigned char u = static_cast<unsigned char>(c);
+        out += (u >= 0x20 && u < 0x7f) ? c : '?';
+    }
+    return out;
+}
+
+bool HasLineBreak(const std::string &text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// The summary form of a header field: unfolded, decoded, without double quotes, trimmed.
+std::string SummaryField(const std::vector<std::string> &unfolded, const char *name)
+{
+    std::string value = DecodeHeaderWords(HeaderField(unfolded, name));
+    return CutUtf8(Trim(TUtils::StripQuotes(value)), MaxSummaryField);
+}
+
+bool ParsePort(const std::string &text, int &port)
+{
+    long long value = StrToIntDef(text, -1);
+    if (value < 1 || value > 65535)
+        return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+TPop3Summary SummarizeHeader(const std::vector<std::string> &lines)
+{
+    TPop3Summary summary;
+    for (const std::string &line : lines) {
+        if (line.empty())
+            break;
+        summary.HeaderLines.Add(line);
+    }
+    std::vector<std::string> unfolded = UnfoldHeaderLines(summary.HeaderLines.Items());
+    summary.From = SummaryField(unfolded, "From");
+    summary.To = SummaryField(unfolded, "To");
+    summary.Subject = SummaryField(unfolded, "Subject");
+    summary.MessageId = CutUtf8(HeaderField(unfolded, "Message-ID"), MaxSummaryField);
+    return summary;
+}
+
+TServerAddress ParseServerAddress(const std::string &server, int defaultPort)
+{
+    TServerAddress address;
+    std::string rest = Trim(server);
+    bool schemeTls = false;
+    if (StartsText(rest, "pop3s://")) {
+        schemeTls = true;
+        rest = rest.substr(8);
+    } else if (StartsText(rest, "pop3://")) {
+        rest = rest.substr(7);
+    }
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+
+    int port = 0;
+    bool portGiven = false;
+    if (!rest.empty() && rest[0] == '[') { // [IPv6]:port
+        size_t close = rest.find(']');
+        if (close == std::string::npos) {
+            address.Host = rest;
+        } else {
+            address.Host = rest.substr(1, close - 1);
+            if (close + 1 < rest.size() && rest[close + 1] == ':')
+                portGiven = ParsePort(rest.substr(close + 2), port);
+        }
+    } else if (std::count(rest.begin(), rest.end(), ':') == 1) {
+        size_t colon = rest.find(':');
+        address.Host = rest.substr(0, colon);
+        portGiven = ParsePort(rest.substr(colon + 1), port);
+    } else {
+        address.Host = rest; // a name, or a bare IPv6 address
+    }
+
+    if (portGiven)
+        address.Port = port;
+    else if (schemeTls && (defaultPort == 110 || defaultPort <= 0))
+        address.Port = DefaultPop3sPort;
+    else
+        address.Port = defaultPort;
+    address.ImplicitTls = schemeTls || address.Port == DefaultPop3sPort;
+    return address;
+}
+
+TPop3Client::TPop3Client(TPop3Listener *listener) : Listener(listener)
+{
+    Timer.setSingleShot(true);
+    QObject::connect(&Timer, &QTimer::timeout, &Timer, [this] { OnTimeOut(); });
+}
+
+TPop3Client::~TPop3Client()
+{
+    TearDown();
+}
+
+void TPop3Client::SetProxy(const std::string &host, int port)
+{
+    ProxyHost = host;
+    ProxyPort = port;
+}
+
+int64_t TPop3Client::MessageSize(int number) const
+{
+    if (number < 1 || number > static_cast<int>(Sizes.size()))
+        return 0;
+    return Sizes[number - 1];
+}
+
+void TPop3Client::Connect()
+{
+    if (State_ != TState::Disconnected)
+        return;
+    Retired.clear(); // sockets of earlier sessions, never deleted inside their own signals
+    Summaries.clear();
+    Messages.clear();
+    LastErrorText_.clear();
+    SslErrorText.clear();
+    QuitConfirmed_ = false;
+    Secure_ = Pipelining_ = CanPlain = OffersStls = false;
+    ApopStamp.clear();
+    Count_ = 0;
+    Sizes.clear();
+
+    Address_ = ParseServerAddress(Host, Port);
+    State_ = TState::Connecting;
+    if (Address_.Host.empty() || Address_.Port <= 0) {
+        FailConnect(TFailKind::InvalidHost, "no valid server name or port in \"" + Host + "\"");
+        return;
+    }
+
+    Socket = std::make_unique<QSslSocket>();
+    if (ProxyHost.empty()) {
+        Socket->setProxy(QNetworkProxy::NoProxy);
+    } else {
+        TServerAddress proxy =
+            ParseServerAddress(ProxyHost, ProxyPort > 0 ? ProxyPort : DefaultSocksPort);
+        Socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy,
+                                       QString::fromStdString(proxy.Host), proxy.Port));
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(TrustedCertificates());
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    Socket->setSslConfiguration(tls);
+
+    QSslSocket *socket = Socket.get();
+    Links = {
+        QObject::connect(socket, &QAbstractSocket::hostFound, socket,
+                         [this] { Listener->OnHostResolved(); }),
+        QObject::connect(socket, &QAbstractSocket::connected, socket,
+                         [this] {
+                             ArmTimer();
+                             if (!Address_.ImplicitTls)
+                                 StartSession();
+                         }),
+        QObject::connect(socket, &QSslSocket::encrypted, socket,
+                         [this] {
+                             bool afterStls = Secure_ == false && !Address_.ImplicitTls;
+                             Secure_ = true;
+                             if (afterStls) { // capabilities may differ once encrypted
+                                 Push(TKind::Capa, "CAPA");
+                                 SendQueued();
+                             } else {
+                                 StartSession();
+                             }
+                         }),
+        QObject::connect(socket, &QSslSocket::sslErrors, socket,
+                         [this](const QList<QSslError> &errors) {
+                             SslErrorText.clear();
+                             for (const QSslError &error : errors)
+                                 SslErrorText += (SslErrorText.empty() ? "" : "; ") +
+                                                 error.errorString().toStdString();
+                         }),
+        QObject::connect(socket, &QIODevice::readyRead, socket, [this] { OnReadyRead(); }),
+        QObject::connect(socket, &QAbstractSocket::errorOccurred, socket,
+                         [this](QAbstractSocket::SocketError) { OnSocketError(); }),
+        QObject::connect(socket, &QAbstractSocket::disconnected, socket,
+                         [this] { OnRemoteClosed(); }),
+    };
+
+    ArmTimer();
+    QString host = QString::fromStdString(Address_.Host);
+    if (Address_.ImplicitTls)
+        Socket->connectToHostEncrypted(host, Address_.Port);
+    else
+        Socket->connectToHost(host, Address_.Port);
+}
+
+void TPop3Client::StartSession()
+{
+    TCommand greeting{TKind::Greeting, ""};
+    greeting.Sent = true; // the server speaks first
+    Queue.push_back(greeting);
+    ArmTimer();
+}
+
+void TPop3Client::Disconnect()
+{
+    if (State_ == TState::Ready) {
+        Push(TKind::Quit, "QUIT");
+        State_ = TState::Quitting;
+        SendQueued();
+    } else if (State_ == TState::Connecting) {
+        Abort();
+    }
+}
+
+void TPop3Client::Abort()
+{
+    if (State_ == TState::Disconnected)
+        return;
+    bool wasOpen = State_ != TState::Connecting;
+    std::vector<unsigned> tickets = PendingTickets();
+    TearDown();
+    for (unsigned ticket : tickets)
+        Listener->OnRequestFinished(ticket, false);
+    if (wasOpen)
+        Listener->OnDisconnected();
+}
+
+void TPop3Client::TearDown()
+{
+    ++Generation;
+    Timer.stop();
+    for (QMetaObject::Connection &link : Links)
+        QObject::disconnect(link);
+    Links.clear();
+    if (Socket) {
+        Socket->abort();
+        Retired.push_back(std::move(Socket));
+    }
+    State_ = TState::Disconnected;
+    Secure_ = false;
+    Queue.clear();
+    Buffer.clear();
+    BufferPos = 0;
+    InBody = false;
+    Body.clear();
+    BodyBytes = 0;
+}
+
+std::vector<unsigned> TPop3Client::PendingTickets() const
+{
+    std::vector<unsigned> tickets;
+    for (const TCommand &command : Queue)
+        if (command.Ticket != 0 &&
+            std::find(tickets.begin(), tickets.end(), command.Ticket) == tickets.end())
+            tickets.push_back(command.Ticket);
+    return tickets;
+}
+
+void TPop3Client::Push(TKind kind, const std::string &line, int number, unsigned ticket)
+{
+    TCommand command{kind, line};
+    command.Number = number;
+    command.Ticket = ticket;
+    Queue.push_back(std::move(command));
+}
+
+bool TPop3Client::Pipelinable(TKind kind) const
+{
+    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele;
+}
+
+void TPop3Client::SendQueued()
+{
+    if (!Socket || State_ == TState::Disconnected)
+        return;
+    int inFlight = 0;
+    bool allPipelinable = true;
+    std::string out;
+    for (TCommand &command : Queue) {
+        if (!command.Sent) {
+            bool mayJoin = Pipelining_ && allPipelinable && Pipelinable(command.Kind) &&
+                           inFlight < PipelineWindow;
+            if (inFlight > 0 && !mayJoin)
+                break;
+            out += command.Line + "\r\n";
+            command.Sent = true;
+        }
+        ++inFlight;
+        allPipelinable = allPipelinable && Pipelinable(command.Kind);
+    }
+    if (!out.empty())
+        Socket->write(out.data(), static_cast<qint64>(out.size()));
+    ArmTimer();
+}
+
+void TPop3Client::ArmTimer()
+{
+    bool waiting = State_ == TState::Connecting || State_ == TState::Quitting ||
+                   (!Queue.empty() && Queue.front().Sent);
+    if (waiting)
+        Timer.start(std::max(TimeOut, 1));
+    else
+        Timer.stop();
+}
+
+void TPop3Client::OnReadyRead()
+{
+    if (Reading || !Socket)
+        return;
+    Reading = true;
+    unsigned generation = Generation;
+    QByteArray data = Socket->readAll();
+    Buffer.append(data.constData(), static_cast<size_t>(data.size()));
+    ArmTimer();
+
+    std::string line;
+    while (generation == Generation && BufferPos < Buffer.size()) {
+        if (Queue.empty() || !Queue.front().Sent) {
+            ProtocolError("the server sent data nobody asked for: \"" +
+                          Printable(Buffer.substr(BufferPos)) + "\"");
+            break;
+        }
+        const TCommand &head = Queue.front();
+        bool messageLines = InBody && (head.Kind == TKind::Top || head.Kind == TKind::Retr);
+        if (!ReadLine(line, messageLines ? MaxMessageLine : MaxReplyLine))
+            break;
+        if (InBody)
+            HandleBodyLine(std::move(line));
+        else
+            HandleStatus(line);
+    }
+    if (generation == Generation) {
+        if (InBody && Queue.front().Kind == TKind::Retr)
+            Listener->OnPacketReceived(BodyBytes, MessageSize(Queue.front().Number));
+        if (BufferPos > 0) {
+            Buffer.erase(0, BufferPos);
+            BufferPos = 0;
+        }
+    }
+    Reading = false;
+    // Data that arrived while a report ran is read now rather than waiting for more.
+    if (generation == Generation && Socket && Socket->bytesAvailable() > 0)
+        OnReadyRead();
+}
+
+bool TPop3Client::ReadLine(std::string &line, size_t limit)
+{
+    size_t end = Buffer.find('\n', BufferPos);
+    size_t length = (end == std::string::npos ? Buffer.size() : end) - BufferPos;
+    if (length > limit) {
+        ProtocolError(Format("the server sent a line longer than %zu bytes", limit));
+        return false;
+    }
+    if (end == std::string::npos)
+        return false;
+    line.assign(Buffer, BufferPos, length);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    BufferPos = end + 1;
+    return true;
+}
+
+void TPop3Client::HandleStatus(const std::string &line)
+{
+    TKind kind = Queue.front().Kind;
+    bool ok;
+    if (line.compare(0, 3, "+OK") == 0) {
+        ok = true;
+    } else if (line.compare(0, 4, "-ERR") == 0) {
+        ok = false;
+    } else if (kind == TKind::AuthPlain && line.compare(0, 1, "+") == 0) {
+        ok = true; // SASL continuation: the server waits for the credentials
+    } else {
+        ProtocolError("the server answered garbage: \"" + Printable(line) + "\"");
+        return;
+    }
+
+    bool multiLine =
+        kind == TKind::Capa || kind == TKind::List || kind == TKind::Top || kind == TKind::Retr;
+    if (ok && multiLine) {
+        InBody = true;
+        Body.clear();
+        BodyBytes = 0;
+        if (kind == TKind::Retr)
+            Listener->OnRetrieveStart(MessageSize(Queue.front().Number));
+        else if (kind == TKind::Top)
+            Listener->OnRetrieveStart(0);
+        return;
+    }
+    FinishCommand(ok, line);
+}
+
+void TPop3Client::HandleBodyLine(std::string &&line)
+{
+    if (line == ".") {
+        FinishCommand(true, "");
+        return;
+    }
+    if (!line.empty() && line[0] == '.')
+        line.erase(0, 1); // dot-unstuffing
+    BodyBytes += static_cast<int64_t>(line.size()) + 2;
+    if (BodyBytes > MaxMessageBytes) {
+        ProtocolError(Format("the server's reply is larger than %lld bytes",
+                             static_cast<long long>(MaxMessageBytes)));
+        return;
+    }
+    Body.push_back(std::move(line));
+}
+
+void TPop3Client::FinishCommand(bool ok, const std::string &status)
+{
+    TCommand command = std::move(Queue.front());
+    Queue.pop_front();
+    InBody = false;
+    unsigned generation = Generation;
+    Dispatch(command, ok, status);
+    Body.clear();
+    if (generation == Generation) {
+        SendQueued();
+        ArmTimer();
+    }
+}
+
+void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &status)
+{
+    switch (command.Kind) {
+    case TKind::Greeting:
+        if (!ok) {
+            FailConnect(TFailKind::Connection,
+                        "the server refused the session: \"" + Printable(status) + "\"");
+            return;
+        }
+        Listener->OnStatus(status);
+        AfterGreeting(status);
+        return;
+    case TKind::Capa:
+        AfterCapa(ok);
+        return;
+    case TKind::Stls:
+        if (!ok) { // never go on in clear text once encryption was asked for
+            FailConnect(TFailKind::Connection,
+                        "the server refused STLS: \"" + Printable(status) + "\"");
+            return;
+        }
+        Socket->startClientEncryption();
+        return;
+    case TKind::User:
+        if (ok)
+            Push(TKind::Pass, "PASS " + Password);
+        else
+            LoginRefused(status);
+        return;
+    case TKind::AuthPlain:
+        if (ok && status.compare(0, 3, "+OK") != 0) {
+            std::string credentials = std::string(1, '\0') + User + '\0' + Password;
+            Push(TKind::AuthData, QByteArray::fromStdString(credentials).toBase64().toStdString());
+            return;
+        }
+        [[fallthrough]];
+    case TKind::Pass:
+    case TKind::Apop:
+    case TKind::AuthData:
+        if (ok)
+            LoginDone();
+        else
+            LoginRefused(status);
+        return;
+    case TKind::Stat: {
+        std::vector<std::string> words = SplitText(status, ' ');
+        long long count = words.size() >= 2 ? StrToIntDef(words[1], -1) : -1;
+        if (!ok || count < 0 || count > 10000000) {
+            FailConnect(TFailKind::Connection,
+                        "the server gave no message count: \"" + Printable(status) + "\"");
+            return;
+        }
+        Listener->OnStatus(status);
+        Count_ = static_cast<int>(count);
+        Sizes.assign(Count_, 0);
+        Push(TKind::List, "LIST");
+        return;
+    }
+    case TKind::List:
+        if (ok)
+            for (const std::string &entry : Body) {
+                std::vector<std::string> words = SplitText(Trim(entry), ' ');
+                long long number = words.size() >= 2 ? StrToIntDef(words[0], 0) : 0;
+                long long size = words.size() >= 2 ? StrToIntDef(words[1], 0) : 0;
+                if (number >= 1 && number <= Count_ && size >= 0) {
+                    Sizes[number - 1] = size;
+                    Listener->OnListEntry(static_cast<int>(number), size);
+                }
+            }
+        State_ = TState::Ready;
+        Listener->OnConnected();
+        return;
+    case TKind::Top:
+    case TKind::Retr:
+    case TKind::Dele:
+        RequestDone(command, ok, status);
+        return;
+    case TKind::Quit:
+        QuitConfirmed_ = ok;
+        Listener->OnStatus(status);
+        if (ok)
+            Listener->OnSuccess();
+        Socket->disconnectFromHost();
+        return;
+    }
+}
+
+void TPop3Client::AfterGreeting(const std::string &status)
+{
+    // An APOP time stamp is the "<...>" part of the greeting.
+    size_t open = status.find('<');
+    size_t close = open == std::string::npos ? open : status.find('>', open);
+    if (close != std::string::npos)
+        ApopStamp = status.substr(open, close - open + 1);
+    Push(TKind::Capa, "CAPA");
+}
+
+void TPop3Client::AfterCapa(bool ok)
+{
+    // A server without CAPA simply has none of the extensions.
+    Pipelining_ = CanPlain = OffersStls = false;
+    if (ok)
+        for (const std::string &entry : Body) {
+            std::vector<std::string> words = SplitText(Trim(entry), ' ');
+            std::string name = UpperCase(words[0]);
+            if (name == "STLS")
+                OffersStls = true;
+            else if (name == "PIPELINING")
+                Pipelining_ = true;
+            else if (name == "SASL")
+                for (size_t i = 1; i < words.size(); ++i)
+                    CanPlain = CanPlain || SameText(words[i], "PLAIN");
+        }
+    if (!Secure_ && OffersStls)
+        Push(TKind::Stls, "STLS");
+    else
+        StartLogin();
+}
+
+void TPop3Client::StartLogin()
+{
+    if (User.empty() || Password.empty()) {
+        Listener->OnAuthenticationNeeded();
+        FailConnect(TFailKind::Silent, "no user ID or password to log in with");
+        return;
+    }
+    if (HasLineBreak(User) || HasLineBreak(Password)) {
+        FailConnect(TFailKind::Silent, "the user ID or password contains a line break");
+        return;
+    }
+    TAuthMethod method = AuthMethod;
+    if (method == TAuthMethod::Auto) {
+        // In clear text APOP keeps the password off the wire; over TLS PLAIN is as good.
+        if (!Secure_ && !ApopStamp.empty())
+            method = TAuthMethod::Apop;
+        else
+            method = CanPlain ? TAuthMethod::Plain : TAuthMethod::UserPass;
+    }
+    switch (method) {
+    case TAuthMethod::Apop: {
+        if (ApopStamp.empty()) {
+            FailConnect(TFailKind::Connection, "the server does not offer APOP");
+            return;
+        }
+        QByteArray digest = QCryptographicHash::hash(
+            QByteArray::fromStdString(ApopStamp + Password), QCryptographicHash::Md5);
+        Push(TKind::Apop, "APOP " + User + " " + digest.toHex().toStdString());
+        return;
+    }
+    case TAuthMethod::Plain:
+        Push(TKind::AuthPlain, "AUTH PLAIN");
+        return;
+    default:
+        Push(TKind::User, "USER " + User);
+        return;
+    }
+}
+
+void TPop3Client::LoginRefused(const std::string &status)
+{
+    Listener->OnStatus(status);
+    bool retry = false;
+    unsigned generation = Generation;
+    Listener->OnAuthenticationFailed(retry);
+    if (generation != Generation)
+        return;
+    if (retry)
+        StartLogin();
+    else
+        FailConnect(TFailKind::Silent,
+                    "the server refused the login: \"" + Printable(status) + "\"");
+}
+
+void TPop3Client::LoginDone()
+{
+    Listener->OnSuccess();
+    Push(TKind::Stat, "STAT");
+}
+
+void TPop3Client::RequestDone(const TCommand &command, bool ok, const std::string &status)
+{
+    if (!ok) {
+        Listener->OnStatus(status);
+        Listener->OnFailure();
+    } else if (command.Kind == TKind::Top) {
+        TPop3Summary summary = SummarizeHeader(Body);
+        summary.Size = MessageSize(command.Number);
+        if (command.Ticket)
+            Summaries[command.Ticket] = std::move(summary);
+        Listener->OnRetrieveEnd();
+        Listener->OnSuccess();
+    } else if (command.Kind == TKind::Retr) {
+        if (command.Ticket)
+            Messages[command.Ticket].Assign(std::move(Body));
+        Listener->OnRetrieveEnd();
+        Listener->OnSuccess();
+        if (DeleteAfterRetrieve)
+            Push(TKind::Dele, Format("DELE %d", command.Number), command.Number);
+    } else {
+        Listener->OnStatus(status);
+        Listener->OnSuccess();
+    }
+    if (command.Ticket)
+        Listener->OnRequestFinished(command.Ticket, ok);
+}
+
+void TPop3Client::ProtocolError(const std::string &why)
+{
+    Listener->OnFailure();
+    if (State_ == TState::Connecting)
+        FailConnect(TFailKind::Connection, why);
+    else
+        LoseConnection(why);
+}
+
+void TPop3Client::FailConnect(TFailKind kind, const std::string &why)
+{
+    LastErrorText_ = why;
+    TearDown();
+    Listener->OnError(why);
+    if (kind == TFailKind::InvalidHost)
+        Listener->OnInvalidHost();
+    else if (kind == TFailKind::Connection)
+        Listener->OnConnectionFailed();
+}
+
+void TPop3Client::LoseConnection(const std::string &why)
+{
+    if (State_ == TState::Connecting) {
+        FailConnect(TFailKind::Connection, why);
+        return;
+    }
+    LastErrorText_ = why;
+    bool quitting = State_ == TState::Quitting;
+    std::vector<unsigned> tickets = PendingTickets();
+    TearDown();
+    Listener->OnError(why);
+    if (!quitting)
+        Listener->OnConnectionRequired();
+    for (unsigned ticket : tickets)
+        Listener->OnRequestFinished(ticket, false);
+    Listener->OnDisconnected();
+}
+
+void TPop3Client::OnRemoteClosed()
+{
+    if (State_ == TState::Disconnected)
+        return;
+    if (State_ == TState::Quitting && Queue.empty()) { // QUIT answered: the normal end
+        TearDown();
+        Listener->OnDisconnected();
+        return;
+    }
+    LoseConnection("the server closed the connection");
+}
+
+void TPop3Client::OnSocketError()
+{
+    if (!Socket || State_ == TState::Disconnected)
+        return;
+    QAbstractSocket::SocketError error = Socket->error();
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        // Replies still in the socket are read before the close is handled.
+        if (Socket->bytesAvailable() > 0)
+            OnReadyRead();
+        OnRemoteClosed();
+        return;
+    }
+    std::string text = Socket->errorString().toStdString();
+    if (error == QAbstractSocket::SslHandshakeFailedError && !SslErrorText.empty())
+        text = "the server's certificate does not verify: " + SslErrorText;
+    if (error == QAbstractSocket::HostNotFoundError && State_ == TState::Connecting)
+        FailConnect(TFailKind::InvalidHost, text);
+    else
+        LoseConnection(text);
+}
+
+void TPop3Client::OnTimeOut()
+{
+    std::string why = Format("no answer from the server within %d ms", TimeOut);
+    if (State_ == TState::Quitting) {
+        LastErrorText_ = why;
+        TearDown();
+        Listener->OnError(why);
+        Listener->OnDisconnected();
+    } else if (State_ != TState::Disconnected) {
+        LoseConnection(why);
+    }
+}
+
+unsigned TPop3Client::PendingTicket(TKind kind, int number) const
+{
+    for (const TCommand &command : Queue)
+        if (command.Kind == kind && command.Number == number && command.Ticket != 0)
+            return command.Ticket;
+    return 0;
+}
+
+unsigned TPop3Client::Enqueue(TKind kind, const std::string &line, int number)
+{
+    if (State_ != TState::Ready) {
+        Listener->OnConnectionRequired();
+        return 0;
+    }
+    if (unsigned pending = PendingTicket(kind, number))
+        return pending;
+    unsigned ticket = NextTicket++;
+    if (ticket == 0)
+        ticket = NextTicket++;
+    Push(kind, line, number, ticket);
+    return ticket;
+}
+
+unsigned TPop3Client::RequestSummary(int number)
+{
+    unsigned ticket = Enqueue(TKind::Top, Format("TOP %d 0", number), number);
+    SendQueued();
+    return ticket;
+}
+
+unsigned TPop3Client::RequestMessage(int number)
+{
+    unsigned ticket = Enqueue(TKind::Retr, Format("RETR %d", number), number);
+    SendQueued();
+    return ticket;
+}
+
+unsigned TPop3Client::RequestDelete(int number)
+{
+    unsigned ticket = Enqueue(TKind::Dele, Format("DELE %d", number), number);
+    SendQueued();
+    return ticket;
+}
+
+std::vector<unsigned> TPop3Client::RequestSummaries(int first, int last)
+{
+    std::vector<unsigned> tickets;
+    for (int number = first; number <= last; ++number) {
+        unsigned ticket = Enqueue(TKind::Top, Format("TOP %d 0", number), number);
+        if (ticket == 0)
+            break;
+        tickets.push_back(ticket);
+    }
+    SendQueued();
+    return tickets;
+}
+
+bool TPop3Client::TakeSummary(unsigned ticket, TPop3Summary &summary)
+{
+    auto found = Summaries.find(ticket);
+    if (found == Summaries.end())
+        return false;
+    summary = std::move(found->second);
+    Summaries.erase(found);
+    return true;
+}
+
+bool TPop3Client::TakeMessage(unsigned ticket, TStringList &lines)
+{
+    auto found = Messages.find(ticket);
+    if (found == Messages.end())
+        return false;
+    lines = std::move(found->second);
+    Messages.erase(found);
+    return true;
+}

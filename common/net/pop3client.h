@@ -1,0 +1,220 @@
+// TPop3Client: an event-driven POP3 client on QSslSocket. Every operation only starts work and
+// returns at once; progress and results come back as reports to a TPop3Listener while the
+// caller keeps the event loop running. No call ever blocks.
+//
+// Protocol: greeting, CAPA, STLS when offered (implicit TLS for port 995 or "pop3s://host"),
+// login by USER/PASS, APOP or SASL PLAIN, STAT and LIST once the mailbox is open, then TOP n 0
+// for summaries (several at once when the server offers PIPELINING), RETR, DELE and QUIT.
+// Certificates are verified against the system CAs plus those in the file SSL_CERT_FILE names.
+#pragma once
+
+#include <QSslSocket>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/stringlist.h"
+
+// The header fields of one message as the client reads them: From, To and Subject unfolded
+// and decoded to UTF-8 (double quotes removed), the message ID, the raw header lines and the
+// size from LIST.
+struct TPop3Summary
+{
+    std::string From;
+    std::string To;
+    std::string Subject;
+    std::string MessageId;
+    TStringList HeaderLines; // up to (not including) the empty line ending the header
+    int64_t Size = 0;
+};
+
+// Builds the decoded fields of a summary from header lines (or a whole message).
+TPop3Summary SummarizeHeader(const std::vector<std::string> &lines);
+
+// A server written "host", "host:port", "pop3s://host[:port]", "pop3://host" or "[v6]:port".
+struct TServerAddress
+{
+    std::string Host;
+    int Port = 0;
+    bool ImplicitTls = false;
+};
+TServerAddress ParseServerAddress(const std::string &server, int defaultPort);
+
+// The reports of the client. Each has an empty default so a listener binds what it needs.
+class TPop3Listener
+{
+public:
+    virtual ~TPop3Listener() = default;
+    // A login was refused. Setting retry makes the client try again on the same connection.
+    virtual void OnAuthenticationFailed(bool &retry) {}
+    virtual void OnAuthenticationNeeded() {} // no user or password to log in with
+    virtual void OnConnected() {}            // logged in, mailbox open
+    virtual void OnConnectionFailed() {}     // the connection or its set-up failed
+    virtual void OnConnectionRequired() {}   // an operation needs a connection there is not
+    virtual void OnDisconnected() {}
+    virtual void OnFailure() {}      // the server refused a command (or answered garbage)
+    virtual void OnHostResolved() {} // the server's name was found
+    virtual void OnInvalidHost() {}  // the server's name was not found
+    virtual void OnListEntry(int number, int64_t size) {}
+    virtual void OnPacketReceived(int64_t received, int64_t total) {}
+    virtual void OnRetrieveStart(int64_t total) {}
+    virtual void OnRetrieveEnd() {}
+    virtual void OnStatus(const std::string &text) {} // a reply line of the server
+    virtual void OnSuccess() {}
+    // Why a connection or command failed, in words (certificate, time-out, garbage, ...).
+    virtual void OnError(const std::string &text) {}
+    // A request (ticket from Request*) has finished; ok is false when it failed.
+    virtual void OnRequestFinished(unsigned ticket, bool ok) {}
+};
+
+class TPop3Client
+{
+public:
+    enum class TState { Disconnected, Connecting, Ready, Quitting };
+    enum class TAuthMethod { Auto, UserPass, Apop, Plain };
+
+    // Limits that keep a broken or hostile server from growing memory without bound.
+    static constexpr size_t MaxReplyLine = 64 * 1024;       // status lines, CAPA, LIST
+    static constexpr size_t MaxMessageLine = 1024 * 1024;   // lines of TOP and RETR
+    static constexpr int64_t MaxMessageBytes = 256LL << 20; // one multi-line reply
+    static constexpr int PipelineWindow = 64;               // requests in flight at once
+
+    explicit TPop3Client(TPop3Listener *listener);
+    ~TPop3Client();
+    TPop3Client(const TPop3Client &) = delete;
+    TPop3Client &operator=(const TPop3Client &) = delete;
+
+    // Settings, read when Connect starts.
+    std::string Host; // may carry a port or the pop3s:// prefix
+    int Port = 110;
+    std::string User;
+    std::string Password;
+    int TimeOut = 30000;              // ms of silence from the server before an operation fails
+    bool DeleteAfterRetrieve = false; // DELE each message once RETR delivered it
+    TAuthMethod AuthMethod = TAuthMethod::Auto;
+    std::string AttachmentPath; // kept for the owner; this client decodes no parts
+    // A SOCKS5 proxy ("host" or "host:port"); an empty host means a direct connection.
+    void SetProxy(const std::string &host, int port);
+
+    TState State() const { return State_; }
+    bool Connected() const { return State_ == TState::Ready; }
+    bool Secure() const { return Secure_; }
+    bool Pipelining() const { return Pipelining_; }
+    std::string ServerHost() const { return Address_.Host; }
+    std::string LastErrorText() const { return LastErrorText_; }
+    // True when the last QUIT was answered +OK, i.e. the server committed its deletions.
+    bool QuitConfirmed() const { return QuitConfirmed_; }
+
+    void Connect();    // ends in OnConnected, or in a failure report and Disconnected
+    void Disconnect(); // QUIT after the requests under way, then close
+    void Abort();      // close at once; requests under way fail, nothing is committed
+
+    int MessageCount() const { return State_ == TState::Ready ? Count_ : -1; }
+    int64_t MessageSize(int number) const; // from LIST, 0 when unknown
+
+    // Requests answer a ticket (0 when there is no connection: OnConnectionRequired).
+    // A request for the same message and kind as one still under way answers that one's
+    // ticket instead of asking the server twice.
+    unsigned RequestSummary(int number);
+    unsigned RequestMessage(int number);
+    unsigned RequestDelete(int number);
+    // TOP for every message of first..last, sent together when the server pipelines.
+    std::vector<unsigned> RequestSummaries(int first, int last);
+
+    // Results of finished requests; each can be taken once.
+    bool TakeSummary(unsigned ticket, TPop3Summary &summary);
+    bool TakeMessage(unsigned ticket, TStringList &lines);
+
+private:
+    enum class TKind {
+        Greeting,
+        Capa,
+        Stls,
+        User,
+        Pass,
+        Apop,
+        AuthPlain,
+        AuthData,
+        Stat,
+        List,
+        Top,
+        Retr,
+        Dele,
+        Quit
+    };
+    struct TCommand
+    {
+        TKind Kind;
+        std::string Line; // without CRLF; empty for the greeting
+        int Number = 0;
+        unsigned Ticket = 0;
+        bool Sent = false;
+    };
+    enum class TFailKind { Connection, InvalidHost, Silent };
+
+    void StartSession();
+    void Push(TKind kind, const std::string &line, int number = 0, unsigned ticket = 0);
+    void SendQueued();
+    bool Pipelinable(TKind kind) const;
+    void ArmTimer();
+    void OnReadyRead();
+    bool ReadLine(std::string &line, size_t limit);
+    void HandleStatus(const std::string &line);
+    void HandleBodyLine(std::string &&line);
+    void FinishCommand(bool ok, const std::string &status);
+    void Dispatch(const TCommand &command, bool ok, const std::string &status);
+    void AfterGreeting(const std::string &status);
+    void AfterCapa(bool ok);
+    void StartLogin();
+    void LoginRefused(const std::string &status);
+    void LoginDone();
+    void RequestDone(const TCommand &command, bool ok, const std::string &status);
+    void ProtocolError(const std::string &why);
+    void FailConnect(TFailKind kind, const std::string &why);
+    void LoseConnection(const std::string &why);
+    void OnRemoteClosed();
+    void OnSocketError();
+    void OnTimeOut();
+    void TearDown();
+    unsigned PendingTicket(TKind kind, int number) const;
+    std::vector<unsigned> PendingTickets() const;
+    unsigned Enqueue(TKind kind, const std::string &line, int number);
+
+    TPop3Listener *Listener;
+    std::unique_ptr<QSslSocket> Socket;
+    std::vector<QMetaObject::Connection> Links;       // the socket's signals bound to this session
+    std::vector<std::unique_ptr<QSslSocket>> Retired; // closed sockets, deleted on next Connect
+    QTimer Timer;
+    TServerAddress Address_;
+    std::string ProxyHost;
+    int ProxyPort = 0;
+
+    TState State_ = TState::Disconnected;
+    bool Secure_ = false;
+    bool Pipelining_ = false;
+    bool CanPlain = false;
+    bool OffersStls = false;
+    bool QuitConfirmed_ = false;
+    std::string ApopStamp;
+    std::string LastErrorText_;
+    std::string SslErrorText;
+    int Count_ = 0;
+    std::vector<int64_t> Sizes; // index = message number - 1
+
+    std::deque<TCommand> Queue; // sent commands first, in order; their replies come in order
+    std::string Buffer;
+    size_t BufferPos = 0;
+    bool InBody = false; // reading the lines of a multi-line reply
+    std::vector<std::string> Body;
+    int64_t BodyBytes = 0;
+    bool Reading = false;
+    unsigned Generation = 0; // bumped on each tear-down so handlers notice a closed session
+    unsigned NextTicket = 1;
+    std::map<unsigned, TPop3Summary> Summaries;
+    std::map<unsigned, TStringList> Messages;
+};

@@ -1,0 +1,578 @@
+#include "korrind/popinterface.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+
+#include "common/net/mimeheader.h"
+#include "common/utils.h"
+
+TPop3 *Pop3 = nullptr;
+
+namespace {
+
+constexpr int PumpSliceMs = 50;   // longest sleep between looks at cancel and quit
+constexpr int RetryPauseMs = 500; // after a failed attempt
+constexpr int ReconnectPauseMs = 200;
+constexpr int SummaryWaitMs = 1000;
+constexpr int MessageWaitMs = 5000;
+constexpr int MsPerByte = 100;       // retrieval wait per byte of a message of known size
+constexpr int HeaderPumpLines = 256; // events are processed every this many header lines
+
+// Processes the pending events, or sleeps until the next one arrives but at most ms, so
+// waits neither spin nor add latency to each server reply.
+void PumpEvents(int ms)
+{
+    if (!QCoreApplication::instance() || TUtils::Terminating())
+        return;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(std::clamp(ms, 1, PumpSliceMs));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+} // namespace
+
+TPop3::TPop3(const uint16_t *debugLevel)
+    : DebugLevelRef(debugLevel),
+      Client(std::make_unique<TPop3Client>(static_cast<TPop3Listener *>(this)))
+{
+}
+
+TPop3::~TPop3()
+{
+    if (Client)
+        Client->Abort();
+}
+
+int TPop3::Level() const
+{
+    return DebugLevelRef ? *DebugLevelRef : OwnDebugLevel;
+}
+
+const char *TPop3::HostText() const
+{
+    return Client ? Client->Host.c_str() : "";
+}
+
+const char *TPop3::UserText() const
+{
+    return Client ? Client->User.c_str() : "";
+}
+
+bool TPop3::Cancelled(bool reset)
+{
+    return CancelCheck && CancelCheck(reset);
+}
+
+void TPop3::Log(int level, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    LogText = CutUtf8(FormatV(format, args), MaxLogText);
+    va_end(args);
+    if (level > Level())
+        return;
+    if (StatusBar)
+        StatusBar(LogText);
+    if (StatusLabel)
+        StatusLabel(LogText);
+    if (Utils)
+        Utils->DebugLog("%s", LogText.c_str());
+}
+
+TPop3::TWaitEnd TPop3::WaitUntil(const std::function<bool()> &done,
+                                 const std::function<int()> &limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Cancelled(true);
+    for (;;) {
+        PumpEvents(static_cast<int>(std::max<qint64>(limitMs() - clock.elapsed(), 1)));
+        if (TUtils::Terminating())
+            return TWaitEnd::Terminated;
+        if (Cancelled(false))
+            return TWaitEnd::Cancelled;
+        if (done())
+            return TWaitEnd::Done;
+        if (clock.elapsed() >= limitMs())
+            return TWaitEnd::TimedOut;
+    }
+}
+
+TPop3::TWaitEnd TPop3::Pause(int ms)
+{
+    return WaitUntil([] { return false; }, [ms] { return ms; });
+}
+
+bool TPop3::WaitFor(int ms, const bool *flag)
+{
+    return WaitUntil([flag] { return flag && *flag; }, [ms] { return ms; }) == TWaitEnd::Done;
+}
+
+bool TPop3::IsConnected() const
+{
+    return ConnectRunning || (Client && Client->State() != TPop3Client::TState::Disconnected);
+}
+
+void TPop3::SetProxy(const std::string &host, uint16_t port)
+{
+    if (Client)
+        Client->SetProxy(host, port);
+}
+
+int32_t TPop3::MessageCount() const
+{
+    return Client ? Client->MessageCount() : -1;
+}
+
+void TPop3::Abort()
+{
+    if (Client)
+        Client->Abort();
+}
+
+bool TPop3::Connect()
+{
+    LastError = 0;
+    if (Port == 0 || Host.empty() || Password.empty() || User.empty())
+        return false;
+    if (WorkFolder.empty()) {
+        std::string system = Utils ? Utils->GetWindowsFolder() : QDir::tempPath().toStdString();
+        WorkFolder = TUtils::AddBackslash(system) + "temp/";
+    }
+    if (!Client)
+        return false;
+    Client->Port = Port;
+    Client->TimeOut = TimeoutStep;
+    Client->DeleteAfterRetrieve = DeleteAfterRetrieve;
+    Client->Host = Host;
+    Client->User = User;
+    Client->Password = Password;
+    Client->AttachmentPath = WorkFolder;
+    if (Level() > 3 && Utils)
+        Utils->DebugLog("Connect: %s %s", User.c_str(), Host.c_str());
+    return ConnectLoop();
+}
+
+bool TPop3::Reconnect(int factor)
+{
+    LastError = 0;
+    if (!Client)
+        return false;
+    if (Client->State() != TPop3Client::TState::Disconnected) {
+        Disconnect();
+        Pause(ReconnectPauseMs);
+    }
+    Client->TimeOut = TimeoutStep * std::max(factor, 1);
+    if (Level() > 3 && Utils)
+        Utils->DebugLog("Connect: %s %s", UserText(), HostText());
+    return ConnectLoop();
+}
+
+// Connect attempts with a time-out that grows by TimeoutStep after each failure, until the
+// time-out would pass Tries × TimeoutStep.
+bool TPop3::ConnectLoop()
+{
+    struct Busy
+    {
+        bool &flag;
+        explicit Busy(bool &f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(ConnectRunning);
+
+    Cancelled(true);
+    while (!Client->Connected()) {
+        TUtils::ProcessMessages();
+        if (TUtils::Terminating())
+            return false;
+        if (Cancelled(false))
+            break;
+        TConnectEnd end = AttemptConnect();
+        if (end == TConnectEnd::Terminated)
+            return false;
+        if (end == TConnectEnd::Cancelled)
+            break;
+        if (end == TConnectEnd::Connected)
+            continue;
+        // Retrying a refused login only repeats the refusal (and may lock the account).
+        if (LoginGaveUp)
+            break;
+        Client->TimeOut += TimeoutStep;
+        if (Level() > 2 && Utils)
+            Utils->DebugLog("Connect Timeout: %s Cnt: %d", UserText(), Client->TimeOut / 1000);
+        TWaitEnd pause = Pause(RetryPauseMs);
+        if (pause == TWaitEnd::Terminated)
+            return false;
+        if (pause == TWaitEnd::Cancelled)
+            break;
+        if (static_cast<int64_t>(Tries) * TimeoutStep < Client->TimeOut) {
+            LastError = -1;
+            if (Utils)
+                Utils->DebugLog("Connect Timeout: %s", UserText());
+            break;
+        }
+    }
+    return Client->Connected();
+}
+
+TPop3::TConnectEnd TPop3::AttemptConnect()
+{
+    LoginGaveUp = false;
+    Client->Connect();
+    while (Client->State() == TPop3Client::TState::Connecting) {
+        PumpEvents(PumpSliceMs);
+        if (TUtils::Terminating()) {
+            Client->Abort();
+            return TConnectEnd::Terminated;
+        }
+        if (Cancelled(false)) {
+            Client->Abort();
+            return TConnectEnd::Cancelled;
+        }
+    }
+    return Client->Connected() ? TConnectEnd::Connected : TConnectEnd::Failed;
+}
+
+bool TPop3::Disconnect()
+{
+    LastError = 0;
+    if (!Client)
+        return false;
+    Cancelled(true);
+    while (Client->State() != TPop3Client::TState::Disconnected) {
+        TUtils::ProcessMessages();
+        // Leaving early drops the connection: the server keeps every message it was asked
+        // to delete, which is the safe side.
+        if (TUtils::Terminating() || Cancelled(false)) {
+            Client->Abort();
+            return false;
+        }
+        Client->Disconnect();
+        if (Level() > 3 && Utils)
+            Utils->DebugLog("Disconnect: %s", UserText());
+        while (Client->State() != TPop3Client::TState::Disconnected) {
+            PumpEvents(PumpSliceMs);
+            if (TUtils::Terminating() || Cancelled(false)) {
+                Client->Abort();
+                return false;
+            }
+        }
+    }
+    return Client->Connected();
+}
+
+TMailSummary TPop3::MakeSummary(const TPop3Summary &fields, const std::vector<std::string> &lines)
+{
+    TMailSummary summary;
+    summary.To = fields.To;
+    summary.From = fields.From;
+    summary.Subject = fields.Subject;
+    summary.MessageId = fields.MessageId;
+    summary.Date = TUtils::NormalizeMailDate(HeaderValue(lines, "Date:"));
+    summary.Received = HeaderValue(lines, "received");
+    summary.HeaderLines = fields.HeaderLines;
+    summary.Size = static_cast<int32_t>(std::min<int64_t>(fields.Size, INT32_MAX));
+    return summary;
+}
+
+void TPop3::TakeSummary(unsigned ticket)
+{
+    TPop3Summary fields;
+    Client->TakeSummary(ticket, fields);
+    Summary = MakeSummary(fields, fields.HeaderLines.Items());
+}
+
+void TPop3::TakeMessage(unsigned ticket)
+{
+    RawLines.Clear();
+    Client->TakeMessage(ticket, RawLines);
+    TMailSummary fields = MakeSummary(SummarizeHeader(RawLines.Items()), RawLines.Items());
+    // The message ID, header lines and size stay those of the last summary.
+    Summary.To = fields.To;
+    Summary.From = fields.From;
+    Summary.Subject = fields.Subject;
+    Summary.Date = fields.Date;
+    Summary.Received = fields.Received;
+}
+
+bool TPop3::GetSummary(int n)
+{
+    return Retrieve(TKind::Summary, n);
+}
+
+bool TPop3::GetMessage(int n)
+{
+    return Retrieve(TKind::Message, n);
+}
+
+bool TPop3::Retrieve(TKind kind, int n)
+{
+    LastError = 0;
+    if (!Client)
+        return false;
+    for (int attempt = 1; attempt <= Tries; ++attempt) {
+        TUtils::ProcessMessages();
+        if (TUtils::Terminating())
+            return false;
+        RetrieveDone = false;
+        RequestFailed = false;
+        if (kind == TKind::Summary) {
+            CurrentTicket = Client->RequestSummary(n);
+            WaitMs = SummaryWaitMs;
+        } else {
+            Receiving = false;
+            CurrentTicket = Client->RequestMessage(n);
+            WaitMs = MessageWaitMs;
+        }
+
+        bool failed = CurrentTicket == 0;
+        if (!failed) {
+            // WaitMs is read live: the start of a message of known size lengthens it.
+            TWaitEnd end = WaitUntil([this] { return RetrieveDone || RequestFailed; },
+                                     [this] { return WaitMs; });
+            if (end == TWaitEnd::Cancelled || end == TWaitEnd::Terminated)
+                return false;
+            if (RetrieveDone) {
+                if (kind == TKind::Summary)
+                    TakeSummary(CurrentTicket);
+                else
+                    TakeMessage(CurrentTicket);
+                return true;
+            }
+            failed = RequestFailed;
+        }
+        if (failed) {
+            TWaitEnd pause = Pause(RetryPauseMs);
+            if (pause == TWaitEnd::Cancelled || pause == TWaitEnd::Terminated)
+                return false;
+            if (attempt == Tries) {
+                LastError = -1;
+                return false;
+            }
+            if (ConnectionRequired) {
+                if (!Reconnect(attempt)) {
+                    LastError = -1;
+                    return false;
+                }
+                ConnectionRequired = false;
+            }
+        }
+        // A plain time-out goes on with the next attempt, which waits for the same request.
+    }
+    return false;
+}
+
+bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summaries)
+{
+    summaries.clear();
+    LastError = 0;
+    if (!Client || first > last)
+        return Client != nullptr;
+    if (Client->Connected()) {
+        std::vector<unsigned> tickets = Client->RequestSummaries(first, last);
+        BatchIndex.clear();
+        BatchState.assign(tickets.size(), 0);
+        for (size_t i = 0; i < tickets.size(); ++i)
+            BatchIndex[tickets[i]] = i;
+        BatchOpen = tickets.size();
+        // The client's own time-out bounds the wait: a silent server fails the requests.
+        TWaitEnd end = WaitUntil([this] { return BatchOpen == 0; }, [] { return INT_MAX; });
+        BatchIndex.clear();
+        if (end != TWaitEnd::Done)
+            return false;
+        for (size_t i = 0; i < tickets.size() && BatchState[i] == 1; ++i) {
+            TPop3Summary fields;
+            Client->TakeSummary(tickets[i], fields);
+            summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
+        }
+    }
+    // Whatever the batch did not deliver is fetched one by one, with retries.
+    for (int n = first + static_cast<int>(summaries.size()); n <= last; ++n) {
+        if (!GetSummary(n))
+            return false;
+        summaries.push_back(Summary);
+    }
+    if (!summaries.empty())
+        Summary = summaries.back();
+    return true;
+}
+
+bool TPop3::DeleteMessage(int n)
+{
+    if (!Client)
+        return false;
+    LastOpOk = false;
+    CurrentTicket = Client->RequestDelete(n);
+    if (CurrentTicket == 0) {
+        Log(1, "Error:Deleting Message %d", n);
+        return false;
+    }
+    RetrieveDone = false;
+    RequestFailed = false;
+    TWaitEnd end =
+        WaitUntil([this] { return RetrieveDone || RequestFailed; }, [] { return INT_MAX; });
+    if (end == TWaitEnd::Cancelled || end == TWaitEnd::Terminated) {
+        // Without an answer the outcome is unknown; dropping the connection makes the
+        // server keep the message, so "not deleted" is true.
+        Client->Abort();
+        Log(1, "Error:Deleting Message %d", n);
+        return false;
+    }
+    if (!RetrieveDone) {
+        Log(2, "Error Deleteing Message %d deleted", n);
+        return false;
+    }
+    ++PendingDeletes;
+    Log(3, "Message %d deleted", n);
+    return true;
+}
+
+std::string TPop3::HeaderValue(const std::vector<std::string> &lines, const std::string &name)
+{
+    std::string prefix = LowerCase(name);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i % HeaderPumpLines == HeaderPumpLines - 1) {
+            TUtils::ProcessMessages();
+            if (TUtils::Terminating())
+                return "";
+        }
+        if (!StartsText(lines[i], prefix))
+            continue;
+        size_t colon = lines[i].find(':');
+        if (colon == std::string::npos)
+            return "";
+        return TUtils::StripQuotes(Trim(lines[i].substr(colon + 1, MaxHeaderValue)));
+    }
+    return "";
+}
+
+// ---- reports of the client
+
+void TPop3::OnAuthenticationFailed(bool &retry)
+{
+    Log(0, "Authentication Failed to: %s for: %s", HostText(), UserText());
+    ++AuthFailures;
+    retry = AuthFailures < 4;
+    LoginGaveUp = !retry;
+}
+
+void TPop3::OnAuthenticationNeeded()
+{
+    Log(0, "Authentication Needed to: %s for: %s", HostText(), UserText());
+}
+
+void TPop3::OnConnected()
+{
+    Log(3, "Connected to: %s for: %s", HostText(), UserText());
+    ConnectionRequired = false;
+    Receiving = false;
+    PendingDeletes = 0;
+}
+
+void TPop3::OnConnectionFailed()
+{
+    Log(0, "Connection Failed to: %s for: %s", HostText(), UserText());
+}
+
+void TPop3::OnConnectionRequired()
+{
+    Log(0, "Connection Required to: %s for: %s", HostText(), UserText());
+    ConnectionRequired = true;
+}
+
+void TPop3::OnDisconnected()
+{
+    Log(3, "Disconnect from: %s for: %s", HostText(), UserText());
+    Receiving = false;
+    AuthFailures = 0;
+    if (PendingDeletes > 0 && !Client->QuitConfirmed())
+        Log(0, "Deletions not confirmed by: %s for: %s - %d messages stay on the server",
+            HostText(), UserText(), PendingDeletes);
+    PendingDeletes = 0;
+}
+
+void TPop3::OnFailure()
+{
+    Log(0, "General Failure to: %s for: %s", HostText(), UserText());
+    LastOpOk = false;
+    LastOpFailed = true;
+}
+
+void TPop3::OnHostResolved()
+{
+    Log(4, "Host Resolved to: %s for: %s", HostText(), UserText());
+    LastOpOk = false;
+    LastOpFailed = false;
+    AuthFailures = 0;
+}
+
+void TPop3::OnInvalidHost()
+{
+    Log(0, "Invalid Host: %s for: %s", HostText(), UserText());
+}
+
+void TPop3::OnListEntry(int number, int64_t size)
+{
+    Log(4, "List Message: %d Size: %lld", number, static_cast<long long>(size));
+}
+
+void TPop3::OnPacketReceived(int64_t received, int64_t total)
+{
+    std::string text = Format("Received %lld of %lld", static_cast<long long>(received),
+                              static_cast<long long>(total));
+    if (StatusBar)
+        StatusBar(text);
+    if (StatusLabel)
+        StatusLabel(text);
+}
+
+void TPop3::OnRetrieveStart(int64_t total)
+{
+    Log(4, "Retrievel Start from: %s for: %s", HostText(), UserText());
+    LastOpOk = false;
+    LastOpFailed = false;
+    if (total > 0) {
+        Receiving = true;
+        WaitMs = static_cast<int32_t>(std::min<int64_t>(total * MsPerByte, INT32_MAX));
+    }
+}
+
+void TPop3::OnRetrieveEnd()
+{
+    Log(4, "Retrievel End from: %s for: %s", HostText(), UserText());
+}
+
+void TPop3::OnStatus(const std::string &text)
+{
+    Log(3, "Status from: %s for: %s - %s", HostText(), UserText(), text.c_str());
+}
+
+void TPop3::OnSuccess()
+{
+    Log(4, "Success: %s for: %s", HostText(), UserText());
+    LastOpOk = true;
+}
+
+void TPop3::OnError(const std::string &text)
+{
+    Log(0, "Error from: %s for: %s - %s", HostText(), UserText(), text.c_str());
+}
+
+void TPop3::OnRequestFinished(unsigned ticket, bool ok)
+{
+    if (ticket == CurrentTicket) {
+        RetrieveDone = RetrieveDone || ok;
+        RequestFailed = RequestFailed || !ok;
+    }
+    auto entry = BatchIndex.find(ticket);
+    if (entry != BatchIndex.end() && BatchState[entry->second] == 0) {
+        BatchState[entry->second] = ok ? 1 : 2;
+        --BatchOpen;
+    }
+}

@@ -1,0 +1,153 @@
+// TPop3: the monitor's one POP3 session. It drives TPop3Client and adds what a mailbox check
+// needs: defaults, a connect loop with a growing time-out and a bounded number of attempts,
+// retries of each retrieval with a reconnect when the connection was lost, a cancel hook,
+// copies of the newest summary or message in plain fields, and log lines by debug level that
+// also feed the status display.
+//
+// Every wait processes events, ends when the program is quitting and asks CancelCheck.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/net/pop3client.h"
+#include "common/stringlist.h"
+
+// The header fields of one message on the server.
+struct TMailSummary
+{
+    std::string To;
+    std::string From;
+    std::string Subject;
+    std::string MessageId;
+    std::string Date; // normalised (TUtils::NormalizeMailDate)
+    std::string Received;
+    TStringList HeaderLines;
+    int32_t Size = 0;
+};
+
+class TPop3 : private TPop3Listener
+{
+public:
+    using TCancelCheck = std::function<bool(bool reset)>;
+    using TStatusDisplay = std::function<void(const std::string &text)>;
+
+    static constexpr size_t MaxLogText = 511;
+    static constexpr size_t MaxHeaderValue = 512;
+
+    // debugLevel: the level deciding which log lines are shown (the program's DebugLevel);
+    // without one the session uses its own level 0.
+    explicit TPop3(const uint16_t *debugLevel = nullptr);
+    ~TPop3() override;
+    TPop3(const TPop3 &) = delete;
+    TPop3 &operator=(const TPop3 &) = delete;
+
+    // ---- settings
+    std::string Host; // may carry ":port" or "pop3s://"
+    std::string Password;
+    std::string User;
+    std::string WorkFolder;
+    bool DeleteAfterRetrieve = false;
+    bool ComponentFlag2 = false; // kept for the component; nothing uses it
+    int16_t ReportLevel = 0;     // kept for the component; nothing uses it
+    int32_t Tag = 0;
+    int32_t Port = 110;
+    int32_t TimeoutStep = 1000; // ms: first connect time-out and its growth per attempt
+    int32_t Tries = 5;
+    TStatusDisplay StatusBar;
+    TStatusDisplay StatusLabel;
+    const uint16_t *DebugLevelRef = nullptr;
+    TCancelCheck CancelCheck;
+
+    // ---- state
+    int32_t LastError = 0; // -1 after an operation that gave up on time-out or attempts
+    int16_t AuthFailures = 0;
+    int32_t WaitMs = 0;
+    bool RetrieveDone = false;
+    bool Receiving = false;
+    bool ConnectionRequired = false;
+    bool LastOpOk = false;
+    bool LastOpFailed = false;
+    std::string LogText;
+    TMailSummary Summary;
+    TStringList RawLines; // the whole message after GetMessage, one entry per line
+
+    // True while a mailbox is open or a connect is under way (the busy test).
+    bool IsConnected() const;
+    void SetProxy(const std::string &host, uint16_t port);
+    bool Connect();
+    bool Disconnect(); // answers whether still connected
+    void Abort();      // drops the connection at once; nothing is committed on the server
+    int32_t MessageCount() const; // -1 when no mailbox is open
+    bool GetSummary(int n);       // n: 1 = oldest
+    bool GetMessage(int n);
+    // Summaries of messages first..last, requested in one pipelined batch; the results equal
+    // those of GetSummary one by one. Summary holds the last one afterwards.
+    bool GetSummaries(int first, int last, std::vector<TMailSummary> &summaries);
+    // True only when the server accepted the DELE; the server removes the message at QUIT.
+    bool DeleteMessage(int n);
+    std::string HeaderValue(const std::vector<std::string> &lines, const std::string &name);
+    std::string HeaderValue(const TStringList &lines, const std::string &name)
+    {
+        return HeaderValue(lines.Items(), name);
+    }
+    bool Reconnect(int factor);
+    bool WaitFor(int ms, const bool *flag = nullptr);
+    void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
+
+    TPop3Client *Component() { return Client.get(); }
+
+private:
+    enum class TWaitEnd { Done, TimedOut, Cancelled, Terminated };
+    enum class TConnectEnd { Connected, Failed, Cancelled, Terminated };
+    enum class TKind { Summary, Message };
+
+    int Level() const;
+    bool Cancelled(bool reset);
+    TWaitEnd WaitUntil(const std::function<bool()> &done, const std::function<int()> &limitMs);
+    TWaitEnd Pause(int ms);
+    bool ConnectLoop();
+    TConnectEnd AttemptConnect();
+    bool Retrieve(TKind kind, int n);
+    void TakeSummary(unsigned ticket);
+    void TakeMessage(unsigned ticket);
+    TMailSummary MakeSummary(const TPop3Summary &fields, const std::vector<std::string> &lines);
+    const char *HostText() const;
+    const char *UserText() const;
+
+    // Reports of the client.
+    void OnAuthenticationFailed(bool &retry) override;
+    void OnAuthenticationNeeded() override;
+    void OnConnected() override;
+    void OnConnectionFailed() override;
+    void OnConnectionRequired() override;
+    void OnDisconnected() override;
+    void OnFailure() override;
+    void OnHostResolved() override;
+    void OnInvalidHost() override;
+    void OnListEntry(int number, int64_t size) override;
+    void OnPacketReceived(int64_t received, int64_t total) override;
+    void OnRetrieveStart(int64_t total) override;
+    void OnRetrieveEnd() override;
+    void OnStatus(const std::string &text) override;
+    void OnSuccess() override;
+    void OnError(const std::string &text) override;
+    void OnRequestFinished(unsigned ticket, bool ok) override;
+
+    std::unique_ptr<TPop3Client> Client;
+    uint16_t OwnDebugLevel = 0;
+    bool ConnectRunning = false;
+    bool LoginGaveUp = false; // the server refused the login and no retry is left
+    unsigned CurrentTicket = 0;
+    bool RequestFailed = false;
+    int PendingDeletes = 0;                // accepted DELEs not yet committed by QUIT
+    std::map<unsigned, size_t> BatchIndex; // ticket → entry of the batch under way
+    std::vector<char> BatchState;          // per entry: 0 waiting, 1 done, 2 failed
+    size_t BatchOpen = 0;
+};
+
+extern TPop3 *Pop3;
