@@ -1,7 +1,9 @@
 #include "common/encrypt.h"
 
-#include <QDir>
-#include <QStandardPaths>
+#include "common/names.h"
+#include "common/platform/files.h"
+#include "common/platform/folders.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,9 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr const char *KeyFolderName = "corvex";
-constexpr const char *KeyFileName = "record.key";
 
 // Blob layout: magic, the nonce of the wrapping, then the session key sealed (encrypted and
 // authenticated) under the key file's key. A blob from another user's key file fails the seal.
@@ -34,8 +33,7 @@ bool Fail(const std::string &text)
 
 std::string KeyFolderPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
-           "/" + KeyFolderName;
+    return platform::ConfigHome() + "/" + names::KeyFolder;
 }
 
 // Secret bytes that are wiped when they go out of scope.
@@ -68,9 +66,8 @@ bool ReadKeyFile(TKey &key)
 bool CreateKeyFile()
 {
     std::string folder = KeyFolderPath();
-    if (!QDir().mkpath(QString::fromStdString(folder)))
+    if (!platform::MakeFolderPath(folder, platform::DataFolderMode))
         return Fail("can't create " + folder);
-    ::chmod(folder.c_str(), 0700);
 
     std::string temp = folder + "/.record.key.XXXXXX";
     int fd = ::mkstemp(temp.data());
@@ -136,7 +133,7 @@ bool Transform(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *bu
 
 std::string CryptoKeyFilePath()
 {
-    return KeyFolderPath() + "/" + KeyFileName;
+    return KeyFolderPath() + "/" + names::KeyFile;
 }
 
 std::string CryptoLastError()

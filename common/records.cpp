@@ -1,6 +1,14 @@
 #include "common/records.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "common/encrypt.h"
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/platform/files.h"
+#include "common/text.h"
+#include "common/utils.h"
 
 void SetRecordText(char *field, std::size_t size, const std::string &text)
 {
@@ -37,4 +45,387 @@ void SetConfigDefaults(TConfigRecord &config, const TWindowPos &window)
     config.WinLeft = window.Left;
     config.WinHeight = window.Height;
     config.WinWidth = window.Width;
+}
+
+// ---- mailbox file and rows
+
+bool ReadMailBoxFile(const std::string &path, std::vector<TMailBoxRecord> &records)
+{
+    std::string bytes;
+    if (!platform::ReadWholeFile(path, bytes))
+        return false;
+    records.resize(bytes.size() / sizeof(TMailBoxRecord));
+    std::memcpy(records.data(), bytes.data(), records.size() * sizeof(TMailBoxRecord));
+    return true;
+}
+
+bool WriteMailBoxFile(const std::string &path, const std::vector<TMailBoxRecord> &records,
+                      std::string *errorText)
+{
+    std::string bytes(reinterpret_cast<const char *>(records.data()),
+                      records.size() * sizeof(TMailBoxRecord));
+    return platform::WriteFileAtomic(path, bytes, platform::DataFileMode, errorText);
+}
+
+namespace {
+
+const char *FlagText(uint8_t flag)
+{
+    return flag ? FlagOn : FlagOff;
+}
+
+void Log(const std::string &text)
+{
+    if (Utils)
+        Utils->DebugLog("%s", text.c_str());
+}
+
+// Sets the user's line in a user=value list, keeping one line per user.
+void SetMapLine(TStringList &map, const std::string &user, const std::string &value)
+{
+    std::string line = Format("%s=%s", user.c_str(), value.c_str());
+    int index = map.IndexOfName(user);
+    if (index < 0)
+        map.Add(line);
+    else
+        map[index] = line;
+}
+
+template <typename T> T Clamp(int value, int low, int high)
+{
+    return static_cast<T>(std::clamp(value, low, high));
+}
+
+} // namespace
+
+TListRow MailboxRow(const TMailBoxRecord &record, bool displayPasswords)
+{
+    TListRow row;
+    row.Caption = GetText(record.UserId);
+    row.Cells.resize(MailboxCellCount);
+    row.Cells[mcMailServer] = GetText(record.MailServer);
+    row.Cells[mcPassword] = PasswordCellText(GetText(record.Password), displayPasswords);
+    row.Cells[mcDel] = record.LeaveOnServer ? DelNo : DelYes;
+    row.Cells[mcInboxPath] = GetText(record.InboxPath);
+    row.Cells[mcArrivalAlert] = GetText(record.ArrivalAlert);
+    row.Cells[mcPriorityAlert] = GetText(record.PriorityAlert);
+    row.Cells[mcRejectActive] = FlagText(record.RejectActive);
+    row.Cells[mcPriorityActive] = FlagText(record.PriorityActive);
+    row.Cells[mcAliasActive] = FlagText(record.AliasActive);
+    row.Cells[mcBoxProtected] = FlagText(record.BoxProtected);
+    row.Cells[mcBoxPassword] = GetText(record.BoxPassword);
+    row.Checked = record.Active != 0;
+    return row;
+}
+
+TMailBoxRecord MailboxRecord(const TListRow &row, const std::string &password)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, row.Caption);
+    SetText(record.MailServer, row.Cell(mcMailServer));
+    SetText(record.Password, password);
+    record.LeaveOnServer = SameText(row.Cell(mcDel), DelNo);
+    SetText(record.InboxPath, row.Cell(mcInboxPath));
+    SetText(record.ArrivalAlert, row.Cell(mcArrivalAlert));
+    SetText(record.PriorityAlert, row.Cell(mcPriorityAlert));
+    record.RejectActive = FlagCellSet(row.Cell(mcRejectActive));
+    record.PriorityActive = FlagCellSet(row.Cell(mcPriorityActive));
+    record.AliasActive = FlagCellSet(row.Cell(mcAliasActive));
+    record.BoxProtected = FlagCellSet(row.Cell(mcBoxProtected));
+    SetText(record.BoxPassword, row.Cell(mcBoxPassword));
+    record.Active = row.Checked;
+    return record;
+}
+
+TListRow SummaryRow(const std::string &userId)
+{
+    TListRow row;
+    row.Caption = userId;
+    row.Cells.assign(SummaryCellCount, "");
+    row.Cells[scMsgs] = "0";
+    return row;
+}
+
+// ---- settings shown in the window
+
+TSettingsControls SettingsToWindow(const TConfigRecord &config)
+{
+    TSettingsControls controls;
+    controls.TimeoutSeconds = config.TimeoutMs / 1000;
+    controls.CheckMinutes = std::clamp<int>(config.CheckMinutes, 3, 255);
+    controls.TimerSeconds = std::clamp<int>(config.TimerSeconds, 1, 60);
+    controls.Retries = std::clamp<int>(config.Retries, 1, 10);
+    controls.RestoreAction = std::clamp<int>(config.RestoreAction, 0, 2);
+    controls.SecurityLevel = config.SecurityLevel;
+    controls.MasterPriorityActive = config.MasterPriorityActive;
+    controls.MasterPriorityGlobal = config.MasterPriorityGlobal;
+    controls.MasterRejectActive = config.MasterRejectActive;
+    controls.MasterRejectGlobal = config.MasterRejectGlobal;
+    auto &options = controls.Options;
+    options[opHideOnStartup] = config.HideOnStartup;
+    options[opKeepOnTop] = config.KeepOnTop;
+    options[opLoadAtStartup] = config.LoadAtStartup;
+    options[opSmartRejection] = config.SmartRejection;
+    options[opSmartMailRead] = config.SmartMailRead;
+    options[opWarnLargeMail] = config.WarnLargeMail;
+    options[opRememberPosition] = config.RememberPosition;
+    options[opDataVisible] = config.DataVisible;
+    options[opNewMailNotification] = config.NewMailNotification;
+    options[opDisplayPasswords] = config.DisplayPasswords;
+    options[opSaveRejected] = config.SaveRejected;
+    options[opClearRejections30] = config.ClearRejections30;
+    options[opClearRejectionsWeekly] = config.ClearRejectionsWeekly;
+    options[opEncryptMailboxes] = config.EncryptMailboxes;
+    return controls;
+}
+
+TSettingsChanges WindowToSettings(const TSettingsControls &controls,
+                                  const std::string &defaultMailer, TConfigRecord &config)
+{
+    TSettingsChanges changes;
+    auto &options = controls.Options;
+    uint8_t checkMinutes = Clamp<uint8_t>(controls.CheckMinutes, 3, 255);
+    changes.CheckMinutes = checkMinutes != config.CheckMinutes;
+    changes.LoadAtStartup = options[opLoadAtStartup] != (config.LoadAtStartup != 0);
+    changes.KeepOnTop = options[opKeepOnTop] != (config.KeepOnTop != 0);
+
+    config.TimeoutMs = Clamp<uint16_t>(std::min(controls.TimeoutSeconds, 1000) * 1000, 0, 65535);
+    config.CheckMinutes = checkMinutes;
+    config.TimerSeconds = Clamp<uint8_t>(controls.TimerSeconds, 1, 60);
+    config.Retries = Clamp<uint8_t>(controls.Retries, 1, 10);
+    config.RestoreAction = Clamp<uint8_t>(controls.RestoreAction, 0, 2);
+    config.SecurityLevel = Clamp<uint8_t>(controls.SecurityLevel, 0, 255);
+    config.MasterPriorityActive = controls.MasterPriorityActive;
+    config.MasterPriorityGlobal = controls.MasterPriorityGlobal;
+    config.MasterRejectActive = controls.MasterRejectActive;
+    config.MasterRejectGlobal = controls.MasterRejectGlobal;
+    config.HideOnStartup = options[opHideOnStartup];
+    config.KeepOnTop = options[opKeepOnTop];
+    config.LoadAtStartup = options[opLoadAtStartup];
+    config.SmartRejection = options[opSmartRejection];
+    config.SmartMailRead = options[opSmartMailRead];
+    config.WarnLargeMail = options[opWarnLargeMail];
+    config.RememberPosition = options[opRememberPosition];
+    config.DataVisible = options[opDataVisible];
+    config.NewMailNotification = options[opNewMailNotification];
+    config.DisplayPasswords = options[opDisplayPasswords];
+    config.SaveRejected = options[opSaveRejected];
+    config.ClearRejections30 = options[opClearRejections30];
+    config.ClearRejectionsWeekly = options[opClearRejectionsWeekly];
+    config.EncryptMailboxes = options[opEncryptMailboxes];
+    SetText(config.DefaultMailerName, defaultMailer);
+    return changes;
+}
+
+// ---- TDataStore
+
+namespace {
+std::string DataFile(const char *name)
+{
+    return TUtils::AddBackslash(Globals->DataRoot) + name;
+}
+} // namespace
+
+std::string TDataStore::ConfigPath() const
+{
+    return DataFile(names::ConfigFile);
+}
+std::string TDataStore::PopSrvPath() const
+{
+    return DataFile(names::PopSrvFile);
+}
+std::string TDataStore::IconMailboxPath() const
+{
+    return DataFile(names::IconMailboxFile);
+}
+
+bool TDataStore::Fail(const std::string &text)
+{
+    LastError = text;
+    Log(text);
+    return false;
+}
+
+bool TDataStore::LoadSettings(bool write, const TWindowPos &window)
+{
+    LastError.clear();
+    Globals->InitPaths();
+    Globals->CreateDataFolders();
+    return write ? WriteSettings() : ReadSettings(window);
+}
+
+bool TDataStore::ReadSettings(const TWindowPos &window)
+{
+    TConfigRecord &config = Globals->Config;
+    std::string path = ConfigPath();
+    std::string bytes;
+    if (TUtils::FileExists(path) && !platform::ReadWholeFile(path, bytes))
+        return Fail("Can't read " + path);
+
+    ApplyNeeded = false;
+    MasterPasswordLocked = false;
+    bool usable = false;
+    if (bytes.size() >= sizeof config) {
+        std::memcpy(&config, bytes.data(), sizeof config);
+        if (config.Version == UpgradableConfigVersion && GetText(config.RulesPath).empty()) {
+            config.Version = ConfigVersion;
+            ApplyNeeded = true;
+        }
+        usable = config.Version == ConfigVersion;
+    }
+
+    if (!usable) {
+        SetConfigDefaults(config, window);
+        Globals->SetDataVisible(true);
+    }
+    // A new key is made for fresh defaults too, so "Encrypt Mailboxes" works from the start,
+    // and is stored at once: records encrypted with it must never outlive it.
+    bool keyMissing = config.KeyLength == 0;
+    if (Globals->CryptoReady)
+        Globals->CryptoReady = MakeKey(config.KeyBlob, config.KeyLength);
+    bool keyMade = keyMissing && config.KeyLength != 0;
+    if (usable && config.EncryptMailboxes) {
+        std::memcpy(LockedMasterPassword, config.MasterPassword, sizeof LockedMasterPassword);
+        MasterPasswordLocked = !Globals->CryptoReady ||
+                               !DecryptBlock(config.KeyBlob, config.KeyLength,
+                                             sizeof config.MasterPassword, config.MasterPassword);
+        if (MasterPasswordLocked)
+            Log("Can't decrypt the master password: " + CryptoLastError());
+    }
+    if (GetText(config.RulesPath).empty())
+        SetText(config.RulesPath, Globals->DataRoot);
+    Globals->SetRejectedPath(GetText(config.RulesPath));
+    if (!usable)
+        return WriteSettings();
+    if (keyMade && !WriteSettings()) {
+        std::memset(config.KeyBlob, 0, sizeof config.KeyBlob);
+        config.KeyLength = 0;
+        Globals->CryptoReady = false;
+    }
+    return true;
+}
+
+bool TDataStore::WriteSettings()
+{
+    TConfigRecord stored = Globals->Config;
+    bool keepStoredPassword =
+        MasterPasswordLocked &&
+        std::memcmp(stored.MasterPassword, LockedMasterPassword, sizeof LockedMasterPassword) == 0;
+    if (stored.EncryptMailboxes && !keepStoredPassword &&
+        !EncryptBlock(stored.KeyBlob, stored.KeyLength, sizeof stored.MasterPassword,
+                      stored.MasterPassword))
+        return Fail("Can't encrypt the master password: " + CryptoLastError());
+
+    std::string error;
+    std::string bytes(reinterpret_cast<const char *>(&stored), sizeof stored);
+    if (!platform::WriteFileAtomic(ConfigPath(), bytes, platform::DataFileMode, &error))
+        return Fail(error);
+    return true;
+}
+
+bool TDataStore::SavePosition(const TWindowPos &window)
+{
+    TConfigRecord &config = Globals->Config;
+    config.WinTop = window.Top;
+    config.WinLeft = window.Left;
+    config.WinHeight = window.Height;
+    config.WinWidth = window.Width;
+
+    std::string path = ConfigPath();
+    std::string bytes;
+    if (!TUtils::FileExists(path) || !platform::ReadWholeFile(path, bytes))
+        return Fail("Can't read " + path);
+    if (bytes.size() < WindowPositionOffset + WindowPositionSize)
+        bytes.resize(WindowPositionOffset + WindowPositionSize, '\0');
+    std::memcpy(bytes.data() + WindowPositionOffset, &config.WinTop, WindowPositionSize);
+    std::string error;
+    if (!platform::WriteFileAtomic(path, bytes, platform::DataFileMode, &error))
+        return Fail(error);
+    return true;
+}
+
+TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
+{
+    TMailBoxLoad result;
+    LastError.clear();
+    std::string path = PopSrvPath();
+    if (!TUtils::FileExists(path))
+        return result;
+    std::vector<TMailBoxRecord> records;
+    if (!ReadMailBoxFile(path, records)) {
+        Fail("Can't read " + path);
+        return result;
+    }
+    result.FileRead = true;
+    Mailboxes.clear();
+    Summary.clear();
+    InboxMap.Clear();
+    UndecryptableRecords.clear();
+
+    const TConfigRecord &config = Globals->Config;
+    for (TMailBoxRecord &record : records) {
+        if (decrypt && !DecryptBlock(config.KeyBlob, config.KeyLength, sizeof record, &record)) {
+            // Listing the stored bytes would show garbage and save it back on the next Apply.
+            UndecryptableRecords.push_back(record);
+            ++result.Undecryptable;
+            Log("Can't decrypt a mailbox record: " + CryptoLastError());
+            continue;
+        }
+        std::string user = GetText(record.UserId);
+        if (user.empty() && GetText(record.MailServer).empty())
+            continue;
+        Mailboxes.push_back(MailboxRow(record, config.DisplayPasswords));
+        SetMapLine(PasswordMap, user, GetText(record.Password));
+        InboxMap.Add(Format("%s=%s", user.c_str(), GetText(record.InboxPath).c_str()));
+        if (record.Active)
+            Summary.push_back(SummaryRow(user));
+    }
+    WriteIconMailbox();
+    return result;
+}
+
+void TDataStore::WriteIconMailbox()
+{
+    TStringList lines;
+    for (int i = 0; i < InboxMap.Count() && i < int(Mailboxes.size()); ++i)
+        if (Mailboxes[i].Cell(mcBoxProtected) != FlagOn)
+            lines.Add(InboxMap[i]);
+    if (!lines.SaveToFile(IconMailboxPath()))
+        Log(IconMailboxError);
+}
+
+bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
+{
+    LastError.clear();
+    const TConfigRecord &config = Globals->Config;
+    std::vector<TMailBoxRecord> records;
+    for (const TListRow &row : Mailboxes) {
+        std::string password = PasswordMap.Values(row.Caption);
+        if (password.empty() || password == PasswordNotGiven) {
+            std::string answer = ask ? ask(row.Caption) : "";
+            password = answer.empty() ? PasswordNotGiven : answer;
+            SetMapLine(PasswordMap, row.Caption, password);
+        }
+        records.push_back(MailboxRecord(row, password));
+        // A record that cannot be encrypted is never written plain under the encryption option.
+        if (encrypt && !EncryptBlock(config.KeyBlob, config.KeyLength, sizeof records.back(),
+                                     &records.back())) {
+            Log("Can't encrypt the mailbox records: " + CryptoLastError());
+            return Fail(MailBoxEncryptError);
+        }
+    }
+    if (encrypt)
+        records.insert(records.end(), UndecryptableRecords.begin(), UndecryptableRecords.end());
+    else if (!UndecryptableRecords.empty())
+        Log(Format("%d mailbox records that could not be decrypted were dropped",
+                   int(UndecryptableRecords.size())));
+
+    std::string error;
+    if (!WriteMailBoxFile(PopSrvPath(), records, &error)) {
+        Log(error);
+        return Fail(MailBoxFileError);
+    }
+    if (!encrypt)
+        UndecryptableRecords.clear();
+    return true;
 }

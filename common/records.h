@@ -3,10 +3,16 @@
 // with zero-terminated single-byte texts in fixed fields and zeros after each terminator.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "common/listrows.h"
+#include "common/stringlist.h"
 
 static_assert(
     std::endian::native == std::endian::little,
@@ -160,3 +166,147 @@ struct TWindowPos
 // Zeroes the record and sets every default, the window position from the window's current one.
 // The rules path is left empty: the caller fills it with the data root.
 void SetConfigDefaults(TConfigRecord &config, const TWindowPos &window);
+
+// ---- The settings and mailbox files in the data root, and the mailbox list in memory.
+
+// Fixed texts of the mailbox list's file operations, shown by the windows.
+inline constexpr char MailBoxFileError[] = "Can't Open Mail Box File";
+inline constexpr char MailBoxEncryptError[] = "Can't Encrypt Mail Box File";
+inline constexpr char PasswordPromptTitle[] = "Invalid E-mail Password for %s"; // the user ID
+inline constexpr char PasswordPromptText[] = "Please Enter a Vailid Password";
+inline constexpr char IconMailboxError[] = "Can't save to file Icon Mailbox";
+
+// Reads every full record of a mailbox file; a short last record is ignored. False when the
+// file cannot be read.
+bool ReadMailBoxFile(const std::string &path, std::vector<TMailBoxRecord> &records);
+// Replaces the file with the records, safely (the old file stays on any failure).
+bool WriteMailBoxFile(const std::string &path, const std::vector<TMailBoxRecord> &records,
+                      std::string *errorText = nullptr);
+
+// A Mailboxes row for a record, and the record for a row with the given POP3 password.
+TListRow MailboxRow(const TMailBoxRecord &record, bool displayPasswords);
+TMailBoxRecord MailboxRecord(const TListRow &row, const std::string &password);
+// A Summary row for an active mailbox: "0" messages and five empty cells.
+TListRow SummaryRow(const std::string &userId);
+
+// The Preferences options, by their index in the "Options" list.
+enum TOptionIndex : std::size_t {
+    opHideOnStartup,
+    opKeepOnTop,
+    opLoadAtStartup,
+    opSmartRejection,
+    opSmartMailRead,
+    opWarnLargeMail,
+    opRememberPosition,
+    opDataVisible,
+    opNewMailNotification,
+    opDisplayPasswords,
+    opSaveRejected,
+    opClearRejections30,
+    opClearRejectionsWeekly,
+    opEncryptMailboxes,
+    OptionCount
+};
+inline constexpr const char *OptionCaptions[OptionCount] = {
+    "Hide On Startup",         "Keep On Top",
+    "Load At Startup",         "Smart Rejection",
+    "Smart Mail Read",         "Warn on Large E-mails",
+    "Remember Last Position",  "Application Data Visible",
+    "New Mail Notification",   "Display Passwords",
+    "Save Rejected Mail",      "Clear Rejections 30 Days",
+    "Clear Rejections Weekly", "Encrypt Mailboxes"};
+
+// The values of the window's settings controls (Operation and Preferences pages).
+struct TSettingsControls
+{
+    int TimeoutSeconds = 0; // "Connection Timeout", 0 to 1000 in the box
+    int CheckMinutes = 0;   // "Check For Mail Every", 3 to 255
+    int TimerSeconds = 0;   // "Timer Frequency", 1 to 60
+    int Retries = 0;        // "Retries On Timeout", 1 to 10
+    int RestoreAction = 0;  // "Activate On": 0 Disabled, 1 New Mail, 2 Priority Mail
+    int SecurityLevel = 0;  // security track bar
+    bool MasterPriorityActive = false;
+    bool MasterPriorityGlobal = false;
+    bool MasterRejectActive = false;
+    bool MasterRejectGlobal = false;
+    std::array<bool, OptionCount> Options{};
+
+    int MainTimerIntervalMs() const { return TimerSeconds * 1000; }
+};
+
+// What WindowToSettings changed that needs an action of the window: a new check interval for
+// the temporary interval box, the start-up shortcut, the topmost state.
+struct TSettingsChanges
+{
+    bool CheckMinutes = false;
+    bool LoadAtStartup = false;
+    bool KeepOnTop = false;
+};
+
+// Control values shown for a settings record (values outside a control's range are brought
+// into it, so a damaged file cannot stop the timer). The window also sets the rejected-mail
+// folder again (Globals->SetRejectedPath) and applies "Application Data Visible".
+TSettingsControls SettingsToWindow(const TConfigRecord &config);
+// Copies the control values back; the time-out is limited to what the record holds (65535 ms).
+TSettingsChanges WindowToSettings(const TSettingsControls &controls,
+                                  const std::string &defaultMailer, TConfigRecord &config);
+
+// Asks the user for the password of a mailbox that has none (empty answer: none given).
+using TAskPassword = std::function<std::string(const std::string &userId)>;
+
+// What a load of the mailbox list found.
+struct TMailBoxLoad
+{
+    bool FileRead = false; // "PopSrv.cfg" existed and was read
+    int Undecryptable = 0; // encrypted records that could not be decrypted (not listed)
+};
+
+// The settings file and the mailbox list of the data root, read and written for the process-wide
+// Globals (data root, Config, CryptoReady, RejectedPath). The monitor's main window owns one and
+// hands its lists to the engines; the companion programs that edit these files use it too.
+class TDataStore
+{
+public:
+    TListRows Mailboxes;     // one row per mailbox record, in list order
+    TListRows Summary;       // one row per active mailbox
+    TStringList PasswordMap; // user=password
+    TStringList InboxMap;    // user=inbox folder
+
+    std::string LastError;    // why the last operation failed
+    bool ApplyNeeded = false; // set when a read upgraded the settings record
+
+    // Reading (write false): computes the paths, creates the data folders, reads "Config.cfg"
+    // into Globals->Config (defaults when it is empty, short or of an unknown version, written
+    // back at once). window is the window's current position, used for the defaults. The
+    // caller loads the alert list afterwards. Writing (write true): writes the whole record,
+    // the master password encrypted when "Encrypt Mailboxes" is set. False when the file cannot
+    // be read or written; the previous file then stays as it was.
+    bool LoadSettings(bool write, const TWindowPos &window = {});
+    // Stores the window position in Globals->Config and in the 16 position bytes of the
+    // existing "Config.cfg".
+    bool SavePosition(const TWindowPos &window);
+
+    // Reads "PopSrv.cfg" into the lists and rewrites "IconMailbox.ini"; decrypt tells whether
+    // the records are encrypted (normally Globals->Config.EncryptMailboxes).
+    TMailBoxLoad LoadMailBoxes(bool decrypt);
+    // Writes the Mailboxes rows to "PopSrv.cfg", each record encrypted when encrypt is set.
+    // A mailbox without a password is asked for one through ask (none given: "Add PW"). False
+    // (LastError is MailBoxFileError or MailBoxEncryptError) leaves the previous file.
+    bool SaveMailBoxes(bool encrypt, const TAskPassword &ask = nullptr);
+
+    std::string ConfigPath() const;
+    std::string PopSrvPath() const;
+    std::string IconMailboxPath() const;
+
+private:
+    bool ReadSettings(const TWindowPos &window);
+    bool WriteSettings();
+    bool Fail(const std::string &text);
+    void WriteIconMailbox();
+    // The master password exactly as stored when it could not be decrypted; it is written back
+    // unchanged instead of being encrypted twice.
+    bool MasterPasswordLocked = false;
+    char LockedMasterPassword[sizeof(TConfigRecord::MasterPassword)] = {};
+    // Encrypted records that this user's key cannot open; kept in the file on encrypted saves.
+    std::vector<TMailBoxRecord> UndecryptableRecords;
+};

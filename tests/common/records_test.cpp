@@ -1,0 +1,282 @@
+#include "common/encrypt.h"
+#include "common/globals.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <csignal>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+template <typename T> T At(const std::string &bytes, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+TListRow Row(const std::string &user, bool active, bool protectedBox = false)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, user);
+    SetText(record.MailServer, "pop.example.org");
+    SetText(record.InboxPath, "/mail/" + user);
+    SetText(record.ArrivalAlert, "Chime");
+    record.Active = active;
+    record.LeaveOnServer = 1;
+    record.BoxProtected = protectedBox;
+    SetText(record.BoxPassword, protectedBox ? "boxpw" : "");
+    return MailboxRow(record, false);
+}
+
+class RecordsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!Utils)
+            Utils = new TUtils;
+        if (!Globals)
+            Globals = new TGlobals;
+        Globals->InitPaths();
+        // The data root must lie in the private test home before anything is removed.
+        std::string home = qgetenv("XDG_DATA_HOME").toStdString() + "/";
+        ASSERT_EQ(Globals->DataRoot.rfind(home, 0), 0u) << Globals->DataRoot;
+        QDir(QString::fromStdString(Globals->DataRoot)).removeRecursively();
+        QDir().mkpath(QString::fromStdString(Globals->DataRoot));
+        Globals->CryptoReady = false;
+        Globals->Config = {};
+    }
+    std::string Path(const char *name) { return Globals->DataRoot + "/" + name; }
+
+    // Two mailboxes saved, the second protected and inactive.
+    void SaveTwo(bool encrypt)
+    {
+        Store.Mailboxes = {Row("alice", true), Row("bob", false, true)};
+        Store.PasswordMap.SetText("alice=pa\nbob=pb\n");
+        ASSERT_TRUE(Store.SaveMailBoxes(encrypt)) << Store.LastError;
+    }
+    void TurnOnEncryption()
+    {
+        ASSERT_TRUE(InitCrypto()) << CryptoLastError();
+        Globals->CryptoReady = true;
+        ASSERT_TRUE(Store.LoadSettings(false));
+        Globals->Config.EncryptMailboxes = 1;
+    }
+    TDataStore Store;
+};
+
+} // namespace
+
+TEST(RecordTexts, LongTextsAreCutAndUnterminatedFieldsStayInside)
+{
+    TMailBoxRecord record;
+    std::memset(&record, 'x', sizeof record);
+    SetText(record.BoxPassword, "a-password-of-twenty");
+    EXPECT_EQ(GetText(record.BoxPassword), "a-password-of-t"); // 15 characters and the zero
+    SetText(record.UserId, "me");
+    for (std::size_t i = 2; i < sizeof record.UserId; ++i)
+        ASSERT_EQ(record.UserId[i], 0);
+    EXPECT_EQ(GetText(record.MailServer), std::string(48, 'x'));
+}
+
+TEST_F(RecordsTest, EmptySettingsFileBecomesDefaults)
+{
+    testenv::WriteFile(Path("Config.cfg"), "");
+    ASSERT_TRUE(Store.LoadSettings(false, {10, 20, 300, 400}));
+
+    std::string bytes = testenv::ReadFile(Path("Config.cfg"));
+    ASSERT_EQ(bytes.size(), 1024u);
+    EXPECT_EQ(At<int16_t>(bytes, 0), 1000);
+    EXPECT_EQ(At<uint8_t>(bytes, 330), 1); // Application Data Visible
+    EXPECT_EQ(At<uint8_t>(bytes, 441), 15);
+    EXPECT_EQ(At<uint8_t>(bytes, 442), 1);
+    EXPECT_EQ(At<uint8_t>(bytes, 443), 5);
+    EXPECT_EQ(At<uint16_t>(bytes, 456), 5000);
+    EXPECT_EQ(At<int16_t>(bytes, 460), 720);
+    EXPECT_EQ(std::string(bytes.c_str() + 462), Globals->DataRoot);
+    EXPECT_EQ(At<int32_t>(bytes, 720), 10);
+    EXPECT_EQ(At<int32_t>(bytes, 732), 400);
+    EXPECT_EQ(Globals->RejectedPath.find(Globals->DataRoot), 0u);
+    struct stat info
+    {
+    };
+    ASSERT_EQ(stat(Path("Config.cfg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_FALSE(Store.ApplyNeeded);
+}
+
+TEST_F(RecordsTest, OldVersionIsUpgradedOnlyWithAnEmptyRulesPath)
+{
+    ASSERT_TRUE(Store.LoadSettings(false));
+    TConfigRecord old = Globals->Config;
+    old.Version = 464;
+    old.CheckMinutes = 42;
+    SetText(old.RulesPath, "");
+    testenv::WriteFile(Path("Config.cfg"), std::string(reinterpret_cast<char *>(&old), 1024));
+
+    ASSERT_TRUE(Store.LoadSettings(false));
+    EXPECT_TRUE(Store.ApplyNeeded);
+    EXPECT_EQ(Globals->Config.Version, 720);
+    EXPECT_EQ(Globals->Config.CheckMinutes, 42);
+    EXPECT_EQ(GetText(Globals->Config.RulesPath), Globals->DataRoot);
+
+    SetText(old.RulesPath, "/rules");
+    testenv::WriteFile(Path("Config.cfg"), std::string(reinterpret_cast<char *>(&old), 1024));
+    ASSERT_TRUE(Store.LoadSettings(false));
+    EXPECT_FALSE(Store.ApplyNeeded);
+    EXPECT_EQ(Globals->Config.CheckMinutes, 15) << "an unknown version is replaced by defaults";
+}
+
+TEST_F(RecordsTest, PositionIsTheOnlyChangeSavePositionMakes)
+{
+    ASSERT_TRUE(Store.LoadSettings(false));
+    std::string before = testenv::ReadFile(Path("Config.cfg"));
+    Globals->Config.CheckMinutes = 99; // unsaved change stays out of the file
+    ASSERT_TRUE(Store.SavePosition({1, 2, 3, 4}));
+    std::string after = testenv::ReadFile(Path("Config.cfg"));
+    ASSERT_EQ(after.size(), 1024u);
+    EXPECT_EQ(after.substr(0, 720), before.substr(0, 720));
+    EXPECT_EQ(after.substr(736), before.substr(736));
+    EXPECT_EQ(At<int32_t>(after, 728), 3);
+}
+
+TEST_F(RecordsTest, MailboxesRoundTripWithMapsAndIconFile)
+{
+    SaveTwo(false);
+    std::string saved = testenv::ReadFile(Path("PopSrv.cfg"));
+    ASSERT_EQ(saved.size(), 2 * 1536u);
+    // A blank record is skipped and a short last record is ignored.
+    testenv::WriteFile(Path("PopSrv.cfg"), saved + std::string(1536, '\0') + "partial");
+
+    TDataStore loaded;
+    TMailBoxLoad result = loaded.LoadMailBoxes(false);
+    EXPECT_TRUE(result.FileRead);
+    ASSERT_EQ(loaded.Mailboxes.size(), 2u);
+    EXPECT_EQ(loaded.Mailboxes[0].Cells, Store.Mailboxes[0].Cells);
+    EXPECT_EQ(loaded.Mailboxes[1].Cell(mcBoxPassword), "boxpw");
+    EXPECT_EQ(loaded.Mailboxes[0].Cell(mcPassword), "********");
+    EXPECT_EQ(loaded.PasswordMap.Text(), "alice=pa\nbob=pb\n");
+    EXPECT_EQ(loaded.InboxMap.Text(), "alice=/mail/alice\nbob=/mail/bob\n");
+    ASSERT_EQ(loaded.Summary.size(), 1u);
+    EXPECT_EQ(loaded.Summary[0].Caption, "alice");
+    EXPECT_EQ(loaded.Summary[0].Cells, (std::vector<std::string>{"0", "", "", "", "", ""}));
+    EXPECT_EQ(testenv::ReadFile(Path("IconMailbox.ini")), "alice=/mail/alice\n");
+
+    // Reloading keeps one password line per user, and saving again gives the same bytes.
+    loaded.LoadMailBoxes(false);
+    EXPECT_EQ(loaded.PasswordMap.Count(), 2);
+    ASSERT_TRUE(loaded.SaveMailBoxes(false));
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), saved);
+}
+
+TEST_F(RecordsTest, MissingPasswordIsAskedForAndEmptyAnswerStoresAddPw)
+{
+    Store.Mailboxes = {Row("alice", true), Row("bob", true)};
+    Store.PasswordMap.SetText("bob=Add PW\n");
+    std::vector<std::string> asked;
+    ASSERT_TRUE(Store.SaveMailBoxes(false, [&](const std::string &user) {
+        asked.push_back(user);
+        return user == "alice" ? std::string("typed") : std::string();
+    }));
+    EXPECT_EQ(asked, (std::vector<std::string>{"alice", "bob"}));
+    std::vector<TMailBoxRecord> records;
+    ASSERT_TRUE(ReadMailBoxFile(Path("PopSrv.cfg"), records));
+    EXPECT_EQ(GetText(records[0].Password), "typed");
+    EXPECT_EQ(GetText(records[1].Password), "Add PW");
+}
+
+TEST_F(RecordsTest, EncryptedRecordsAndMasterPasswordRoundTrip)
+{
+    TurnOnEncryption();
+    Store.Mailboxes = {Row("alice", true), Row("alice", true)};
+    Store.PasswordMap.SetText("alice=pa\n");
+    ASSERT_TRUE(Store.SaveMailBoxes(true)) << Store.LastError;
+    std::string bytes = testenv::ReadFile(Path("PopSrv.cfg"));
+    ASSERT_EQ(bytes.size(), 2 * 1536u);
+    EXPECT_EQ(bytes.substr(0, 1536), bytes.substr(1536)) << "equal records, equal bytes";
+    EXPECT_EQ(bytes.find("alice"), std::string::npos);
+
+    SetText(Globals->Config.MasterPassword, "open sesame");
+    ASSERT_TRUE(Store.LoadSettings(true));
+    std::string config = testenv::ReadFile(Path("Config.cfg"));
+    EXPECT_EQ(config.find("open sesame"), std::string::npos);
+    EXPECT_EQ(GetText(Globals->Config.MasterPassword), "open sesame");
+
+    TDataStore loaded;
+    ASSERT_TRUE(loaded.LoadSettings(false));
+    EXPECT_EQ(GetText(Globals->Config.MasterPassword), "open sesame");
+    loaded.LoadMailBoxes(true);
+    ASSERT_EQ(loaded.Mailboxes.size(), 2u);
+    EXPECT_EQ(loaded.Mailboxes[1].Cells, Store.Mailboxes[1].Cells);
+}
+
+TEST_F(RecordsTest, LostKeyNeitherListsGarbageNorWritesPlainRecords)
+{
+    TurnOnEncryption();
+    SaveTwo(true);
+    std::string stored = testenv::ReadFile(Path("PopSrv.cfg"));
+    std::remove(CryptoKeyFilePath().c_str());
+
+    TDataStore loaded;
+    TMailBoxLoad result = loaded.LoadMailBoxes(true);
+    EXPECT_EQ(result.Undecryptable, 2);
+    EXPECT_TRUE(loaded.Mailboxes.empty());
+
+    Store.Mailboxes.push_back(Row("carol", true));
+    EXPECT_FALSE(Store.SaveMailBoxes(true));
+    EXPECT_EQ(Store.LastError, MailBoxEncryptError);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), stored);
+}
+
+TEST_F(RecordsTest, SaveFailingPartWayKeepsThePreviousFile)
+{
+    SaveTwo(false);
+    std::string stored = testenv::ReadFile(Path("PopSrv.cfg"));
+    for (int i = 0; i < 4; ++i)
+        Store.Mailboxes.push_back(Row("more" + std::to_string(i), true));
+
+    // The disk "fills up" after 2 KB: the new file is cut short mid-write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 2048;
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool saved = Store.SaveMailBoxes(false);
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(Store.LastError, MailBoxFileError);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), stored);
+    EXPECT_EQ(QDir(QString::fromStdString(Globals->DataRoot)).entryList({"PopSrv.cfg*"}).size(), 1);
+}
+
+TEST(SettingsControls, RoundTripAndLimits)
+{
+    TConfigRecord config;
+    SetConfigDefaults(config, {});
+    TSettingsControls controls = SettingsToWindow(config);
+    EXPECT_EQ(controls.TimeoutSeconds, 5);
+    EXPECT_EQ(controls.MainTimerIntervalMs(), 1000);
+    EXPECT_TRUE(controls.Options[opDataVisible]);
+
+    controls.TimeoutSeconds = 1000;
+    controls.CheckMinutes = 30;
+    controls.Options[opKeepOnTop] = true;
+    controls.Options[opEncryptMailboxes] = true;
+    TSettingsChanges changes = WindowToSettings(controls, "Thunderbird", config);
+    EXPECT_TRUE(changes.CheckMinutes && changes.KeepOnTop);
+    EXPECT_FALSE(changes.LoadAtStartup);
+    EXPECT_EQ(config.TimeoutMs, 65535);
+    EXPECT_EQ(config.EncryptMailboxes, 1);
+    EXPECT_EQ(GetText(config.DefaultMailerName), "Thunderbird");
+
+    config.TimerSeconds = 0; // a damaged file must not give a zero timer
+    EXPECT_EQ(SettingsToWindow(config).TimerSeconds, 1);
+}
