@@ -1,0 +1,77 @@
+#include "common/captionpanel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <qdrawutil.h>
+
+namespace {
+
+constexpr int BevelWidth = 1;
+
+void DrawBevel(QPainter &painter, const QRect &rect, TBevel bevel, const QPalette &palette)
+{
+    if (bevel == TBevel::None)
+        return;
+    qDrawShadeRect(&painter, rect, palette, bevel == TBevel::Lowered, BevelWidth);
+}
+
+} // namespace
+
+TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent) : QLabel(caption, parent)
+{
+    setAlignment(Qt::AlignCenter);
+    setAutoFillBackground(true);
+    // Room for both bevels around the caption.
+    setContentsMargins(2 * BevelWidth + 1, 2 * BevelWidth + 1, 2 * BevelWidth + 1,
+                       2 * BevelWidth + 1);
+    // Mouse clicks reach the panel even while the application's "What's This" mode is on:
+    // help mode is handled by TPButtons, not by Qt.
+    setAttribute(Qt::WA_CustomWhatsThis);
+}
+
+void TCaptionPanel::SetBevels(TBevel inner, TBevel outer)
+{
+    if (inner == bevelInner && outer == bevelOuter)
+        return;
+    bevelInner = inner;
+    bevelOuter = outer;
+    update();
+}
+
+std::string TCaptionPanel::Caption() const
+{
+    return text().toStdString();
+}
+
+void TCaptionPanel::SetCaption(const std::string &caption)
+{
+    setText(QString::fromStdString(caption));
+}
+
+void TCaptionPanel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    QPainter painter(this);
+    QRect outer = rect();
+    DrawBevel(painter, outer, bevelOuter, palette());
+    DrawBevel(painter, outer.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth), bevelInner,
+              palette());
+}
+
+void TCaptionPanel::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        leftButtonDown = true;
+    QLabel::mousePressEvent(event);
+}
+
+void TCaptionPanel::mouseReleaseEvent(QMouseEvent *event)
+{
+    bool wasDown = leftButtonDown && event->button() == Qt::LeftButton;
+    if (event->button() == Qt::LeftButton)
+        leftButtonDown = false;
+    QLabel::mouseReleaseEvent(event);
+    // Like a button: the click happens when the button is let go over the panel.
+    if (wasDown && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
