@@ -22,6 +22,7 @@ const char NoAlert[] = "~NONE~";
 const size_t MaxBaseNameLength = 200; // leaves room for the counter within a file name
 const int SecurityActionFrom = 2;     // showing a message's sender
 const int SecurityActionSubject = 3;  // showing a message's subject
+const int SummaryToField = 3;         // the To field of a summary line
 
 // A summary field as one piece of a summary line.
 std::string SummaryField(const std::string &text)
@@ -461,7 +462,7 @@ void TEMailTest::RefreshRowFromStoredLines()
     TestCount = 0;
     for (const std::string &line : StoredLines) {
         TRuleFields fields = SplitRule(line);
-        if (!AliasMatches(fields[3], Mailbox))
+        if (!AliasMatches(fields[SummaryToField], Mailbox))
             continue;
         ++TestCount;
         CurrentFrom = fields[0];
@@ -491,10 +492,12 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         InboxPath.empty() ? std::string() : TUtils::AddBackslash(InboxPath) + names::LastMailFile;
     ListFile(true, TListWhich::StoredLines, lastMail);
 
-    // A rejection rule added since the last check makes every message count as new.
+    // A rejection rule added since the last check makes every message count as new. Mail
+    // for other addresses is never tested, so it does not count.
     LoadRules(tkReject);
     for (int i = 0; i < StoredLines.Count(); ++i) {
-        if (TestLine(StoredLines[i], i, tkRejectMember)) {
+        if (AliasMatches(SplitRule(StoredLines[i])[SummaryToField], Mailbox) &&
+            TestLine(StoredLines[i], i, tkRejectMember)) {
             StoredLines.Clear();
             break;
         }
