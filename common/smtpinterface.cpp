@@ -1,8 +1,5 @@
 #include "common/smtpinterface.h"
 
-#include <QMetaObject>
-#include <QString>
-#include <QVariant>
 #include <cstdarg>
 
 #include "common/globals.h"
@@ -50,7 +47,7 @@ int StoredHeaderLineCount(const std::vector<std::string> &lines, TStringList *he
     return passed;
 }
 
-TSMTPFunc::TSMTPFunc(QObject *owner, uint16_t *debugLevel)
+TSMTPFunc::TSMTPFunc(QObject *owner, const uint16_t *debugLevel)
     : DebugLevelRef(debugLevel ? debugLevel : &ownLevel), client(std::make_unique<TSmtpClient>())
 {
     client->Port = 25;
@@ -73,22 +70,12 @@ void TSMTPFunc::Log(int level, const char *format, ...)
     va_end(args);
     if (level > *DebugLevelRef)
         return;
-    ShowText(LogText);
+    if (StatusBar)
+        StatusBar(LogText);
+    if (StatusLabel)
+        StatusLabel(LogText);
     if (Utils)
         Utils->DebugLog("%s", LogText.c_str());
-}
-
-void TSMTPFunc::ShowText(const std::string &text)
-{
-    QString shown = QString::fromStdString(text);
-    for (QObject *control : {StatusBar, StatusLabel}) {
-        if (!control)
-            continue;
-        if (control->metaObject()->indexOfProperty("text") >= 0)
-            control->setProperty("text", shown);
-        else
-            QMetaObject::invokeMethod(control, "showMessage", Q_ARG(QString, shown));
-    }
 }
 
 void TSMTPFunc::OnReport(TSmtpReport report, int code, const std::string &text)

@@ -3,7 +3,7 @@
 // which may carry note lines above it. Every wait pumps events and ends on Esc or quit.
 #pragma once
 
-#include <QObject>
+class QObject;
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,8 +46,9 @@ public:
     // Esc hook as in the POP3 session: called with true once before each wait, then with false
     // while waiting; true means stop. When unset, the program's Esc key (TGlobals) is asked.
     using TCancelCheck = std::function<bool(bool reset)>;
+    using TStatusDisplay = std::function<void(const std::string &text)>;
 
-    explicit TSMTPFunc(QObject *owner = nullptr, uint16_t *debugLevel = nullptr);
+    explicit TSMTPFunc(QObject *owner = nullptr, const uint16_t *debugLevel = nullptr);
     ~TSMTPFunc();
     TSMTPFunc(const TSMTPFunc &) = delete;
     TSMTPFunc &operator=(const TSMTPFunc &) = delete;
@@ -56,13 +57,12 @@ public:
     std::string LogText;     // last formatted log line
     std::string LastProblem; // why the last failure happened, in words ("" after a success)
     int Port = 25;           // used when the server setting names no port
-    uint16_t *DebugLevelRef;
+    const uint16_t *DebugLevelRef;
     TOutgoingMessage Outgoing;
     TStringList HeaderLines; // the header lines taken off the last forwarded text
-    // Controls that show each shown log line: a status bar (showMessage) or anything with a
-    // "text" property (labels, caption panels). Either may be null.
-    QObject *StatusBar = nullptr;
-    QObject *StatusLabel = nullptr;
+    // Receivers of each shown log line (the window's status bar and label); either may be unset.
+    TStatusDisplay StatusBar;
+    TStatusDisplay StatusLabel;
     TCancelCheck CancelCheck;
 
     // The longest wait for one server reply; a silent server fails the send after it.
@@ -85,7 +85,6 @@ private:
     bool WaitWhile(const std::function<bool()> &busy, unsigned ms);
     bool Cancelled(bool reset);
     void OnReport(TSmtpReport report, int code, const std::string &text);
-    void ShowText(const std::string &text);
 
     uint16_t ownLevel = 0;
     std::unique_ptr<TSmtpClient> client;

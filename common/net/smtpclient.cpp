@@ -250,7 +250,9 @@ bool IsValidHelloName(const std::string &name)
 QSslConfiguration TlsConfiguration()
 {
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+    // Reading the system store takes a while; it does not change while the program runs.
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    QList<QSslCertificate> authorities = system;
     QByteArray extraFile = qgetenv("SSL_CERT_FILE");
     if (!extraFile.isEmpty() && QFile::exists(QString::fromLocal8Bit(extraFile)))
         authorities += QSslCertificate::fromPath(QString::fromLocal8Bit(extraFile));
@@ -426,6 +428,7 @@ void TSmtpClient::Connect()
     replyLines.clear();
     capabilities.clear();
     tlsActive = false;
+    tlsProblem.clear();
     OpenSocket();
 }
 
@@ -450,8 +453,9 @@ void TSmtpClient::OpenSocket()
         }
     });
     connect(s, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        tlsProblem = "Certificate not accepted:";
         for (const QSslError &error : errors)
-            Problem("Certificate not accepted: " + error.errorString().toStdString());
+            tlsProblem += " " + error.errorString().toStdString();
     });
     step = TStep::Connecting;
     replyTimer.start(TimeoutMs);
@@ -856,7 +860,10 @@ void TSmtpClient::OnSocketError()
         OnSocketClosed();
         return;
     }
-    FailSession(socket->errorString().toStdString());
+    if (error == QAbstractSocket::SslHandshakeFailedError && !tlsProblem.empty())
+        FailSession(tlsProblem);
+    else
+        FailSession(socket->errorString().toStdString());
 }
 
 void TSmtpClient::OnSocketClosed()

@@ -148,6 +148,7 @@ private:
     std::string inBuffer;
     std::vector<std::string> replyLines;
     bool tlsActive = false;
+    std::string tlsProblem;                // the certificate errors of the running handshake
     std::vector<std::string> capabilities; // EHLO lines after the greeting line, upper-cased
     std::string helloName;
 
