@@ -1,0 +1,25 @@
+// Quintor, the restart tool: ends the running monitor and starts it again.
+#include <QApplication>
+
+#include "common/names.h"
+#include "common/platform/locks.h"
+#include "common/platform/process.h"
+#include "common/utils.h"
+#include "quintor/restartcorvexfrm.h"
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // One copy at a time; a second one ends silently.
+    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(names::Quintor);
+    if (!lock)
+        return 0;
+    platform::QuitOnTerminationSignals();
+
+    TRestartCorvexFrm window;
+    window.show();
+    window.Activate();
+    if (TUtils::Terminating())
+        return 0;
+    return app.exec();
+}
