@@ -12,6 +12,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
