@@ -80,17 +80,6 @@ void Log(const std::string &text)
         Utils->DebugLog("%s", text.c_str());
 }
 
-// Sets the user's line in a user=value list, keeping one line per user.
-void SetMapLine(TStringList &map, const std::string &user, const std::string &value)
-{
-    std::string line = Format("%s=%s", user.c_str(), value.c_str());
-    int index = map.IndexOfName(user);
-    if (index < 0)
-        map.Add(line);
-    else
-        map[index] = line;
-}
-
 template <typename T> T Clamp(int value, int low, int high)
 {
     return static_cast<T>(std::clamp(value, low, high));
@@ -239,6 +228,16 @@ std::string TDataStore::IconMailboxPath() const
     return DataFile(names::IconMailboxFile);
 }
 
+void TDataStore::SetPassword(const std::string &userId, const std::string &password)
+{
+    std::string line = Format("%s=%s", userId.c_str(), password.c_str());
+    int index = PasswordMap.IndexOfName(userId);
+    if (index < 0)
+        PasswordMap.Add(line);
+    else
+        PasswordMap[index] = line;
+}
+
 bool TDataStore::Fail(const std::string &text)
 {
     LastError = text;
@@ -375,7 +374,7 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
         if (user.empty() && GetText(record.MailServer).empty())
             continue;
         Mailboxes.push_back(MailboxRow(record, config.DisplayPasswords));
-        SetMapLine(PasswordMap, user, GetText(record.Password));
+        SetPassword(user, GetText(record.Password));
         InboxMap.Add(Format("%s=%s", user.c_str(), GetText(record.InboxPath).c_str()));
         if (record.Active)
             Summary.push_back(SummaryRow(user));
@@ -404,7 +403,7 @@ bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
         if (password.empty() || password == PasswordNotGiven) {
             std::string answer = ask ? ask(row.Caption) : "";
             password = answer.empty() ? PasswordNotGiven : answer;
-            SetMapLine(PasswordMap, row.Caption, password);
+            SetPassword(row.Caption, password);
         }
         records.push_back(MailboxRecord(row, password));
         // A record that cannot be encrypted is never written plain under the encryption option.

@@ -294,6 +294,9 @@ public:
     // (LastError is MailBoxFileError or MailBoxEncryptError) leaves the previous file.
     bool SaveMailBoxes(bool encrypt, const TAskPassword &ask = nullptr);
 
+    // Sets the user's line in PasswordMap (one line per user), e.g. after the mailbox editor.
+    void SetPassword(const std::string &userId, const std::string &password);
+
     std::string ConfigPath() const;
     std::string PopSrvPath() const;
     std::string IconMailboxPath() const;
