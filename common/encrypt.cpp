@@ -116,7 +116,7 @@ bool UnwrapSessionKey(const uint8_t *blob, uint32_t blobLength, TKey &sessionKey
 // Every call starts the same key stream: the nonce is a fixed value derived from the session key
 // alone, so equal records give equal bytes and each record or password is transformed on its
 // own, in place, with no room for a nonce of its own. The price of that determinism: two
-// records XORed together reveal the XOR of their plain texts; the key file is what protects them.
+// encrypted records XORed together give the XOR of their plain texts.
 bool Transform(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *buffer)
 {
     TKey sessionKey;
