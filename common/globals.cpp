@@ -77,7 +77,9 @@ void TGlobals::InitPaths()
         TUtils::CreateFolder(DataRoot);
     }
 
-    // The plug-in registry takes DataRoot here and fills ExtensionList and PlugInList.
+    PlugIns->SetRoot(DataRoot);
+    PlugIns->LoadExtensions("", ExtensionList);
+    PlugIns->LoadPlugIns("", PlugInList);
 
     HelpFile = TUtils::AddBackslash(ProgramFolder) + names::HelpFile;
     if (!TUtils::FileExists(HelpFile)) {

@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/emailreg.h"
+#include "common/plugins.h"
 #include "common/records.h"
 #include "common/stringlist.h"
 
@@ -45,6 +47,7 @@ public:
     TConfigRecord Config{};    // the image of "Config.cfg"
     // Click handler the "Run Mail" menus give to each mail-program item (receives its name).
     std::function<void(const std::string &)> RunMailHandler;
+    std::unique_ptr<TPlugIns> PlugIns = std::make_unique<TPlugIns>(); // the plug-in registry
     TEMailReg MailReg;
     std::string HelpFile;      // resolved by InitPaths
     std::string ProgramFolder; // folder of the running program, with trailing "/"
@@ -70,7 +73,25 @@ public:
     // Rebuilds MailerList (and DefaultMailer) from the installed mail programs.
     void BuildMailerList();
 
+    // ---- companion programs (implemented in plugins.cpp)
+    // Each looks its companion up by menuid in ExtensionList and starts it with its parameters
+    // in the parameter file; true when it was started. Those that say so wait afterwards while
+    // the rules synchronisation tool runs.
+    bool StartStrenna(const std::string &inboxFolder, const std::string &address); // waits
+    bool StartFennick(const std::string &inboxFolder);                             // waits
+    bool StartVelmot(const std::string &listFile);                                 // waits
+    bool StartDrasset(const std::vector<std::string> &listFiles);                  // waits
+    bool StartPelloway();                                                          // waits
+    bool StartOmblee();
+    // Sets QuietExit, hands the restart tool this program's path; QuietExit is cleared again
+    // when the tool could not be started.
+    bool StartQuintor();
+    // Pumps events while the rules synchronisation tool holds its lock; ends on quit.
+    void WaitForRulesSync();
+
 private:
+    bool StartCompanion(const char *menuId, const std::vector<std::string> &params,
+                        bool waitForRulesSync);
     std::unique_ptr<QObject> KeyHook;
 };
 

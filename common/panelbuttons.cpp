@@ -1,6 +1,7 @@
 #include "common/panelbuttons.h"
 
 #include "common/captionpanel.h"
+#include "common/utils.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -17,7 +18,7 @@ namespace {
 
 void ProcessPendingMessages()
 {
-    QCoreApplication::processEvents();
+    TUtils::ProcessMessages();
 }
 
 bool IsHourglass(Qt::CursorShape shape)

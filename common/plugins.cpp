@@ -1,0 +1,334 @@
+#include "common/plugins.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/platform/folders.h"
+#include "common/platform/locks.h"
+#include "common/platform/process.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+namespace {
+
+constexpr char DescriptionExt[] = ".ini";
+constexpr char ParameterFileFormat[] = "%s.ini";
+constexpr char ExecuteChild[] = "child";
+constexpr char ExecuteSpawn[] = "spawn";
+constexpr unsigned SpawnSettleMs = 3000;
+
+void Log(const std::string &line)
+{
+    if (Utils)
+        Utils->DebugLog("%s", line.c_str());
+}
+
+// One turn of the program's event pump; false once the program is quitting.
+bool PumpWhileChildRuns()
+{
+    TUtils::ProcessMessages();
+    return !TUtils::Terminating();
+}
+
+std::string FolderOf(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The description files of a folder, sorted by name so the reading order does not depend on
+// the file system.
+std::vector<std::string> DescriptionFiles(const std::string &folder)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error)) {
+        std::error_code typeError;
+        std::string name = entry.path().filename().string();
+        if (entry.is_regular_file(typeError) && name.size() > 4 && EndsText(name, DescriptionExt))
+            files.push_back(TUtils::AddBackslash(folder) + name);
+    }
+    std::sort(files.begin(), files.end(), [](const std::string &a, const std::string &b) {
+        return LowerCase(a) < LowerCase(b);
+    });
+    return files;
+}
+
+} // namespace
+
+// ---- description files
+
+bool TPlugInDescription::Load(const std::string &path)
+{
+    Entries.clear();
+    TStringList lines;
+    if (!lines.LoadFromFile(path))
+        return false;
+    for (const std::string &line : lines) {
+        size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        Entries.emplace_back(LowerCase(Trim(line.substr(0, equals))),
+                             Trim(line.substr(equals + 1)));
+    }
+    return true;
+}
+
+std::string TPlugInDescription::Value(const std::string &key) const
+{
+    std::string wanted = LowerCase(key);
+    for (const auto &[name, value] : Entries)
+        if (name == wanted)
+            return value;
+    return {};
+}
+
+std::vector<std::string> TPlugInDescription::Params() const
+{
+    std::vector<std::string> params;
+    for (const auto &[name, value] : Entries)
+        if (name == plugin_keys::Param)
+            params.push_back(value);
+    return params;
+}
+
+std::string ParameterFileFor(const std::string &programPath)
+{
+    return Format(ParameterFileFormat, programPath.c_str());
+}
+
+TStringList ReadOwnParameters()
+{
+    TStringList lines;
+    lines.LoadFromFile(ParameterFileFor(platform::ExecutablePath()));
+    return lines;
+}
+
+// ---- the registry
+
+TPlugIns::TPlugIns() : ProgramFolder(FolderOf(platform::ExecutablePath())) {}
+
+void TPlugIns::SetRoot(const std::string &dataRoot)
+{
+    DataRoot = dataRoot;
+}
+
+void TPlugIns::LoadExtensions(const std::string &folderName, TStringList &list)
+{
+    const std::string name = folderName.empty() ? names::ExtentionsFolder : folderName;
+    std::string beside = TUtils::AddBackslash(ProgramFolder) + name;
+    // An installed copy may keep its programs one folder below the shared "Extentions".
+    if (!TUtils::FolderExists(beside)) {
+        std::string parent =
+            TUtils::ExtractParent(TUtils::RemoveTrailingBackslash(ProgramFolder), "/");
+        beside = TUtils::AddBackslash(parent) + name;
+    }
+    ExtentionsFolders[0] = beside;
+    ExtentionsFolders[1] = TUtils::AddBackslash(DataRoot) + name;
+    LoadGroup(ExtentionsFolders, Extentions, list);
+}
+
+void TPlugIns::LoadPlugIns(const std::string &folderName, TStringList &list)
+{
+    const std::string name = folderName.empty() ? names::PlugInsFolder : folderName;
+    PlugInsFolders[0] = TUtils::AddBackslash(ProgramFolder) + name;
+    PlugInsFolders[1] = TUtils::AddBackslash(DataRoot) + name;
+    LoadGroup(PlugInsFolders, PlugIns, list);
+}
+
+void TPlugIns::LoadGroup(const std::string (&folders)[2], TStringList &table, TStringList &list)
+{
+    list.Clear();
+    table.Clear();
+    for (const std::string &folder : folders) {
+        for (const std::string &file : DescriptionFiles(folder)) {
+            TPlugInDescription description;
+            if (!description.Load(file)) {
+                Log("Can't read plug-in description " + file);
+                continue;
+            }
+            std::string caption = description.Value(plugin_keys::Caption);
+            if (caption.empty())
+                caption = TUtils::BaseNameNoExt(file);
+            table.Add(caption + "=" + file);
+            list.Add(description.Value(plugin_keys::MenuId) + "=" + caption);
+        }
+    }
+}
+
+bool TPlugIns::Launch(const std::string &caption)
+{
+    return Start(Extentions, caption);
+}
+
+bool TPlugIns::LaunchPlugIn(const std::string &caption)
+{
+    return Start(PlugIns, caption);
+}
+
+// A relative program file is looked for in the program folder (never the current folder); a
+// missing one is tried under its own name in the program folder.
+std::string TPlugIns::ResolveProgram(const std::string &executable) const
+{
+    const std::string folder = TUtils::AddBackslash(ProgramFolder);
+    std::string program = executable.front() == '/' ? executable : folder + executable;
+    if (TUtils::FileExists(program))
+        return program;
+    program = folder + FileNameOf(executable);
+    return TUtils::FileExists(program) ? program : std::string();
+}
+
+bool TPlugIns::Start(const TStringList &table, const std::string &caption)
+{
+    // Params belong to this one start, whatever its outcome.
+    TStringList params = Params;
+    Params.Clear();
+
+    int index = caption.empty() ? -1 : table.IndexOfName(caption);
+    if (index < 0)
+        return false;
+    TPlugInDescription description;
+    if (!description.Load(table.ValueFromIndex(index))) {
+        Log("Can't read plug-in description " + table.ValueFromIndex(index));
+        return false;
+    }
+    const std::string execute = LowerCase(description.Value(plugin_keys::Execute));
+    const std::string executable = description.Value(plugin_keys::Executable);
+    if (executable.empty())
+        return false;
+    const std::string program = ResolveProgram(executable);
+    if (program.empty()) {
+        Log("Plug-in " + caption + ": program not found: " + executable);
+        return false;
+    }
+    const bool child = execute.empty() || execute == ExecuteChild;
+    if (!child && execute != ExecuteSpawn) {
+        // Starting nothing must not look like a successful start to the caller.
+        Log("Plug-in " + caption + ": unknown execute value: " + execute);
+        return false;
+    }
+
+    std::vector<std::string> args;
+    std::string parameterFile;
+    if (params.Empty()) {
+        args = description.Params();
+    } else {
+        parameterFile = ParameterFileFor(program);
+        if (!params.SaveToFile(parameterFile)) {
+            Log("Plug-in " + caption + ": can't write parameter file " + parameterFile);
+            return false;
+        }
+        args = {parameterFile};
+    }
+
+    std::string lockName = description.Value(plugin_keys::Mutex);
+    LastLockName = lockName.empty() ? caption : lockName;
+    if (BeforeStart)
+        BeforeStart();
+
+    bool started = false;
+    if (child) {
+        platform::TRunResult result = platform::RunAndWait(program, args, PumpWhileChildRuns);
+        started = result.Started;
+        if (!started)
+            Log("Plug-in " + caption + ": " + result.ErrorText);
+        if (!parameterFile.empty())
+            std::remove(parameterFile.c_str());
+        if (AfterChild)
+            AfterChild();
+    } else {
+        std::string errorText;
+        started = Utils ? Utils->ShellOpen(program, args, false)
+                        : platform::StartDetached(program, args, "", nullptr, &errorText);
+        if (!started)
+            Log("Plug-in " + caption + ": can't start " + program + " " + errorText);
+        else if (Utils)
+            Utils->Delay(SpawnSettleMs);
+    }
+    if (!started)
+        LastLockName.clear();
+    return started;
+}
+
+bool TPlugIns::IsRunning()
+{
+    return !LastLockName.empty() && platform::IsNamedLockPresent(LastLockName);
+}
+
+// ---- companion programs started by the monitor (TGlobals operations)
+
+bool TGlobals::StartCompanion(const char *menuId, const std::vector<std::string> &params,
+                              bool waitForRulesSync)
+{
+    PlugIns->Params.Clear();
+    for (const std::string &param : params)
+        PlugIns->Params.Add(param);
+    std::string caption = ExtensionList.Values(menuId);
+    bool started = !caption.empty() && PlugIns->Launch(caption);
+    if (started) {
+        if (Utils)
+            Utils->DebugLog("%s", menuId);
+        if (waitForRulesSync)
+            WaitForRulesSync();
+    }
+    PlugIns->Params.Clear();
+    return started;
+}
+
+bool TGlobals::StartStrenna(const std::string &inboxFolder, const std::string &address)
+{
+    return StartCompanion(names::Strenna, {inboxFolder, address}, true);
+}
+
+bool TGlobals::StartFennick(const std::string &inboxFolder)
+{
+    return StartCompanion(names::Fennick, {inboxFolder}, true);
+}
+
+bool TGlobals::StartVelmot(const std::string &listFile)
+{
+    return StartCompanion(names::Velmot, {listFile}, true);
+}
+
+bool TGlobals::StartDrasset(const std::vector<std::string> &listFiles)
+{
+    return StartCompanion(names::Drasset, listFiles, true);
+}
+
+bool TGlobals::StartPelloway()
+{
+    return StartCompanion(names::Pelloway, {DataRoot}, true);
+}
+
+bool TGlobals::StartOmblee()
+{
+    return StartCompanion(names::Omblee, {}, false);
+}
+
+bool TGlobals::StartQuintor()
+{
+    QuietExit = true;
+    bool started = StartCompanion(names::Quintor, {platform::ExecutablePath()}, false);
+    if (!started)
+        QuietExit = false;
+    return started;
+}
+
+void TGlobals::WaitForRulesSync()
+{
+    while (platform::IsNamedLockPresent(names::Drasset) && !TUtils::Terminating()) {
+        if (Utils)
+            Utils->Delay(50);
+        else
+            TUtils::ProcessMessages();
+    }
+}
