@@ -61,7 +61,7 @@ bool WildMatch(const std::string &pattern, const std::string &name)
         if (fnmatch(stem.c_str(), name.c_str(), 0) == 0)
             return true;
     }
-    if (!pattern.empty() && pattern.back() == '.' && !HasWildcard(pattern.substr(0, 1))) {
+    if (!pattern.empty() && pattern.back() == '.') {
         std::string stem = pattern.substr(0, pattern.size() - 1);
         return name.find('.') == std::string::npos && fnmatch(stem.c_str(), name.c_str(), 0) == 0;
     }

@@ -137,10 +137,6 @@ bool ProcessAlive(pid_t pid)
 {
     if (pid <= 0)
         return false;
-    // Reap it when it is our own child, so it does not linger as a zombie.
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid)
-        return false;
     if (::kill(pid, 0) != 0 && errno == ESRCH)
         return false;
     // A zombie has ended; only its parent has not collected it yet.

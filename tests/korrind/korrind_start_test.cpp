@@ -1,0 +1,83 @@
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "common/platform/locks.h"
+#include "support/testenv.h"
+
+namespace {
+
+unsigned ModeOf(const std::string &path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
+}
+
+bool WaitUntil(const std::function<bool()> &done, int ms = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (done())
+            return true;
+        QThread::msleep(20);
+    }
+    return done();
+}
+
+void StartMonitor(QProcess &monitor)
+{
+    monitor.setProgram(QString::fromStdString(testenv::ProgramPath("korrind")));
+    monitor.setProcessChannelMode(QProcess::ForwardedChannels);
+    monitor.start();
+    ASSERT_TRUE(monitor.waitForStarted());
+    ASSERT_TRUE(WaitUntil([] { return platform::IsNamedLockPresent("CORVEX"); }))
+        << "the monitor never took its lock";
+}
+
+} // namespace
+
+TEST(KorrindStart, SecondStartEndsAtOnceAndFirstKeepsRunning)
+{
+    QProcess first;
+    StartMonitor(first);
+
+    std::string root = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/Corvex Users";
+    EXPECT_TRUE(WaitUntil([&] { return ModeOf(root + "/Rejected Mail") != 0; }));
+    for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"})
+        EXPECT_EQ(ModeOf(root + sub), 0700u) << sub;
+
+    QProcess second;
+    second.start(QString::fromStdString(testenv::ProgramPath("korrind")), {});
+    ASSERT_TRUE(second.waitForFinished(5000)) << "the second start did not end";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(platform::IsNamedLockPresent("CORVEX"));
+
+    // SIGTERM ends the monitor cleanly and releases the lock.
+    ::kill(pid_t(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(platform::IsNamedLockPresent("CORVEX"));
+}
+
+TEST(KorrindStart, LockGoesWithAKilledMonitor)
+{
+    QProcess monitor;
+    StartMonitor(monitor);
+    ::kill(pid_t(monitor.processId()), SIGKILL);
+    monitor.waitForFinished();
+    EXPECT_TRUE(WaitUntil([] { return !platform::IsNamedLockPresent("CORVEX"); }));
+
+    QProcess again; // and a new start takes it over
+    StartMonitor(again);
+    again.terminate();
+    EXPECT_TRUE(again.waitForFinished(10000));
+}
