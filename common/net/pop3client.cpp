@@ -188,6 +188,8 @@ void TPop3Client::Connect()
                          [this] { Listener->OnHostResolved(); }),
         QObject::connect(socket, &QAbstractSocket::connected, socket,
                          [this] {
+                             // Commands are small and each waits for its reply: no Nagle.
+                             Socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
                              ArmTimer();
                              if (!Address_.ImplicitTls)
                                  StartSession();
@@ -645,6 +647,7 @@ void TPop3Client::RequestDone(const TCommand &command, bool ok, const std::strin
         Listener->OnRetrieveEnd();
         Listener->OnSuccess();
     } else if (command.Kind == TKind::Retr) {
+        Listener->OnPacketReceived(BodyBytes, MessageSize(command.Number));
         if (command.Ticket)
             Messages[command.Ticket].Assign(std::move(Body));
         Listener->OnRetrieveEnd();

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the POP3 benchmark, starts the fixture servers, runs it and stops them again.
+# Usage: bench/run-pop3-bench.sh [MESSAGES]   (default 1000; build folder: CORVEX_BUILD_DIR)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${CORVEX_BUILD_DIR:-$top/build}"
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja
+cmake --build "$build" --target pop3_bench --parallel 2
+
+fixtures="$build/bench-fixtures"
+trap '"$top/tests/fixtures/stop.sh" "$fixtures" || true' EXIT
+"$top/tests/fixtures/start.sh" "$fixtures"
+set -a
+# shellcheck disable=SC1091
+. "$fixtures/env.sh"
+set +a
+"$build/bench/pop3_bench" "${1:-1000}"

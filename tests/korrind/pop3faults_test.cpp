@@ -1,0 +1,276 @@
+// The POP3 session against servers that stall, drop, trickle or answer garbage, and the
+// session's header and log helpers.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "common/utils.h"
+#include "korrind/popinterface.h"
+#include "support/fakeserver.h"
+#include "support/testenv.h"
+
+namespace {
+
+const char *const Top1 = "+OK\r\nFrom: \"Ann\" <ann@example.org>\r\nSubject: first\r\n"
+                         "Date: Mon, 07 Dec 2026 09:15:00 +0000\r\n\r\n.\r\n";
+const char *const Top2 = "+OK\r\nFrom: bob@example.org\r\nSubject: =?UTF-8?Q?s=C3=A9cond?=\r\n"
+                         "\r\n.\r\n";
+const char *const Top3 = "+OK\r\nFrom: cy@example.org\r\nSubject: third\r\n\r\n.\r\n";
+
+// A small mailbox of three messages; tests override single commands.
+void ScriptMailbox(FakeServer &server, bool pipelining)
+{
+    server.On("CAPA", pipelining ? "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n" : "-ERR no CAPA");
+    server.On("USER", "+OK");
+    server.On("PASS", "+OK logged in");
+    server.On("STAT", "+OK 3 300");
+    server.On("LIST", "+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n");
+    server.On("TOP 1", Top1);
+    server.On("TOP 2", Top2);
+    server.On("TOP 3", Top3);
+    server.On("RETR 1", "+OK\r\nSubject: first\r\n\r\n..dotted\r\nbody\r\n.\r\n");
+    server.On("QUIT", "+OK bye");
+}
+
+class Pop3Faults : public ::testing::Test
+{
+protected:
+    TUtils utils;
+    uint16_t level = 3;
+    TPop3 pop3{&level};
+    FakeServer server;
+    std::vector<std::string> status;
+
+    void SetUp() override
+    {
+        Utils = &utils;
+        utils.LogFileName = testenv::MakeScratchDir("pop3log") + "/Debug.txt";
+        pop3.Host = "127.0.0.1";
+        pop3.Port = server.port();
+        pop3.User = "user";
+        pop3.Password = "secret";
+        pop3.StatusBar = [this](const std::string &text) { status.push_back(text); };
+    }
+    void TearDown() override
+    {
+        pop3.Abort();
+        TUtils::ResetTerminating();
+        Utils = nullptr;
+    }
+    std::string DebugLog() { return testenv::ReadFile(utils.LogFileName); }
+    bool Logged(const std::string &text) { return DebugLog().find(text) != std::string::npos; }
+    // A cancel hook that answers true once ms have passed since the first wait began.
+    void CancelAfter(int ms)
+    {
+        auto clock = std::make_shared<QElapsedTimer>();
+        pop3.CancelCheck = [clock, ms](bool reset) {
+            if (!clock->isValid())
+                clock->start();
+            return !reset && clock->elapsed() >= ms;
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(Pop3Faults, StalledServerGetsFiveAttemptsWithGrowingTimeOuts)
+{
+    server.Greeting(FakeServer::Stall());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(pop3.Connect());
+    qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(server.connectionCount(), 5);
+    EXPECT_EQ(pop3.LastError, -1);
+    // 1 + 2 + 3 + 4 + 5 seconds of waiting plus the pauses between attempts.
+    EXPECT_GE(elapsed, 15000);
+    EXPECT_LT(elapsed, 25000);
+    std::string log = DebugLog();
+    size_t at = 0;
+    for (int count = 2; count <= 6; ++count) {
+        at = log.find("Connect Timeout: user Cnt: " + std::to_string(count), at);
+        EXPECT_NE(at, std::string::npos) << count << "\n" << log;
+    }
+    EXPECT_NE(log.find("Connect Timeout: user\n"), std::string::npos);
+    EXPECT_FALSE(pop3.IsConnected());
+}
+
+TEST_F(Pop3Faults, EscAndQuitEndEveryWaitAtOnce)
+{
+    ScriptMailbox(server, false);
+    server.Greeting(std::vector<FakeServer::Reply>{FakeServer::Stall(), "+OK ready"});
+    pop3.TimeoutStep = 10000;
+    QElapsedTimer clock;
+
+    clock.start();
+    CancelAfter(300);
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_EQ(pop3.LastError, 0);
+
+    pop3.CancelCheck = nullptr;
+    ASSERT_TRUE(pop3.Connect()) << DebugLog();
+    server.StallOn("TOP 1");
+    server.StallOn("TOP 2");
+    server.StallOn("RETR 1");
+    for (bool message : {false, true}) {
+        CancelAfter(300);
+        clock.restart();
+        EXPECT_FALSE(message ? pop3.GetMessage(1) : pop3.GetSummary(1));
+        EXPECT_LT(clock.elapsed(), 2000);
+    }
+
+    pop3.CancelCheck = nullptr;
+    QTimer::singleShot(300, [] { TUtils::Terminate(); });
+    clock.restart();
+    EXPECT_FALSE(pop3.GetSummary(2));
+    EXPECT_FALSE(pop3.Disconnect()); // drops the connection
+    EXPECT_FALSE(pop3.IsConnected());
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_LT(clock.elapsed(), 2000);
+}
+
+TEST_F(Pop3Faults, ConnectionDroppedMidMessageAnswersFalseAndReconnects)
+{
+    ScriptMailbox(server, false);
+    server.On("RETR 1", FakeServer::DropAfter("+OK\r\nSubject: first\r\n\r\npartial li"));
+    pop3.Tries = 2;
+    ASSERT_TRUE(pop3.Connect());
+    EXPECT_FALSE(pop3.GetMessage(1));
+    EXPECT_EQ(pop3.LastError, -1);
+    EXPECT_EQ(server.connectionCount(), 2); // the retry reconnected first
+    EXPECT_TRUE(Logged("Connection Required to: 127.0.0.1 for: user"));
+
+    // A drop during one summary of a batch: the rest comes one by one after a reconnect.
+    ASSERT_TRUE(pop3.Connect());
+    server.On("TOP 2", std::vector<FakeServer::Reply>{FakeServer::Close(), Top2});
+    std::vector<TMailSummary> summaries;
+    ASSERT_TRUE(pop3.GetSummaries(1, 3, summaries));
+    ASSERT_EQ(summaries.size(), 3u);
+    EXPECT_EQ(summaries[0].From, "Ann <ann@example.org>");
+    EXPECT_EQ(summaries[1].Subject, "sécond");
+    EXPECT_EQ(summaries[2].Subject, "third");
+    EXPECT_EQ(pop3.Summary.Subject, "third");
+}
+
+TEST_F(Pop3Faults, GarbageAndOverlongRepliesAreErrors)
+{
+    pop3.Tries = 1;
+    server.Greeting(std::vector<FakeServer::Reply>{FakeServer::Garbage(), "+OK ready"});
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_TRUE(Logged("garbage")) << DebugLog();
+
+    ScriptMailbox(server, false);
+    server.On("STAT", std::vector<FakeServer::Reply>{"+OK lots", "+OK 3 300"});
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_TRUE(Logged("no message count")) << DebugLog();
+
+    ASSERT_TRUE(pop3.Connect());
+    server.On("TOP 1", FakeServer::Garbage());
+    server.On("TOP 2", FakeServer::Endless());
+    EXPECT_FALSE(pop3.GetSummary(1));
+    EXPECT_FALSE(pop3.IsConnected()); // the reply stream can no longer be trusted
+    pop3.Tries = 2;
+    EXPECT_FALSE(pop3.GetSummary(2));
+    EXPECT_TRUE(Logged("longer than")) << DebugLog();
+}
+
+TEST_F(Pop3Faults, SlowSummaryGivesUpAfterOneSecondPerAttemptWithoutTimeOutError)
+{
+    ScriptMailbox(server, false);
+    server.On("TOP 1", FakeServer::Trickle(Top1, 200)); // far more than a second
+    pop3.Tries = 1;
+    pop3.TimeoutStep = 30000;
+    ASSERT_TRUE(pop3.Connect());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(pop3.GetSummary(1));
+    EXPECT_GE(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_EQ(pop3.LastError, 0);
+}
+
+TEST_F(Pop3Faults, MessageLinesAndBatchWithoutPipelining)
+{
+    EXPECT_EQ(pop3.MessageCount(), -1);
+    ScriptMailbox(server, false);
+    ASSERT_TRUE(pop3.Connect());
+    EXPECT_EQ(pop3.MessageCount(), 3);
+    ASSERT_TRUE(pop3.GetMessage(1));
+    EXPECT_EQ(pop3.RawLines.Items(),
+              (std::vector<std::string>{"Subject: first", "", ".dotted", "body"}));
+    std::vector<TMailSummary> summaries;
+    ASSERT_TRUE(pop3.GetSummaries(1, 3, summaries));
+    ASSERT_EQ(summaries.size(), 3u);
+    EXPECT_EQ(summaries[1].Subject, "sécond");
+    EXPECT_EQ(summaries[0].Size, 100);
+    EXPECT_EQ(summaries[0].Date, TUtils::NormalizeMailDate("Mon, 07 Dec 2026 09:15:00 +0000"));
+}
+
+TEST_F(Pop3Faults, LogLevelsDecideWhatIsShown)
+{
+    ScriptMailbox(server, false);
+    level = 0;
+    ASSERT_TRUE(pop3.Connect());
+    ASSERT_TRUE(pop3.GetMessage(1));
+    pop3.Disconnect();
+    // Connected/Status/Success lines are levels 3 and 4: neither shown nor logged.
+    EXPECT_FALSE(Logged("Connected to:"));
+    EXPECT_FALSE(Logged("Success:"));
+    bool progress = false;
+    for (const std::string &text : status) {
+        EXPECT_EQ(text.find("Connected to:"), std::string::npos);
+        progress = progress || text.rfind("Received ", 0) == 0;
+    }
+    EXPECT_TRUE(progress); // progress reaches the status bar at any level
+
+    level = 4;
+    pop3.Log(4, "%s", std::string(600, 'x').c_str());
+    EXPECT_EQ(pop3.LogText.size(), TPop3::MaxLogText);
+    EXPECT_EQ(status.back(), pop3.LogText);
+    pop3.Log(5, "hidden");
+    EXPECT_EQ(pop3.LogText, "hidden");
+    EXPECT_NE(status.back(), "hidden");
+}
+
+TEST(Pop3HeaderValue, FirstLineWithThePrefixGivesItsTrimmedUnquotedValue)
+{
+    TPop3 pop3;
+    std::vector<std::string> lines = {
+        "X-Subject: Hi",
+        "subject:   Hello  ",
+        "Subject: second",
+        "From: \"Doe, Jane\" <jane@example.org>",
+        "Received: from a by b;",
+        "\tMon, 07 Dec 2026",
+        "Date:" + std::string(600, 'd'),
+    };
+    EXPECT_EQ(pop3.HeaderValue(lines, "Subject:"), "Hello");
+    EXPECT_EQ(pop3.HeaderValue(lines, "FROM:"), "Doe, Jane <jane@example.org>");
+    EXPECT_EQ(pop3.HeaderValue(lines, "received"), "from a by b;"); // no continuation
+    EXPECT_EQ(pop3.HeaderValue(lines, "Date:").size(), TPop3::MaxHeaderValue);
+    EXPECT_EQ(pop3.HeaderValue(lines, "To:"), "");
+    EXPECT_EQ(pop3.HeaderValue(std::vector<std::string>{"", "Subject: body"}, "Subject:"),
+              "body"); // the caller hands header lines; the scan does not stop at a blank
+}
+
+TEST(Pop3ServerAddress, PortAndTlsFromTheServerText)
+{
+    auto check = [](const char *text, int defaultPort, const char *host, int port, bool tls) {
+        TServerAddress address = ParseServerAddress(text, defaultPort);
+        EXPECT_EQ(address.Host, host) << text;
+        EXPECT_EQ(address.Port, port) << text;
+        EXPECT_EQ(address.ImplicitTls, tls) << text;
+    };
+    check("mail.example.org", 110, "mail.example.org", 110, false);
+    check(" mail.example.org:2110 ", 110, "mail.example.org", 2110, false);
+    check("mail.example.org", 995, "mail.example.org", 995, true);
+    check("pop3s://mail.example.org", 110, "mail.example.org", 995, true);
+    check("POP3S://mail.example.org:4995/", 110, "mail.example.org", 4995, true);
+    check("pop3://mail.example.org:995", 110, "mail.example.org", 995, true);
+    check("[::1]:2110", 110, "::1", 2110, false);
+    check("::1", 110, "::1", 110, false);
+    check("host:notaport", 110, "host", 110, false);
+}
