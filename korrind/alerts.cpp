@@ -128,7 +128,7 @@ bool LoadAlerts(const std::string &rulesFolder, const std::vector<std::string> &
                 Utils->DebugLog("Alert sound skipped, no usable name: %s", file.c_str());
 
     list.Sort();
-    return list.Empty() || Save(list, path);
+    return !list.Empty() && Save(list, path);
 }
 
 TStringList ReadAlerts(const std::string &rulesFolder)

@@ -20,7 +20,7 @@ std::string AlertNameOf(const std::string &waveFile);
 
 // Rebuilds "Alerts.ini": keeps the lines already there (a missing file is first created with
 // "~NONE~=~none~"), adds every wave file of soundFolders, sorts and saves. Failures go to the
-// debug log; false when the list could not be saved.
+// debug log; false when no list could be saved.
 bool LoadAlerts(const std::string &rulesFolder,
                 const std::vector<std::string> &soundFolders = AlertSoundFolders());
 
