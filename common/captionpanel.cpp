@@ -27,6 +27,7 @@ TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent) : QLabel(c
     // Mouse clicks reach the panel even while the application's "What's This" mode is on:
     // help mode is handled by TPButtons, not by Qt.
     setAttribute(Qt::WA_CustomWhatsThis);
+    setCursor(Qt::PointingHandCursor); // the enabled look
 }
 
 void TCaptionPanel::SetBevels(TBevel inner, TBevel outer)
