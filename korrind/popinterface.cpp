@@ -44,11 +44,9 @@ TPop3::TPop3(const uint16_t *debugLevel)
 {
 }
 
-TPop3::~TPop3()
-{
-    if (Client)
-        Client->Abort();
-}
+// The client closes its connection without reports: the program's other objects (log,
+// debug level, status bar) may already be gone when the session is freed.
+TPop3::~TPop3() = default;
 
 int TPop3::Level() const
 {

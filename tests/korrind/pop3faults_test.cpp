@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
+#include <memory>
 
 #include "common/utils.h"
 #include "korrind/popinterface.h"
@@ -32,6 +36,88 @@ void ScriptMailbox(FakeServer &server, bool pipelining)
     server.On("RETR 1", "+OK\r\nSubject: first\r\n\r\n..dotted\r\nbody\r\n.\r\n");
     server.On("QUIT", "+OK bye");
 }
+
+// A minimal SOCKS5 relay (no authentication, CONNECT only) that records its tunnels.
+class Socks5Relay
+{
+public:
+    int tunnels = 0;
+    std::string lastTarget;
+
+    Socks5Relay()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] { Accept(); });
+    }
+    int port() const { return server.serverPort(); }
+
+private:
+    struct Tunnel
+    {
+        QTcpSocket *client = nullptr;
+        QTcpSocket *target = nullptr;
+        QByteArray buffer;
+        int stage = 0; // 0 greeting, 1 request, 2 relaying
+    };
+    QTcpServer server;
+
+    void Accept()
+    {
+        while (QTcpSocket *client = server.nextPendingConnection()) {
+            auto tunnel = std::make_shared<Tunnel>();
+            tunnel->client = client;
+            QObject::connect(client, &QTcpSocket::readyRead, client,
+                             [this, tunnel] { Read(tunnel); });
+        }
+    }
+    void Read(const std::shared_ptr<Tunnel> &t)
+    {
+        if (t->stage == 2) {
+            t->target->write(t->client->readAll());
+            return;
+        }
+        t->buffer += t->client->readAll();
+        const auto byte = [&t](int i) { return static_cast<unsigned char>(t->buffer[i]); };
+        if (t->stage == 0) {
+            if (t->buffer.size() < 2 || t->buffer.size() < 2 + byte(1))
+                return;
+            t->buffer.remove(0, 2 + byte(1));
+            t->client->write("\x05\x00", 2);
+            t->stage = 1;
+        }
+        if (t->buffer.size() < 5)
+            return;
+        QString host;
+        int at = 0;
+        if (byte(3) == 1 && t->buffer.size() >= 10) {
+            host = QHostAddress((byte(4) << 24) | (byte(5) << 16) | (byte(6) << 8) | byte(7))
+                       .toString();
+            at = 8;
+        } else if (byte(3) == 3 && t->buffer.size() >= 7 + byte(4)) {
+            host = QString::fromLatin1(t->buffer.mid(5, byte(4)));
+            at = 5 + byte(4);
+        } else {
+            return;
+        }
+        quint16 port = static_cast<quint16>((byte(at) << 8) | byte(at + 1));
+        t->buffer.remove(0, at + 2);
+        ++tunnels;
+        lastTarget = host.toStdString() + ":" + std::to_string(port);
+        t->stage = 2;
+        t->target = new QTcpSocket(t->client);
+        QObject::connect(t->target, &QTcpSocket::connected, t->target, [t] {
+            t->client->write("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10);
+            t->target->write(t->buffer);
+        });
+        QObject::connect(t->target, &QTcpSocket::readyRead, t->target,
+                         [t] { t->client->write(t->target->readAll()); });
+        QObject::connect(t->target, &QTcpSocket::disconnected, t->client,
+                         [t] { t->client->disconnectFromHost(); });
+        QObject::connect(t->client, &QTcpSocket::disconnected, t->target,
+                         [t] { t->target->disconnectFromHost(); });
+        t->target->connectToHost(host, port);
+    }
+};
 
 class Pop3Faults : public ::testing::Test
 {
@@ -207,6 +293,29 @@ TEST_F(Pop3Faults, MessageLinesAndBatchWithoutPipelining)
     EXPECT_EQ(summaries[1].Subject, "sécond");
     EXPECT_EQ(summaries[0].Size, 100);
     EXPECT_EQ(summaries[0].Date, TUtils::NormalizeMailDate("Mon, 07 Dec 2026 09:15:00 +0000"));
+}
+
+TEST_F(Pop3Faults, ProxyCarriesTheSessionWhenSet)
+{
+    ScriptMailbox(server, true);
+    Socks5Relay relay;
+    pop3.SetProxy("127.0.0.1", static_cast<uint16_t>(relay.port()));
+    ASSERT_TRUE(pop3.Connect()) << DebugLog();
+    ASSERT_TRUE(pop3.GetSummary(1));
+    EXPECT_EQ(pop3.Summary.Subject, "first");
+    pop3.Disconnect();
+    EXPECT_EQ(relay.tunnels, 1);
+    EXPECT_EQ(relay.lastTarget, "127.0.0.1:" + std::to_string(server.port()));
+
+    pop3.SetProxy("127.0.0.1:" + std::to_string(relay.port()), 0); // port in the host
+    ASSERT_TRUE(pop3.Connect()) << DebugLog();
+    pop3.Disconnect();
+    EXPECT_EQ(relay.tunnels, 2);
+
+    pop3.SetProxy("", 0);
+    ASSERT_TRUE(pop3.Connect());
+    pop3.Disconnect();
+    EXPECT_EQ(relay.tunnels, 2);
 }
 
 TEST_F(Pop3Faults, LogLevelsDecideWhatIsShown)
