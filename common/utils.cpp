@@ -52,7 +52,7 @@ bool HasWildcard(const std::string &text)
     return text.find_first_of("*?") != std::string::npos;
 }
 
-// Name matching as the original file search did it: "x.*" also matches "x", and "x." matches
+// Name matching with the classic wildcard rules: "x.*" also matches "x", and "x." matches
 // only names without a dot.
 bool WildMatch(const std::string &pattern, const std::string &name)
 {
@@ -78,9 +78,7 @@ struct TFoundEntry
 
 bool StatEntry(const std::string &path, TFoundEntry &entry)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(path.c_str(), &info) != 0)
         return false;
     entry.IsDirectory = S_ISDIR(info.st_mode);
@@ -309,9 +307,7 @@ bool TUtils::FolderExists(const std::string &path)
     std::string folder = RemoveTrailingBackslash(path);
     if (folder.empty())
         folder = path;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     return !folder.empty() && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -537,9 +533,7 @@ bool TUtils::ShellOpen(const std::string &file, const std::vector<std::string> &
     bool started = false;
     if (!file.empty()) {
         QString program = QString::fromStdString(file);
-        struct stat info
-        {
-        };
+        struct stat info = {};
         bool isProgram = file.find('/') != std::string::npos
                              ? ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
                                    ::access(file.c_str(), X_OK) == 0
@@ -614,7 +608,7 @@ int TUtils::EnumProcesses(int mode)
                 ProcessList->Add(entry.FileName);
             continue;
         }
-        // The original names its programs "x.exe"; here the executable is plain "x".
+        // Callers may name a program "x.exe"; here the executable is plain "x".
         std::string wanted = LowerCase(FindName);
         std::string name = LowerCase(entry.FileName);
         if (name == wanted || (EndsText(wanted, ".exe") && name + ".exe" == wanted)) {

@@ -78,9 +78,7 @@ bool ReadWholeFile(const std::string &path, std::string &bytes)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return false;
     std::ostringstream out;
@@ -95,9 +93,7 @@ bool MakeFolder(const std::string &path, unsigned mode)
 {
     if (::mkdir(path.c_str(), mode) == 0)
         return true;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

@@ -78,9 +78,7 @@ std::string TempFolder()
 std::string RuntimeFolder()
 {
     std::string runtime = XdgFolder("XDG_RUNTIME_DIR", "");
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (!runtime.empty() && ::stat(runtime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
         info.st_uid == ::getuid())
         return runtime;

@@ -206,9 +206,7 @@ void QuitOnTerminationSignals(std::function<void()> onSignal)
         else
             QCoreApplication::quit();
     });
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

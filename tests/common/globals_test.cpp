@@ -13,14 +13,6 @@
 
 namespace {
 
-unsigned ModeOf(const std::string &path)
-{
-    struct stat info
-    {
-    };
-    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
-}
-
 std::string Env(const char *name)
 {
     return qEnvironmentVariable(name).toStdString();
@@ -67,7 +59,7 @@ TEST_F(GlobalsTest, DataRootAndFoldersAreCreatedOwnerOnly)
     EXPECT_EQ(globals.DataRoot, Env("XDG_DATA_HOME") + "/Corvex Users");
     globals.CreateDataFolders();
     for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"})
-        EXPECT_EQ(ModeOf(globals.DataRoot + sub), 0700u) << sub;
+        EXPECT_EQ(testenv::FileMode(globals.DataRoot + sub), 0700u) << sub;
     EXPECT_TRUE(TUtils::FolderExists(Env("XDG_DOCUMENTS_DIR") + "/My Alerts"));
     for (const char *sub : {"Ext Bin", "Extentions", "PlugIns"})
         EXPECT_TRUE(TUtils::FolderExists(globals.ProgramFolder + sub)) << sub;

@@ -18,26 +18,6 @@
 
 namespace {
 
-unsigned ModeOf(const std::string &path)
-{
-    struct stat info
-    {
-    };
-    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
-}
-
-bool WaitUntil(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (done())
-            return true;
-        QThread::msleep(10);
-    }
-    return done();
-}
-
 // A copy of sleep under a name of our own, so the process can be found by name.
 std::string SleeperCopy(const std::string &name)
 {
@@ -79,7 +59,7 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeFileOwnerOnly)
     ASSERT_TRUE(platform::WriteFileAtomic(path, "first version"));
     ASSERT_TRUE(platform::WriteFileAtomic(path, "v2"));
     EXPECT_EQ(testenv::ReadFile(path), "v2");
-    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(testenv::FileMode(path), 0600u);
     EXPECT_EQ(QDir(QString::fromStdString(dir)).entryList(QDir::Files).size(), 1); // no leftovers
 
     std::string error;
@@ -87,7 +67,7 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeFileOwnerOnly)
     EXPECT_FALSE(error.empty());
 
     ASSERT_TRUE(platform::MakeFolderPath(dir + "/a/b/c"));
-    EXPECT_EQ(ModeOf(dir + "/a/b/c"), 0700u);
+    EXPECT_EQ(testenv::FileMode(dir + "/a/b/c"), 0700u);
     std::string bytes;
     EXPECT_FALSE(platform::ReadWholeFile(dir + "/a", bytes)); // a folder is not a file
 }
@@ -98,7 +78,7 @@ TEST(PlatformFolders, RuntimeFolderFallsBackToPrivateTempFolder)
     TEnvOverride runtime("XDG_RUNTIME_DIR", "");
     std::string folder = platform::RuntimeFolder();
     EXPECT_EQ(folder.rfind(qEnvironmentVariable("TMPDIR").toStdString(), 0), 0u) << folder;
-    EXPECT_EQ(ModeOf(folder), 0700u);
+    EXPECT_EQ(testenv::FileMode(folder), 0700u);
 }
 
 TEST(PlatformLocks, HeldLockIsSeenAndReleasedOnDestruction)
@@ -125,12 +105,12 @@ TEST(PlatformLocks, LockOfAnotherProcessEndsWithItEvenWhenKilled)
     holder.start("flock", {"--exclusive", "--no-fork",
                            QString::fromStdString(platform::NamedLockPath(name)), "sleep", "60"});
     ASSERT_TRUE(holder.waitForStarted());
-    ASSERT_TRUE(WaitUntil([&] { return platform::IsNamedLockPresent(name); }));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return platform::IsNamedLockPresent(name); }));
     EXPECT_FALSE(platform::AcquireNamedLock(name));
 
     ::kill(pid_t(holder.processId()), SIGKILL); // the holder dies without cleaning up
     holder.waitForFinished();
-    EXPECT_TRUE(WaitUntil([&] { return !platform::IsNamedLockPresent(name); }));
+    EXPECT_TRUE(testenv::WaitUntil([&] { return !platform::IsNamedLockPresent(name); }));
     EXPECT_TRUE(platform::AcquireNamedLock(name));
 }
 
@@ -151,7 +131,8 @@ TEST(PlatformProcess, FindsAndEndsProcessesByExecutableName)
     std::string sleeper = SleeperCopy("corvexsleeper");
     pid_t pid = 0;
     ASSERT_TRUE(platform::StartDetached(sleeper, {"60"}, "", &pid));
-    ASSERT_TRUE(WaitUntil([&] { return platform::ProcessFileName(pid) == "corvexsleeper"; }));
+    ASSERT_TRUE(
+        testenv::WaitUntil([&] { return platform::ProcessFileName(pid) == "corvexsleeper"; }));
     EXPECT_EQ(platform::FindProcessByName("CorvexSleeper"), pid);
 
     // A replaced or deleted executable still reports its plain file name.
@@ -201,7 +182,7 @@ TEST(PlatformProcess, RunAndWaitReportsExitCodeAndPumps)
         platform::RunAndWait("/bin/sh", {"-c", "sleep 0.5; touch " + marker}, [] { return false; });
     EXPECT_TRUE(run.Started);
     EXPECT_FALSE(run.Finished);
-    EXPECT_TRUE(WaitUntil([&] { return QFile::exists(QString::fromStdString(marker)); }));
+    EXPECT_TRUE(testenv::WaitUntil([&] { return QFile::exists(QString::fromStdString(marker)); }));
 
     run = platform::RunAndWait("/no/such/program", {}, pump);
     EXPECT_FALSE(run.Started);
@@ -291,7 +272,7 @@ TEST(PlatformRegistry, FileRoundTripKeepsTypesAndEscapes)
         file.AddKey(platform::TRegRoot::User, "\\Software\\Test\\Deep\\Er");
         ASSERT_TRUE(file.Save());
     }
-    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(testenv::FileMode(path), 0600u);
 
     platform::TRegistry reg(path);
     reg.SetRootKey(platform::TRegRoot::User);

@@ -196,9 +196,7 @@ TEST(UtilsLog, LinesAreStampedAndLongMessagesCut)
         R"(\d\d\.\d\d\.\d{4}\.\d\d\.\d\d\.\d\d - Rejecting Msg from: a@b-Hi  Forged line\n)");
     EXPECT_TRUE(std::regex_search(log, line)) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ASSERT_EQ(::stat(utils.LogFileName.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }

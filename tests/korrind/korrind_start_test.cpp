@@ -10,33 +10,13 @@
 
 namespace {
 
-unsigned ModeOf(const std::string &path)
-{
-    struct stat info
-    {
-    };
-    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
-}
-
-bool WaitUntil(const std::function<bool()> &done, int ms = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (done())
-            return true;
-        QThread::msleep(20);
-    }
-    return done();
-}
-
 void StartMonitor(QProcess &monitor)
 {
     monitor.setProgram(QString::fromStdString(testenv::ProgramPath("korrind")));
     monitor.setProcessChannelMode(QProcess::ForwardedChannels);
     monitor.start();
     ASSERT_TRUE(monitor.waitForStarted());
-    ASSERT_TRUE(WaitUntil([] { return platform::IsNamedLockPresent("CORVEX"); }))
+    ASSERT_TRUE(testenv::WaitUntil([] { return platform::IsNamedLockPresent("CORVEX"); }))
         << "the monitor never took its lock";
 }
 
@@ -48,9 +28,10 @@ TEST(KorrindStart, SecondStartEndsAtOnceAndFirstKeepsRunning)
     StartMonitor(first);
 
     std::string root = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/Corvex Users";
-    EXPECT_TRUE(WaitUntil([&] { return ModeOf(root + "/Rejected Mail") != 0; }));
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return testenv::FileMode(root + "/Rejected Mail") != 0; }));
     for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"})
-        EXPECT_EQ(ModeOf(root + sub), 0700u) << sub;
+        EXPECT_EQ(testenv::FileMode(root + sub), 0700u) << sub;
 
     QProcess second;
     second.start(QString::fromStdString(testenv::ProgramPath("korrind")), {});
@@ -74,7 +55,7 @@ TEST(KorrindStart, LockGoesWithAKilledMonitor)
     StartMonitor(monitor);
     ::kill(pid_t(monitor.processId()), SIGKILL);
     monitor.waitForFinished();
-    EXPECT_TRUE(WaitUntil([] { return !platform::IsNamedLockPresent("CORVEX"); }));
+    EXPECT_TRUE(testenv::WaitUntil([] { return !platform::IsNamedLockPresent("CORVEX"); }));
 
     QProcess again; // and a new start takes it over
     StartMonitor(again);

@@ -1,11 +1,14 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <QUuid>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace testenv {
 
@@ -55,6 +58,24 @@ void WriteFile(const std::string &path, const std::string &bytes)
 std::string ProgramPath(const std::string &name)
 {
     return std::string(CORVEX_BIN_DIR) + "/" + name;
+}
+
+unsigned FileMode(const std::string &path)
+{
+    struct stat info = {};
+    return ::stat(path.c_str(), &info) == 0 ? unsigned(info.st_mode & 0777) : 0;
+}
+
+bool WaitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (done())
+            return true;
+        QThread::msleep(20);
+    }
+    return done();
 }
 
 std::string FixtureValue(const char *name)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string>
 
 namespace testenv {
@@ -17,6 +18,12 @@ void WriteFile(const std::string &path, const std::string &bytes);
 
 // Path of a program built into the program folder (build/bin).
 std::string ProgramPath(const std::string &name);
+
+// Permission bits of a file or folder (0 when it does not exist).
+unsigned FileMode(const std::string &path);
+
+// Polls done() every 20 ms (without running events) until it holds or ms have passed.
+bool WaitUntil(const std::function<bool()> &done, int ms = 10000);
 
 // Value of a fixture variable written by tests/fixtures/start.sh ("" when absent).
 std::string FixtureValue(const char *name);
