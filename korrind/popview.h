@@ -1,0 +1,205 @@
+// The monitor's logic behind its main window: the process-wide objects, the first activation,
+// the check cycle with its timers, Exit and Restart. No window code here: the main window
+// (TCorvexFrm) implements TMonitorWindow for what the logic shows or asks, owns one
+// TCorvexMonitor and forwards its commands to it.
+#pragma once
+
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/listrows.h"
+#include "common/records.h"
+#include "common/stringlist.h"
+#include "korrind/trayicon.h"
+
+// Pages of the main window.
+enum class TMonitorPage { Summary, Mailboxes, Operation, Preferences };
+
+// Answer of a Yes/No question.
+enum class TAnswer { Yes, No };
+
+// What the logic needs from the main window. Everything is called on the one event thread.
+class TMonitorWindow
+{
+public:
+    virtual ~TMonitorWindow() = default;
+
+    // Status bar text (the texts start with two blanks) and progress bar position 0 to 100.
+    virtual void SetStatusText(const std::string &text) = 0;
+    virtual void SetProgress(int position) = 0;
+    // Hour-glass cursors on the buttons and lists while a pass runs; normal (hand) cursors,
+    // the Exit button's included, when busy is false.
+    virtual void SetBusyCursors(bool busy) = 0;
+    // The Summary list's rows changed (texts or images): repaint it. The Mailboxes list too
+    // when mailboxesToo (after a reload of the mailbox list).
+    virtual void RowsChanged(bool mailboxesToo) = 0;
+
+    virtual bool IsWindowVisible() const = 0;
+    virtual void ShowWindow() = 0; // show, restore and bring to the front
+    virtual void HideWindow() = 0;
+    // Topmost state of the application's windows (dropped and restored around companions).
+    virtual void SetTopmost(bool topmost) = 0;
+    virtual void ShowPage(TMonitorPage page) = 0;
+    virtual TMonitorPage CurrentPage() const = 0;
+    // The clear-topmost tick found the window visible on the Summary page.
+    virtual void FocusCheckNow() = 0;
+    // The server mail list window is open (a connect failure then leaves the Summary alone).
+    virtual bool MailListVisible() const = 0;
+
+    // Adds the notification-area icon (with the application's title as its tip); shows the
+    // images and tips the tray logic reports. Does nothing useful without a tray.
+    virtual void ShowTrayIcon(TTrayIcon &tray) = 0;
+
+    // Settings shown in the controls (SettingsToWindow, the Global Apply boxes, the rejected
+    // folder, the Query Interval box with the check interval).
+    virtual void ShowSettings() = 0;
+    virtual void LayoutButtonBars() = 0;
+    virtual bool ApplyEnabled() const = 0;
+    virtual void SetApplyEnabled(bool enabled) = 0;
+    // The Apply command's work (save mailboxes and settings) without its button guard.
+    virtual void ApplyChanges() = 0;
+    // The mail-program box: filled with the names, then a name selected (false when the box
+    // does not hold it).
+    virtual void FillMailerBox(const TStringList &mailerList) = 0;
+    virtual bool SelectMailer(const std::string &name) = 0;
+
+    virtual TWindowPos WindowPosition() const = 0;
+    virtual void SetWindowPosition(const TWindowPos &position) = 0;
+
+    // The Exit button through the panel-button object: false when it is busy.
+    virtual bool PressExitButton() = 0;
+    virtual void ReleaseExitButton() = 0;
+
+    // A Yes/No message box with a caption; an informational one with "OK".
+    virtual TAnswer AskYesNo(const std::string &text, const std::string &caption) = 0;
+    virtual void ShowMessage(const std::string &text) = 0;
+};
+
+// Milliseconds since the epoch; 0 means "never".
+using TMsTime = int64_t;
+
+// Fixed texts of the cycle and of Exit.
+namespace monitortext {
+inline constexpr char CheckingForMail[] = "  Checking for mail";
+inline constexpr char CheckingMailbox[] = "  Checking for mail:%s";
+inline constexpr char NextCheck[] = "  Next Check: %s";
+inline constexpr char CheckComplete[] = "  Mail Check Complete";
+inline constexpr char TimedOut[] = "Timed Out";
+inline constexpr char PasswordRequired[] = "***Password Required***";
+inline constexpr char HiddenReplyTo[] = "????????????";
+inline constexpr char NoPassword[] = "Invalid password for mail box";
+inline constexpr char ExitQuestion[] =
+    "Do you truely want Corvex\nto stop monitoring your mailboxes?";
+inline constexpr char ApplyQuestion[] = "\nMail Box Information has changed\nApply Changes?\n";
+inline constexpr char WarningCaption[] = "Warning";
+// "Exception %d checking mail" by where the pass started.
+inline constexpr char CheckException[] = "Exception %d checking mail";
+} // namespace monitortext
+
+// Where a pass was started; decides the exception text's number.
+enum class TPassSource : int { Timer = 3, Apply = 1, CheckNow = 2, SummaryMenu = 4 };
+
+class TCorvexMonitor
+{
+public:
+    // Creates the process-wide objects in order: Globals, Pop3 (with DebugLevel, the Esc
+    // cancel and the status bar), Utils, PButtons, EMailTest (on the Mailboxes rows), SMTPFunc.
+    explicit TCorvexMonitor(TMonitorWindow &window);
+    // Frees them: SMTPFunc, Utils, Globals, PButtons, Pop3, EMailTest.
+    ~TCorvexMonitor();
+    TCorvexMonitor(const TCorvexMonitor &) = delete;
+    TCorvexMonitor &operator=(const TCorvexMonitor &) = delete;
+
+    // ---- start-up
+    // The first activation; later calls do nothing. arguments: the command line without the
+    // program name ("debug=N" sets the debug level).
+    void Activate(const std::vector<std::string> &arguments);
+    // The window was shown: starts the clear-topmost timer (1 s).
+    void WindowShown();
+    // The application was minimised: Summary page, window hidden.
+    void Minimised();
+    // ShowMonitor of the tray: the window shown when the security gate allows action 5.
+    void ShowMonitor();
+
+    // ---- end
+    // Exit with its questions (none while QuietExit is set); true when the program is ending.
+    bool Exit();
+    // Starts the restart tool with this program's path, then Exit without questions.
+    void Restart();
+
+    // ---- check cycle
+    void MainTimerTick();
+    void FetchTimerTick();
+    void CheckMail(int index);
+    // CheckMail guarded against exceptions, logged with the number of source (Check Now and
+    // the Summary menu's "Check Mail"; index −1 for all mailboxes).
+    void CheckMailFrom(TPassSource source, int index);
+    // Apply changed the set of active mailboxes: reload the list, full pass, LastCheck = now.
+    void RecheckAfterApply();
+    bool ConnectMailbox(int index);
+    void EndCheck();
+    // Check Now: action 7 allowed → full pass, LastCheck = now. The caller holds the button.
+    void CheckNow();
+    // Query Interval changed (minutes, at least 3).
+    void SetQueryInterval(int minutes);
+    // Progress bar dragged to position (0 to 100): the next check moves accordingly.
+    void TrackMoved(int position);
+    void TrackEnded();
+    // Deletes old "*.eml" files in the rejected-mail folder as the settings ask.
+    void PurgeRejectedMail();
+    // Deletes the session's temporary files in folder.
+    void RemoveTempFiles(const std::string &folder);
+    // Whether action is restricted by the security level (password protection on, level not 0).
+    static bool Restricted(int action);
+
+    // ---- state
+    TDataStore Store; // Mailboxes, Summary, PasswordMap, InboxMap
+    TTrayIcon Tray;
+    bool Activated = false;
+    bool HideOnStart = false;
+    bool SettingsLoaded = false; // "Config.cfg" could be read at start
+    TMsTime LastCheck = 0;
+    TMsTime TimedOutSince = 0;
+    uint16_t TmpIntervalSeconds = 180;
+    bool TrackDragging = false;
+    int CurrentSummary = -1; // Summary row of the mailbox being checked
+    int CurrentMailbox = -1; // Mailboxes row being checked
+    int BlinkTicks = 0;
+    int FetchTicks = 0;
+
+    QTimer MainTimer;         // TimerSeconds × 1000 ms
+    QTimer FetchTimer;        // 100 ms, only during a pass
+    QTimer ClearTopmostTimer; // 1000 ms, single shot
+
+    // The clock; tests replace it.
+    std::function<TMsTime()> Now;
+    // Plays a wave file to its end; tests replace it.
+    std::function<void(const std::string &path)> PlaySound;
+
+private:
+    void RestartMainTimer();
+    void ClearTopmostTick();
+    void MarkTimedOut(TListRow &row);
+    void FillSummary(TListRow &row, const TListRow &mailbox, int count);
+    void PlayNextSound();
+    void StartNextProgram();
+    void LoadMailboxList(bool decrypt);
+    void SetupMailer();
+    void ReadCommandLine(const std::vector<std::string> &arguments);
+    void PlaceWindow();
+    void UpdateNewMailState();
+
+    TMonitorWindow &Window;
+};
+
+// Debug level from the command line: an argument whose lower-case form contains "debug" and
+// that has "=" after its first character sets it to the number after "=" (0 when not a
+// number); other arguments change nothing. Answers current when no argument sets it.
+uint16_t DebugLevelFromArguments(const std::vector<std::string> &arguments, uint16_t current);
+
+// "hh:nn:ss" of a number of seconds.
+std::string FormatHms(int64_t seconds);
