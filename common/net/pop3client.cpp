@@ -324,16 +324,17 @@ void TPop3Client::SendQueued()
     }
     if (!out.empty())
         Socket->write(out.data(), static_cast<qint64>(out.size()));
-    ArmTimer();
+    // Only traffic restarts the silence timer; asking again for a request under way does not.
+    ArmTimer(!out.empty());
 }
 
-void TPop3Client::ArmTimer()
+void TPop3Client::ArmTimer(bool restart)
 {
     bool waiting = State_ == TState::Connecting || State_ == TState::Quitting ||
                    (!Queue.empty() && Queue.front().Sent);
-    if (waiting)
+    if (waiting && (restart || !Timer.isActive()))
         Timer.start(std::max(TimeOut, 1));
-    else
+    else if (!waiting)
         Timer.stop();
 }
 
@@ -474,6 +475,12 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         if (!ok) { // never go on in clear text once encryption was asked for
             FailConnect(TFailKind::Connection,
                         "the server refused STLS: \"" + Printable(status) + "\"");
+            return;
+        }
+        // Bytes already behind the STLS reply came in clear text and could be forged
+        // replies for after the handshake.
+        if (BufferPos < Buffer.size()) {
+            FailConnect(TFailKind::Connection, "the server sent clear text after STLS");
             return;
         }
         Socket->startClientEncryption();

@@ -161,7 +161,7 @@ private:
     void Push(TKind kind, const std::string &line, int number = 0, unsigned ticket = 0);
     void SendQueued();
     bool Pipelinable(TKind kind) const;
-    void ArmTimer();
+    void ArmTimer(bool restart = true);
     void OnReadyRead();
     bool ReadLine(std::string &line, size_t limit);
     void HandleStatus(const std::string &line);

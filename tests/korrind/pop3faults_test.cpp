@@ -253,6 +253,12 @@ TEST_F(Pop3Faults, GarbageAndOverlongRepliesAreErrors)
     EXPECT_FALSE(pop3.Connect());
     EXPECT_TRUE(Logged("no message count")) << DebugLog();
 
+    // Replies smuggled in behind the STLS answer end the session before any TLS.
+    server.On("CAPA", std::vector<FakeServer::Reply>{"+OK\r\nSTLS\r\n.\r\n", "-ERR"});
+    server.On("STLS", "+OK begin TLS\r\n+OK forged\r\n");
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_TRUE(Logged("clear text after STLS")) << DebugLog();
+
     ASSERT_TRUE(pop3.Connect());
     server.On("TOP 1", FakeServer::Garbage());
     server.On("TOP 2", FakeServer::Endless());
