@@ -52,20 +52,32 @@ bool HasWildcard(const std::string &text)
     return text.find_first_of("*?") != std::string::npos;
 }
 
+int FnMatch(const std::string &pattern, const std::string &name)
+{
+    // Only "*" and "?" are wildcards; brackets and backslashes are ordinary characters.
+    std::string escaped;
+    for (char c : pattern) {
+        if (c == '[' || c == ']' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return fnmatch(escaped.c_str(), name.c_str(), 0);
+}
+
 // Name matching with the classic wildcard rules: "x.*" also matches "x", and "x." matches
 // only names without a dot.
 bool WildMatch(const std::string &pattern, const std::string &name)
 {
     if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
         std::string stem = pattern.substr(0, pattern.size() - 2);
-        if (fnmatch(stem.c_str(), name.c_str(), 0) == 0)
+        if (FnMatch(stem, name) == 0)
             return true;
     }
     if (!pattern.empty() && pattern.back() == '.') {
         std::string stem = pattern.substr(0, pattern.size() - 1);
-        return name.find('.') == std::string::npos && fnmatch(stem.c_str(), name.c_str(), 0) == 0;
+        return name.find('.') == std::string::npos && FnMatch(stem, name) == 0;
     }
-    return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+    return FnMatch(pattern, name) == 0;
 }
 
 struct TFoundEntry
@@ -367,6 +379,12 @@ std::string TUtils::RenameToExtension(const std::string &path, const std::string
     const std::string newName = folder + Name + newExtension;
     if (::rename(oldName.c_str(), newName.c_str()) == 0)
         return newName;
+    if (errno == ENOENT) {
+        // Nothing to rename (another program may have just rotated the same log): leave the
+        // target alone rather than delete it.
+        LastError = errno;
+        return {};
+    }
     // The target may be in the way (e.g. a folder of that name): remove it and try again.
     if (::remove(newName.c_str()) != 0 || ::rename(oldName.c_str(), newName.c_str()) != 0) {
         LastError = errno;

@@ -125,7 +125,7 @@ TEST(UtilsText, NewlineEncodingRoundTrip)
 TEST(UtilsFiles, ListFilesExtensionRules)
 {
     std::string dir = testenv::MakeScratchDir("list");
-    for (const char *name : {"a.eml", "b.EML", "c.emlx", "noext", "dot."})
+    for (const char *name : {"a.eml", "b.EML", "c.emlx", "noext", "dot.", "[x].eml"})
         testenv::WriteFile(dir + "/" + name, "x");
     testenv::WriteFile(dir + "/empty.eml", "");
     TUtils::CreateFolder(dir + "/sub/");
@@ -133,11 +133,15 @@ TEST(UtilsFiles, ListFilesExtensionRules)
     TUtils utils;
     TStringList list;
     EXPECT_TRUE(utils.ListFiles(dir + "/*.eml", fileattr::AnyFile, list, false));
-    EXPECT_EQ(list.Items(), std::vector<std::string>{"a.eml"});
+    EXPECT_EQ(list.Items(), (std::vector<std::string>{"[x].eml", "a.eml"}));
 
     list.Clear();
     utils.ListFiles(dir + "/*.eml", fileattr::AnyFile, list, true);
-    EXPECT_EQ(list.Items(), (std::vector<std::string>{"a.eml", "empty.eml"}));
+    EXPECT_EQ(list.Items(), (std::vector<std::string>{"[x].eml", "a.eml", "empty.eml"}));
+
+    list.Clear(); // brackets are plain characters, not a character class
+    utils.ListFiles(dir + "/[x]*.eml", fileattr::AnyFile, list, false);
+    EXPECT_EQ(list.Items(), std::vector<std::string>{"[x].eml"});
 
     list.Clear();
     utils.ListFiles(dir + "/*.", fileattr::AnyFile, list, false);
@@ -146,7 +150,7 @@ TEST(UtilsFiles, ListFilesExtensionRules)
     list.Clear();
     utils.ListFiles(dir + "/*.*", fileattr::Archive, list, false);
     EXPECT_EQ(list.Items(),
-              (std::vector<std::string>{"a.eml", "b.EML", "c.emlx", "dot.", "noext"}));
+              (std::vector<std::string>{"[x].eml", "a.eml", "b.EML", "c.emlx", "dot.", "noext"}));
 
     list.Clear();
     utils.ListFiles(dir + "/*", fileattr::Directory, list, false);
@@ -177,8 +181,10 @@ TEST(UtilsFiles, ExistenceSizeDateAndRename)
     EXPECT_EQ(utils.RenameToExtension(dir + "/a.txt", "bak"), dir + "/a.bak");
     EXPECT_EQ(testenv::ReadFile(dir + "/a.bak"), "12345");
     EXPECT_EQ(utils.LastError, 0);
+    testenv::WriteFile(dir + "/gone.bak", "kept");
     EXPECT_EQ(utils.RenameToExtension(dir + "/gone.txt", "bak"), "");
     EXPECT_NE(utils.LastError, 0);
+    EXPECT_EQ(testenv::ReadFile(dir + "/gone.bak"), "kept"); // a failed rename deletes nothing
 }
 
 TEST(UtilsLog, LinesAreStampedAndLongMessagesCut)
