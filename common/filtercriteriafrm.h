@@ -1,0 +1,87 @@
+// TfrmFilterCriteria ("Filter Editor"): the window in which a priority or rejection rule is
+// created and changed. It shows a TRuleEditState and hands every change to it.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/filterparam.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QMenu;
+class QSpinBox;
+class QTabWidget;
+class TCaptionPanel;
+
+// How the editor reaches the alert list of the rules folder. A program that keeps the list
+// sets these; without them the names are read from "Alerts.ini" and no file can be added.
+struct TAlertAccess
+{
+    std::function<std::vector<std::string>(const std::string &rulesFolder)> Names;
+    std::function<std::string(const std::string &rulesFolder, const std::string &name)> FileOf;
+    // Enters a wave file and answers its name ("" when it could not be entered).
+    std::function<std::string(const std::string &rulesFolder, const std::string &waveFile)> Add;
+};
+
+class TfrmFilterCriteria : public QDialog
+{
+public:
+    TfrmFilterCriteria(const std::string &rulesFolder, QWidget *parent = nullptr);
+
+    // The editor entry: opens the window modally on the fields (ignored when blank) and
+    // replaces them by the edited rule when it was closed by Apply.
+    bool Execute(const std::string &caption, bool blank, TRuleFields &fields);
+    // Makes this window the rule editor of the program (EditRule, AddRuleFromMessage).
+    static void Install(std::function<std::string()> rulesFolder);
+    static TAlertAccess Alerts;
+
+    // Fills the window as it opens (Execute does this before showing it).
+    void Open(const std::string &caption, bool blank, const TRuleFields &fields);
+    const TRuleEditState &State() const { return state; }
+    bool Accepted() const { return accepted; }
+
+    // Controls (public so that the owner and tests can drive them).
+    QTabWidget *tsPages;
+    QButtonGroup *rgMatchBy;
+    QComboBox *cbAddress, *cbSubject;
+    QButtonGroup *rgAddressMode, *rgSubjectMode;
+    QComboBox *cbAddressQuick, *cbSubjectQuick;
+    QComboBox *cbAlert;
+    TCaptionPanel *LMDpfBrowseAlert, *LMDpfPlayAlert;
+    QCheckBox *LMDcbForward, *LMDcbToMobile;
+    QSpinBox *LMDseMaxSize;
+    QComboBox *cbDestination;
+    QCheckBox *LMDcbSaveToInbox, *LMDcbDelete, *LMDcbAutoSave;
+    QComboBox *cbAltFolder;
+    TCaptionPanel *LMDpfBrowseFolder;
+    TCaptionPanel *LMDpfAccept, *LMDpfCancel;
+
+private:
+    QWidget *BuildCriteriaPage();
+    QWidget *BuildActionsPage();
+    void ConnectChanges();
+    void ShowState();
+    void ShowPanelEnabled(TCaptionPanel *panel, bool enabled);
+    void ReadControls();
+    void Change(const std::function<void()> &change);
+    void FillAlerts();
+    void FillHistory(QComboBox *box, THistoryList &history);
+    void HistoryMenu(QComboBox *box, THistoryList &history, const QPoint &pos);
+    void LMDpfAcceptClick();
+    void LMDpfCancelClick();
+    void LMDpfBrowseFolderClick();
+    void LMDpfBrowseAlertClick();
+    void LMDpfPlayAlertClick();
+
+    std::string rulesFolder;
+    TRuleEditState state;
+    THistoryList destinations, altFolders;
+    bool accepted = false;
+    bool showing = false; // controls are being filled from the state
+    std::map<TCaptionPanel *, bool> panelsShown;
+};
