@@ -162,7 +162,7 @@ std::string OneLine(std::string text)
 
 } // namespace
 
-TUtils::TUtils() {}
+TUtils::TUtils() { GetProgramFolder(); }
 
 TUtils::~TUtils() = default;
 
