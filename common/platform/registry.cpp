@@ -239,11 +239,12 @@ bool TRegistryFile::Load()
         return false;
     TRegKey *current = nullptr;
     for (const std::string &raw : lines) {
-        std::string line = Trim(raw);
+        // Only the left is trimmed: blanks at the end of a value line belong to its data.
+        std::string line = TrimLeft(raw);
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
-        if (line.front() == '[' && line.back() == ']') {
-            std::string path = line.substr(1, line.size() - 2);
+        if (std::string header = TrimRight(line); header.front() == '[' && header.back() == ']') {
+            std::string path = header.substr(1, header.size() - 2);
             size_t slash = path.find('\\');
             std::string rootName = path.substr(0, slash);
             std::string key = slash == std::string::npos ? "\\" : path.substr(slash);

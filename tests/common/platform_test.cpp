@@ -263,7 +263,7 @@ TEST(PlatformRegistry, FileRoundTripKeepsTypesAndEscapes)
     {
         platform::TRegistryFile file(path);
         file.SetString(platform::TRegRoot::User, "\\Software\\Test", "", "default text");
-        file.SetString(platform::TRegRoot::User, "\\Software\\Test", "a=b\\c", "line1\nline2=x");
+        file.SetString(platform::TRegRoot::User, "\\Software\\Test", "a=b\\c", "line1\nline2=x ");
         file.SetExpandString(platform::TRegRoot::User, "Software\\Test\\", "Path", "%TEMP%\\x");
         file.SetInteger(platform::TRegRoot::User, "\\Software\\Test", "Count", -5);
         file.SetBinary(platform::TRegRoot::User, "\\Software\\Test", "Blob",
@@ -278,7 +278,7 @@ TEST(PlatformRegistry, FileRoundTripKeepsTypesAndEscapes)
     reg.SetRootKey(platform::TRegRoot::User);
     ASSERT_TRUE(reg.OpenKeyReadOnly("\\SOFTWARE\\test")); // keys match ignoring case
     EXPECT_EQ(reg.ReadString(""), "default text");
-    EXPECT_EQ(reg.ReadString("A=B\\c"), "line1\nline2=x");
+    EXPECT_EQ(reg.ReadString("A=B\\c"), "line1\nline2=x ");
     EXPECT_EQ(reg.GetDataType("path"), platform::TRegType::ExpandString);
     EXPECT_EQ(reg.ReadString("Path"), "%TEMP%\\x");
     EXPECT_EQ(reg.ReadInteger("Count"), -5);
