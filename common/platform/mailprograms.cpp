@@ -149,12 +149,23 @@ std::vector<TMailProgram> ListMailPrograms()
 
 std::string DefaultMailProgramId()
 {
-    std::vector<std::string> files{ConfigHome() + "/mimeapps.list"};
+    // In each folder the desktop's own list ("gnome-mimeapps.list") comes before the common one.
+    std::vector<std::string> desktops;
+    if (const char *current = std::getenv("XDG_CURRENT_DESKTOP"))
+        for (const std::string &desktop : SplitText(current, ':'))
+            if (!desktop.empty())
+                desktops.push_back(LowerCase(desktop) + "-");
+    desktops.push_back("");
+    std::vector<std::string> folders{ConfigHome()};
     for (const std::string &folder : SearchFolders("XDG_CONFIG_DIRS", "/etc/xdg"))
-        files.push_back(folder + "/mimeapps.list");
-    files.push_back(DataHome() + "/applications/mimeapps.list");
+        folders.push_back(folder);
+    folders.push_back(DataHome() + "/applications");
     for (const std::string &folder : SearchFolders("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
-        files.push_back(folder + "/applications/mimeapps.list");
+        folders.push_back(folder + "/applications");
+    std::vector<std::string> files;
+    for (const std::string &folder : folders)
+        for (const std::string &desktop : desktops)
+            files.push_back(folder + "/" + desktop + "mimeapps.list");
 
     std::vector<TMailProgram> installed;
     bool installedRead = false;

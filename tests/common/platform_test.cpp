@@ -241,6 +241,16 @@ TEST(PlatformMailPrograms, DesktopEntriesAndDefault)
     testenv::WriteFile(userConfig + "/mimeapps.list",
                        "[Default Applications]\nx-scheme-handler/mailto=absent.desktop\n");
     EXPECT_EQ(platform::DefaultMailProgramId(), "absent");
+    {
+        TEnvOverride desktop("XDG_CURRENT_DESKTOP", "Test:Other");
+        testenv::WriteFile(configDirs + "/other-mimeapps.list",
+                           "[Default Applications]\nx-scheme-handler/mailto=writer.desktop\n");
+        EXPECT_EQ(platform::DefaultMailProgramId(), "absent"); // the user's file still wins
+        testenv::WriteFile(userConfig + "/test-mimeapps.list",
+                           "[Default Applications]\nx-scheme-handler/mailto=sysmail.desktop\n");
+        EXPECT_EQ(platform::DefaultMailProgramId(), "sysmail"); // desktop list before common
+        ::unlink((userConfig + "/test-mimeapps.list").c_str());
+    }
     ::unlink((userConfig + "/mimeapps.list").c_str());
 }
 
