@@ -118,8 +118,12 @@ void TRestartCorvex::RestartTick()
     if (Stopping())
         return;
 
-    if (!Utils->ShellOpen(MonitorPath, std::string(), false))
+    // A missing program is logged rather than handed to the desktop's file opener; the wait
+    // for the new monitor still runs its course.
+    if (!TUtils::FileExists(MonitorPath) || !Utils->ShellOpen(MonitorPath, std::string(), false))
         Utils->DebugLog("Restart: cannot start %s", MonitorPath.c_str());
+    else
+        Utils->DebugLog("Restart: started %s", MonitorPath.c_str());
 
     bool restarted = Utils->WaitUntilMutexPresent(Timings.PresentWaitMs, MonitorLock);
     if (restarted && OnBringToFront)
