@@ -1,5 +1,6 @@
 #include "common/alias.h"
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -41,4 +42,9 @@ bool AliasMatches(const std::string &toHeader, const TListRow *mailbox)
         return false;
     }
     return AliasListMatches(toHeader, aliases);
+}
+
+bool TGlobals::AliasMatches(const std::string &toHeader, const TListRow *mailbox)
+{
+    return ::AliasMatches(toHeader, mailbox);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -540,4 +541,17 @@ void TRuleEditState::SubjectQuickEdit(TSubjectQuickEdit edit)
 bool TRuleEditState::CanApply() const
 {
     return !Trim(AddressText).empty() || !Trim(SubjectText).empty();
+}
+
+bool TGlobals::AddRuleFromMessage(const std::string &address, const std::string &subject,
+                                  bool reject, bool master, const std::string &inboxFolder)
+{
+    std::string rulesPath = GetText(Config.RulesPath);
+    return ::AddRuleFromMessage(address, subject, reject, master, inboxFolder,
+                                rulesPath.empty() ? DataRoot : rulesPath);
+}
+
+bool TGlobals::AppendRule(const std::string &file, const std::string &line)
+{
+    return ::AppendRule(file, line);
 }

@@ -14,6 +14,7 @@
 #include "common/stringlist.h"
 
 class QObject;
+struct TListRow;
 
 // Counters of one pass of the check cycle.
 struct TCheckCounters
@@ -88,6 +89,16 @@ public:
     bool StartQuintor();
     // Pumps events while the rules synchronisation tool holds its lock; ends on quit.
     void WaitForRulesSync();
+
+    // ---- rules and aliases (implemented in filterparam.cpp and alias.cpp)
+    // Opens the rule editor on a new rule from a message and appends the accepted rule to the
+    // master list of the rules folder or to the mailbox's own list; true when it was added.
+    bool AddRuleFromMessage(const std::string &address, const std::string &subject, bool reject,
+                            bool master, const std::string &inboxFolder);
+    // Appends a rule line unless the file already holds it (ignoring case).
+    bool AppendRule(const std::string &file, const std::string &line);
+    // The monitor's alias test of a message's "To" for a Mailboxes row (may be null).
+    bool AliasMatches(const std::string &toHeader, const TListRow *mailbox);
 
 private:
     bool StartCompanion(const char *menuId, const std::vector<std::string> &params,

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/captionpanel.h"
+#include "common/globals.h"
 #include "common/panelbuttons.h"
 #include "common/utils.h"
 #include "support/testenv.h"
@@ -104,7 +105,9 @@ TEST_F(FilterEditorWindow, AddRuleFromMessageThroughTheInstalledEditor)
         }
     });
     poll.start(10);
-    EXPECT_TRUE(AddRuleFromMessage("spam@x.example", "Offer", true, true, "", folder));
+    TGlobals globals;
+    SetText(globals.Config.RulesPath, folder);
+    EXPECT_TRUE(globals.AddRuleFromMessage("spam@x.example", "Offer", true, true, ""));
     EXPECT_EQ(testenv::ReadFile(folder + "/mRejectMail.ini"),
               "spam@x.example|Offer||0|0|00120||000|\n");
 
