@@ -9,6 +9,7 @@
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
+#include "common/plugins.h"
 #include "common/stringlist.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -58,7 +59,7 @@ TRestartCorvex::TRestartCorvex(const TRestartTimings &timings, QObject *parent)
 
 std::string TRestartCorvex::ParameterFilePath()
 {
-    return Format("%s.ini", platform::ExecutablePath().c_str());
+    return ParameterFileFor(platform::ExecutablePath());
 }
 
 bool TRestartCorvex::Activate(const std::string &parameterFile)
