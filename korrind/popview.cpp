@@ -1,41 +1,294 @@
+// The monitor's start-up, first activation, Exit and Restart. The check cycle itself is in
+// checkcycle.cpp.
 #include "korrind/popview.h"
 
-TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window) {}
-TCorvexMonitor::~TCorvexMonitor() = default;
-void TCorvexMonitor::Activate(const std::vector<std::string> &) {}
-void TCorvexMonitor::WindowShown() {}
-void TCorvexMonitor::Minimised() {}
-void TCorvexMonitor::ShowMonitor() {}
-bool TCorvexMonitor::Exit()
+#include <QDateTime>
+#include <algorithm>
+#include <charconv>
+
+#include "common/encrypt.h"
+#include "common/globals.h"
+#include "common/panelbuttons.h"
+#include "common/password.h"
+#include "common/platform/sound.h"
+#include "common/smtpinterface.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/alerts.h"
+#include "korrind/checkmail.h"
+#include "korrind/popinterface.h"
+
+namespace {
+
+constexpr int FetchTimerMs = 100;
+constexpr int ClearTopmostMs = 1000;
+constexpr size_t DebugArgumentLimit = 255;
+
+bool PumpWhileRunning()
 {
-    return false;
+    TUtils::ProcessMessages();
+    return !TUtils::Terminating();
 }
-void TCorvexMonitor::Restart() {}
-void TCorvexMonitor::MainTimerTick() {}
-void TCorvexMonitor::FetchTimerTick() {}
-void TCorvexMonitor::CheckMail(int) {}
-void TCorvexMonitor::CheckMailFrom(TPassSource, int) {}
-void TCorvexMonitor::RecheckAfterApply() {}
-bool TCorvexMonitor::ConnectMailbox(int)
+
+} // namespace
+
+uint16_t DebugLevelFromArguments(const std::vector<std::string> &arguments, uint16_t current)
 {
-    return false;
-}
-void TCorvexMonitor::EndCheck() {}
-void TCorvexMonitor::CheckNow() {}
-void TCorvexMonitor::SetQueryInterval(int) {}
-void TCorvexMonitor::TrackMoved(int) {}
-void TCorvexMonitor::TrackEnded() {}
-void TCorvexMonitor::PurgeRejectedMail() {}
-void TCorvexMonitor::RemoveTempFiles(const std::string &) {}
-bool TCorvexMonitor::Restricted(int)
-{
-    return false;
-}
-uint16_t DebugLevelFromArguments(const std::vector<std::string> &, uint16_t current)
-{
+    for (const std::string &argument : arguments) {
+        if (LowerCase(argument).find("debug") == std::string::npos)
+            continue;
+        size_t equals = argument.find('=', 1);
+        if (equals == std::string::npos)
+            continue;
+        std::string number = argument.substr(equals + 1, DebugArgumentLimit);
+        unsigned value = 0;
+        auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+        bool whole = error == std::errc() && end == number.data() + number.size();
+        current = whole && value <= UINT16_MAX ? uint16_t(value) : 0;
+    }
     return current;
 }
-std::string FormatHms(int64_t)
+
+std::string FormatHms(int64_t seconds)
 {
-    return {};
+    if (seconds < 0)
+        seconds = 0;
+    return Format("%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+}
+
+TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
+{
+    Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    PlaySound = [](const std::string &path) { platform::PlayWaveFile(path, &PumpWhileRunning); };
+
+    Globals = new TGlobals;
+    Pop3 = new TPop3(&Globals->DebugLevel);
+    Pop3->CancelCheck = [](bool reset) {
+        return Globals != nullptr && Globals->EscapePressed(reset);
+    };
+    Pop3->StatusBar = [this](const std::string &text) { Window.SetStatusText(text); };
+    Utils = new TUtils;
+    PButtons = new TPButtons;
+    EMailTest = new TEMailTest(&Store.Mailboxes);
+    SMTPFunc = new TSMTPFunc(nullptr, &Globals->DebugLevel);
+
+    MainTimer.setInterval(1000);
+    FetchTimer.setInterval(FetchTimerMs);
+    ClearTopmostTimer.setInterval(ClearTopmostMs);
+    ClearTopmostTimer.setSingleShot(true);
+    QObject::connect(&MainTimer, &QTimer::timeout, [this] { MainTimerTick(); });
+    QObject::connect(&FetchTimer, &QTimer::timeout, [this] { FetchTimerTick(); });
+    QObject::connect(&ClearTopmostTimer, &QTimer::timeout, [this] { ClearTopmostTick(); });
+
+    Tray.OnClearNewMail = [this](bool resetImages) {
+        EMailTest->NewMailFound = false;
+        EMailTest->PriorityFound = false;
+        if (resetImages)
+            for (TListRow &row : Store.Summary)
+                row.ImageIndex = siOrdinary;
+        Window.RowsChanged(false);
+    };
+    Tray.ShowMonitor = [this] { ShowMonitor(); };
+    Tray.Minimize = [this] { Minimised(); };
+}
+
+// Freed so that nothing is left pointing at a freed object: the users of Utils and Globals go
+// first.
+TCorvexMonitor::~TCorvexMonitor()
+{
+    MainTimer.stop();
+    FetchTimer.stop();
+    ClearTopmostTimer.stop();
+    delete SMTPFunc;
+    SMTPFunc = nullptr;
+    delete EMailTest;
+    EMailTest = nullptr;
+    delete PButtons;
+    PButtons = nullptr;
+    delete Pop3;
+    Pop3 = nullptr;
+    delete Utils;
+    Utils = nullptr;
+    delete Globals;
+    Globals = nullptr;
+}
+
+void TCorvexMonitor::Activate(const std::vector<std::string> &arguments)
+{
+    if (Activated)
+        return;
+    Activated = true;
+
+    Window.SetTopmost(false);
+    Globals->AddProgramFolderToPath();
+    Globals->DebugLevel = DebugLevelFromArguments(arguments, Globals->DebugLevel);
+    Globals->CryptoReady = false;
+    Globals->CryptoReady = InitCrypto();
+    Window.ShowTrayIcon(Tray);
+
+    Globals->CheckCounters.NewMailState = 0;
+    FetchTimer.stop();
+    Window.ShowPage(TMonitorPage::Summary);
+
+    SettingsLoaded = Store.LoadSettings(false, Window.WindowPosition());
+    if (!SettingsLoaded) {
+        Utils->DebugLog("%s", Store.LastError.c_str());
+        return; // the window stays up, no timer runs
+    }
+    LoadAlerts(RulesFolder());
+
+    if (!CheckAccess(saShowWindow)) {
+        TUtils::Terminate();
+        return;
+    }
+    PlaceWindow();
+    Window.LayoutButtonBars();
+    LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
+    Window.ShowSettings();
+    SetQueryInterval(Globals->Config.CheckMinutes);
+    Window.SetApplyEnabled(Store.ApplyNeeded);
+
+    if (Store.Mailboxes.empty()) {
+        Window.ShowPage(TMonitorPage::Mailboxes);
+        Window.SetTopmost(false);
+        if (Globals->StartPelloway()) {
+            LoadMailboxList(false); // the import program writes plain records
+            Window.ShowSettings();
+        }
+    }
+    SetupMailer();
+
+    const TConfigRecord &config = Globals->Config;
+    if (config.HideOnStartup) {
+        HideOnStart = true;
+        ClearTopmostTimer.start();
+    }
+    if (config.KeepOnTop)
+        Window.SetTopmost(true);
+    PurgeRejectedMail();
+
+    MainTimer.setInterval(std::clamp<int>(config.TimerSeconds, 1, 60) * 1000);
+    MainTimer.start();
+}
+
+std::string TCorvexMonitor::RulesFolder() const
+{
+    std::string rules = GetText(Globals->Config.RulesPath);
+    return rules.empty() ? Globals->DataRoot : rules;
+}
+
+void TCorvexMonitor::LoadMailboxList(bool decrypt)
+{
+    TMailBoxLoad load = Store.LoadMailBoxes(decrypt);
+    if (!Store.LastError.empty())
+        Utils->DebugLog("%s", Store.LastError.c_str());
+    if (load.Undecryptable > 0)
+        Utils->DebugLog("%d mailbox records could not be decrypted", load.Undecryptable);
+    Window.RowsChanged(true);
+}
+
+// The mail-program box shows the stored default; without one the installed default is taken
+// into the settings (saved by Apply).
+void TCorvexMonitor::SetupMailer()
+{
+    Window.FillMailerBox(Globals->MailerList);
+    const std::string installedDefault = Globals->DefaultMailer;
+    TConfigRecord &config = Globals->Config;
+    std::string stored = GetText(config.DefaultMailerName);
+    if (!stored.empty()) {
+        Globals->DefaultMailer = stored;
+    } else if (!Globals->DefaultMailer.empty()) {
+        SetText(config.DefaultMailerName, Globals->DefaultMailer);
+        Window.SetApplyEnabled(true);
+    }
+    if (!Window.SelectMailer(Globals->DefaultMailer) && !installedDefault.empty())
+        Window.SelectMailer(installedDefault);
+}
+
+// The remembered position; a stored size is taken only where it is larger than the current
+// one, so a damaged or tiny size never shrinks the window below its design.
+void TCorvexMonitor::PlaceWindow()
+{
+    const TConfigRecord &config = Globals->Config;
+    if (!config.RememberPosition)
+        return;
+    TWindowPos position = Window.WindowPosition();
+    position.Top = config.WinTop;
+    position.Left = config.WinLeft;
+    position.Height = std::max(position.Height, config.WinHeight);
+    position.Width = std::max(position.Width, config.WinWidth);
+    Window.SetWindowPosition(position);
+}
+
+void TCorvexMonitor::WindowShown()
+{
+    ClearTopmostTimer.start();
+}
+
+void TCorvexMonitor::ClearTopmostTick()
+{
+    ClearTopmostTimer.stop();
+    if (!Globals->Config.KeepOnTop)
+        Window.SetTopmost(false);
+    if (HideOnStart) {
+        HideOnStart = false;
+        Window.HideWindow();
+    }
+    TUtils::ProcessMessages();
+    if (Window.IsWindowVisible() && Window.CurrentPage() == TMonitorPage::Summary)
+        Window.FocusCheckNow();
+}
+
+void TCorvexMonitor::Minimised()
+{
+    Window.ShowPage(TMonitorPage::Summary);
+    Window.HideWindow();
+}
+
+void TCorvexMonitor::ShowMonitor()
+{
+    if (!CheckAccess(saShowWindow))
+        return;
+    Window.SetTopmost(true);
+    Window.ShowWindow();
+}
+
+// A quiet exit (the restart tool was started) asks nothing at all: neither the security gate
+// nor the questions, so an unattended restart never waits for a user. Pending changes are then
+// left unsaved, as nobody confirmed them.
+bool TCorvexMonitor::Exit()
+{
+    const bool quiet = Globals->QuietExit;
+    if (!quiet && !CheckAccess(saExit))
+        return false;
+    if (!Window.PressExitButton())
+        return false;
+    if (!quiet &&
+        Window.AskYesNo(monitortext::ExitQuestion, monitortext::WarningCaption) != TAnswer::Yes) {
+        Window.ReleaseExitButton();
+        return false;
+    }
+    MainTimer.stop();
+    FetchTimer.stop();
+    Pop3->Abort();
+
+    if (Window.ApplyEnabled()) {
+        if (quiet)
+            Utils->DebugLog("Restart: unapplied changes were not saved");
+        else if (Window.AskYesNo(monitortext::ApplyQuestion, monitortext::WarningCaption) ==
+                 TAnswer::Yes)
+            Window.ApplyChanges();
+    }
+    if (Globals->Config.RememberPosition && !Store.SavePosition(Window.WindowPosition()))
+        Utils->DebugLog("%s", Store.LastError.c_str());
+    Window.ReleaseExitButton();
+    TUtils::Terminate();
+    return true;
+}
+
+void TCorvexMonitor::Restart()
+{
+    Globals->StartQuintor();
+    Exit();
 }

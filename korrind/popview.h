@@ -146,15 +146,17 @@ public:
     void CheckNow();
     // Query Interval changed (minutes, at least 3).
     void SetQueryInterval(int minutes);
-    // Progress bar dragged to position (0 to 100): the next check moves accordingly.
+    // The progress bar: pressed by the user, moved to position (0 to 100: the next check moves
+    // accordingly, further right is sooner), released. While pressed the ticks leave it alone.
+    void TrackStarted();
     void TrackMoved(int position);
     void TrackEnded();
     // Deletes old "*.eml" files in the rejected-mail folder as the settings ask.
     void PurgeRejectedMail();
     // Deletes the session's temporary files in folder.
     void RemoveTempFiles(const std::string &folder);
-    // Whether action is restricted by the security level (password protection on, level not 0).
-    static bool Restricted(int action);
+    // A pass is running (commands that change the mailbox lists wait for its end).
+    bool PassRunning() const { return InPass; }
 
     // ---- state
     TDataStore Store; // Mailboxes, Summary, PasswordMap, InboxMap
@@ -170,6 +172,7 @@ public:
     int CurrentMailbox = -1; // Mailboxes row being checked
     int BlinkTicks = 0;
     int FetchTicks = 0;
+    unsigned PauseMs = 1000; // pause before connecting and after each mailbox
 
     QTimer MainTimer;         // TimerSeconds × 1000 ms
     QTimer FetchTimer;        // 100 ms, only during a pass
@@ -181,19 +184,29 @@ public:
     std::function<void(const std::string &path)> PlaySound;
 
 private:
+    // How the check of one mailbox ended: go on after the pause, go on at once, check the
+    // same mailbox again (a message was deleted), or stop (the program is quitting).
+    enum class TMailboxOutcome { Next, NextAtOnce, Again, Stop };
+    TMailboxOutcome CheckMailbox(int index, bool &again);
     void RestartMainTimer();
     void ClearTopmostTick();
     void MarkTimedOut(TListRow &row);
     void FillSummary(TListRow &row, const TListRow &mailbox, int count);
+    TListRow *CurrentSummaryRow();
     void PlayNextSound();
     void StartNextProgram();
     void LoadMailboxList(bool decrypt);
     void SetupMailer();
-    void ReadCommandLine(const std::vector<std::string> &arguments);
     void PlaceWindow();
-    void UpdateNewMailState();
+    void IdleTick(TMsTime remainingMs);
+    void PurgeOlderThan(int days);
+    void LogException(int number, const char *what);
+    std::string RulesFolder() const;
 
     TMonitorWindow &Window;
+    bool InPass = false;
+    bool ReloadAfterPass = false; // Apply changed the active mailboxes during a pass
+    int ProgramStartFailures = 0; // of the first entry of the program queue
 };
 
 // Debug level from the command line: an argument whose lower-case form contains "debug" and

@@ -1,0 +1,521 @@
+// The monitor's check cycle: the main timer's tick, one pass over the mailboxes, the Summary
+// rows, the new-mail and all-timed-out states, the sound and program queues.
+#include <QDateTime>
+#include <QFile>
+#include <algorithm>
+#include <exception>
+
+#include "common/globals.h"
+#include "common/password.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+#include "korrind/popinterface.h"
+#include "korrind/popview.h"
+
+namespace {
+
+constexpr int MinQueryMinutes = 3;
+// TmpIntervalSeconds is 16 bits wide.
+constexpr int MaxQueryMinutes = UINT16_MAX / 60;
+constexpr int PurgeHour = 22;
+constexpr int PurgeMinute = 59;
+constexpr int FetchTicksPerFlip = 5;
+constexpr int64_t MsPerDay = 24LL * 3600 * 1000;
+// A server that accepts every deletion but never removes anything would otherwise make a
+// mailbox be checked again for ever.
+constexpr int RepeatLimit = 100;
+// A queued program that cannot be started blocks the queue; it is dropped after this many
+// failed ticks.
+constexpr int ProgramStartAttempts = 5;
+
+bool Pump()
+{
+    TUtils::ProcessMessages();
+    return !TUtils::Terminating();
+}
+
+bool Contains(const std::string &text, const char *part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// ---- main timer ------------------------------------------------------------------------
+
+void TCorvexMonitor::RestartMainTimer()
+{
+    if (!TUtils::Terminating())
+        MainTimer.start();
+}
+
+void TCorvexMonitor::LogException(int number, const char *what)
+{
+    Utils->DebugLog(monitortext::CheckException, number);
+    if (what != nullptr && *what != '\0')
+        Utils->DebugLog("%s", what);
+}
+
+void TCorvexMonitor::MainTimerTick()
+{
+    MainTimer.stop();
+    try {
+        if (!Pump())
+            return; // the timer stays stopped
+        const TMsTime now = Now();
+        if (LastCheck != 0) {
+            TMsTime remaining = LastCheck + TMsTime(TmpIntervalSeconds) * 1000 - now;
+            if (remaining > 0) {
+                IdleTick(remaining);
+                RestartMainTimer();
+                return;
+            }
+        }
+        Window.SetStatusText(monitortext::CheckingForMail);
+        try {
+            CheckMail(-1);
+        } catch (const std::exception &error) {
+            EndCheck();
+            LogException(int(TPassSource::Timer), error.what());
+            RestartMainTimer();
+            return;
+        }
+        // The time the pass started: the next one is due one interval after it.
+        LastCheck = now;
+        RestartMainTimer();
+    } catch (const std::exception &error) {
+        LogException(0, error.what());
+        RestartMainTimer();
+    }
+}
+
+void TCorvexMonitor::IdleTick(TMsTime remainingMs)
+{
+    const int64_t remainingSeconds = remainingMs / 1000;
+    if (!TrackDragging && TmpIntervalSeconds > 0) {
+        int64_t position =
+            (int64_t(TmpIntervalSeconds) - remainingSeconds) * 100 / TmpIntervalSeconds;
+        Window.SetProgress(int(std::clamp<int64_t>(position, 0, 100)));
+    }
+    Window.SetStatusText(Format(monitortext::NextCheck, FormatHms(remainingSeconds).c_str()));
+    if (FetchTimer.isActive()) {
+        Tray.SetIconState(IconChecking);
+        FetchTimer.stop();
+    }
+    PlayNextSound();
+    StartNextProgram();
+
+    const uint16_t state = Globals->CheckCounters.NewMailState;
+    if (state != 0) {
+        if (++BlinkTicks > 2)
+            Tray.SetIconState(state == 2 ? IconPriority : IconNewMail);
+    } else {
+        BlinkTicks = 0;
+    }
+    QTime time = QDateTime::fromMSecsSinceEpoch(Now()).time();
+    if (time.hour() == PurgeHour && time.minute() == PurgeMinute)
+        PurgeRejectedMail();
+}
+
+void TCorvexMonitor::PlayNextSound()
+{
+    TStringList &queue = EMailTest->SoundQueue;
+    if (queue.Empty())
+        return;
+    std::string file = queue[0];
+    queue.Delete(0); // before playing: the wait lets a pass queue more
+    if (!file.empty() && PlaySound)
+        PlaySound(file);
+}
+
+void TCorvexMonitor::StartNextProgram()
+{
+    TStringList &queue = EMailTest->ProgramQueue;
+    if (queue.Empty())
+        return;
+    std::string program = queue[0];
+    if (Globals->PlugIns->LaunchPlugIn(program)) {
+        ProgramStartFailures = 0;
+    } else if (++ProgramStartFailures < ProgramStartAttempts) {
+        return;
+    } else {
+        Utils->DebugLog("Can't start %s", program.c_str());
+        ProgramStartFailures = 0;
+    }
+    if (!queue.Empty() && queue[0] == program)
+        queue.Delete(0);
+}
+
+// ---- one pass --------------------------------------------------------------------------
+
+TListRow *TCorvexMonitor::CurrentSummaryRow()
+{
+    if (CurrentSummary < 0 || CurrentSummary >= int(Store.Summary.size()))
+        return nullptr;
+    return &Store.Summary[CurrentSummary];
+}
+
+void TCorvexMonitor::MarkTimedOut(TListRow &row)
+{
+    row.SetCell(scMsgs, "0");
+    row.SetCell(scFrom, monitortext::TimedOut);
+    row.SetCell(scSubject, "");
+    row.ImageIndex = siTimedOut;
+}
+
+// The newest message's summary, as far as the security level lets the Summary list show it.
+void TCorvexMonitor::FillSummary(TListRow &row, const TListRow &mailbox, int count)
+{
+    if (row.ImageIndex == siTimedOut)
+        row.ImageIndex = siOrdinary;
+    if (mailbox.Cell(mcAliasActive) != FlagOff)
+        return; // mail for aliases is filtered, but not counted here
+    const TMailSummary &summary = Pop3->Summary;
+    row.SetCell(scMsgs, std::to_string(count));
+    if (!IsRestricted(saOpenMailbox))
+        row.SetCell(scFrom, summary.From);
+    if (!IsRestricted(saMasterLists)) {
+        row.SetCell(scSubject, summary.Subject);
+        row.SetCell(scDate, summary.Date);
+        row.SetCell(scSize, std::to_string(summary.Size));
+        row.SetCell(scReplyTo, summary.Received);
+    }
+    if (mailbox.Cell(mcBoxProtected) == FlagOn) {
+        row.SetCell(scSubject, monitortext::PasswordRequired);
+        row.SetCell(scDate, summary.Date);
+        row.SetCell(scSize, std::to_string(summary.Size));
+        row.SetCell(scReplyTo, monitortext::HiddenReplyTo);
+    }
+}
+
+TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &again)
+{
+    TListRow *row = CurrentSummaryRow();
+    row->SetCell(scMsgs, "0");
+    for (size_t cell = scFrom; cell < SummaryCellCount; ++cell)
+        row->SetCell(cell, "");
+    Window.SetStatusText(Format(monitortext::CheckingMailbox, row->Caption.c_str()));
+
+    if (!ConnectMailbox(index))
+        return TMailboxOutcome::Next;
+    if (!Pump())
+        return TMailboxOutcome::Stop;
+    row = CurrentSummaryRow();
+    int count = Pop3->MessageCount();
+    if (count <= 0) {
+        row->ImageIndex = siOrdinary;
+        Pop3->Disconnect();
+        return TMailboxOutcome::Next;
+    }
+    if (!Pump())
+        return TMailboxOutcome::Stop;
+    if (!Pop3->GetSummary(count)) {
+        if (Pop3->LastError == -1)
+            MarkTimedOut(*CurrentSummaryRow());
+        Pop3->Disconnect();
+        return TMailboxOutcome::NextAtOnce;
+    }
+    FillSummary(*CurrentSummaryRow(), Store.Mailboxes[index], count);
+    Window.RowsChanged(false);
+    if (!Pump())
+        return TMailboxOutcome::Stop;
+    EMailTest->SummaryRow = CurrentSummaryRow();
+    again = EMailTest->TestMail(index, count, again);
+    Pop3->Disconnect();
+    return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
+}
+
+void TCorvexMonitor::CheckMail(int index)
+{
+    if (InPass)
+        return; // one pass at a time; a command during a pass finds the session busy anyway
+    InPass = true;
+    Window.SetBusyCursors(true);
+    const bool timerWasRunning = MainTimer.isActive();
+    MainTimer.stop();
+    FetchTimer.start();
+
+    const int rows = int(Store.Mailboxes.size());
+    const int first = index >= 0 ? index : 0;
+    const int last = index >= 0 ? std::min(index + 1, rows) : rows;
+    Tray.SetIconState(IconChecking);
+    EMailTest->NewMailFound = false;
+    EMailTest->PriorityFound = false;
+    bool again = false;
+    int repeats = 0;
+
+    for (int i = first; i < last;) {
+        if (!Pump() || i >= int(Store.Mailboxes.size()))
+            break;
+        const TListRow &mailbox = Store.Mailboxes[i];
+        CurrentSummary = FindRow(Store.Summary, mailbox.Caption);
+        if (!mailbox.Checked || CurrentSummary < 0) {
+            ++i;
+            continue;
+        }
+        CurrentMailbox = i;
+        TMailboxOutcome outcome = CheckMailbox(i, again);
+        if (outcome == TMailboxOutcome::Stop)
+            break;
+        if (outcome == TMailboxOutcome::Again) {
+            if (++repeats <= RepeatLimit)
+                continue;
+            Utils->DebugLog("%s: deleted messages stay on the server", mailbox.Caption.c_str());
+        }
+        again = false;
+        repeats = 0;
+        if (outcome != TMailboxOutcome::NextAtOnce) {
+            RemoveTempFiles(Pop3->WorkFolder);
+            Utils->Delay(PauseMs);
+        }
+        ++i;
+    }
+
+    TCheckCounters &counters = Globals->CheckCounters;
+    const uint8_t activateOn = Globals->Config.RestoreAction;
+    if (EMailTest->NewMailFound && counters.NewMailState < 2) {
+        counters.NewMailState = 1;
+        if (!Window.IsWindowVisible() && activateOn == 1)
+            ShowMonitor();
+    }
+    if (EMailTest->PriorityFound) {
+        counters.NewMailState = 2;
+        if (!Window.IsWindowVisible() && (activateOn == 1 || activateOn == 2))
+            ShowMonitor();
+    }
+    EndCheck();
+    if (timerWasRunning)
+        RestartMainTimer();
+}
+
+void TCorvexMonitor::CheckMailFrom(TPassSource source, int index)
+{
+    try {
+        CheckMail(index);
+        if (source == TPassSource::CheckNow)
+            LastCheck = Now();
+    } catch (const std::exception &error) {
+        EndCheck();
+        LogException(int(source), error.what());
+        if (source == TPassSource::CheckNow)
+            LastCheck = Now();
+    }
+}
+
+void TCorvexMonitor::CheckNow()
+{
+    if (IsRestricted(saCheckNow))
+        return;
+    CheckMailFrom(TPassSource::CheckNow, -1);
+}
+
+void TCorvexMonitor::RecheckAfterApply()
+{
+    if (InPass) {
+        // The lists must not change under a running pass: reload when it ends, check at once.
+        ReloadAfterPass = true;
+        return;
+    }
+    try {
+        LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
+        CheckMail(-1);
+        EndCheck();
+        LastCheck = Now();
+    } catch (const std::exception &error) {
+        LogException(int(TPassSource::Apply), error.what());
+    }
+}
+
+bool TCorvexMonitor::ConnectMailbox(int index)
+{
+    if (Pop3->IsConnected())
+        return false;
+    Utils->Delay(PauseMs);
+    if (TUtils::Terminating())
+        return false;
+    if (index >= int(Store.Mailboxes.size()))
+        return false;
+    if (index >= 0) {
+        const TListRow &mailbox = Store.Mailboxes[index];
+        const TConfigRecord &config = Globals->Config;
+        // A time-out of 0 would never end a connect attempt; the session keeps its default.
+        if (config.TimeoutMs > 0)
+            Pop3->TimeoutStep = config.TimeoutMs;
+        Pop3->DeleteAfterRetrieve = mailbox.Cell(mcDel) == DelYes;
+        const std::string &inbox = mailbox.Cell(mcInboxPath);
+        Pop3->WorkFolder = TUtils::AddBackslash(
+            !inbox.empty() && TUtils::FolderExists(inbox) ? inbox : Globals->DataRoot);
+        Pop3->Host = mailbox.Cell(mcMailServer);
+        Pop3->User = mailbox.Caption;
+        int entry = Store.PasswordMap.IndexOfName(mailbox.Caption);
+        if (entry < 0) {
+            Utils->DebugLog("%s: %s", monitortext::NoPassword, mailbox.Caption.c_str());
+            Window.ShowMessage(monitortext::NoPassword);
+            return false;
+        }
+        Pop3->Password = Store.PasswordMap.ValueFromIndex(entry);
+        if (config.ProxyActive)
+            Pop3->SetProxy(GetText(config.ProxyHost), config.ProxyPort);
+        else
+            Pop3->SetProxy("", 0);
+    }
+    if (Pop3->Connect())
+        return true;
+    if (!Window.MailListVisible())
+        if (TListRow *row = CurrentSummaryRow())
+            MarkTimedOut(*row);
+    return false;
+}
+
+void TCorvexMonitor::EndCheck()
+{
+    InPass = false;
+    Window.SetProgress(0);
+    Pop3->Disconnect();
+    FetchTimer.stop();
+    Window.SetBusyCursors(false);
+
+    TCheckCounters &counters = Globals->CheckCounters;
+    counters.NewCount = counters.PriorityCount = counters.TimedOutCount = 0;
+    for (const TListRow &row : Store.Summary) {
+        if (row.ImageIndex == siTimedOut)
+            ++counters.TimedOutCount;
+        else if (row.ImageIndex == siNewMail)
+            ++counters.NewCount;
+        else if (row.ImageIndex == siPriorityMail) {
+            ++counters.NewCount;
+            ++counters.PriorityCount;
+        }
+    }
+    if (counters.PriorityCount > 0)
+        counters.NewMailState = 2;
+    else if (counters.NewMailState == 2)
+        counters.NewMailState = 1;
+    if (counters.NewCount > 0) {
+        if (counters.NewMailState == 0)
+            counters.NewMailState = 1;
+    } else if (counters.NewMailState == 1) {
+        counters.NewMailState = 0;
+    }
+    int icon = counters.NewMailState == 1   ? IconNewMail
+               : counters.NewMailState == 2 ? IconPriority
+                                            : IconIdle;
+
+    bool restart = false;
+    const size_t rows = Store.Summary.size();
+    if (rows != counters.TimedOutCount) {
+        TimedOutSince = 0;
+    } else {
+        icon = IconAllTimedOut;
+        counters.NewMailState = 0;
+        if (rows > 0) {
+            const TMsTime now = Now();
+            // In 64 bits: retries × interval may well pass a day.
+            const TMsTime span =
+                TMsTime(Globals->Config.Retries) * TMsTime(TmpIntervalSeconds) * 1000;
+            if (TimedOutSince == 0)
+                TimedOutSince = now;
+            else if (now >= TimedOutSince + span)
+                restart = true;
+        }
+    }
+    Tray.SetIconState(icon);
+    Window.SetStatusText(monitortext::CheckComplete);
+    Window.RowsChanged(false);
+
+    if (ReloadAfterPass) {
+        ReloadAfterPass = false;
+        LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
+        LastCheck = 0; // the new list is checked at the next tick
+    }
+    if (restart) {
+        Utils->DebugLog("All mailboxes timed out: restarting");
+        if (Globals->StartQuintor())
+            Exit();
+    }
+}
+
+void TCorvexMonitor::FetchTimerTick()
+{
+    if (!Pump()) {
+        Pop3->Abort();
+        FetchTicks = 0;
+        FetchTimer.stop();
+        return;
+    }
+    if (++FetchTicks >= FetchTicksPerFlip) {
+        Tray.SetIconState(IconChecking);
+        FetchTicks = 0;
+    }
+}
+
+// ---- interval and progress bar ---------------------------------------------------------
+
+void TCorvexMonitor::SetQueryInterval(int minutes)
+{
+    TmpIntervalSeconds = uint16_t(std::clamp(minutes, MinQueryMinutes, MaxQueryMinutes) * 60);
+}
+
+void TCorvexMonitor::TrackStarted()
+{
+    TrackDragging = true;
+}
+
+void TCorvexMonitor::TrackMoved(int position)
+{
+    const bool running = MainTimer.isActive();
+    MainTimer.stop();
+    position = std::clamp(position, 0, 100);
+    LastCheck = Now() - TMsTime(TmpIntervalSeconds) * 1000 * position / 100;
+    if (running)
+        RestartMainTimer();
+}
+
+void TCorvexMonitor::TrackEnded()
+{
+    TrackDragging = false;
+}
+
+// ---- files -----------------------------------------------------------------------------
+
+void TCorvexMonitor::PurgeRejectedMail()
+{
+    const TConfigRecord &config = Globals->Config;
+    if (config.ClearRejections30)
+        PurgeOlderThan(30);
+    if (config.ClearRejectionsWeekly)
+        PurgeOlderThan(7);
+}
+
+void TCorvexMonitor::PurgeOlderThan(int days)
+{
+    const std::string folder = TUtils::AddBackslash(Globals->RejectedPath);
+    if (Globals->RejectedPath.empty())
+        return;
+    TStringList files;
+    Utils->ListFiles(folder + "*.eml", fileattr::AnyFile & ~fileattr::Directory, files, true);
+    const std::time_t cutoff = std::time_t((Now() - days * MsPerDay) / 1000);
+    for (const std::string &name : files) {
+        const std::string path = folder + name;
+        if (TUtils::GetFileDate(path) < cutoff && !QFile::remove(QString::fromStdString(path)))
+            Utils->DebugLog("Can't delete %s", path.c_str());
+    }
+}
+
+void TCorvexMonitor::RemoveTempFiles(const std::string &folder)
+{
+    if (folder.empty())
+        return;
+    const std::string base = TUtils::AddBackslash(folder);
+    TStringList files;
+    Utils->ListFiles(base + "*", fileattr::AnyFile & ~fileattr::Directory, files, true);
+    for (const std::string &name : files) {
+        if (Contains(name, ".ini"))
+            continue;
+        bool temporary = Contains(name, "Temp") || Contains(name, ".tmp") ||
+                         (Contains(name, "text") && Contains(name, ".htm"));
+        if (temporary && !QFile::remove(QString::fromStdString(base + name)))
+            Utils->DebugLog("Can't delete %s", (base + name).c_str());
+    }
+}
