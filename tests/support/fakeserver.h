@@ -71,7 +71,7 @@ public:
     int connectionCount() const;               // connections accepted so far
     int openConnections() const;               // connections not yet closed by either side
     std::vector<std::string> commands() const; // every line received, without line end
-    std::vector<std::string> data() const;     // lines collected after a "354" reply
+    std::vector<std::string> data() const;     // lines after a "354" reply, still dot-stuffed
 
 private:
     struct Connection;
