@@ -4,55 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include "common/globals.h"
-#include "common/names.h"
 #include "common/smtpinterface.h"
-#include "common/utils.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine_environment.h"
 #include "support/fixtures.h"
-#include "support/testenv.h"
 
 namespace {
 
-class CheckMailEngine : public ::testing::Test
+class CheckMailEngine : public ::testing::Test, protected TEngineEnvironment
 {
 protected:
     void SetUp() override
     {
         REQUIRE_FIXTURES();
         fixtures::TrustTestCa();
-        Utils = &utils;
-        Globals = &globals;
-        Pop3 = &pop3;
+        box = fixtures::CreateMailbox("engine");
+        Install(box.user, box.host + ":" + std::to_string(box.pop3Port));
         SMTPFunc = &smtp;
-        root = testenv::MakeScratchDir("root");
-        inbox = testenv::MakeScratchDir("inbox");
-        utils.LogFileName = root + "/Debug.txt";
-        globals.DataRoot = root;
-        globals.RejectedPath = root + "/Rejected Mail";
-        TUtils::CreateFolder(globals.RejectedPath);
-        TUtils::CreateFolder(root + "/Temp");
-        SetText(globals.Config.RulesPath, root);
         globals.Config.NewMailNotification = 1;
         SetText(globals.Config.SmtpServer, Format("127.0.0.1:%d", fixtures::Smtp().plainPort));
-        testenv::WriteFile(root + "/Alerts.ini", "BELL=/s/bell.wav\nCHIME=/s/chime.wav\n");
-
-        box = fixtures::CreateMailbox("engine");
-        TListRow row;
-        row.Caption = box.user;
-        row.Cells = {box.host + ":" + std::to_string(box.pop3Port),
-                     "",
-                     "Yes",
-                     inbox,
-                     "BELL",
-                     "CHIME",
-                     "1",
-                     "1",
-                     "0",
-                     "0",
-                     ""};
-        row.Checked = true;
-        mailboxes.push_back(row);
         summaryRow.Caption = box.user;
         summaryRow.Cells = {"0", "", "", "", "", ""};
     }
@@ -61,9 +30,7 @@ protected:
         if (pop3.IsConnected())
             pop3.Disconnect();
         SMTPFunc = nullptr;
-        Pop3 = nullptr;
-        Globals = nullptr;
-        Utils = nullptr;
+        Uninstall();
     }
 
     std::string Message(const std::string &from, const std::string &subject,
@@ -119,17 +86,10 @@ protected:
         utils.ListFiles(inbox + "/*.eml", fileattr::AnyFile, files, true);
         return files.Count();
     }
-    std::string Log() { return testenv::ReadFile(utils.LogFileName); }
 
-    TUtils utils;
-    TGlobals globals;
-    TPop3 pop3;
     TSMTPFunc smtp;
-    TListRows mailboxes;
     TListRow summaryRow;
-    TEMailTest engine{&mailboxes};
     fixtures::Mailbox box;
-    std::string root, inbox;
 };
 
 TEST_F(CheckMailEngine, RejectedMessageIsDeletedAndLastMailListsTheRest)

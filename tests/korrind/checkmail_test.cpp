@@ -4,47 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include "common/globals.h"
-#include "common/names.h"
-#include "common/utils.h"
-#include "korrind/popinterface.h"
-#include "support/testenv.h"
+#include "korrind/engine_environment.h"
 
 namespace {
 
-class CheckMailTest : public ::testing::Test
+class CheckMailTest : public ::testing::Test, protected TEngineEnvironment
 {
 protected:
     void SetUp() override
     {
-        Utils = &utils;
-        Globals = &globals;
-        Pop3 = &pop3;
+        Install("joe", "pop.example.org:1110");
         pop3.Tries = 1;
-        root = testenv::MakeScratchDir("root");
-        inbox = testenv::MakeScratchDir("inbox");
-        utils.LogFileName = root + "/Debug.txt";
-        globals.DataRoot = root;
-        globals.RejectedPath = root + "/Rejected Mail";
-        TUtils::CreateFolder(globals.RejectedPath);
-        TUtils::CreateFolder(root + "/Temp");
-        SetText(globals.Config.RulesPath, root);
-        TListRow row;
-        row.Caption = "joe";
-        row.Cells = {"pop.example.org:1110", "", "Yes", inbox, "", "CHIME", "1", "1", "0", "0", ""};
-        mailboxes.push_back(row);
         engine.Mailbox = &mailboxes[0];
         engine.InboxPath = inbox;
         engine.PriorityAlertName = "CHIME";
-        testenv::WriteFile(root + "/Alerts.ini", "BELL=/s/bell.wav\nCHIME=/s/chime.wav\n");
     }
-    void TearDown() override
-    {
-        Pop3 = nullptr;
-        Globals = nullptr;
-        Utils = nullptr;
-    }
-    std::string Log() { return testenv::ReadFile(utils.LogFileName); }
+    void TearDown() override { Uninstall(); }
     void SetRules(const char *file, const std::string &lines)
     {
         testenv::WriteFile(root + "/" + file, lines);
@@ -56,13 +31,6 @@ protected:
         pop3.Summary.Date = date;
         pop3.RawLines = TStringList{"From: " + from, "Subject: hi", "", "body"};
     }
-
-    TUtils utils;
-    TGlobals globals;
-    TPop3 pop3;
-    TListRows mailboxes;
-    TEMailTest engine{&mailboxes};
-    std::string root, inbox;
 };
 
 TEST(SummaryLineTest, SevenTrimmedFieldsThatStayApart)
