@@ -115,7 +115,7 @@ bool TPop3::WaitFor(int ms, const bool *flag)
 
 bool TPop3::IsConnected() const
 {
-    return ConnectRunning || (Client && Client->State() != TPop3Client::TState::Disconnected);
+    return ConnectRunning > 0 || (Client && Client->State() != TPop3Client::TState::Disconnected);
 }
 
 void TPop3::SetProxy(const std::string &host, uint16_t port)
@@ -179,9 +179,9 @@ bool TPop3::ConnectLoop()
 {
     struct Busy
     {
-        bool &flag;
-        explicit Busy(bool &f) : flag(f) { flag = true; }
-        ~Busy() { flag = false; }
+        int &depth;
+        explicit Busy(int &d) : depth(d) { ++depth; }
+        ~Busy() { --depth; }
     } busy(ConnectRunning);
 
     Cancelled(true);

@@ -140,7 +140,7 @@ private:
 
     std::unique_ptr<TPop3Client> Client;
     uint16_t OwnDebugLevel = 0;
-    bool ConnectRunning = false;
+    int ConnectRunning = 0;   // connect loops under way (a wait may start another)
     bool LoginGaveUp = false; // the server refused the login and no retry is left
     unsigned CurrentTicket = 0;
     bool RequestFailed = false;

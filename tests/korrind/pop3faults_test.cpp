@@ -163,9 +163,18 @@ protected:
 TEST_F(Pop3Faults, StalledServerGetsFiveAttemptsWithGrowingTimeOuts)
 {
     server.Greeting(FakeServer::Stall());
+    // The session counts as busy through the whole loop, pauses between attempts included.
+    int waits = 0, busyWaits = 0;
+    pop3.CancelCheck = [&](bool reset) {
+        ++waits;
+        busyWaits += pop3.IsConnected() ? 1 : 0;
+        return false;
+    };
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(pop3.Connect());
+    EXPECT_GT(waits, 10);
+    EXPECT_EQ(busyWaits, waits);
     qint64 elapsed = clock.elapsed();
     EXPECT_EQ(server.connectionCount(), 5);
     EXPECT_EQ(pop3.LastError, -1);
