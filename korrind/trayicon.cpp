@@ -8,11 +8,24 @@
 
 namespace {
 
-const char IdleTip[] = "Corvex Users";
-const char NewMailTip[] = "You Have Mail!";
-const char CheckingTip[] = "Checking Mail Boxes";
-const char PriorityTip[] = "You Have Priority Mail";
-const char TimedOutTip[] = "All Mail Boxes Timed Out";
+// What each icon state shows. A blinking state shows Image, or Alternate when the previous
+// blinking call showed Image; a steady state (Alternate < 0) always shows Image.
+struct TStateLook
+{
+    int Image;
+    int Alternate;
+    const char *Tip;
+};
+
+const TStateLook StateLooks[] = {
+    {IdleImage, -1, "Corvex Users"},                           // 0 idle
+    {NewMailImage, IdleImage, "You Have Mail!"},               // 1 new mail
+    {CheckingImage2, CheckingImage, "Checking Mail Boxes"},    // 2 checking
+    {CheckingImage2, CheckingImage, "Checking Mail Boxes"},    // 3 checking
+    {PriorityImage2, PriorityImage, "You Have Priority Mail"}, // 4 priority mail
+    {PriorityImage2, PriorityImage, "You Have Priority Mail"}, // 5 priority mail
+    {TimedOutImage, -1, "All Mail Boxes Timed Out"},           // 6 all timed out
+};
 
 // Adds name unless an item with that caption is already there.
 void AddOnce(std::vector<std::string> &items, const std::string &name)
@@ -27,35 +40,16 @@ TTrayIcon::TTrayIcon() : CurrentTip(names::AppTitle) {}
 
 void TTrayIcon::SetIconState(int state)
 {
-    switch (state) {
-    case 0:
-        CurrentImage = IdleImage;
-        CurrentTip = IdleTip;
-        break;
-    case 1:
-        Phase = Phase == NewMailImage ? IdleImage : NewMailImage;
-        CurrentImage = Phase;
-        CurrentTip = NewMailTip;
-        break;
-    case 2:
-    case 3:
-        Phase = Phase == CheckingImage2 ? CheckingImage : CheckingImage2;
-        CurrentImage = Phase;
-        CurrentTip = CheckingTip;
-        break;
-    case 4:
-    case 5:
-        Phase = Phase == PriorityImage2 ? PriorityImage : PriorityImage2;
-        CurrentImage = Phase;
-        CurrentTip = PriorityTip;
-        break;
-    case 6:
-        CurrentImage = TimedOutImage;
-        CurrentTip = TimedOutTip;
-        break;
-    default:
+    if (state < 0 || state >= int(std::size(StateLooks)))
         return;
+    const TStateLook &look = StateLooks[state];
+    if (look.Alternate < 0) {
+        CurrentImage = look.Image;
+    } else {
+        Phase = Phase == look.Image ? look.Alternate : look.Image;
+        CurrentImage = Phase;
     }
+    CurrentTip = look.Tip;
     if (OnChange)
         OnChange(CurrentImage, CurrentTip);
 }
