@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <unordered_set>
 #include <vector>
 
 #include "common/alias.h"
@@ -238,14 +239,15 @@ bool TEMailTest::FetchCurrentLines(bool again)
         CurrentLines.Add(SummaryLine(summary));
         ToLines.Add(Trim(summary.To));
     }
-    // A message is new when its line was not stored at the last test; with the server's
-    // order (oldest first) everything after the first new message is new as well.
+    // A message is new when its line was not stored at the last test. With the server's
+    // order (oldest first) the first new message starts the part to test.
+    std::unordered_set<std::string> stored(StoredLines.begin(), StoredLines.end());
+    Known.clear();
     FirstNew = CurrentLines.Count();
     for (int k = 0; k < CurrentLines.Count(); ++k) {
-        if (!HasLine(StoredLines, CurrentLines[k])) {
+        Known.push_back(stored.count(CurrentLines[k]) > 0);
+        if (!Known.back() && FirstNew == CurrentLines.Count())
             FirstNew = k;
-            break;
-        }
     }
     return CurrentLines.Count() >= MessageCount || again;
 }
@@ -429,7 +431,7 @@ void TEMailTest::TestNewMessages(bool again)
     for (int k = CurrentLines.Count() - 1; k >= FirstNew; --k) {
         if (TUtils::Terminating())
             return;
-        if (!AliasMatches(ToLines[k], Mailbox))
+        if (Known[k] || !AliasMatches(ToLines[k], Mailbox))
             continue;
         if (TestLine(CurrentLines[k], k, tkPriority))
             continue;
@@ -478,9 +480,10 @@ void TEMailTest::RefreshRowFromStoredLines()
 bool TEMailTest::TestMail(int index, int count, bool again)
 {
     Deleted = false;
-    if (!again)
+    if (!again) {
         ActedLines.Clear();
-    FailedLines.Clear();
+        FailedLines.Clear();
+    }
     if (count <= 0 || !StartTest(index)) {
         ClearLists();
         return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/filterparam.h"
 #include "common/listrows.h"
@@ -106,8 +107,11 @@ private:
     // Lines whose actions were carried out during this test and the repeat tests that follow
     // it, so a repeat does not save or forward the same message twice.
     TStringList ActedLines;
-    // Lines whose actions failed in this test; they stay out of "LastMail.ini".
+    // Lines whose actions failed in this test and its repeats; they stay out of
+    // "LastMail.ini" so the next check tries them again.
     TStringList FailedLines;
+    // For each of CurrentLines: whether it was stored at the last test (already tested).
+    std::vector<bool> Known;
 };
 
 extern TEMailTest *EMailTest;

@@ -224,17 +224,26 @@ TEST_F(CheckMailEngine, FailedSaveLeavesTheMessageOnTheServer)
     globals.Config.SaveRejected = 1;
     globals.RejectedPath = root + "/no such folder";
     testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
-    fixtures::AddMessages(box,
-                          {Message("a@example.org", "keep"), Message("w@spam.example", "junk")});
-    EXPECT_EQ(Check(), 1);
-    EXPECT_EQ(fixtures::MessageCount(box), 2);
+    // "keep" is saved to the inbox; "gone" is saved and deleted.
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile,
+                       "|keep;||0|0|00120||100|\n|gone;||0|0|00120||110|\n");
+    fixtures::AddMessages(box, {Message("a@example.org", "keep"), Message("w@spam.example", "junk"),
+                                Message("b@example.org", "gone")});
+    EXPECT_EQ(Check(), 2);
+    std::vector<std::string> left = fixtures::StoredMessages(box);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[1].find("junk"), std::string::npos);
     EXPECT_NE(Log().find("Can't save file:" + root + "/no such folder/w@spam.example"),
               std::string::npos);
-    // It is not recorded as seen, so the next check tries it again and succeeds.
+    EXPECT_EQ(SavedInInbox(), 2); // the repeat test did not save "keep" again
+
+    // The rejected message is not recorded as seen, so the next check tries it again, and
+    // only it.
     EXPECT_EQ(LastMail().Count(), 1);
     globals.RejectedPath = root + "/Rejected Mail";
     EXPECT_EQ(Check(), 2);
     EXPECT_EQ(fixtures::MessageCount(box), 1);
+    EXPECT_EQ(SavedInInbox(), 2);
     TStringList saved;
     utils.ListFiles(globals.RejectedPath + "/*.eml", fileattr::AnyFile, saved, true);
     EXPECT_EQ(saved.Count(), 1);
