@@ -6,8 +6,15 @@
 #include <QStringDecoder>
 #include <cctype>
 #include <optional>
+#include <string_view>
 
 namespace {
+
+// Longest charset name and encoded text looked for. Words are meant to be at most 75
+// characters; the bounds are generous for mailers that ignore that, and keep a hostile value
+// full of "=?" from making the search quadratic.
+constexpr size_t MaxCharsetName = 64;
+constexpr size_t MaxEncodedText = 2048;
 
 struct EncodedWord
 {
@@ -66,13 +73,15 @@ std::optional<EncodedWord> ParseEncodedWord(const std::string &value, size_t pos
 {
     if (value.compare(pos, 2, "=?") != 0)
         return std::nullopt;
-    size_t charsetEnd = value.find('?', pos + 2);
+    size_t charsetEnd =
+        std::string_view(value).substr(0, pos + 2 + MaxCharsetName).find('?', pos + 2);
     if (charsetEnd == std::string::npos || charsetEnd + 2 >= value.size() ||
         value[charsetEnd + 2] != '?')
         return std::nullopt;
     char encoding = static_cast<char>(toupper(static_cast<unsigned char>(value[charsetEnd + 1])));
     size_t textStart = charsetEnd + 3;
-    size_t textEnd = value.find("?=", textStart);
+    size_t textEnd =
+        std::string_view(value).substr(0, textStart + MaxEncodedText).find("?=", textStart);
     if (textEnd == std::string::npos)
         return std::nullopt;
     std::string text = value.substr(textStart, textEnd - textStart);

@@ -13,8 +13,9 @@ namespace {
 
 constexpr int DefaultPop3sPort = 995;
 constexpr int DefaultSocksPort = 1080;
-constexpr size_t MaxSummaryField = 4096; // bytes of a decoded From, To or Subject
-constexpr size_t MaxQuotedReply = 80;    // bytes of a bad reply quoted in an error text
+constexpr size_t MaxSummaryField = 4096;     // bytes of a decoded From, To or Subject
+constexpr size_t MaxRawSummaryField = 16384; // bytes of the raw value that are decoded
+constexpr size_t MaxQuotedReply = 80;        // bytes of a bad reply quoted in an error text
 
 // System CAs plus the certificates of the file SSL_CERT_FILE names (read at each connection,
 // so a changed variable takes effect).
@@ -48,7 +49,8 @@ bool HasLineBreak(const std::string &text)
 // The summary form of a header field: unfolded, decoded, without double quotes, trimmed.
 std::string SummaryField(const std::vector<std::string> &unfolded, const char *name)
 {
-    std::string value = DecodeHeaderWords(HeaderField(unfolded, name));
+    std::string value =
+        DecodeHeaderWords(HeaderField(unfolded, name).substr(0, MaxRawSummaryField));
     return CutUtf8(Trim(TUtils::StripQuotes(value)), MaxSummaryField);
 }
 

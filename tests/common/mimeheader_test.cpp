@@ -12,6 +12,7 @@ TEST(EncodedWords, DecodeBAndQInSeveralCharsets)
     EXPECT_EQ(DecodeHeaderWords("=?windows-1252?Q?=80_5_=96_cheap?="), "€ 5 – cheap");
     // Lower-case encoding letter and a language suffix on the charset.
     EXPECT_EQ(DecodeHeaderWords("=?UTF-8*en?b?SGk=?="), "Hi");
+    EXPECT_EQ(DecodeHeaderWords("=?UTF-8?B?SGk?="), "Hi"); // padding left off
 }
 
 TEST(EncodedWords, AdjacentWordsJoinWithoutTheBlankButPlainTextKeepsIt)
@@ -33,6 +34,15 @@ TEST(EncodedWords, MalformedOrUnknownWordsStayAsTheyStand)
          {"=?x-no-such-charset?Q?abc?=", "=?UTF-8?X?abc?=", "=?UTF-8?Q?abc",
           "=?UTF-8?B?###?=", "=?UTF-8?Q?=ZZ?=", "=??Q?abc?=", "plain text", "a =? b ?= c", ""})
         EXPECT_EQ(DecodeHeaderWords(text), text) << text;
+}
+
+TEST(EncodedWords, HostileValuesStayLinear)
+{
+    // Many openings without a close: each is looked for within a bounded window only.
+    std::string hostile;
+    for (int i = 0; i < 200000; ++i)
+        hostile += "=?a?Q?";
+    EXPECT_EQ(DecodeHeaderWords(hostile), hostile);
 }
 
 TEST(EncodedWords, DecodedLineBreaksAndControlsBecomeBlanks)
