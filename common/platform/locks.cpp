@@ -13,6 +13,9 @@ namespace platform {
 
 namespace {
 
+constexpr int AcquireAttempts = 5;
+constexpr useconds_t AcquireRetryUs = 2000;
+
 int OpenLockFile(const std::string &name)
 {
     // O_CLOEXEC: a program started by the holder must not keep the lock alive after the
@@ -53,9 +56,14 @@ std::unique_ptr<TNamedLock> AcquireNamedLock(const std::string &name)
     int fd = OpenLockFile(name);
     if (fd < 0)
         return nullptr;
-    if (FlockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return nullptr;
+    // A presence probe holds a shared lock for an instant; only a holder that stays may make
+    // the start fail, so a refused lock is tried a few more times.
+    for (int attempt = 1; FlockRetrying(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+        if (errno != EWOULDBLOCK || attempt >= AcquireAttempts) {
+            ::close(fd);
+            return nullptr;
+        }
+        ::usleep(AcquireRetryUs);
     }
     return std::make_unique<TNamedLock>(fd);
 }

@@ -3,9 +3,11 @@
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <thread>
 #include <unistd.h>
 
@@ -300,4 +302,23 @@ TEST_F(QuintorProgramTest, SecondCopyEndsAtOnceWithoutTouchingTheMonitor)
     EXPECT_LT(clock.elapsed(), 4000);
     EXPECT_EQ(Starts(), 1);
     EXPECT_TRUE(platform::ProcessAlive(PidOf(1)));
+}
+
+// The tool probes the monitor's lock every few milliseconds while the new monitor starts; a
+// probe caught at the instant of the start must not make the new monitor think one runs.
+TEST(RestartLockProbe, ProbeAtTheMomentOfStartDoesNotRefuseTheMonitor)
+{
+    int probe =
+        ::open(platform::NamedLockPath(names::MonitorLock).c_str(), O_RDONLY | O_CREAT, 0600);
+    ASSERT_GE(probe, 0);
+    ASSERT_EQ(::flock(probe, LOCK_SH | LOCK_NB), 0);
+    std::thread release([probe] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        ::close(probe);
+    });
+    auto lock = platform::AcquireNamedLock(names::MonitorLock);
+    release.join();
+    EXPECT_TRUE(lock);
+    // A holder that stays still refuses a second one.
+    EXPECT_FALSE(platform::AcquireNamedLock(names::MonitorLock));
 }
