@@ -1,0 +1,422 @@
+// The check cycle with a fake clock and a stand-in window, and passes against the real POP3
+// server and a stalling fake one.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "common/globals.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+#include "korrind/popinterface.h"
+#include "korrind/popview.h"
+#include "support/fakeserver.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+#include "tests/korrind/monitortestwindow.h"
+
+namespace {
+
+TMsTime LocalTime(int hour, int minute, int second)
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(hour, minute, second)).toMSecsSinceEpoch();
+}
+
+constexpr TMsTime Second = 1000;
+constexpr TMsTime Minute = 60 * Second;
+constexpr TMsTime Day = 24 * 60 * Minute;
+
+class CheckCycle : public ::testing::Test
+{
+protected:
+    TMonitorTestWindow window;
+    std::unique_ptr<TCorvexMonitor> monitor;
+    TMsTime clock = LocalTime(10, 0, 0);
+    std::vector<std::string> played;
+    std::string logFile;
+
+    void SetUp() override
+    {
+        monitor = std::make_unique<TCorvexMonitor>(window);
+        monitor->Now = [this] { return clock; };
+        monitor->PlaySound = [this](const std::string &path) { played.push_back(path); };
+        monitor->PauseMs = 0;
+        ASSERT_TRUE(monitor->Store.LoadSettings(false));
+        logFile = testenv::MakeScratchDir("log") + "/Debug.txt";
+        Utils->LogFileName = logFile;
+        monitor->SetQueryInterval(3);
+    }
+
+    void TearDown() override
+    {
+        monitor.reset();
+        TUtils::ResetTerminating();
+    }
+
+    int LogCount(const std::string &text) const
+    {
+        std::string log = testenv::ReadFile(logFile);
+        int count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    // Summary rows with no mailbox behind them keep their image through a pass.
+    void SummaryRows(std::vector<int> images)
+    {
+        monitor->Store.Summary.clear();
+        for (size_t i = 0; i < images.size(); ++i) {
+            monitor->Store.Summary.push_back(SummaryRow("user" + std::to_string(i)));
+            monitor->Store.Summary.back().ImageIndex = images[i];
+        }
+    }
+
+    void TickAt(TMsTime at)
+    {
+        clock = at;
+        monitor->MainTimerTick();
+    }
+};
+
+TEST_F(CheckCycle, FirstTickChecksAtOnceThenCountsDownToTheNextPass)
+{
+    const TMsTime start = clock;
+    monitor->MainTimerTick();
+    EXPECT_EQ(monitor->LastCheck, start);
+    ASSERT_GE(window.StatusTexts.size(), 2u);
+    EXPECT_EQ(window.StatusTexts.front(), "  Checking for mail");
+    EXPECT_EQ(window.Status(), "  Mail Check Complete");
+    EXPECT_TRUE(monitor->MainTimer.isActive()) << "the tick restarts its timer";
+
+    TickAt(start + 500);
+    EXPECT_EQ(window.Status(), "  Next Check: 00:02:59");
+    EXPECT_EQ(window.Progress, 0);
+    TickAt(start + 90 * Second);
+    EXPECT_EQ(window.Status(), "  Next Check: 00:01:30");
+    EXPECT_EQ(window.Progress, 50);
+    TickAt(start + 180 * Second - 1);
+    EXPECT_EQ(window.Status(), "  Next Check: 00:00:00");
+    EXPECT_EQ(monitor->LastCheck, start);
+
+    TickAt(start + 180 * Second);
+    EXPECT_EQ(monitor->LastCheck, start + 180 * Second) << "due at T + 180 s";
+    EXPECT_EQ(window.Status(), "  Mail Check Complete");
+
+    // The user drags the bar: further right brings the next check nearer; the ticks leave the
+    // bar alone while it is held.
+    monitor->TrackStarted();
+    window.Progress = -1;
+    monitor->TrackMoved(75);
+    EXPECT_EQ(monitor->LastCheck, clock - 135 * Second);
+    TickAt(clock + Second);
+    EXPECT_EQ(window.Status(), "  Next Check: 00:00:44");
+    EXPECT_EQ(window.Progress, -1);
+    monitor->TrackEnded();
+    TickAt(clock + Second);
+    EXPECT_EQ(window.Progress, 76);
+}
+
+TEST_F(CheckCycle, QueryIntervalStaysWithinWhatSixteenBitsHold)
+{
+    monitor->SetQueryInterval(1);
+    EXPECT_EQ(monitor->TmpIntervalSeconds, 180);
+    monitor->SetQueryInterval(1092);
+    EXPECT_EQ(monitor->TmpIntervalSeconds, 65520);
+    monitor->SetQueryInterval(5000);
+    EXPECT_EQ(monitor->TmpIntervalSeconds, 65520);
+}
+
+TEST_F(CheckCycle, PassResultsSetCountersAndIcon)
+{
+    TCheckCounters &counters = Globals->CheckCounters;
+    SummaryRows({siNewMail, siPriorityMail, siOrdinary});
+    monitor->CheckMail(-1);
+    EXPECT_EQ(counters.NewCount, 2);
+    EXPECT_EQ(counters.PriorityCount, 1);
+    EXPECT_EQ(counters.TimedOutCount, 0);
+    EXPECT_EQ(counters.NewMailState, 2);
+    EXPECT_EQ(monitor->Tray.Image(), PriorityImage2);
+
+    SummaryRows({siNewMail, siOrdinary});
+    monitor->CheckMail(-1);
+    EXPECT_EQ(counters.NewMailState, 1) << "priority mail seen drops to new mail";
+    EXPECT_EQ(monitor->Tray.Image(), NewMailImage);
+
+    SummaryRows({siOrdinary, siTimedOut});
+    monitor->CheckMail(-1);
+    EXPECT_EQ(counters.NewMailState, 0);
+    EXPECT_EQ(counters.TimedOutCount, 1);
+    EXPECT_EQ(monitor->Tray.Image(), IdleImage);
+    EXPECT_FALSE(window.Busy);
+    EXPECT_FALSE(monitor->FetchTimer.isActive());
+}
+
+TEST_F(CheckCycle, NewMailBlinksAfterTheFirstTwoTicks)
+{
+    monitor->MainTimerTick();
+    Globals->CheckCounters.NewMailState = 2;
+    const int before = monitor->Tray.Image();
+    TickAt(clock + Second);
+    TickAt(clock + Second);
+    EXPECT_EQ(monitor->Tray.Image(), before);
+    TickAt(clock + Second);
+    EXPECT_EQ(monitor->Tray.Image(), PriorityImage2);
+    TickAt(clock + Second);
+    EXPECT_EQ(monitor->Tray.Image(), PriorityImage);
+}
+
+TEST_F(CheckCycle, EveryRowTimedOutRestartsOnlyAfterTheRetrySpan)
+{
+    Globals->Config.Retries = 2;
+    SummaryRows({siTimedOut, siTimedOut});
+    const TMsTime first = clock;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(monitor->Tray.Image(), TimedOutImage);
+    EXPECT_EQ(monitor->TimedOutSince, first);
+
+    clock = first + 6 * Minute - Second;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(LogCount("restarting"), 0);
+    clock = first + 6 * Minute;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(LogCount("All mailboxes timed out: restarting"), 1);
+    // No restart tool is registered here: the monitor goes on, quietly or not.
+    EXPECT_FALSE(Globals->QuietExit);
+    EXPECT_FALSE(TUtils::Terminating());
+
+    // One row answering ends the condition.
+    SummaryRows({siTimedOut, siOrdinary});
+    monitor->CheckMail(-1);
+    EXPECT_EQ(monitor->TimedOutSince, 0);
+    EXPECT_EQ(monitor->Tray.Image(), IdleImage);
+}
+
+TEST_F(CheckCycle, RetrySpanOfSeveralDaysIsKeptExactly)
+{
+    Globals->Config.Retries = 10;
+    monitor->SetQueryInterval(1092); // 10 × 65520 s: more than seven days
+    SummaryRows({siTimedOut});
+    const TMsTime first = clock;
+    monitor->CheckMail(-1);
+    clock = first + 7 * Day;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(LogCount("restarting"), 0);
+    clock = first + 655200 * Second;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(LogCount("restarting"), 1);
+}
+
+TEST_F(CheckCycle, NoRowsShowTheTimedOutIconButNeverRestart)
+{
+    Globals->Config.Retries = 1;
+    for (int pass = 0; pass < 3; ++pass) {
+        monitor->CheckMail(-1);
+        EXPECT_EQ(monitor->Tray.Image(), TimedOutImage);
+        EXPECT_EQ(monitor->TimedOutSince, 0);
+        clock += Day;
+    }
+    EXPECT_EQ(LogCount("restarting"), 0);
+}
+
+TEST_F(CheckCycle, QueuedSoundsAndProgramsGoOnePerIdleTick)
+{
+    monitor->MainTimerTick();
+    TStringList &sounds = EMailTest->SoundQueue;
+    sounds.Add("/sounds/a.wav");
+    sounds.Add("");
+    sounds.Add("/sounds/b.wav");
+    EMailTest->ProgramQueue.Add("NoSuchProgram");
+    EMailTest->ProgramQueue.Add("Another");
+
+    TickAt(clock + Second);
+    EXPECT_EQ(played, std::vector<std::string>{"/sounds/a.wav"});
+    TickAt(clock + Second);
+    EXPECT_EQ(played.size(), 1u) << "an empty entry is dropped without playing";
+    EXPECT_EQ(sounds.Count(), 1);
+    TickAt(clock + Second);
+    EXPECT_EQ(played.back(), "/sounds/b.wav");
+    EXPECT_TRUE(sounds.Empty());
+
+    // A program that cannot be started stays first for a few ticks, then is dropped so the
+    // queue does not stall behind it.
+    EXPECT_EQ(EMailTest->ProgramQueue[0], "NoSuchProgram");
+    for (int tick = 0; tick < 2; ++tick)
+        TickAt(clock + Second);
+    EXPECT_EQ(EMailTest->ProgramQueue.Count(), 1);
+    EXPECT_EQ(EMailTest->ProgramQueue[0], "Another");
+    EXPECT_EQ(LogCount("Can't start NoSuchProgram"), 1);
+
+    // Sounds are never played while a check is due.
+    sounds.Add("/sounds/c.wav");
+    TickAt(clock + Day);
+    EXPECT_EQ(played.size(), 2u);
+}
+
+TEST_F(CheckCycle, OldRejectedMailIsPurgedAtTheLastMinuteBeforeEleven)
+{
+    Globals->Config.ClearRejectionsWeekly = 1;
+    Globals->SetRejectedPath(Globals->DataRoot);
+    const std::string folder = Globals->RejectedPath + "/";
+    clock = LocalTime(22, 58, 30);
+    auto make = [&](const std::string &name, TMsTime age) {
+        testenv::WriteFile(folder + name, "x");
+        QFile file(QString::fromStdString(folder + name));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(clock - age),
+                                     QFileDevice::FileModificationTime));
+    };
+    make("old.eml", 8 * Day);
+    make("recent.eml", 6 * Day);
+    make("old.txt", 8 * Day);
+
+    monitor->MainTimerTick(); // the pass
+    TickAt(LocalTime(22, 58, 59));
+    EXPECT_TRUE(TUtils::FileExists(folder + "old.eml"));
+    TickAt(LocalTime(22, 59, 0));
+    EXPECT_FALSE(TUtils::FileExists(folder + "old.eml"));
+    EXPECT_TRUE(TUtils::FileExists(folder + "recent.eml"));
+    EXPECT_TRUE(TUtils::FileExists(folder + "old.txt"));
+}
+
+TEST_F(CheckCycle, SessionTemporaryFilesAreRemoved)
+{
+    std::string folder = testenv::MakeScratchDir("work") + "/";
+    for (const char *name :
+         {"Temp1", "a.tmp", "text3.htm", "Temp.ini", "keep.eml", "text.txt", "LastMail.ini"})
+        testenv::WriteFile(folder + name, "x");
+    monitor->RemoveTempFiles(folder);
+    TStringList left;
+    Utils->ListFiles(folder + "*", fileattr::AnyFile & ~fileattr::Directory, left, true);
+    left.Sort();
+    EXPECT_EQ(left.Items(),
+              (std::vector<std::string>{"keep.eml", "LastMail.ini", "Temp.ini", "text.txt"}));
+}
+
+// ---- passes against servers ----------------------------------------------------------------
+
+TListRow &AddMailbox(TCorvexMonitor &monitor, const std::string &user, const std::string &server,
+                     const std::string &password, bool active = true)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, user);
+    SetText(record.MailServer, server);
+    SetText(record.Password, password);
+    SetText(record.InboxPath, testenv::MakeScratchDir("inbox"));
+    record.LeaveOnServer = 1;
+    record.Active = active;
+    monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
+    if (!password.empty())
+        monitor.Store.SetPassword(user, password);
+    if (active)
+        monitor.Store.Summary.push_back(SummaryRow(user));
+    return monitor.Store.Mailboxes.back();
+}
+
+std::string Server(const fixtures::Mailbox &box)
+{
+    return box.host + ":" + std::to_string(box.pop3Port);
+}
+
+const TListRow &SummaryOf(TCorvexMonitor &monitor, const std::string &user)
+{
+    return monitor.Store.Summary.at(FindRow(monitor.Store.Summary, user));
+}
+
+TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 1000;
+    fixtures::MessageFields older, newest;
+    older.subject = "Older one";
+    newest.from = "Carol Example <carol@example.org>";
+    newest.subject = "Newest one";
+    newest.extraHeaders = {"Received: from relay.example.org by mx.example.net"};
+
+    fixtures::Mailbox plain = fixtures::CreateMailbox("plain");
+    fixtures::AddMessages(plain, {fixtures::BuildMessage(older), fixtures::BuildMessage(newest)});
+    fixtures::Mailbox locked = fixtures::CreateMailbox("locked");
+    fixtures::AddMessage(locked, fixtures::BuildMessage(newest));
+    fixtures::Mailbox alias = fixtures::CreateMailbox("alias");
+    fixtures::AddMessage(alias, fixtures::BuildMessage(newest));
+    fixtures::Mailbox empty = fixtures::CreateMailbox("empty");
+
+    AddMailbox(*monitor, plain.user, Server(plain), plain.password);
+    AddMailbox(*monitor, locked.user, Server(locked), locked.password).SetCell(mcBoxProtected, "1");
+    AddMailbox(*monitor, alias.user, Server(alias), alias.password).SetCell(mcAliasActive, "1");
+    AddMailbox(*monitor, empty.user, Server(empty), empty.password);
+    AddMailbox(*monitor, "refused", "127.0.0.1:1", "secret");
+    AddMailbox(*monitor, "nopassword", Server(plain), "");
+    AddMailbox(*monitor, "switchedoff", Server(plain), "secret", false);
+    monitor->Store.Summary.push_back(SummaryRow("switchedoff"));
+    monitor->Store.Summary.back().SetCell(scFrom, "kept as it was");
+    monitor->Store.Summary.back().ImageIndex = siNewMail;
+    monitor->Store.Summary.at(FindRow(monitor->Store.Summary, empty.user)).ImageIndex = siTimedOut;
+
+    monitor->CheckMail(-1);
+
+    const TListRow &row = SummaryOf(*monitor, plain.user);
+    EXPECT_EQ(row.Cell(scMsgs), "2");
+    EXPECT_NE(row.Cell(scFrom).find("carol@example.org"), std::string::npos);
+    EXPECT_EQ(row.Cell(scSubject), "Newest one");
+    EXPECT_FALSE(row.Cell(scDate).empty());
+    EXPECT_GT(std::stoi(row.Cell(scSize)), 100);
+    EXPECT_NE(row.Cell(scReplyTo).find("relay.example.org"), std::string::npos);
+
+    const TListRow &protectedRow = SummaryOf(*monitor, locked.user);
+    EXPECT_EQ(protectedRow.Cell(scMsgs), "1");
+    EXPECT_EQ(protectedRow.Cell(scSubject), "***Password Required***");
+    EXPECT_EQ(protectedRow.Cell(scReplyTo), "????????????");
+    EXPECT_EQ(protectedRow.Cell(scDate), row.Cell(scDate));
+
+    EXPECT_EQ(SummaryOf(*monitor, alias.user).Cell(scMsgs), "0");
+    EXPECT_EQ(SummaryOf(*monitor, alias.user).Cell(scFrom), "");
+    EXPECT_EQ(SummaryOf(*monitor, empty.user).ImageIndex, siOrdinary);
+
+    const TListRow &refused = SummaryOf(*monitor, "refused");
+    EXPECT_EQ(refused.Cell(scFrom), "Timed Out");
+    EXPECT_EQ(refused.ImageIndex, siTimedOut);
+    EXPECT_EQ(window.Messages, std::vector<std::string>{"Invalid password for mail box"});
+    EXPECT_EQ(SummaryOf(*monitor, "nopassword").Cell(scMsgs), "0");
+    EXPECT_EQ(SummaryOf(*monitor, "switchedoff").Cell(scFrom), "kept as it was");
+    EXPECT_EQ(SummaryOf(*monitor, "switchedoff").ImageIndex, siNewMail);
+    EXPECT_EQ(Globals->CheckCounters.TimedOutCount, 1);
+
+    // With senders and subjects restricted only the count shows; one mailbox alone.
+    Globals->Config.PasswordActive = 1;
+    Globals->Config.SecurityLevel = 3;
+    monitor->CheckMail(0);
+    EXPECT_EQ(row.Cell(scMsgs), "2");
+    EXPECT_EQ(row.Cell(scFrom), "");
+    EXPECT_EQ(row.Cell(scSubject), "");
+    EXPECT_EQ(refused.Cell(scFrom), "Timed Out") << "other rows are left alone";
+}
+
+TEST_F(CheckCycle, EscEndsAStalledConnectWithinASecond)
+{
+    FakeServer server;
+    server.Greeting(FakeServer::Stall());
+    Globals->Config.TimeoutMs = 30000;
+    AddMailbox(*monitor, "stalled", "127.0.0.1:" + std::to_string(server.port()), "secret");
+
+    QObject target;
+    QElapsedTimer sinceEsc;
+    QTimer::singleShot(300, [&] {
+        sinceEsc.start();
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&target, &release);
+    });
+    monitor->CheckMail(-1);
+    ASSERT_TRUE(sinceEsc.isValid());
+    EXPECT_LT(sinceEsc.elapsed(), 1000);
+    EXPECT_EQ(SummaryOf(*monitor, "stalled").Cell(scFrom), "Timed Out");
+    EXPECT_EQ(window.Status(), "  Mail Check Complete");
+}
+
+} // namespace
