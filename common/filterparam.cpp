@@ -54,20 +54,22 @@ bool StandsAsWord(const std::string &pattern, const std::string &text)
     return false;
 }
 
-// Whether one keyword (with its wildcard still attached) is found in text as a word.
+// Whether one keyword (with its wildcard still attached) is found in text as a word. Blanks
+// around a keyword ("win; cash;") are not part of it: a word never contains them.
 bool KeywordFound(std::string keyword, const std::string &text)
 {
+    keyword = Trim(keyword);
     char wildcard = 0;
     if (!keyword.empty() && (keyword.back() == '?' || keyword.back() == '*')) {
         wildcard = keyword.back();
-        keyword.pop_back();
+        keyword = Trim(keyword.substr(0, keyword.size() - 1));
     }
     if (keyword.empty())
         return false;
     for (size_t p = text.find(keyword); p != std::string::npos; p = text.find(keyword, p + 1)) {
-        size_t end = text.size();
-        if (wildcard != '*')
-            end = p + keyword.size() + (wildcard == '?' ? 1 : 0) + 1;
+        // One character past the word is enough to decide ("*" compares only the word's
+        // length, so the rest of the text cannot change the answer).
+        size_t end = p + keyword.size() + (wildcard == '?' ? 1 : 0) + 1;
         std::string piece = Surrounding(text, p, end);
         size_t compared = piece.size();
         if (wildcard == '?')

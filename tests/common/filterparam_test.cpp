@@ -45,6 +45,9 @@ TEST(Score, KeywordsAndWildcards)
     EXPECT_EQ(Score("win;cash", "win cash"), 1);
     EXPECT_EQ(Score("win;cash;", "<win>, cash!"), 2);
     EXPECT_EQ(Score(";;", "anything"), 0);
+    // Blanks after a ";" do not hide the next keyword.
+    EXPECT_EQ(Score("offer; free*;", "freebies on offer"), 2);
+    EXPECT_EQ(Score("free*;", "free."), 1);
 }
 
 TEST(MatchRules, RuleKindsAndTies)
