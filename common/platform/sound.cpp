@@ -83,9 +83,19 @@ bool PlayWaveFile(const std::string &path, const TPump &pump)
         else if (started)
             loop.quit();
     });
+    // The sample loads in the background; play it once it is ready.
+    bool requested = false;
+    auto playWhenReady = [&] {
+        if (!requested && effect.status() == QSoundEffect::Ready) {
+            requested = true;
+            effect.play();
+        }
+    };
     QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, [&] {
         if (effect.status() == QSoundEffect::Error)
             loop.quit();
+        else
+            playWhenReady();
     });
 
     QTimer limit;
@@ -100,7 +110,7 @@ bool PlayWaveFile(const std::string &path, const TPump &pump)
     effect.setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
     if (effect.status() == QSoundEffect::Error)
         return false;
-    effect.play();
+    playWhenReady();
     limit.start(lengthMs + ExtraWaitMs);
     pumpTimer.start(PumpIntervalMs);
     loop.exec();
