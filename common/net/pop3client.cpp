@@ -436,9 +436,9 @@ void TPop3Client::HandleBodyLine(std::string &&line)
     if (!line.empty() && line[0] == '.')
         line.erase(0, 1); // dot-unstuffing
     BodyBytes += static_cast<int64_t>(line.size()) + 2;
-    if (BodyBytes > MaxMessageBytes) {
+    if (BodyBytes > MaxReplyBytes) {
         ProtocolError(Format("the server's reply is larger than %lld bytes",
-                             static_cast<long long>(MaxMessageBytes)));
+                             static_cast<long long>(MaxReplyBytes)));
         return;
     }
     Body.push_back(std::move(line));

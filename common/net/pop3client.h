@@ -79,10 +79,9 @@ public:
     enum class TAuthMethod { Auto, UserPass, Apop, Plain };
 
     // Limits that keep a broken or hostile server from growing memory without bound.
-    static constexpr size_t MaxReplyLine = 64 * 1024;       // status lines, CAPA, LIST
-    static constexpr size_t MaxMessageLine = 1024 * 1024;   // lines of TOP and RETR
-    static constexpr int64_t MaxMessageBytes = 256LL << 20; // one multi-line reply
-    static constexpr int PipelineWindow = 64;               // requests in flight at once
+    static constexpr size_t MaxReplyLine = 64 * 1024;     // status lines, CAPA, LIST
+    static constexpr size_t MaxMessageLine = 1024 * 1024; // lines of TOP and RETR
+    static constexpr int PipelineWindow = 64;             // requests in flight at once
 
     explicit TPop3Client(TPop3Listener *listener);
     ~TPop3Client();
@@ -97,7 +96,8 @@ public:
     int TimeOut = 30000;              // ms of silence from the server before an operation fails
     bool DeleteAfterRetrieve = false; // DELE each message once RETR delivered it
     TAuthMethod AuthMethod = TAuthMethod::Auto;
-    std::string AttachmentPath; // kept for the owner; this client decodes no parts
+    std::string AttachmentPath;          // kept for the owner; this client decodes no parts
+    int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
     // A SOCKS5 proxy ("host" or "host:port"); an empty host means a direct connection.
     void SetProxy(const std::string &host, int port);
 

@@ -276,6 +276,15 @@ TEST_F(Pop3Faults, GarbageAndOverlongRepliesAreErrors)
     pop3.Tries = 2;
     EXPECT_FALSE(pop3.GetSummary(2));
     EXPECT_TRUE(Logged("longer than")) << DebugLog();
+
+    // A message over the size limit ends its retrieval instead of growing without bound.
+    pop3.Component()->MaxReplyBytes = 1000;
+    server.On("RETR 1",
+              "+OK\r\n" + std::string(200, 'a') + "\r\n" + std::string(900, 'b') + "\r\n.\r\n");
+    pop3.Tries = 1;
+    ASSERT_TRUE(pop3.Connect());
+    EXPECT_FALSE(pop3.GetMessage(1));
+    EXPECT_TRUE(Logged("larger than 1000 bytes")) << DebugLog();
 }
 
 TEST_F(Pop3Faults, SlowSummaryGivesUpAfterOneSecondPerAttemptWithoutTimeOutError)
