@@ -58,18 +58,6 @@ TEST(TrayIconState, SteadyStatesKeepThePhaseOfTheBlinkingOnes)
     EXPECT_EQ(icon.Image(), 2);
 }
 
-TEST(TrayIconState, UnknownStateChangesNothingAndReportsNothing)
-{
-    TTrayIcon icon;
-    int reports = 0;
-    icon.OnChange = [&](int, const std::string &) { ++reports; };
-    icon.SetIconState(4);
-    icon.SetIconState(7);
-    icon.SetIconState(-1);
-    EXPECT_EQ(reports, 1);
-    EXPECT_EQ(icon.Image(), 5);
-}
-
 TEST(TrayIconState, ClearNewMailResetsStateAndShowsIdle)
 {
     TGlobals globals;
@@ -88,35 +76,6 @@ TEST(TrayIconState, ClearNewMailResetsStateAndShowsIdle)
     EXPECT_EQ(shown, (std::vector<int>{0}));
     EXPECT_EQ(icon.Tip(), "Corvex Users");
     Globals = nullptr;
-}
-
-TEST(TrayIconState, DoubleClickShowsHiddenWindowAndMinimisesShownOne)
-{
-    TTrayIcon icon;
-    std::string calls;
-    icon.ShowMonitor = [&] { calls += "show "; };
-    icon.Minimize = [&] { calls += "min "; };
-    icon.DoubleClicked(false);
-    icon.DoubleClicked(true);
-    EXPECT_EQ(calls, "show min ");
-}
-
-TEST(TrayMenuData, SubMenusGrowButNeverRepeatAnItem)
-{
-    TTrayMenu menu;
-    TStringList mailers{"Thunderbird=thunderbird", "Evolution=evolution"};
-    TStringList inboxes;
-    menu.Prepare(mailers, inboxes);
-    menu.Prepare(mailers, inboxes);
-    EXPECT_EQ(menu.RunMailItems(), (std::vector<std::string>{"Thunderbird", "Evolution"}));
-    EXPECT_TRUE(menu.InboxItems().empty());
-
-    // A program gone from the list stays in the menu; a new one is appended.
-    TStringList later{"Evolution=evolution", "Mutt=mutt"};
-    TStringList map{"alice=/data/alice", "bob=/data/bob"};
-    menu.Prepare(later, map);
-    EXPECT_EQ(menu.RunMailItems(), (std::vector<std::string>{"Thunderbird", "Evolution", "Mutt"}));
-    EXPECT_EQ(menu.InboxItems(), (std::vector<std::string>{"alice", "bob"}));
 }
 
 TEST(TrayMenuData, AcceleratorMarksAreRemovedFromNames)
@@ -167,6 +126,12 @@ TEST_F(TrayViewTest, OpeningTheMenuTwiceDoesNotDuplicateSubMenuItems)
               (std::vector<std::string>{"Thunderbird", "Mail && News"}));
     EXPECT_EQ(Captions(View.InboxesMenu()), (std::vector<std::string>{"alice"}));
     EXPECT_TRUE(View.InboxesMenu()->menuAction()->isEnabled());
+
+    // Sub-menus are not cleared between openings: a program gone from the list stays.
+    Mailers = TStringList{"Mutt=mutt"};
+    View.PrepareMenu();
+    EXPECT_EQ(Captions(View.RunMailMenu()),
+              (std::vector<std::string>{"Thunderbird", "Mail && News", "Mutt"}));
 }
 
 TEST_F(TrayViewTest, ItemsReportTheirCommandAndName)

@@ -171,31 +171,26 @@ protected:
 
 } // namespace
 
-TEST_F(RestartLogicTest, MonitorThatEndsByItselfIsStartedAgain)
-{
-    StartMonitor("exit 200");
-    ASSERT_TRUE(Restart.Activate(WriteParameters(Folder + "/params.ini", Monitor)));
-    EXPECT_EQ(Restart.MonitorPath, Monitor);
-    RunUntilFinished();
-
-    EXPECT_EQ(Finishes, 1);
-    EXPECT_TRUE(Restarted);
-    EXPECT_EQ(Phases, (std::vector<std::string>{"Corvex Ending", "Starting Corvex"}));
-    EXPECT_LE(Restart.TickCount, 10u); // never needed force
-    EXPECT_EQ(Starts(), 2);
-    EXPECT_TRUE(platform::ProcessAlive(PidOf(2)));
-    EXPECT_TRUE(Utils->IsMutexPresent(names::MonitorLock));
-}
-
 TEST_F(RestartLogicTest, HungMonitorIsEndedByForceAfterTenTicks)
 {
+    // Another program of the same name that does not hold the lock is left alone, even
+    // when it was started first.
+    const std::string decoyFolder = Folder + "/other";
+    fs::create_directory(decoyFolder);
+    fs::copy_file("/bin/sleep", decoyFolder + "/" + names::MonitorExe);
+    pid_t decoy = 0;
+    ASSERT_TRUE(platform::StartDetached(decoyFolder + "/" + names::MonitorExe, {"30"}, "", &decoy));
+
     StartMonitor("hang");
     const pid_t hung = PidOf(1);
     ASSERT_TRUE(Restart.Activate(WriteParameters(Folder + "/params.ini", Monitor)));
     EXPECT_EQ(Restart.FindMonitorProcess(), hung);
     RunUntilFinished();
+    EXPECT_TRUE(platform::ProcessAlive(decoy));
+    platform::EndProcess(decoy, 0);
 
     EXPECT_TRUE(Restarted);
+    EXPECT_EQ(Phases, (std::vector<std::string>{"Corvex Ending", "Starting Corvex"}));
     EXPECT_EQ(Restart.TickCount, 11u);
     EXPECT_FALSE(platform::ProcessAlive(hung));
     EXPECT_EQ(Starts(), 2);
