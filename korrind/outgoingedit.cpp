@@ -1,0 +1,145 @@
+#include "korrind/outgoingedit.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "common/captionpanel.h"
+#include "common/panelbuttons.h"
+#include "common/utils.h"
+
+namespace {
+
+// Entry limits: the field sizes (a full-length entry is kept without its terminating zero);
+// the user ID field is larger than what may be entered.
+constexpr int ServerLimit = sizeof(TConfigRecord::SmtpServer);
+constexpr int PasswordLimit = sizeof(TConfigRecord::SmtpPassword);
+constexpr int UserNameLimit = sizeof(TConfigRecord::SmtpUserName);
+constexpr int UserIdLimit = 32;
+// How long "Load" waits when the import program could not be started.
+constexpr unsigned LoadFailedDelayMs = 1000;
+
+QString ToQ(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string FromQ(const QLineEdit *edit)
+{
+    return edit->text().toStdString();
+}
+
+} // namespace
+
+TfrmOutgoingServer::TfrmOutgoingServer(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle("Out Going Mail Server");
+    auto *group = new QGroupBox("Out Going Server Settings", this);
+    auto *grid = new QGridLayout(group);
+    auto addRow = [&](int row, const char *caption, QLineEdit *&edit, int limit) {
+        edit = new QLineEdit(group);
+        edit->setMaxLength(limit);
+        grid->addWidget(new QLabel(caption, group), row, 0);
+        grid->addWidget(edit, row, 1);
+        connect(edit, &QLineEdit::textEdited, this, [this] { EnableApply(true); });
+    };
+    addRow(0, "SMTP Server: ", LMDeMailServer, ServerLimit);
+    addRow(1, "Password:", LMDePassword, PasswordLimit);
+    addRow(2, "User Name:", LMDeUserName, UserNameLimit);
+    addRow(3, "User ID:", LMDeUserID, UserIdLimit);
+
+    LMDpfApply = new TCaptionPanel("Apply", this);
+    LMDpfLoad = new TCaptionPanel("Load", this);
+    LMDpfClose = new TCaptionPanel("Close", this);
+    LMDpfHelp = new TCaptionPanel("Help", this);
+    auto *buttons = new QHBoxLayout;
+    for (TCaptionPanel *panel : {LMDpfApply, LMDpfLoad, LMDpfClose, LMDpfHelp}) {
+        panel->setMinimumSize(72, 24);
+        buttons->addWidget(panel);
+    }
+    connect(LMDpfApply, &TCaptionPanel::clicked, this, [this] { LMDpfApplyClick(); });
+    connect(LMDpfLoad, &TCaptionPanel::clicked, this, [this] { LMDpfLoadClick(); });
+    connect(LMDpfClose, &TCaptionPanel::clicked, this, [this] { LMDpfCloseClick(); });
+    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [this] { LMDpfHelpClick(); });
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+}
+
+void TfrmOutgoingServer::EnableApply(bool enabled)
+{
+    if (PButtons)
+        PButtons->SetEnabled(LMDpfApply, enabled);
+    else
+        LMDpfApply->setEnabled(enabled);
+}
+
+void TfrmOutgoingServer::FormShow(const TConfigRecord &config)
+{
+    Answer = AnswerClosed;
+    LMDeMailServer->setText(ToQ(GetText(config.SmtpServer)));
+    LMDePassword->setText(ToQ(GetText(config.SmtpPassword)));
+    LMDeUserName->setText(ToQ(GetText(config.SmtpUserName)));
+    LMDeUserID->setText(ToQ(GetText(config.SmtpUserId)));
+    LMDePassword->setEchoMode(config.DisplayPasswords ? QLineEdit::Normal : QLineEdit::Password);
+    EnableApply(false);
+}
+
+void TfrmOutgoingServer::StoreInto(TConfigRecord &config) const
+{
+    SetEntryText(config.SmtpServer, FromQ(LMDeMailServer));
+    SetEntryText(config.SmtpPassword, FromQ(LMDePassword));
+    SetEntryText(config.SmtpUserName, FromQ(LMDeUserName));
+    SetEntryText(config.SmtpUserId, FromQ(LMDeUserID));
+}
+
+int TfrmOutgoingServer::Execute(TConfigRecord &config)
+{
+    FormShow(config);
+    exec();
+    if (Answer == AnswerApplied)
+        StoreInto(config);
+    return Answer;
+}
+
+void TfrmOutgoingServer::LMDpfApplyClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfApply))
+        return;
+    Answer = AnswerApplied;
+    PButtons->Release(LMDpfApply);
+    accept();
+}
+
+void TfrmOutgoingServer::LMDpfLoadClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfLoad))
+        return;
+    if (StartImport && StartImport())
+        Answer = AnswerImported;
+    else if (Utils)
+        Utils->Delay(LoadFailedDelayMs);
+    PButtons->Release(LMDpfLoad);
+    done(QDialog::Rejected);
+}
+
+void TfrmOutgoingServer::LMDpfCloseClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfClose))
+        return;
+    PButtons->Release(LMDpfClose);
+    reject();
+}
+
+void TfrmOutgoingServer::LMDpfHelpClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfHelp))
+        return;
+    if (ShowHelp)
+        ShowHelp();
+    PButtons->Release(LMDpfHelp);
+}

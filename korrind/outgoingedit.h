@@ -1,0 +1,66 @@
+// The "Out Going Mail Server" window: edits the outgoing server, password, user name and user
+// ID of the settings record. Its answer tells the caller what happened: 0 closed, 1 applied
+// (the four texts were copied back), 2 the mailbox import ran (reload mailboxes and settings).
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "common/records.h"
+
+#include <cstring>
+#include <string>
+
+class QLineEdit;
+
+// Stores an entry into a fixed text field. An entry may fill the whole field (the windows'
+// entry limits equal the field sizes); it is then kept whole, without its terminating zero,
+// and GetText reads it back whole. Shorter texts are stored as SetText stores them.
+template <std::size_t N> void SetEntryText(char (&field)[N], const std::string &text)
+{
+    if (text.size() == N)
+        std::memcpy(field, text.data(), N);
+    else
+        SetText(field, text);
+}
+class TCaptionPanel;
+
+class TfrmOutgoingServer : public QDialog
+{
+public:
+    static constexpr int AnswerClosed = 0;
+    static constexpr int AnswerApplied = 1;
+    static constexpr int AnswerImported = 2;
+
+    explicit TfrmOutgoingServer(QWidget *parent = nullptr);
+
+    // Fills the boxes from config, shows the window modally and, after Apply, copies the texts
+    // back into config. Answers the window's answer.
+    int Execute(TConfigRecord &config);
+
+    // Starts the mailbox import program and waits for it; true when it was started.
+    std::function<bool()> StartImport;
+    // Shows the window's help topic.
+    std::function<void()> ShowHelp;
+
+    int Answer = AnswerClosed;
+
+    QLineEdit *LMDeMailServer;
+    QLineEdit *LMDePassword;
+    QLineEdit *LMDeUserName;
+    QLineEdit *LMDeUserID;
+    TCaptionPanel *LMDpfApply;
+    TCaptionPanel *LMDpfLoad;
+    TCaptionPanel *LMDpfClose;
+    TCaptionPanel *LMDpfHelp;
+
+    void FormShow(const TConfigRecord &config);
+    void StoreInto(TConfigRecord &config) const;
+    void LMDpfApplyClick();
+    void LMDpfLoadClick();
+    void LMDpfCloseClick();
+    void LMDpfHelpClick();
+
+private:
+    void EnableApply(bool enabled);
+};

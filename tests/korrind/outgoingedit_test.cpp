@@ -1,0 +1,147 @@
+// The "Out Going Mail Server" window driven offscreen: what opening shows, the entry limits,
+// and what Apply, Close and Load leave in the settings.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "common/captionpanel.h"
+#include "common/panelbuttons.h"
+#include "common/utils.h"
+#include "korrind/outgoingedit.h"
+
+namespace {
+
+class OutgoingEditTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Utils = &utils;
+        PButtons = &buttons;
+        SetText(config.SmtpServer, "smtp.example.org");
+        SetText(config.SmtpPassword, "secret");
+        SetText(config.SmtpUserName, "Jo Example");
+        SetText(config.SmtpUserId, "jo");
+    }
+    void TearDown() override
+    {
+        PButtons = nullptr;
+        Utils = nullptr;
+    }
+
+    // Runs steps once the window is up (opening pumps events, so a plain zero timer could fire
+    // before the window shows), then closes a window the steps left open.
+    void WhenShown(const std::function<void()> &steps)
+    {
+        QTimer::singleShot(10, &form, [this, steps] {
+            if (!form.isVisible()) {
+                WhenShown(steps);
+                return;
+            }
+            steps();
+            if (form.isVisible())
+                form.reject();
+        });
+    }
+
+    // Runs the window on config while steps drive it; answers the window's answer.
+    int Run(const std::function<void()> &steps)
+    {
+        WhenShown(steps);
+        return form.Execute(config);
+    }
+
+    static void Type(QLineEdit *edit, const QString &text)
+    {
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Delete);
+        else
+            QTest::keyClicks(edit, text);
+    }
+
+    TUtils utils;
+    TPButtons buttons;
+    TConfigRecord config{};
+    TfrmOutgoingServer form;
+};
+
+TEST_F(OutgoingEditTest, OpeningShowsTheSettingsAndApplyWaitsForAnEdit)
+{
+    bool stillOpen = false;
+    int answer = Run([&] {
+        EXPECT_EQ(form.windowTitle(), "Out Going Mail Server");
+        EXPECT_EQ(form.LMDeMailServer->text(), "smtp.example.org");
+        EXPECT_EQ(form.LMDePassword->text(), "secret");
+        EXPECT_EQ(form.LMDeUserName->text(), "Jo Example");
+        EXPECT_EQ(form.LMDeUserID->text(), "jo");
+        form.LMDpfApply->Click(); // disabled until something is edited
+        stillOpen = form.isVisible();
+    });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerClosed);
+}
+
+TEST_F(OutgoingEditTest, ApplyStoresTheEntriesWithinTheirLimits)
+{
+    const QString longText(40, QChar('s'));
+    int answer = Run([&] {
+        Type(form.LMDeMailServer, longText);
+        Type(form.LMDePassword, "0123456789abcdefXYZ");
+        Type(form.LMDeUserID, longText);
+        form.LMDpfApply->Click();
+    });
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerApplied);
+    EXPECT_EQ(GetText(config.SmtpServer), std::string(32, 's'));
+    // A password that fills its field is kept whole, and the next field stays intact.
+    EXPECT_EQ(GetText(config.SmtpPassword), "0123456789abcdef");
+    EXPECT_EQ(GetText(config.SmtpUserName), "Jo Example");
+    EXPECT_EQ(GetText(config.SmtpUserId), std::string(32, 's'));
+
+    // Emptied boxes store empty texts.
+    answer = Run([&] {
+        Type(form.LMDeUserID, "");
+        form.LMDpfApply->Click();
+    });
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerApplied);
+    EXPECT_EQ(GetText(config.SmtpUserId), "");
+    EXPECT_EQ(GetText(config.SmtpPassword), "0123456789abcdef");
+}
+
+TEST_F(OutgoingEditTest, CloseAndFailedLoadLeaveTheSettingsAlone)
+{
+    TConfigRecord before = config;
+    int answer = Run([&] {
+        Type(form.LMDeMailServer, "changed.example.org");
+        form.LMDpfClose->Click();
+    });
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerClosed);
+    EXPECT_EQ(GetText(config.SmtpServer), GetText(before.SmtpServer));
+
+    // Load without an import program to start: a short wait, the answer unchanged.
+    form.StartImport = [] { return false; };
+    answer = Run([&] {
+        Type(form.LMDeMailServer, "changed.example.org");
+        form.LMDpfLoad->Click();
+    });
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerClosed);
+    EXPECT_EQ(GetText(config.SmtpServer), GetText(before.SmtpServer));
+}
+
+TEST_F(OutgoingEditTest, LoadThatRanTheImportAnswersTwo)
+{
+    int started = 0;
+    form.StartImport = [&started] {
+        ++started;
+        return true;
+    };
+    int answer = Run([&] { form.LMDpfLoad->Click(); });
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerImported);
+    EXPECT_EQ(GetText(config.SmtpServer), "smtp.example.org");
+}
+
+} // namespace
