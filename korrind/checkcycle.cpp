@@ -231,6 +231,7 @@ void TCorvexMonitor::CheckMail(int index)
     if (InPass)
         return; // one pass at a time; a command during a pass finds the session busy anyway
     InPass = true;
+    PassStarted = Now();
     Window.SetBusyCursors(true);
     const bool timerWasRunning = MainTimer.isActive();
     MainTimer.stop();
@@ -410,13 +411,14 @@ void TCorvexMonitor::EndCheck()
         icon = IconAllTimedOut;
         counters.NewMailState = 0;
         if (rows > 0) {
-            const TMsTime now = Now();
-            // In 64 bits: retries × interval may well pass a day.
+            // Measured from the start of the passes, so that a pass that ends a little sooner
+            // than the first one cannot put the restart off by a whole interval. In 64 bits:
+            // retries × interval may well pass a day.
             const TMsTime span =
                 TMsTime(Globals->Config.Retries) * TMsTime(TmpIntervalSeconds) * 1000;
             if (TimedOutSince == 0)
-                TimedOutSince = now;
-            else if (now >= TimedOutSince + span)
+                TimedOutSince = PassStarted;
+            else if (PassStarted >= TimedOutSince + span)
                 restart = true;
         }
     }

@@ -1,13 +1,40 @@
-// The monitor's entry: one instance per user, the shared objects, the data folders and the
-// event loop.
+// The monitor's entry: one instance per user (the lock "CORVEX"), the main window with the
+// monitor's logic, the event loop, and the lock released last.
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
 #include "common/utils.h"
+#include "korrind/popviewfrm.h"
+
+namespace {
+
+std::vector<std::string> Arguments(int argc, char **argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    return arguments;
+}
+
+// The standard exception message; without a display nobody could close a message box, so the
+// text then goes to the error output only.
+void ShowStartupException(const char *what)
+{
+    std::fprintf(stderr, "%s: %s\n", names::AppTitle, what);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QMessageBox::critical(nullptr, names::AppTitle, QString::fromLocal8Bit(what));
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -17,25 +44,29 @@ int main(int argc, char **argv)
     if (!instanceLock)
         return 0;
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(names::AppTitle);
-    QApplication::setApplicationDisplayName(names::AppTitle);
-    QApplication::setQuitOnLastWindowClosed(false);
-    platform::QuitOnTerminationSignals(&TUtils::Terminate);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(names::AppTitle);
+        QApplication::setApplicationDisplayName(names::AppTitle);
+        QApplication::setQuitOnLastWindowClosed(false);
+        platform::QuitOnTerminationSignals(&TUtils::Terminate);
 
-    Globals = new TGlobals;
-    Utils = new TUtils;
-    Globals->InitPaths();
-    Globals->CreateDataFolders();
-    Utils->DebugLog("%s started", names::AppTitle);
-
-    int result = app.exec();
-
-    Utils->DebugLog("%s stopped", names::AppTitle);
-    delete Utils;
-    Utils = nullptr;
-    delete Globals;
-    Globals = nullptr;
+        try {
+            TCorvexFrm mainWindow;
+            const std::vector<std::string> arguments = Arguments(argc, argv);
+            mainWindow.show();
+            // The first activation; the window may have run it already when it was activated.
+            QTimer::singleShot(0, &mainWindow, [&mainWindow, &arguments] {
+                mainWindow.Monitor->Activate(arguments);
+            });
+            if (!TUtils::Terminating())
+                result = app.exec();
+        } catch (const std::exception &error) {
+            ShowStartupException(error.what());
+            result = 1;
+        }
+    }
     instanceLock.reset(); // released last
     return result;
 }

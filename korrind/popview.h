@@ -165,7 +165,8 @@ public:
     bool HideOnStart = false;
     bool SettingsLoaded = false; // "Config.cfg" could be read at start
     TMsTime LastCheck = 0;
-    TMsTime TimedOutSince = 0;
+    TMsTime TimedOutSince = 0; // start of the first pass that found every mailbox timed out
+    TMsTime PassStarted = 0;
     uint16_t TmpIntervalSeconds = 180;
     bool TrackDragging = false;
     int CurrentSummary = -1; // Summary row of the mailbox being checked

@@ -1,0 +1,254 @@
+// The monitor's start-up and end with a stand-in window: the first activation, the command
+// line, Exit with its questions and Restart.
+#include <QDir>
+#include <QFile>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "common/globals.h"
+#include "common/password.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "korrind/popview.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+#include "tests/korrind/monitortestwindow.h"
+
+namespace {
+
+TEST(DebugLevelArgument, NumberAfterTheEqualsSignOfADebugArgument)
+{
+    EXPECT_EQ(DebugLevelFromArguments({"debug=3"}, 0), 3);
+    EXPECT_EQ(DebugLevelFromArguments({"DeBuG=4"}, 0), 4);
+    EXPECT_EQ(DebugLevelFromArguments({"-xdebug=2", "other"}, 0), 2);
+    EXPECT_EQ(DebugLevelFromArguments({"debug"}, 5), 5) << "no '=': nothing changes";
+    EXPECT_EQ(DebugLevelFromArguments({"=debug"}, 5), 5) << "'=' must follow the first character";
+    EXPECT_EQ(DebugLevelFromArguments({"debug=high"}, 5), 0);
+    EXPECT_EQ(DebugLevelFromArguments({"debug="}, 5), 0);
+    EXPECT_EQ(DebugLevelFromArguments({"debug=99999999"}, 5), 0);
+    EXPECT_EQ(DebugLevelFromArguments({"verbose=3"}, 1), 1);
+}
+
+TEST(Countdown, HoursMinutesSeconds)
+{
+    EXPECT_EQ(FormatHms(0), "00:00:00");
+    EXPECT_EQ(FormatHms(179), "00:02:59");
+    EXPECT_EQ(FormatHms(65520), "18:12:00");
+    EXPECT_EQ(FormatHms(-4), "00:00:00");
+}
+
+// A monitor on a data root prepared through the data store before the first activation.
+class MonitorStart : public ::testing::Test
+{
+protected:
+    TMonitorTestWindow window;
+    std::unique_ptr<TCorvexMonitor> monitor;
+
+    void SetUp() override
+    {
+        monitor = std::make_unique<TCorvexMonitor>(window);
+        ASSERT_TRUE(monitor->Store.LoadSettings(false));
+        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
+        // Every test starts from fresh settings.
+        SetConfigDefaults(Globals->Config, {});
+        SetText(Globals->Config.RulesPath, Globals->DataRoot);
+        Globals->Config.EncryptMailboxes = 0;
+    }
+    void TearDown() override
+    {
+        const std::string root = DataRoot();
+        monitor.reset();
+        SetPasswordPrompt(nullptr);
+        QDir(QString::fromStdString(root)).removeRecursively();
+        TUtils::ResetTerminating();
+    }
+
+    std::string DataRoot() const { return Globals->DataRoot; }
+
+    void SaveSettings() { ASSERT_TRUE(monitor->Store.LoadSettings(true)); }
+
+    void SaveOneMailbox()
+    {
+        TMailBoxRecord record{};
+        SetText(record.UserId, "ann");
+        SetText(record.MailServer, "127.0.0.1:1");
+        SetText(record.Password, "secret");
+        SetText(record.InboxPath, DataRoot());
+        record.Active = 1;
+        ASSERT_TRUE(WriteMailBoxFile(monitor->Store.PopSrvPath(), {record}));
+    }
+
+    void Protect(int level)
+    {
+        Globals->Config.PasswordActive = 1;
+        Globals->Config.SecurityLevel = uint8_t(level);
+        SetText(Globals->Config.MasterPassword, "master");
+    }
+};
+
+TEST_F(MonitorStart, FirstActivationLoadsEverythingAndStartsTheTimer)
+{
+    TConfigRecord &config = Globals->Config;
+    config.TimerSeconds = 2;
+    config.CheckMinutes = 5;
+    config.RememberPosition = 1;
+    config.WinTop = 40;
+    config.WinLeft = 60;
+    config.WinHeight = 100; // smaller than the window: ignored
+    config.WinWidth = 900;
+    config.KeepOnTop = 1;
+    SaveSettings();
+    SaveOneMailbox();
+
+    monitor->Activate({"DEBUG=3"});
+    EXPECT_TRUE(monitor->Activated);
+    EXPECT_EQ(Globals->DebugLevel, 3);
+    EXPECT_TRUE(window.TrayShown);
+    EXPECT_EQ(window.Page, TMonitorPage::Summary);
+    EXPECT_EQ(window.Position.Top, 40);
+    EXPECT_EQ(window.Position.Left, 60);
+    EXPECT_EQ(window.Position.Height, 300);
+    EXPECT_EQ(window.Position.Width, 900);
+    EXPECT_TRUE(window.Topmost);
+    ASSERT_EQ(monitor->Store.Mailboxes.size(), 1u);
+    ASSERT_EQ(monitor->Store.Summary.size(), 1u);
+    EXPECT_EQ(monitor->TmpIntervalSeconds, 300);
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    EXPECT_EQ(monitor->MainTimer.interval(), 2000);
+    EXPECT_TRUE(TUtils::FileExists(DataRoot() + "/Alerts.ini"));
+
+    // Later activations do nothing.
+    monitor->MainTimer.stop();
+    monitor->Activate({"debug=1"});
+    EXPECT_EQ(Globals->DebugLevel, 3);
+    EXPECT_FALSE(monitor->MainTimer.isActive());
+}
+
+TEST_F(MonitorStart, EmptyMailboxListShowsTheMailboxesPage)
+{
+    Globals->Config.HideOnStartup = 1;
+    SaveSettings();
+    monitor->Activate({});
+    EXPECT_EQ(window.Page, TMonitorPage::Mailboxes);
+    EXPECT_TRUE(monitor->Store.Mailboxes.empty());
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+
+    // Hide On Startup: about a second later the window is hidden.
+    EXPECT_TRUE(window.Visible);
+    fixtures::PumpEvents(1300);
+    EXPECT_FALSE(window.Visible);
+    EXPECT_FALSE(monitor->HideOnStart);
+}
+
+TEST_F(MonitorStart, UnreadableSettingsLeaveTheWindowWithoutTimer)
+{
+    // A folder where the file should be: it can be neither read nor replaced.
+    const QString config = QString::fromStdString(monitor->Store.ConfigPath());
+    QFile::remove(config);
+    ASSERT_TRUE(QDir().mkpath(config));
+    monitor->Activate({});
+    EXPECT_FALSE(monitor->SettingsLoaded);
+    EXPECT_FALSE(monitor->MainTimer.isActive());
+    EXPECT_FALSE(TUtils::Terminating());
+}
+
+TEST_F(MonitorStart, RefusedPasswordGateEndsTheProgram)
+{
+    Protect(5);
+    SaveSettings();
+    SaveOneMailbox();
+    SetPasswordPrompt([](TPasswordMode, bool, std::size_t) { return TPasswordEntry{}; });
+    monitor->Activate({});
+    EXPECT_TRUE(TUtils::Terminating());
+    EXPECT_FALSE(monitor->MainTimer.isActive());
+}
+
+TEST_F(MonitorStart, ExitAsksFirstAndStoresThePosition)
+{
+    Globals->Config.RememberPosition = 1;
+    SaveSettings();
+    SaveOneMailbox();
+    monitor->Activate({});
+
+    window.Answer = TAnswer::No;
+    EXPECT_FALSE(monitor->Exit());
+    EXPECT_EQ(window.Questions, std::vector<std::string>{monitortext::ExitQuestion});
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    EXPECT_FALSE(TUtils::Terminating());
+
+    window.Questions.clear();
+    window.Answer = TAnswer::Yes;
+    window.Apply = true;
+    window.Position = {11, 22, 333, 444};
+    EXPECT_TRUE(monitor->Exit());
+    EXPECT_EQ(window.Questions,
+              (std::vector<std::string>{monitortext::ExitQuestion, monitortext::ApplyQuestion}));
+    EXPECT_TRUE(window.Applied);
+    EXPECT_FALSE(monitor->MainTimer.isActive());
+    EXPECT_TRUE(TUtils::Terminating());
+
+    std::string bytes = testenv::ReadFile(monitor->Store.ConfigPath());
+    ASSERT_EQ(bytes.size(), sizeof(TConfigRecord));
+    int32_t stored[4];
+    std::memcpy(stored, bytes.data() + WindowPositionOffset, sizeof stored);
+    EXPECT_EQ(stored[0], 11);
+    EXPECT_EQ(stored[1], 22);
+    EXPECT_EQ(stored[2], 333);
+    EXPECT_EQ(stored[3], 444);
+}
+
+TEST_F(MonitorStart, ExitRefusedByTheGateOrABusyButtonChangesNothing)
+{
+    SaveSettings();
+    SaveOneMailbox();
+    monitor->Activate({});
+    Protect(6);
+    EXPECT_FALSE(monitor->Exit()); // no prompt installed: refused
+    EXPECT_TRUE(window.Questions.empty());
+
+    Globals->Config.PasswordActive = 0;
+    window.ExitBusy = true;
+    EXPECT_FALSE(monitor->Exit());
+    EXPECT_TRUE(window.Questions.empty());
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    EXPECT_FALSE(TUtils::Terminating());
+}
+
+TEST_F(MonitorStart, QuietExitAsksNothingAndKeepsUnconfirmedChangesOut)
+{
+    SaveSettings();
+    SaveOneMailbox();
+    monitor->Activate({});
+    Protect(7);
+    Globals->QuietExit = true;
+    window.Apply = true;
+    EXPECT_TRUE(monitor->Exit());
+    EXPECT_TRUE(window.Questions.empty());
+    EXPECT_FALSE(window.Applied);
+    EXPECT_TRUE(TUtils::Terminating());
+}
+
+TEST_F(MonitorStart, RestartWithoutARestartToolFallsBackToTheNormalExit)
+{
+    SaveSettings();
+    SaveOneMailbox();
+    monitor->Activate({});
+    window.Answer = TAnswer::No;
+    monitor->Restart();
+    EXPECT_FALSE(Globals->QuietExit);
+    EXPECT_EQ(window.Questions, std::vector<std::string>{monitortext::ExitQuestion});
+    EXPECT_FALSE(TUtils::Terminating());
+}
+
+TEST_F(MonitorStart, MinimisingHidesTheWindowOnTheSummaryPage)
+{
+    window.Page = TMonitorPage::Preferences;
+    monitor->Minimised();
+    EXPECT_FALSE(window.Visible);
+    EXPECT_EQ(window.Page, TMonitorPage::Summary);
+    monitor->Tray.ShowMonitor();
+    EXPECT_TRUE(window.Visible);
+}
+
+} // namespace
