@@ -19,6 +19,17 @@ constexpr unsigned QuitWaitMs = 5000;
 constexpr unsigned ConnectReplies = 8;
 constexpr unsigned SendReplies = 4;
 
+// Sets a flag for the lifetime of a scope.
+class TFlagGuard
+{
+public:
+    explicit TFlagGuard(bool &flag) : flag(flag) { flag = true; }
+    ~TFlagGuard() { flag = false; }
+
+private:
+    bool &flag;
+};
+
 bool IsEmptyLine(const std::string &line)
 {
     return line.empty() || line == "\r";
@@ -234,8 +245,22 @@ bool TSMTPFunc::SendAndDisconnect()
     return finished && sendSucceeded && LastResult == smtpresult::Ok;
 }
 
+// A send asked for while another one waits (a timer or command running inside its wait) is
+// refused instead of breaking the running session.
+bool TSMTPFunc::Busy()
+{
+    if (!sending)
+        return false;
+    LastProblem = "Another message is being sent";
+    Log(1, "%s", LastProblem.c_str());
+    return true;
+}
+
 bool TSMTPFunc::SendPlain(const TConfigRecord &settings)
 {
+    if (Busy())
+        return false;
+    TFlagGuard guard(sending);
     if (!Prelude(settings))
         return false;
     return SendAndDisconnect();
@@ -243,6 +268,9 @@ bool TSMTPFunc::SendPlain(const TConfigRecord &settings)
 
 bool TSMTPFunc::Forward(const TConfigRecord &settings, const std::vector<std::string> *noteLines)
 {
+    if (Busy())
+        return false;
+    TFlagGuard guard(sending);
     if (!Prelude(settings))
         return false;
     int headerCount = StoredHeaderLineCount(Outgoing.Text.Items(), &HeaderLines);

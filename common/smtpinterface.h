@@ -80,6 +80,7 @@ public:
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
 private:
+    bool Busy();
     bool Prelude(const TConfigRecord &settings);
     bool SendAndDisconnect();
     bool WaitWhile(const std::function<bool()> &busy, unsigned ms);
@@ -89,6 +90,7 @@ private:
     uint16_t ownLevel = 0;
     std::unique_ptr<TSmtpClient> client;
     bool sendSucceeded = false;
+    bool sending = false; // a send is running (its waits let other commands run)
     std::string senderName;
 };
 

@@ -22,6 +22,8 @@ constexpr std::size_t MaxReplyLines = 200;
 constexpr std::size_t MaxTextLine = 998;
 // Quoted-printable lines are kept to this length, the soft break "=" included.
 constexpr std::size_t MaxEncodedLine = 76;
+// Bytes of a server reply quoted in a log line.
+constexpr std::size_t MaxQuotedReply = 200;
 // How long QUIT may take before the connection is simply dropped.
 constexpr int QuitTimeoutMs = 5000;
 
@@ -49,6 +51,17 @@ std::string OneLine(const std::string &text)
     std::replace(out.begin(), out.end(), '\r', ' ');
     std::replace(out.begin(), out.end(), '\n', ' ');
     return Trim(out);
+}
+
+// A server text as it may be logged: printable ASCII only, cut short.
+std::string Printable(const std::string &text)
+{
+    std::string out;
+    for (char c : text.substr(0, MaxQuotedReply)) {
+        unsigned char u = static_cast<unsigned char>(c);
+        out += (u >= 0x20 && u < 0x7F) ? c : '?';
+    }
+    return out;
 }
 
 bool IsAscii(const std::string &text)
@@ -524,7 +537,7 @@ void TSmtpClient::OnReadyRead()
         if (wellFormed && !replyLines.empty() && line.compare(0, 3, replyLines.front(), 0, 3) != 0)
             wellFormed = false;
         if (!wellFormed) {
-            FailSession("Unreadable reply from the server: " + line.substr(0, 80));
+            FailSession("Unreadable reply from the server: " + Printable(line));
             return;
         }
         replyLines.push_back(line);
@@ -547,7 +560,7 @@ void TSmtpClient::OnReadyRead()
 void TSmtpClient::OnReply(int code, const std::vector<std::string> &lines)
 {
     replyTimer.stop();
-    Status(std::to_string(code) + " " + lines.front());
+    Status(std::to_string(code) + " " + Printable(lines.front()));
     if (step == TStep::Quit) {
         CloseSocket();
         return;
@@ -588,7 +601,10 @@ void TSmtpClient::OnConnectReply(int code, const std::vector<std::string> &lines
             FailConnect(TSmtpReport::ConnectionFailed, "The server refused the greeting");
         break;
     case TStep::StartTls:
-        if (code == 220) {
+        if (code == 220 && !inBuffer.empty()) {
+            // Clear text sent after the go-ahead would pass as encrypted replies.
+            FailConnect(TSmtpReport::ConnectionFailed, "Unexpected data before encryption");
+        } else if (code == 220) {
             step = TStep::TlsHandshake;
             replyTimer.start(TimeoutMs);
             socket->startClientEncryption();

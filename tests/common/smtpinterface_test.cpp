@@ -296,10 +296,15 @@ TEST_F(SmtpFaultTest, LoginRefusedWithoutEncryptionIsAClearFailure)
     EXPECT_FALSE(Sent());
 }
 
-TEST_F(SmtpFaultTest, RefusedStartTlsNeverFallsBackToClearText)
+TEST_F(SmtpFaultTest, StartTlsProblemsNeverFallBackToClearText)
 {
     fake.On("EHLO", "250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN");
     fake.On("STARTTLS", "454 TLS not available");
+    EXPECT_FALSE(sender.SendPlain(Fake("user")));
+    EXPECT_EQ(sender.LastResult, smtpresult::ConnectionFailed);
+
+    // Clear text sent along with the go-ahead is not taken as an encrypted reply.
+    fake.On("STARTTLS", "220 go ahead\r\n250 injected");
     EXPECT_FALSE(sender.SendPlain(Fake("user")));
     EXPECT_EQ(sender.LastResult, smtpresult::ConnectionFailed);
     for (const std::string &command : fake.commands())
@@ -351,6 +356,13 @@ TEST_F(SmtpFaultTest, StalledServerEndsOnEscOrTheReplyTimeout)
             escape = false;
         return escape;
     };
+    // A send asked for inside the wait is refused and leaves the running one alone.
+    bool nestedResult = true;
+    std::string nestedProblem;
+    QTimer::singleShot(150, [&] {
+        nestedResult = sender.SendPlain(Fake());
+        nestedProblem = sender.LastProblem;
+    });
     QTimer::singleShot(300, [&escape] { escape = true; });
     QElapsedTimer clock;
     clock.start();
@@ -358,6 +370,9 @@ TEST_F(SmtpFaultTest, StalledServerEndsOnEscOrTheReplyTimeout)
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(sender.LastResult, smtpresult::Failure);
     EXPECT_EQ(sender.LastProblem, "Sending cancelled");
+    EXPECT_FALSE(nestedResult);
+    EXPECT_EQ(nestedProblem, "Another message is being sent");
+    EXPECT_EQ(fake.connectionCount(), 1);
 
     sender.CancelCheck = nullptr;
     sender.SetReplyTimeout(400);
