@@ -228,13 +228,32 @@ bool TEMailTest::MailboxUnchanged()
     return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
 }
 
+// Summaries of messages 1 to MessageCount, oldest first; fewer when a fetch failed or the
+// program is quitting.
+void TEMailTest::FetchSummaries(std::vector<TMailSummary> &summaries)
+{
+    summaries.clear();
+    if (Pop3 == nullptr)
+        return;
+    if (SummaryFetch == TSummaryFetch::Batch) {
+        Pop3->GetSummaries(1, MessageCount, summaries);
+        return;
+    }
+    for (int n = 1; n <= MessageCount && !TUtils::Terminating(); ++n) {
+        if (!Pop3->GetSummary(n))
+            return;
+        if (Utils)
+            Utils->Delay(SummaryPauseMs);
+        summaries.push_back(Pop3->Summary);
+    }
+}
+
 bool TEMailTest::FetchCurrentLines(bool again)
 {
     CurrentLines.Clear();
     ToLines.Clear();
     std::vector<TMailSummary> summaries;
-    if (Pop3 != nullptr)
-        Pop3->GetSummaries(1, MessageCount, summaries);
+    FetchSummaries(summaries);
     for (const TMailSummary &summary : summaries) {
         CurrentLines.Add(SummaryLine(summary));
         ToLines.Add(Trim(summary.To));

@@ -30,6 +30,11 @@ enum TSaveTarget : unsigned {
     stAltFolder = 8 // the rule's alternate folder
 };
 
+// How TestMail fetches the summaries of all messages once a mailbox has changed: one pipelined
+// batch, or one request per message with a pause after each (the slow, traditional way, kept
+// for comparison).
+enum class TSummaryFetch { Batch, OneByOne };
+
 // The lists ListFile works on.
 enum class TListWhich { PriorityRules, RejectRules, StoredLines, CurrentLines, Scratch };
 
@@ -69,6 +74,8 @@ public:
     TStringList PriorityRules, RejectRules;
     TStringList SoundQueue;   // wave files for the main timer to play
     TStringList ProgramQueue; // programs for the main timer to start
+    TSummaryFetch SummaryFetch = TSummaryFetch::Batch;
+    unsigned SummaryPauseMs = 200; // OneByOne: pause after each summary, events processed
 
     // Tests the connected mailbox of row index with count messages; again is the repeat test
     // after a deletion. Answers whether a message was deleted (test the mailbox again).
@@ -93,6 +100,7 @@ private:
     bool StartTest(int index);
     bool MailboxUnchanged();
     bool FetchCurrentLines(bool again);
+    void FetchSummaries(std::vector<TMailSummary> &summaries);
     void TestNewMessages(bool again);
     void FillSummaryRow();
     void RefreshRowFromStoredLines();

@@ -2,6 +2,7 @@
 // cycle drives it: connect, TestMail, disconnect, and once more while it answers true.
 #include "korrind/checkmail.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include "common/smtpinterface.h"
@@ -247,6 +248,95 @@ TEST_F(CheckMailEngine, FailedSaveLeavesTheMessageOnTheServer)
     TStringList saved;
     utils.ListFiles(globals.RejectedPath + "/*.eml", fileattr::AnyFile, saved, true);
     EXPECT_EQ(saved.Count(), 1);
+}
+
+// What a check of a mailbox left behind, for comparing two ways of fetching the summaries.
+struct CheckOutcome
+{
+    std::vector<int> calls;
+    std::vector<std::string> lastMail;
+    std::vector<std::string> rejections; // in the order the log got them
+    std::vector<std::string> savedFiles;
+    int onServer = 0;
+    bool priorityFound = false;
+    std::vector<std::string> sounds;
+};
+
+TEST_F(CheckMailEngine, OneByOneFetchGivesTheSameResultsAsTheBatch)
+{
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile, "|ham;||0|0|00120||100|\n");
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
+    auto message = [](int number, const std::string &from, const std::string &subject) {
+        fixtures::MessageFields fields;
+        fields.from = from;
+        fields.subject = subject;
+        fields.messageId = Format("<same-%d@corvex.test>", number);
+        return fixtures::BuildMessage(fields);
+    };
+    const std::vector<std::string> known = {message(1, "a@example.org", "note"),
+                                            message(2, "b@example.org", "ham one")};
+    const std::vector<std::string> arrived = {
+        message(3, "w1@spam.example", "buy"), message(4, "c@example.org", "ham two"),
+        message(5, "d@example.org", "plain"), message(6, "w2@spam.example", "offer")};
+
+    auto run = [&](TSummaryFetch fetch, const fixtures::Mailbox &mailbox,
+                   const std::string &folder) {
+        mailboxes[0].Caption = mailbox.user;
+        mailboxes[0].SetCell(mcMailServer, mailbox.host + ":" + std::to_string(mailbox.pop3Port));
+        mailboxes[0].SetCell(mcInboxPath, folder);
+        box = mailbox;
+        inbox = folder;
+        engine.SummaryFetch = fetch;
+        engine.SummaryPauseMs = 20;
+        engine.PriorityFound = false;
+        engine.SoundQueue.Clear();
+        size_t logStart = Log().size();
+
+        CheckOutcome outcome;
+        fixtures::AddMessages(mailbox, known);
+        outcome.calls.push_back(Check());
+        fixtures::AddMessages(mailbox, arrived);
+        outcome.calls.push_back(Check());
+
+        outcome.lastMail = LastMail().Items();
+        for (const std::string &line : SplitText(Log().substr(logStart), '\n')) {
+            size_t at = line.find("Rejecting Msg from:");
+            if (at != std::string::npos)
+                outcome.rejections.push_back(Trim(line.substr(at)));
+        }
+        TStringList files;
+        utils.ListFiles(folder + "/*.eml", fileattr::AnyFile, files, false);
+        files.Sort();
+        outcome.savedFiles = files.Items();
+        outcome.onServer = fixtures::MessageCount(mailbox);
+        outcome.priorityFound = engine.PriorityFound;
+        outcome.sounds = engine.SoundQueue.Items();
+        return outcome;
+    };
+
+    CheckOutcome batch = run(TSummaryFetch::Batch, box, inbox);
+    QElapsedTimer clock;
+    clock.start();
+    CheckOutcome oneByOne = run(TSummaryFetch::OneByOne, fixtures::CreateMailbox("onebyone"),
+                                testenv::MakeScratchDir("inbox-onebyone"));
+    // The first check fetches two summaries, the second six and, after the deletions, four;
+    // a pause follows each.
+    EXPECT_GE(clock.elapsed(), (2 + 6 + 4) * 20);
+
+    EXPECT_EQ(batch.calls, (std::vector<int>{1, 2}));
+    EXPECT_EQ(batch.lastMail.size(), 4u);
+    EXPECT_EQ(batch.rejections,
+              (std::vector<std::string>{"Rejecting Msg from: w2@spam.example-offer",
+                                        "Rejecting Msg from: w1@spam.example-buy"}));
+    EXPECT_EQ(batch.savedFiles.size(), 2u);
+    EXPECT_EQ(batch.onServer, 4);
+    EXPECT_EQ(oneByOne.calls, batch.calls);
+    EXPECT_EQ(oneByOne.lastMail, batch.lastMail);
+    EXPECT_EQ(oneByOne.rejections, batch.rejections);
+    EXPECT_EQ(oneByOne.savedFiles, batch.savedFiles);
+    EXPECT_EQ(oneByOne.onServer, batch.onServer);
+    EXPECT_EQ(oneByOne.priorityFound, batch.priorityFound);
+    EXPECT_EQ(oneByOne.sounds, batch.sounds);
 }
 
 } // namespace
