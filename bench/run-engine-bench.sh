@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the filter engine benchmark, starts the fixture servers, runs it and stops them again.
+# Usage: bench/run-engine-bench.sh [--messages N] [--pause-ms MS]
+#   (defaults 2000 messages and a 200 ms pause: about 7 minutes; build folder: CORVEX_BUILD_DIR)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${CORVEX_BUILD_DIR:-$top/build}"
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja
+cmake --build "$build" --target engine_bench --parallel 2
+
+fixtures="$build/bench-fixtures"
+trap '"$top/tests/fixtures/stop.sh" "$fixtures" || true' EXIT
+"$top/tests/fixtures/start.sh" "$fixtures"
+set -a
+# shellcheck disable=SC1091
+. "$fixtures/env.sh"
+set +a
+"$build/bench/engine_bench" "$@"
