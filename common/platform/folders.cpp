@@ -111,7 +111,13 @@ std::string ExecutablePath()
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n <= 0)
         return {};
-    return std::string(buffer, size_t(n));
+    // A program replaced on disk while it runs (an update) is reported with this suffix; its
+    // path is still where the program is started from.
+    std::string path(buffer, size_t(n));
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.ends_with(deleted))
+        path.resize(path.size() - deleted.size());
+    return path;
 }
 
 } // namespace platform
