@@ -122,16 +122,6 @@ TEST_F(CheckCycle, FirstTickChecksAtOnceThenCountsDownToTheNextPass)
     EXPECT_EQ(window.Progress, 76);
 }
 
-TEST_F(CheckCycle, QueryIntervalStaysWithinWhatSixteenBitsHold)
-{
-    monitor->SetQueryInterval(1);
-    EXPECT_EQ(monitor->TmpIntervalSeconds, 180);
-    monitor->SetQueryInterval(1092);
-    EXPECT_EQ(monitor->TmpIntervalSeconds, 65520);
-    monitor->SetQueryInterval(5000);
-    EXPECT_EQ(monitor->TmpIntervalSeconds, 65520);
-}
-
 TEST_F(CheckCycle, PassResultsSetCountersAndIcon)
 {
     TCheckCounters &counters = Globals->CheckCounters;

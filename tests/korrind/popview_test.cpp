@@ -30,14 +30,6 @@ TEST(DebugLevelArgument, NumberAfterTheEqualsSignOfADebugArgument)
     EXPECT_EQ(DebugLevelFromArguments({"verbose=3"}, 1), 1);
 }
 
-TEST(Countdown, HoursMinutesSeconds)
-{
-    EXPECT_EQ(FormatHms(0), "00:00:00");
-    EXPECT_EQ(FormatHms(179), "00:02:59");
-    EXPECT_EQ(FormatHms(65520), "18:12:00");
-    EXPECT_EQ(FormatHms(-4), "00:00:00");
-}
-
 // A monitor on a data root prepared through the data store before the first activation.
 class MonitorStart : public ::testing::Test
 {
@@ -227,28 +219,6 @@ TEST_F(MonitorStart, QuietExitAsksNothingAndKeepsUnconfirmedChangesOut)
     EXPECT_TRUE(window.Questions.empty());
     EXPECT_FALSE(window.Applied);
     EXPECT_TRUE(TUtils::Terminating());
-}
-
-TEST_F(MonitorStart, RestartWithoutARestartToolFallsBackToTheNormalExit)
-{
-    SaveSettings();
-    SaveOneMailbox();
-    monitor->Activate({});
-    window.Answer = TAnswer::No;
-    monitor->Restart();
-    EXPECT_FALSE(Globals->QuietExit);
-    EXPECT_EQ(window.Questions, std::vector<std::string>{monitortext::ExitQuestion});
-    EXPECT_FALSE(TUtils::Terminating());
-}
-
-TEST_F(MonitorStart, MinimisingHidesTheWindowOnTheSummaryPage)
-{
-    window.Page = TMonitorPage::Preferences;
-    monitor->Minimised();
-    EXPECT_FALSE(window.Visible);
-    EXPECT_EQ(window.Page, TMonitorPage::Summary);
-    monitor->Tray.ShowMonitor();
-    EXPECT_TRUE(window.Visible);
 }
 
 } // namespace
