@@ -149,11 +149,15 @@ void TCorvexMonitor::StartNextProgram()
 
 // ---- one pass --------------------------------------------------------------------------
 
+// The lists may change while events run during a pass (a window command); a pass never
+// writes into a row that no longer belongs to the mailbox being checked.
 TListRow *TCorvexMonitor::CurrentSummaryRow()
 {
-    if (CurrentSummary < 0 || CurrentSummary >= int(Store.Summary.size()))
+    if (CurrentSummary < 0 || CurrentSummary >= int(Store.Summary.size()) || CurrentMailbox < 0 ||
+        CurrentMailbox >= int(Store.Mailboxes.size()))
         return nullptr;
-    return &Store.Summary[CurrentSummary];
+    TListRow &row = Store.Summary[CurrentSummary];
+    return row.Caption == Store.Mailboxes[CurrentMailbox].Caption ? &row : nullptr;
 }
 
 void TCorvexMonitor::MarkTimedOut(TListRow &row)
@@ -201,26 +205,39 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         return TMailboxOutcome::Next;
     if (!Pump())
         return TMailboxOutcome::Stop;
-    row = CurrentSummaryRow();
     int count = Pop3->MessageCount();
+    if (count > 0 && !Pump())
+        return TMailboxOutcome::Stop;
+    row = CurrentSummaryRow();
+    if (row == nullptr) {
+        Pop3->Disconnect();
+        return TMailboxOutcome::Next;
+    }
     if (count <= 0) {
         row->ImageIndex = siOrdinary;
         Pop3->Disconnect();
         return TMailboxOutcome::Next;
     }
-    if (!Pump())
-        return TMailboxOutcome::Stop;
     if (!Pop3->GetSummary(count)) {
         if (Pop3->LastError == -1)
-            MarkTimedOut(*CurrentSummaryRow());
+            if ((row = CurrentSummaryRow()) != nullptr)
+                MarkTimedOut(*row);
         Pop3->Disconnect();
         return TMailboxOutcome::NextAtOnce;
     }
-    FillSummary(*CurrentSummaryRow(), Store.Mailboxes[index], count);
+    if ((row = CurrentSummaryRow()) == nullptr) {
+        Pop3->Disconnect();
+        return TMailboxOutcome::Next;
+    }
+    FillSummary(*row, Store.Mailboxes[index], count);
     Window.RowsChanged(false);
     if (!Pump())
         return TMailboxOutcome::Stop;
     EMailTest->SummaryRow = CurrentSummaryRow();
+    if (EMailTest->SummaryRow == nullptr) {
+        Pop3->Disconnect();
+        return TMailboxOutcome::Next;
+    }
     again = EMailTest->TestMail(index, count, again);
     Pop3->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;

@@ -109,7 +109,7 @@ public:
     // Creates the process-wide objects in order: Globals, Pop3 (with DebugLevel, the Esc
     // cancel and the status bar), Utils, PButtons, EMailTest (on the Mailboxes rows), SMTPFunc.
     explicit TCorvexMonitor(TMonitorWindow &window);
-    // Frees them: SMTPFunc, Utils, Globals, PButtons, Pop3, EMailTest.
+    // Frees them, each before what it uses: SMTPFunc, EMailTest, PButtons, Pop3, Utils, Globals.
     ~TCorvexMonitor();
     TCorvexMonitor(const TCorvexMonitor &) = delete;
     TCorvexMonitor &operator=(const TCorvexMonitor &) = delete;
@@ -128,7 +128,8 @@ public:
     // ---- end
     // Exit with its questions (none while QuietExit is set); true when the program is ending.
     bool Exit();
-    // Starts the restart tool with this program's path, then Exit without questions.
+    // Starts the restart tool with this program's path, then Exit (which asks nothing once the
+    // tool was started).
     void Restart();
 
     // ---- check cycle
@@ -139,6 +140,7 @@ public:
     // the Summary menu's "Check Mail"; index −1 for all mailboxes).
     void CheckMailFrom(TPassSource source, int index);
     // Apply changed the set of active mailboxes: reload the list, full pass, LastCheck = now.
+    // During a pass the reload waits for its end and the next tick checks.
     void RecheckAfterApply();
     bool ConnectMailbox(int index);
     void EndCheck();
