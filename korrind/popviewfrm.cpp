@@ -1,0 +1,1243 @@
+#include "korrind/popviewfrm.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+
+#include "common/captionpanel.h"
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/panelbuttons.h"
+#include "common/password.h"
+#include "common/passwordfrm.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/outgoingedit.h"
+#include "korrind/proxysetup.h"
+#include "korrind/rowmodel.h"
+#include "korrind/trayview.h"
+
+namespace {
+
+constexpr int TabSpacing = 5; // three gaps: each tab gets (width − 15) / 4
+constexpr int InitialWidth = 520;
+
+QString ToQ(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+// Summary row images as icons: ordinary, timed out, new mail, priority mail.
+QIcon SummaryImage(int image)
+{
+    switch (image) {
+    case siTimedOut:
+        return TrayImage(TimedOutImage);
+    case siNewMail:
+        return TrayImage(NewMailImage);
+    case siPriorityMail:
+        return TrayImage(PriorityImage);
+    default:
+        return TrayImage(IdleImage);
+    }
+}
+
+QSpinBox *SpinBox(int minimum, int maximum, QWidget *parent)
+{
+    auto *box = new QSpinBox(parent);
+    box->setRange(minimum, maximum);
+    return box;
+}
+
+QTableView *ListView(QAbstractItemModel *model, QWidget *parent)
+{
+    auto *view = new QTableView(parent);
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setSectionsClickable(true);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    return view;
+}
+
+// Names of the Summary menu items that the menu's opening enables or disables.
+constexpr char ItemCheckMail[] = "pmsCheckMail";
+constexpr char ItemListMail[] = "pmsListMail";
+constexpr char ItemDeleteAll[] = "pmsDeleteAllMail";
+constexpr char ItemInbox[] = "pmsInbox";
+constexpr char ItemDefault[] = "pmsDefault";
+constexpr char ItemRunMail[] = "pmsRunMail";
+
+} // namespace
+
+TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
+{
+    Monitor = std::make_unique<TCorvexMonitor>(*this);
+
+    setWindowTitle(names::AppTitle);
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    setMinimumSize(MainMinWidth, MainMinHeight);
+
+    SummaryModel = new TRowModel(
+        Monitor->Store.Summary,
+        std::vector<std::string>(std::begin(SummaryColumns), std::end(SummaryColumns)), false,
+        this);
+    SummaryModel->Images = SummaryImage;
+    MailboxModel = new TRowModel(
+        Monitor->Store.Mailboxes,
+        std::vector<std::string>(std::begin(MailboxColumns), std::end(MailboxColumns)), true, this);
+    MailboxModel->OnCheckChanged = [this](int row) { MailboxCheckChanged(row); };
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 2);
+    layout->setSpacing(4);
+    layout->addWidget(BuildTabBar());
+    Pages = new QStackedWidget(central);
+    for (QWidget *page :
+         {BuildSummaryPage(), BuildMailboxesPage(), BuildOperationPage(), BuildPreferencesPage()}) {
+        auto *scroll = new QScrollArea(Pages);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidget(page);
+        Pages->addWidget(scroll);
+    }
+    layout->addWidget(Pages, 1);
+    layout->addWidget(BuildBottomBar());
+    setCentralWidget(central);
+    statusBar()->setSizeGripEnabled(true);
+
+    BuildMenus();
+    ConnectSettingsControls();
+
+    frmOutgoingServer = new TfrmOutgoingServer(this);
+    frmOutgoingServer->StartImport = [] { return Globals && Globals->StartPelloway(); };
+    frmProxyServer = new TfrmProxyServer(this);
+    if (!HasPasswordPrompt()) {
+        Passwordf = new TPasswordf(this);
+        Passwordf->Install();
+    }
+
+    ShowPage(TMonitorPage::Summary);
+    SetApplyEnabled(false);
+
+    resize(InitialWidth, SettingsPageHeight);
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect desktop = screen->availableGeometry();
+        move(desktop.center() - rect().center());
+    }
+}
+
+// The views go before the logic: they hold models over the logic's rows. The logic then frees
+// the process-wide objects.
+TCorvexFrm::~TCorvexFrm()
+{
+    delete TrayView;
+    TrayView = nullptr;
+    delete takeCentralWidget();
+    delete SummaryModel;
+    delete MailboxModel;
+    Monitor.reset();
+}
+
+TCaptionPanel *TCorvexFrm::Panel(const char *caption, const char *hint)
+{
+    auto *panel = new TCaptionPanel(caption, this);
+    panel->setMinimumHeight(22);
+    panel->setCursor(Qt::PointingHandCursor);
+    if (hint)
+        panel->setToolTip(hint);
+    return panel;
+}
+
+std::vector<TCaptionPanel *> TCorvexFrm::Panels() const
+{
+    return {LMDpfCheckNow,     LMDpfListMail,       LMDpfListMailDrop,
+            LMDpfNewMsg,       LMDpfSyncAll,        LMDpfAdd,
+            LMDpfEdit,         LMDpfInbox,          LMDpfRemove,
+            LMDpfLoad,         LMDpfOutGoing,       LMDpfProxy,
+            LMDpfPassword,     LMDpfManagePriority, LMDpfManagePriorityDrop,
+            LMDpfSyncPriority, LMDpfManageReject,   LMDpfManageRejectDrop,
+            LMDpfSyncReject,   LMDpfApply,          LMDpfHelp,
+            LMDpfHelpDrop,     LMDpfClose};
+}
+
+// ---- building the window
+
+QWidget *TCorvexFrm::BuildTabBar()
+{
+    auto *bar = new QWidget(this);
+    bar->setFixedHeight(TabHeight);
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(TabSpacing);
+    auto addTab = [&](TCaptionPanel *&tab, const char *caption, TMonitorPage page) {
+        tab = Panel(caption);
+        tab->setMinimumHeight(0);
+        tab->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        tab->setFixedHeight(TabHeight);
+        layout->addWidget(tab, 1);
+        connect(tab, &TCaptionPanel::clicked, this, [this, page] { SelectPage(page); });
+    };
+    addTab(tsSummary, "Summary", TMonitorPage::Summary);
+    addTab(tsMailboxes, "Mailboxes", TMonitorPage::Mailboxes);
+    addTab(tsOperation, "Operation", TMonitorPage::Operation);
+    addTab(tsPreferences, "Preferences", TMonitorPage::Preferences);
+    return bar;
+}
+
+QWidget *TCorvexFrm::BuildSummaryPage()
+{
+    auto *page = new QWidget;
+    auto *bar = new QHBoxLayout;
+    LMDpfCheckNow = Panel("CheckNow", "Manual mail check");
+    LMDpfCheckNow->setFocusPolicy(Qt::StrongFocus);
+    LMDpfListMail = Panel("List Mail");
+    LMDpfListMailDrop = Panel("v");
+    LMDpfListMailDrop->setFixedWidth(18);
+    LMDpfNewMsg = Panel("New Msg", "Create a new message");
+    LMDseQueryInterval = SpinBox(3, QueryIntervalMax, page);
+    LMDseQueryInterval->setToolTip("Temporary mail check interval (minutes)");
+    LMDseQueryInterval->setValue(3);
+    LMDseQueryInterval->installEventFilter(this);
+    bar->addWidget(LMDpfCheckNow, 2);
+    bar->setSpacing(4);
+    auto *listMail = new QHBoxLayout;
+    listMail->setSpacing(0);
+    listMail->addWidget(LMDpfListMail, 1);
+    listMail->addWidget(LMDpfListMailDrop);
+    bar->addLayout(listMail, 2);
+    bar->addWidget(LMDpfNewMsg, 2);
+    bar->addWidget(new QLabel("Query Interval", page));
+    bar->addWidget(LMDseQueryInterval, 1);
+
+    lvSummary = ListView(SummaryModel, page);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(bar);
+    layout->addWidget(lvSummary, 1);
+
+    connect(LMDpfCheckNow, &TCaptionPanel::clicked, this, [this] { LMDpfCheckNowClick(); });
+    connect(LMDpfNewMsg, &TCaptionPanel::clicked, this, [this] { LMDpfNewMsgClick(); });
+    connect(LMDpfListMailDrop, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && PButtons->DropDown(LMDpfListMailDrop, pmListMail))
+            PButtons->ReleaseDropDown(LMDpfListMailDrop);
+    });
+    connect(LMDseQueryInterval, &QSpinBox::valueChanged, this, [this](int minutes) {
+        if (!Filling)
+            Monitor->SetQueryInterval(minutes);
+    });
+    connect(lvSummary->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortSummary(column); });
+    connect(lvSummary, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        pmSummary->exec(lvSummary->viewport()->mapToGlobal(pos));
+    });
+    return page;
+}
+
+QWidget *TCorvexFrm::BuildMailboxesPage()
+{
+    auto *page = new QWidget;
+    lvMailBoxes = ListView(MailboxModel, page);
+    auto *bar = new QHBoxLayout;
+    bar->setSpacing(0);
+    bar->setContentsMargins(0, 0, 0, 0);
+    LMDpfSyncAll = Panel("Sync All");
+    LMDpfAdd = Panel("Add");
+    LMDpfEdit = Panel("Edit");
+    LMDpfInbox = Panel("Inbox");
+    LMDpfRemove = Panel("Remove");
+    LMDpfLoad = Panel("Load");
+    // Six buttons, each one sixth of the bar.
+    for (TCaptionPanel *panel :
+         {LMDpfSyncAll, LMDpfAdd, LMDpfEdit, LMDpfInbox, LMDpfRemove, LMDpfLoad}) {
+        panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        bar->addWidget(panel, 1);
+    }
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(lvMailBoxes, 1);
+    layout->addLayout(bar);
+
+    connect(LMDpfRemove, &TCaptionPanel::clicked, this, [this] { LMDpfRemoveClick(); });
+    connect(lvMailBoxes->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortMailboxes(column); });
+    connect(lvMailBoxes, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        pmMailBoxes->exec(lvMailBoxes->viewport()->mapToGlobal(pos));
+    });
+    return page;
+}
+
+QWidget *TCorvexFrm::BuildOperationPage()
+{
+    auto *page = new QWidget;
+
+    auto *settings = new QGroupBox("Settings", page);
+    auto *grid = new QGridLayout(settings);
+    LMDseCheckMinutes = SpinBox(3, 255, settings);
+    LMDseTimerFrequency = SpinBox(1, 60, settings);
+    LMDseTimeout = SpinBox(0, 1000, settings);
+    LMDseRetries = SpinBox(1, 10, settings);
+    int row = 0;
+    for (auto [caption, box, unit] : {std::tuple{"Check For Mail Every:", LMDseCheckMinutes, "min"},
+                                      std::tuple{"Timer Frequency:", LMDseTimerFrequency, "sec"},
+                                      std::tuple{"Connection Timeout:", LMDseTimeout, "sec"},
+                                      std::tuple{"Retries On Timeout:", LMDseRetries, ""}}) {
+        grid->addWidget(new QLabel(caption, settings), row, 0);
+        grid->addWidget(box, row, 1);
+        grid->addWidget(new QLabel(unit, settings), row, 2);
+        ++row;
+    }
+    LMDpfOutGoing = Panel("Out Going Mail Server");
+    LMDpfProxy = Panel("Proxy");
+
+    auto *activateOn = new QGroupBox("Activate On", page);
+    auto *activateLayout = new QVBoxLayout(activateOn);
+    ActivateOn = new QButtonGroup(this);
+    int id = 0;
+    for (const char *caption : {"Disabled", "New  Mail", "Priority Mail"}) {
+        auto *radio = new QRadioButton(caption, activateOn);
+        ActivateOn->addButton(radio, id++);
+        activateLayout->addWidget(radio);
+    }
+    LMDcbCorvex = new QComboBox(page);
+
+    auto *security = new QGroupBox(" Security ", page);
+    auto *securityLayout = new QHBoxLayout(security);
+    LMDtbSecurity = new QSlider(Qt::Horizontal, security);
+    LMDtbSecurity->setRange(0, SecurityLevelMax);
+    LMDtbSecurity->setPageStep(1);
+    LMDtbSecurity->setTickPosition(QSlider::TicksBelow);
+    LMDslSecurityLevel = new QLabel("0", security);
+    LMDslSecurityLevel->setMinimumWidth(16);
+    LMDpfPassword = Panel("Password");
+    securityLayout->addWidget(LMDtbSecurity, 1);
+    securityLayout->addWidget(LMDslSecurityLevel);
+    securityLayout->addWidget(LMDpfPassword);
+
+    auto *left = new QVBoxLayout;
+    left->addWidget(settings);
+    auto *dialogs = new QHBoxLayout;
+    dialogs->addWidget(LMDpfOutGoing, 2);
+    dialogs->addWidget(LMDpfProxy, 1);
+    left->addLayout(dialogs);
+    left->addStretch(1);
+    auto *right = new QVBoxLayout;
+    right->addWidget(activateOn);
+    right->addWidget(LMDcbCorvex);
+    right->addWidget(security);
+    right->addStretch(1);
+    auto *layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(left, 1);
+    layout->addLayout(right, 1);
+
+    connect(LMDpfOutGoing, &TCaptionPanel::clicked, this, [this] { LMDpfOutGoingClick(); });
+    connect(LMDpfProxy, &TCaptionPanel::clicked, this, [this] { LMDpfProxyClick(); });
+    connect(LMDpfPassword, &TCaptionPanel::clicked, this, [this] { LMDpfPasswordClick(); });
+    return page;
+}
+
+QWidget *TCorvexFrm::BuildMasterListGroup(const char *title, QCheckBox *&active, QCheckBox *&global,
+                                          TCaptionPanel *&manage, TCaptionPanel *&manageDrop,
+                                          TCaptionPanel *&sync)
+{
+    auto *group = new QGroupBox(title);
+    auto *grid = new QGridLayout(group);
+    active = new QCheckBox("Activate", group);
+    global = new QCheckBox("Global Apply", group);
+    manage = Panel("Manage ");
+    manageDrop = Panel("v");
+    manageDrop->setFixedWidth(18);
+    sync = Panel("Sync");
+    auto *manageLayout = new QHBoxLayout;
+    manageLayout->setSpacing(0);
+    manageLayout->addWidget(manage, 1);
+    manageLayout->addWidget(manageDrop);
+    grid->addWidget(active, 0, 0);
+    grid->addWidget(global, 1, 0);
+    grid->addLayout(manageLayout, 0, 1);
+    grid->addWidget(sync, 1, 1);
+    TCaptionPanel *drop = manageDrop;
+    connect(drop, &TCaptionPanel::clicked, this, [this, drop] { ManageDropClick(drop); });
+    return group;
+}
+
+QWidget *TCorvexFrm::BuildPreferencesPage()
+{
+    auto *page = new QWidget;
+    auto *options = new QGroupBox("Options", page);
+    auto *optionsLayout = new QVBoxLayout(options);
+    LMDcbxOptions = new QListWidget(options);
+    for (const char *caption : OptionCaptions) {
+        auto *item = new QListWidgetItem(caption, LMDcbxOptions);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    optionsLayout->addWidget(LMDcbxOptions);
+
+    auto *lists = new QVBoxLayout;
+    lists->addWidget(BuildMasterListGroup("Master Priority List", LMDcbPriorityActive,
+                                          LMDcbPriorityGlobal, LMDpfManagePriority,
+                                          LMDpfManagePriorityDrop, LMDpfSyncPriority));
+    lists->addWidget(BuildMasterListGroup("Master Rejection List", LMDcbRejectActive,
+                                          LMDcbRejectGlobal, LMDpfManageReject,
+                                          LMDpfManageRejectDrop, LMDpfSyncReject));
+    lists->addStretch(1);
+    auto *layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(options, 1);
+    layout->addLayout(lists, 1);
+    return page;
+}
+
+QWidget *TCorvexFrm::BuildBottomBar()
+{
+    auto *bar = new QWidget(this);
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    LMDpfApply = Panel("Apply", "Save changes made");
+    LMDpfExit = Panel("Exit");
+    LMDpfHelp = Panel(" Help");
+    LMDpfHelpDrop = Panel("v");
+    LMDpfHelpDrop->setFixedWidth(18);
+    LMDtbTimer = new QSlider(Qt::Horizontal, bar);
+    LMDtbTimer->setRange(0, 100);
+    LMDtbTimer->setPageStep(10);
+    LMDpfClose = Panel("Close", "Hide Corvex");
+    for (TCaptionPanel *panel : {LMDpfApply, LMDpfExit})
+        layout->addWidget(panel, 2);
+    auto *help = new QHBoxLayout;
+    help->setSpacing(0);
+    help->addWidget(LMDpfHelp, 1);
+    help->addWidget(LMDpfHelpDrop);
+    layout->addLayout(help, 2);
+    layout->addWidget(LMDtbTimer, 3);
+    layout->addWidget(LMDpfClose, 2);
+
+    connect(LMDpfApply, &TCaptionPanel::clicked, this, [this] { LMDpfApplyClick(); });
+    connect(LMDpfExit, &TCaptionPanel::clicked, this, [this] { LMDpfExitClick(); });
+    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [this] { LMDpfHelpClick(); });
+    connect(LMDpfHelpDrop, &TCaptionPanel::clicked, this, [this] { LMDpfHelpDropClick(); });
+    connect(LMDpfClose, &TCaptionPanel::clicked, this, [this] { LMDpfCloseClick(); });
+
+    // Dragging the bar moves the next check; while it is held the timer leaves it alone.
+    connect(LMDtbTimer, &QSlider::sliderPressed, this, [this] {
+        if (!Busy)
+            Monitor->TrackStarted();
+    });
+    connect(LMDtbTimer, &QSlider::sliderMoved, this, [this](int position) {
+        if (!Busy)
+            Monitor->TrackMoved(position);
+    });
+    connect(LMDtbTimer, &QSlider::actionTriggered, this, [this](int action) {
+        if (!Busy && action != QAbstractSlider::SliderMove)
+            Monitor->TrackMoved(LMDtbTimer->sliderPosition());
+    });
+    connect(LMDtbTimer, &QSlider::sliderReleased, this, [this] {
+        if (!Busy)
+            Monitor->TrackEnded();
+    });
+    return bar;
+}
+
+void TCorvexFrm::BuildMenus()
+{
+    auto buildSummaryMenu = [this](const char *name) {
+        auto *menu = new QMenu(this);
+        menu->setObjectName(name);
+        auto add = [menu](const char *caption, const char *objectName) {
+            QAction *action = menu->addAction(caption);
+            if (objectName)
+                action->setObjectName(objectName);
+            return action;
+        };
+        QAction *checkMail = add("Check Mail", ItemCheckMail);
+        add("List Mail ", ItemListMail);
+        add("Read Last Message", nullptr);
+        add("Save All Mail", nullptr);
+        add("Delete All Mail", ItemDeleteAll);
+        menu->addSeparator();
+        add("Inbox", ItemInbox);
+        add("Rejected Mail", nullptr);
+        menu->addSeparator();
+        QAction *defaultMailer = add("default", ItemDefault);
+        QMenu *runMail = menu->addMenu("Run Mail");
+        runMail->setObjectName(ItemRunMail);
+        QAction *send = add("Send Message", nullptr);
+
+        connect(checkMail, &QAction::triggered, this, [this] {
+            int summary = SelectedRow(lvSummary);
+            if (summary < 0 || Monitor->PassRunning())
+                return;
+            int mailbox = FindRow(Monitor->Store.Mailboxes,
+                                  Monitor->Store.Summary[std::size_t(summary)].Caption);
+            if (mailbox >= 0)
+                Monitor->CheckMailFrom(TPassSource::SummaryMenu, mailbox);
+        });
+        connect(defaultMailer, &QAction::triggered, this, [this] {
+            if (Globals)
+                RunMailerByName(Globals->DefaultMailer);
+        });
+        connect(send, &QAction::triggered, this, [this] { LMDpfNewMsgClick(); });
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareSummaryMenu(menu); });
+        return menu;
+    };
+    pmSummary = buildSummaryMenu("pmSummary");
+    pmListMail = buildSummaryMenu("pmListMail");
+
+    pmMailBoxes = new QMenu(this);
+    pmMailBoxes->setObjectName("pmMailBoxes");
+    pmMailBoxes->addAction("Add");
+    pmMailBoxes->addAction("Edit");
+    connect(pmMailBoxes->addAction("Remove"), &QAction::triggered, this,
+            [this] { LMDpfRemoveClick(); });
+    pmMailBoxes->addAction("Inbox");
+
+    pmHelp = new QMenu(this);
+    pmHelp->setObjectName("pmHelp");
+    pmHelp->addAction("About Corvex");
+
+    pmManage = nullptr; // the drop-down of "Manage " opens a folder dialog, not a menu
+}
+
+void TCorvexFrm::ConnectSettingsControls()
+{
+    for (QSpinBox *box : {LMDseCheckMinutes, LMDseTimerFrequency, LMDseTimeout, LMDseRetries})
+        connect(box, &QSpinBox::valueChanged, this, [this] { SettingChanged(); });
+    for (QCheckBox *box :
+         {LMDcbPriorityActive, LMDcbPriorityGlobal, LMDcbRejectActive, LMDcbRejectGlobal})
+        connect(box, &QCheckBox::toggled, this, [this] { SettingChanged(); });
+    connect(ActivateOn, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            SettingChanged();
+    });
+    connect(LMDcbxOptions, &QListWidget::itemChanged, this,
+            [this](QListWidgetItem *item) { OptionChanged(LMDcbxOptions->row(item)); });
+    connect(LMDtbSecurity, &QSlider::valueChanged, this,
+            [this](int position) { SecurityLevelChanged(position); });
+    connect(LMDcbCorvex, &QComboBox::activated, this, [this](int index) { MailerChosen(index); });
+}
+
+// ---- settings controls
+
+TSettingsControls TCorvexFrm::ReadControls() const
+{
+    TSettingsControls controls;
+    controls.TimeoutSeconds = LMDseTimeout->value();
+    controls.CheckMinutes = LMDseCheckMinutes->value();
+    controls.TimerSeconds = LMDseTimerFrequency->value();
+    controls.Retries = LMDseRetries->value();
+    controls.RestoreAction = std::max(0, ActivateOn->checkedId());
+    controls.SecurityLevel = LMDtbSecurity->value();
+    controls.MasterPriorityActive = LMDcbPriorityActive->isChecked();
+    controls.MasterPriorityGlobal = LMDcbPriorityGlobal->isChecked();
+    controls.MasterRejectActive = LMDcbRejectActive->isChecked();
+    controls.MasterRejectGlobal = LMDcbRejectGlobal->isChecked();
+    for (std::size_t i = 0; i < OptionCount; ++i)
+        controls.Options[i] = LMDcbxOptions->item(int(i))->checkState() == Qt::Checked;
+    return controls;
+}
+
+void TCorvexFrm::ShowSettings()
+{
+    if (!Globals)
+        return;
+    const TSettingsControls controls = SettingsToWindow(Globals->Config);
+    Filling = true;
+    LMDseTimeout->setValue(controls.TimeoutSeconds);
+    LMDseCheckMinutes->setValue(controls.CheckMinutes);
+    LMDseTimerFrequency->setValue(controls.TimerSeconds);
+    LMDseRetries->setValue(controls.Retries);
+    if (QAbstractButton *button = ActivateOn->button(controls.RestoreAction))
+        button->setChecked(true);
+    LMDtbSecurity->setValue(controls.SecurityLevel);
+    LMDcbPriorityActive->setChecked(controls.MasterPriorityActive);
+    LMDcbPriorityGlobal->setChecked(controls.MasterPriorityGlobal);
+    LMDcbRejectActive->setChecked(controls.MasterRejectActive);
+    LMDcbRejectGlobal->setChecked(controls.MasterRejectGlobal);
+    for (std::size_t i = 0; i < OptionCount; ++i)
+        LMDcbxOptions->item(int(i))->setCheckState(controls.Options[i] ? Qt::Checked
+                                                                       : Qt::Unchecked);
+    LMDseQueryInterval->setValue(controls.CheckMinutes);
+    Filling = false;
+
+    Monitor->MainTimer.setInterval(controls.MainTimerIntervalMs());
+    Monitor->SetQueryInterval(controls.CheckMinutes);
+    Globals->SetRejectedPath(GetText(Globals->Config.RulesPath));
+    Globals->SetDataVisible(controls.Options[opDataVisible]);
+    UpdateGlobalApplyBoxes();
+    UpdateSecurityControls();
+}
+
+// Each master list's "Global Apply" box can be used only while its "Activate" box is checked.
+void TCorvexFrm::UpdateGlobalApplyBoxes()
+{
+    LMDcbPriorityGlobal->setEnabled(LMDcbPriorityActive->isChecked());
+    LMDcbRejectGlobal->setEnabled(LMDcbRejectActive->isChecked());
+}
+
+void TCorvexFrm::UpdateSecurityControls()
+{
+    const bool protectionOn = Globals && Globals->Config.PasswordActive;
+    LMDtbSecurity->setEnabled(protectionOn);
+    LMDslSecurityLevel->setEnabled(protectionOn);
+    LMDslSecurityLevel->setText(QString::number(LMDtbSecurity->value()));
+    LMDseQueryInterval->setEnabled(!Globals || !IsRestricted(saCheckNow));
+}
+
+void TCorvexFrm::SettingChanged()
+{
+    if (Filling)
+        return;
+    SetApplyEnabled(true);
+    UpdateGlobalApplyBoxes();
+}
+
+// "Display Passwords" shows the mailbox passwords: switching it needs action 1.
+void TCorvexFrm::OptionChanged(int index)
+{
+    if (Filling || index < 0 || index >= int(OptionCount))
+        return;
+    if (index == opDisplayPasswords && Globals && !CheckAccess(saMailboxWork)) {
+        Filling = true;
+        LMDcbxOptions->item(index)->setCheckState(Globals->Config.DisplayPasswords ? Qt::Checked
+                                                                                   : Qt::Unchecked);
+        Filling = false;
+        return;
+    }
+    SettingChanged();
+}
+
+void TCorvexFrm::SecurityLevelChanged(int position)
+{
+    LMDslSecurityLevel->setText(QString::number(position));
+    if (Filling || !Globals)
+        return;
+    Globals->Config.SecurityLevel = uint8_t(position);
+    SetApplyEnabled(true);
+}
+
+void TCorvexFrm::MailerChosen(int index)
+{
+    if (Filling || index < 0 || !Globals)
+        return;
+    Globals->DefaultMailer = LMDcbCorvex->itemText(index).toStdString();
+    SetApplyEnabled(true);
+}
+
+// A mailbox switched on or off by the user is a list edit.
+void TCorvexFrm::MailboxCheckChanged(int)
+{
+    if (!Filling)
+        SetApplyEnabled(true);
+}
+
+void TCorvexFrm::FillMailerBox(const TStringList &mailerList)
+{
+    Filling = true;
+    LMDcbCorvex->clear();
+    for (int i = 0; i < mailerList.Count(); ++i)
+        LMDcbCorvex->addItem(ToQ(mailerList.Names(i)));
+    Filling = false;
+}
+
+bool TCorvexFrm::SelectMailer(const std::string &name)
+{
+    int index = LMDcbCorvex->findText(ToQ(name), Qt::MatchExactly);
+    if (index < 0)
+        return false;
+    Filling = true;
+    LMDcbCorvex->setCurrentIndex(index);
+    Filling = false;
+    return true;
+}
+
+bool TCorvexFrm::ApplyEnabled() const
+{
+    return ApplyOn;
+}
+
+void TCorvexFrm::SetApplyEnabled(bool enabled)
+{
+    ApplyOn = enabled;
+    if (PButtons)
+        PButtons->SetEnabled(LMDpfApply, enabled);
+    else
+        LMDpfApply->setCursor(enabled ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
+}
+
+// ---- Apply
+
+void TCorvexFrm::LMDpfApplyClick()
+{
+    if (!ApplyOn || !PButtons || !PButtons->Press(LMDpfApply))
+        return;
+    const bool timerWasRunning = Monitor->MainTimer.isActive();
+    Monitor->MainTimer.stop();
+    ApplyChanges();
+    PButtons->Release(LMDpfApply);
+    SetApplyEnabled(false);
+
+    const TDataStore &store = Monitor->Store;
+    const auto active = std::count_if(store.Mailboxes.begin(), store.Mailboxes.end(),
+                                      [](const TListRow &row) { return row.Checked; });
+    if (std::size_t(active) != store.Summary.size())
+        Monitor->RecheckAfterApply();
+    if (timerWasRunning)
+        Monitor->MainTimer.start();
+}
+
+void TCorvexFrm::ApplyChanges()
+{
+    if (!Globals)
+        return;
+    TDataStore &store = Monitor->Store;
+    const bool encrypt = LMDcbxOptions->item(opEncryptMailboxes)->checkState() == Qt::Checked;
+    auto ask = [this](const std::string &userId) {
+        return QInputDialog::getText(this, ToQ(Format(PasswordPromptTitle, userId.c_str())),
+                                     PasswordPromptText, QLineEdit::Password)
+            .toStdString();
+    };
+    if (!store.SaveMailBoxes(encrypt, ask))
+        ShowMessage(store.LastError);
+    const TSettingsChanges changes =
+        WindowToSettings(ReadControls(), Globals->DefaultMailer, Globals->Config);
+    if (!store.LoadSettings(true, WindowPosition()) && Utils)
+        Utils->DebugLog("%s", store.LastError.c_str());
+    ApplySettingsChanges(changes);
+}
+
+void TCorvexFrm::ApplySettingsChanges(const TSettingsChanges &changes)
+{
+    const TConfigRecord &config = Globals->Config;
+    Monitor->MainTimer.setInterval(std::clamp<int>(config.TimerSeconds, 1, 60) * 1000);
+    if (changes.CheckMinutes) {
+        Filling = true;
+        LMDseQueryInterval->setValue(config.CheckMinutes);
+        Filling = false;
+        Monitor->SetQueryInterval(config.CheckMinutes);
+    }
+    if (changes.LoadAtStartup && Utils) {
+        if (config.LoadAtStartup) {
+            Utils->CreateShortcut(QCoreApplication::applicationFilePath().toStdString(),
+                                  specialfolder::Startup, names::AppTitle, names::AppTitle);
+        } else {
+            std::string folder = Utils->GetSpecialFolder(specialfolder::Startup);
+            if (!folder.empty())
+                std::remove(
+                    (TUtils::AddBackslash(folder) + names::AppTitle + names::ShortcutExt).c_str());
+        }
+    }
+    if (changes.KeepOnTop) {
+        SetTopmost(config.KeepOnTop != 0);
+        if (isVisible()) {
+            raise();
+            activateWindow();
+        }
+    }
+}
+
+void TCorvexFrm::ReloadMailboxesPlain()
+{
+    Monitor->Store.LoadMailBoxes(false);
+    RowsChanged(true);
+}
+
+// ---- commands
+
+void TCorvexFrm::LMDpfCheckNowClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfCheckNow))
+        return;
+    Monitor->CheckNow();
+    PButtons->Release(LMDpfCheckNow);
+}
+
+void TCorvexFrm::LMDpfExitClick()
+{
+    Monitor->Exit();
+}
+
+void TCorvexFrm::LMDpfCloseClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfClose))
+        return;
+    Monitor->Tray.ClearNewMail(true);
+    PButtons->Release(LMDpfClose);
+    Minimize();
+}
+
+void TCorvexFrm::Minimize()
+{
+    Monitor->Minimised();
+}
+
+void TCorvexFrm::LMDpfHelpClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfHelp))
+        return;
+    if (Globals)
+        Globals->StartOmblee();
+    PButtons->Release(LMDpfHelp);
+}
+
+void TCorvexFrm::LMDpfHelpDropClick()
+{
+    if (PButtons && PButtons->DropDown(LMDpfHelpDrop, pmHelp))
+        PButtons->ReleaseDropDown(LMDpfHelpDrop);
+}
+
+// A new message in the default mail handler.
+void TCorvexFrm::LMDpfNewMsgClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfNewMsg))
+        return;
+    if (Utils)
+        Utils->ShellOpen(windowtext::NewMessageTarget, std::string(), false);
+    PButtons->Release(LMDpfNewMsg);
+}
+
+void TCorvexFrm::LMDpfRemoveClick()
+{
+    if (!Globals || !CheckAccess(saMailboxWork))
+        return;
+    if (!PButtons || !PButtons->Press(LMDpfRemove))
+        return;
+    const int row = SelectedRow(lvMailBoxes);
+    TListRows &rows = Monitor->Store.Mailboxes;
+    if (row >= 0 && !Monitor->PassRunning()) {
+        const std::string &userId = rows[std::size_t(row)].Caption;
+        if (AskYesNo(Format(windowtext::RemoveQuestion, userId.c_str()),
+                     monitortext::WarningCaption) == TAnswer::Yes) {
+            rows.erase(rows.begin() + row);
+            MailboxModel->Reload();
+            SetApplyEnabled(true);
+        }
+    }
+    lvMailBoxes->clearSelection();
+    PButtons->Release(LMDpfRemove);
+}
+
+void TCorvexFrm::LMDpfOutGoingClick()
+{
+    if (!Globals || !PButtons || !PButtons->Press(LMDpfOutGoing))
+        return;
+    const int answer = frmOutgoingServer->Execute(Globals->Config);
+    if (answer == TfrmOutgoingServer::AnswerApplied) {
+        SetApplyEnabled(true);
+    } else if (answer == TfrmOutgoingServer::AnswerImported) {
+        ReloadMailboxesPlain(); // the import program writes plain records
+        ShowSettings();
+    }
+    PButtons->Release(LMDpfOutGoing);
+}
+
+void TCorvexFrm::LMDpfProxyClick()
+{
+    if (!Globals || !PButtons || !PButtons->Press(LMDpfProxy))
+        return;
+    if (frmProxyServer->Execute(Globals->Config)) {
+        Monitor->Store.LoadMailBoxes(Globals->Config.EncryptMailboxes != 0);
+        RowsChanged(true);
+        ShowSettings();
+    }
+    PButtons->Release(LMDpfProxy);
+}
+
+void TCorvexFrm::LMDpfPasswordClick()
+{
+    if (!Globals || !PButtons || !PButtons->Press(LMDpfPassword))
+        return;
+    if (RunMasterPasswordCommand(Globals->Config))
+        SetApplyEnabled(true);
+    else
+        ShowMessage(AccessDeniedText);
+    UpdateSecurityControls();
+    PButtons->Release(LMDpfPassword);
+}
+
+// The drop-down of either "Manage ": the folder of the list and rule files.
+void TCorvexFrm::ManageDropClick(TCaptionPanel *dropPanel)
+{
+    if (!Globals || !PButtons || !PButtons->Press(dropPanel))
+        return;
+    TConfigRecord &config = Globals->Config;
+    const QString folder = QFileDialog::getExistingDirectory(this, windowtext::RulesFolderTitle,
+                                                             ToQ(GetText(config.RulesPath)));
+    const std::string chosen = folder.toStdString();
+    if (chosen.size() >= sizeof(config.RulesPath)) {
+        if (Utils)
+            Utils->DebugLog("Rules folder path too long: %s", chosen.c_str());
+    } else if (!chosen.empty()) {
+        SetText(config.RulesPath, chosen);
+        Globals->SetRejectedPath(chosen);
+        SetApplyEnabled(true);
+    }
+    PButtons->ReleaseDropDown(dropPanel);
+}
+
+void TCorvexFrm::RunMailerByName(const std::string &name)
+{
+    if (Globals && !name.empty())
+        Globals->RunMailProgram(TTrayMenu::ItemName(name));
+}
+
+// ---- pages
+
+void TCorvexFrm::SelectPage(TMonitorPage page)
+{
+    if (page == Page || !Globals)
+        return;
+    if (Page == TMonitorPage::Summary && !CheckAccess(saShowWindow))
+        return;
+    if (page != TMonitorPage::Summary && !IsRestricted(saShowWindow) &&
+        !CheckAccess(saSettingsPages))
+        return;
+    ShowPage(page);
+    if ((page == TMonitorPage::Operation || page == TMonitorPage::Preferences) &&
+        height() < SettingsPageHeight)
+        resize(width(), SettingsPageHeight);
+    if (page == TMonitorPage::Operation)
+        UpdateSecurityControls();
+}
+
+void TCorvexFrm::ShowPage(TMonitorPage page)
+{
+    Page = page;
+    Pages->setCurrentIndex(int(page));
+    ShowTabs();
+}
+
+TMonitorPage TCorvexFrm::CurrentPage() const
+{
+    return Page;
+}
+
+// The tab of the page shown looks pressed.
+void TCorvexFrm::ShowTabs()
+{
+    const TCaptionPanel *active[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
+    for (int i = 0; i < 4; ++i) {
+        auto *tab = const_cast<TCaptionPanel *>(active[i]);
+        if (i == int(Page))
+            tab->SetBevels(TBevel::Lowered, TBevel::Lowered);
+        else
+            tab->SetBevels(TBevel::Raised, TBevel::Raised);
+    }
+}
+
+void TCorvexFrm::LayoutButtonBars()
+{
+    // The bars share their width out through equal stretch factors; make them follow now.
+    if (centralWidget() && centralWidget()->layout())
+        centralWidget()->layout()->activate();
+}
+
+// ---- lists
+
+int TCorvexFrm::SelectedRow(const QTableView *view) const
+{
+    const QModelIndexList rows = view->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TCorvexFrm::RowsChanged(bool mailboxesToo)
+{
+    SummaryModel->Refresh();
+    if (mailboxesToo)
+        MailboxModel->Refresh();
+}
+
+// While a pass runs the rows are being worked through by position: neither list is reordered.
+void TCorvexFrm::SortSummary(int column)
+{
+    if (!Utils || Monitor->PassRunning())
+        return;
+    Utils->SortListView(column);
+    SummaryModel->Sort(Utils->SortColumn, Utils->SortDescending);
+    lvSummary->horizontalHeader()->setSortIndicator(
+        Utils->SortColumn, Utils->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TCorvexFrm::SortMailboxes(int column)
+{
+    if (!Utils || Monitor->PassRunning())
+        return;
+    Utils->SortListView(column);
+    MailboxModel->Sort(Utils->SortColumn, Utils->SortDescending);
+    lvMailBoxes->horizontalHeader()->setSortIndicator(
+        Utils->SortColumn, Utils->SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TCorvexFrm::AddRunMailItems(QMenu *menu)
+{
+    menu->clear();
+    if (!Globals)
+        return;
+    const TStringList &mailers = Globals->MailerList;
+    for (int i = 0; i < mailers.Count(); ++i) {
+        const std::string name = mailers.Names(i);
+        QAction *action = menu->addAction(ToQ(name).replace("&", "&&"));
+        connect(action, &QAction::triggered, this, [this, name] { RunMailerByName(name); });
+    }
+}
+
+void TCorvexFrm::PrepareSummaryMenu(QMenu *menu)
+{
+    auto *checkMail = menu->findChild<QAction *>(ItemCheckMail);
+    auto *listMail = menu->findChild<QAction *>(ItemListMail);
+    auto *deleteAll = menu->findChild<QAction *>(ItemDeleteAll);
+    auto *inbox = menu->findChild<QAction *>(ItemInbox);
+    auto *defaultMailer = menu->findChild<QAction *>(ItemDefault);
+    auto *runMail = menu->findChild<QMenu *>(ItemRunMail);
+    for (QAction *action : {checkMail, listMail, deleteAll, inbox, defaultMailer})
+        action->setEnabled(false);
+    runMail->menuAction()->setEnabled(false);
+    if (Busy || !Globals || !CheckAccess(saMailboxWork))
+        return;
+    for (QAction *action : {checkMail, listMail, deleteAll, inbox})
+        action->setEnabled(true);
+    if (!Globals->DefaultMailer.empty()) {
+        defaultMailer->setText(ToQ(Globals->DefaultMailer).replace("&", "&&"));
+        defaultMailer->setEnabled(true);
+    }
+    AddRunMailItems(runMail);
+    runMail->menuAction()->setEnabled(!runMail->isEmpty());
+}
+
+// ---- status, cursors, window
+
+void TCorvexFrm::SetStatusText(const std::string &text)
+{
+    statusBar()->showMessage(ToQ(text));
+}
+
+void TCorvexFrm::SetProgress(int position)
+{
+    if (!LMDtbTimer->isSliderDown())
+        LMDtbTimer->setValue(std::clamp(position, 0, 100));
+}
+
+// The Exit button keeps its hand cursor: the user can always end the monitor, even mid-pass.
+void TCorvexFrm::SetBusyCursors(bool busy)
+{
+    Busy = busy;
+    if (PButtons) {
+        for (TCaptionPanel *panel : Panels())
+            PButtons->SetBusy(panel, busy);
+        PButtons->SetBusy(LMDpfExit, false);
+        if (!busy && !ApplyOn)
+            PButtons->SetEnabled(LMDpfApply, false);
+    }
+    const Qt::CursorShape shape = busy ? Qt::WaitCursor : Qt::ArrowCursor;
+    lvSummary->viewport()->setCursor(shape);
+    lvMailBoxes->viewport()->setCursor(shape);
+}
+
+bool TCorvexFrm::IsWindowVisible() const
+{
+    return isVisible() && !isMinimized();
+}
+
+void TCorvexFrm::ShowWindow()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+// Without a notification area a hidden window could not be brought back: it is minimised to
+// the task bar instead.
+void TCorvexFrm::HideWindow()
+{
+    if (TTrayView::Available())
+        hide();
+    else if (!isMinimized())
+        showMinimized();
+}
+
+void TCorvexFrm::SetTopmost(bool topmost)
+{
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == topmost)
+        return;
+    const bool visible = isVisible();
+    const bool minimized = isMinimized();
+    setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+    if (visible)
+        minimized ? showMinimized() : show(); // changing the flag hides the window
+}
+
+void TCorvexFrm::FocusCheckNow()
+{
+    LMDpfCheckNow->setFocus();
+}
+
+bool TCorvexFrm::MailListVisible() const
+{
+    return false; // the server mail list window is not part of this window
+}
+
+void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)
+{
+    if (!TrayView) {
+        TrayView = new TTrayView(tray, this);
+        TrayView->WindowShown = [this] { return IsWindowVisible(); };
+        TrayView->MailerList = []() -> const TStringList & {
+            static const TStringList none;
+            return Globals ? Globals->MailerList : none;
+        };
+        TrayView->InboxMap = [this]() -> const TStringList & { return Monitor->Store.InboxMap; };
+        TrayView->OnCommand = [this](TTrayCommand command, const std::string &name) {
+            switch (command) {
+            case TTrayCommand::CheckNow:
+                LMDpfCheckNowClick();
+                break;
+            case TTrayCommand::SendMessage:
+                LMDpfNewMsgClick();
+                break;
+            case TTrayCommand::RunMail:
+                RunMailerByName(name);
+                break;
+            case TTrayCommand::Restart:
+                Monitor->Restart();
+                break;
+            case TTrayCommand::Exit:
+                LMDpfExitClick();
+                break;
+            default:
+                break; // the inboxes and the rejected mail open in the saved message manager
+            }
+        };
+    }
+    TrayView->Show();
+}
+
+TWindowPos TCorvexFrm::WindowPosition() const
+{
+    TWindowPos position;
+    position.Top = y();
+    position.Left = x();
+    position.Height = height();
+    position.Width = width();
+    return position;
+}
+
+void TCorvexFrm::SetWindowPosition(const TWindowPos &position)
+{
+    move(position.Left, position.Top);
+    resize(std::max(position.Width, MainMinWidth), std::max(position.Height, MainMinHeight));
+}
+
+bool TCorvexFrm::PressExitButton()
+{
+    return PButtons && PButtons->Press(LMDpfExit);
+}
+
+void TCorvexFrm::ReleaseExitButton()
+{
+    if (PButtons)
+        PButtons->Release(LMDpfExit);
+}
+
+TAnswer TCorvexFrm::AskYesNo(const std::string &text, const std::string &caption)
+{
+    QMessageBox box(QMessageBox::Warning, ToQ(caption), ToQ(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    return box.exec() == QMessageBox::Yes ? TAnswer::Yes : TAnswer::No;
+}
+
+void TCorvexFrm::ShowMessage(const std::string &text)
+{
+    QMessageBox box(QMessageBox::Information, names::AppTitle, ToQ(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+// ---- events
+
+// The first show runs the first activation: window activation is not guaranteed on every
+// desktop (focus-stealing prevention), showing is.
+void TCorvexFrm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    Monitor->WindowShown();
+    if (!ActivationSeen) {
+        ActivationSeen = true;
+        QTimer::singleShot(0, this, [this] {
+            QStringList arguments = QCoreApplication::arguments();
+            std::vector<std::string> list;
+            for (int i = 1; i < arguments.size(); ++i)
+                list.push_back(arguments[i].toStdString());
+            Monitor->Activate(list);
+        });
+    }
+}
+
+void TCorvexFrm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                Minimize();
+        });
+}
+
+// The title bar's close ends the program at once, without questions.
+void TCorvexFrm::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    TUtils::Terminate();
+}
+
+void TCorvexFrm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    LayoutButtonBars();
+}
+
+// A click on the Query Interval box while Check Now is restricted disables the box again.
+bool TCorvexFrm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == LMDseQueryInterval && event->type() == QEvent::MouseButtonPress && Globals &&
+        IsRestricted(saCheckNow)) {
+        LMDseQueryInterval->setEnabled(false);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

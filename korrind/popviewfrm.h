@@ -1,0 +1,226 @@
+// TCorvexFrm: the monitor's main window. Four pages behind caption-panel tabs ("Summary",
+// "Mailboxes", "Operation", "Preferences"), the bottom bar, the status bar and the tray icon.
+// The window is thin: it shows the rows and settings the logic (TCorvexMonitor) keeps, reads
+// the controls back, and forwards commands to the logic.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/records.h"
+#include "korrind/popview.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QRadioButton;
+class QSlider;
+class QSpinBox;
+class QStackedWidget;
+class QTableView;
+class TCaptionPanel;
+class TPasswordf;
+class TRowModel;
+class TTrayView;
+class TfrmOutgoingServer;
+class TfrmProxyServer;
+
+// Fixed texts and sizes of the main window.
+namespace windowtext {
+inline constexpr char RemoveQuestion[] = "\nDelete %s Mail Box from list?\n";
+inline constexpr char RulesFolderTitle[] = "Set Path to Filter Files";
+inline constexpr char NewMessageTarget[] = "mailto:";
+} // namespace windowtext
+
+inline constexpr int MainMinWidth = 470;
+inline constexpr int MainMinHeight = 240;
+inline constexpr int SettingsPageHeight = 292; // Operation and Preferences need this much
+inline constexpr int TabHeight = 20;
+inline constexpr int QueryIntervalMax = 1092; // minutes: × 60 must fit 16 bits
+inline constexpr int SecurityLevelMax = 7;    // the highest action number
+
+class TCorvexFrm : public QMainWindow, public TMonitorWindow
+{
+    Q_OBJECT
+public:
+    // Creates the logic (and with it the process-wide objects), then the controls.
+    explicit TCorvexFrm(QWidget *parent = nullptr);
+    ~TCorvexFrm() override;
+
+    std::unique_ptr<TCorvexMonitor> Monitor;
+
+    // ---- TMonitorWindow
+    void SetStatusText(const std::string &text) override;
+    void SetProgress(int position) override;
+    void SetBusyCursors(bool busy) override;
+    void RowsChanged(bool mailboxesToo) override;
+    bool IsWindowVisible() const override;
+    void ShowWindow() override;
+    void HideWindow() override;
+    void SetTopmost(bool topmost) override;
+    void ShowPage(TMonitorPage page) override;
+    TMonitorPage CurrentPage() const override;
+    void FocusCheckNow() override;
+    bool MailListVisible() const override;
+    void ShowTrayIcon(TTrayIcon &tray) override;
+    void ShowSettings() override;
+    void LayoutButtonBars() override;
+    bool ApplyEnabled() const override;
+    void SetApplyEnabled(bool enabled) override;
+    void ApplyChanges() override;
+    void FillMailerBox(const TStringList &mailerList) override;
+    bool SelectMailer(const std::string &name) override;
+    TWindowPos WindowPosition() const override;
+    void SetWindowPosition(const TWindowPos &position) override;
+    bool PressExitButton() override;
+    void ReleaseExitButton() override;
+    TAnswer AskYesNo(const std::string &text, const std::string &caption) override;
+    void ShowMessage(const std::string &text) override;
+
+    // The values of the settings controls, as WindowToSettings takes them.
+    TSettingsControls ReadControls() const;
+
+    // ---- page tabs and pages
+    TCaptionPanel *tsSummary;
+    TCaptionPanel *tsMailboxes;
+    TCaptionPanel *tsOperation;
+    TCaptionPanel *tsPreferences;
+    QStackedWidget *Pages;
+
+    // "Summary"
+    TCaptionPanel *LMDpfCheckNow;
+    TCaptionPanel *LMDpfListMail;
+    TCaptionPanel *LMDpfListMailDrop;
+    TCaptionPanel *LMDpfNewMsg;
+    QSpinBox *LMDseQueryInterval;
+    QTableView *lvSummary;
+
+    // "Mailboxes"
+    QTableView *lvMailBoxes;
+    TCaptionPanel *LMDpfSyncAll;
+    TCaptionPanel *LMDpfAdd;
+    TCaptionPanel *LMDpfEdit;
+    TCaptionPanel *LMDpfInbox;
+    TCaptionPanel *LMDpfRemove;
+    TCaptionPanel *LMDpfLoad;
+
+    // "Operation"
+    QSpinBox *LMDseCheckMinutes;
+    QSpinBox *LMDseTimerFrequency;
+    QSpinBox *LMDseTimeout;
+    QSpinBox *LMDseRetries;
+    TCaptionPanel *LMDpfOutGoing;
+    TCaptionPanel *LMDpfProxy;
+    QButtonGroup *ActivateOn; // ids 0 Disabled, 1 New Mail, 2 Priority Mail
+    QComboBox *LMDcbCorvex;
+    QSlider *LMDtbSecurity;
+    QLabel *LMDslSecurityLevel;
+    TCaptionPanel *LMDpfPassword;
+
+    // "Preferences"
+    QListWidget *LMDcbxOptions; // 14 check items, TOptionIndex order
+    QCheckBox *LMDcbPriorityActive;
+    QCheckBox *LMDcbPriorityGlobal;
+    TCaptionPanel *LMDpfManagePriority;
+    TCaptionPanel *LMDpfManagePriorityDrop;
+    TCaptionPanel *LMDpfSyncPriority;
+    QCheckBox *LMDcbRejectActive;
+    QCheckBox *LMDcbRejectGlobal;
+    TCaptionPanel *LMDpfManageReject;
+    TCaptionPanel *LMDpfManageRejectDrop;
+    TCaptionPanel *LMDpfSyncReject;
+
+    // Bottom bar
+    TCaptionPanel *LMDpfApply;
+    TCaptionPanel *LMDpfExit;
+    TCaptionPanel *LMDpfHelp;
+    TCaptionPanel *LMDpfHelpDrop;
+    QSlider *LMDtbTimer; // progress to the next check, 0 to 100; dragging moves the check
+    TCaptionPanel *LMDpfClose;
+
+    // Menus
+    QMenu *pmSummary;  // Summary list and the "List Mail" drop-down
+    QMenu *pmListMail; // "List Mail" drop-down
+    QMenu *pmMailBoxes;
+    QMenu *pmHelp;
+    QMenu *pmManage; // rules folder choice of either "Manage "
+
+    TRowModel *SummaryModel;
+    TRowModel *MailboxModel;
+    TTrayView *TrayView = nullptr;
+
+    TfrmOutgoingServer *frmOutgoingServer;
+    TfrmProxyServer *frmProxyServer;
+
+    // ---- commands
+    // Page tab clicked: the security gate decides whether the page may change.
+    void SelectPage(TMonitorPage page);
+    void LMDpfCheckNowClick();
+    void LMDpfApplyClick();
+    void LMDpfExitClick();
+    void LMDpfCloseClick();
+    void LMDpfHelpClick();
+    void LMDpfHelpDropClick();
+    void LMDpfNewMsgClick();
+    void LMDpfRemoveClick();
+    void LMDpfOutGoingClick();
+    void LMDpfProxyClick();
+    void LMDpfPasswordClick();
+    void ManageDropClick(TCaptionPanel *dropPanel);
+    // Header click on a list: sort it by that column (shared sort state of Utils).
+    void SortSummary(int column);
+    void SortMailboxes(int column);
+    // Prepares the Summary (or List Mail) menu's items as it opens.
+    void PrepareSummaryMenu(QMenu *menu);
+    // Minimises the monitor: Summary page, window hidden.
+    void Minimize();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *BuildSummaryPage();
+    QWidget *BuildMailboxesPage();
+    QWidget *BuildOperationPage();
+    QWidget *BuildPreferencesPage();
+    QWidget *BuildMasterListGroup(const char *title, QCheckBox *&active, QCheckBox *&global,
+                                  TCaptionPanel *&manage, TCaptionPanel *&manageDrop,
+                                  TCaptionPanel *&sync);
+    QWidget *BuildTabBar();
+    QWidget *BuildBottomBar();
+    void BuildMenus();
+    void ConnectSettingsControls();
+    TCaptionPanel *Panel(const char *caption, const char *hint = nullptr);
+
+    void SettingChanged();
+    void UpdateGlobalApplyBoxes();
+    void UpdateSecurityControls();
+    void OptionChanged(int index);
+    void MailboxCheckChanged(int row);
+    void SecurityLevelChanged(int position);
+    void MailerChosen(int index);
+    void ApplySettingsChanges(const TSettingsChanges &changes);
+    void ReloadMailboxesPlain();
+    void ShowTabs();
+    int SelectedRow(const QTableView *view) const;
+    void RunMailerByName(const std::string &name);
+    void AddRunMailItems(QMenu *menu);
+
+    std::vector<TCaptionPanel *> Panels() const;
+
+    TPasswordf *Passwordf = nullptr; // installed when no prompt was installed before
+    TMonitorPage Page = TMonitorPage::Summary;
+    bool Filling = false; // controls are being set from the settings
+    bool ApplyOn = false; // the Apply panel's state
+    bool Busy = false;    // hour-glass cursors shown
+    bool ActivationSeen = false;
+};
