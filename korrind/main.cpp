@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "common/filtercriteriafrm.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
 #include "common/utils.h"
+#include "korrind/alerts.h"
 #include "korrind/popviewfrm.h"
 
 namespace {
@@ -32,6 +34,15 @@ void ShowStartupException(const char *what)
     std::fprintf(stderr, "%s: %s\n", names::AppTitle, what);
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         QMessageBox::critical(nullptr, names::AppTitle, QString::fromLocal8Bit(what));
+}
+
+// The filter criteria editor becomes the program's rule editor, on the monitor's rules folder;
+// it can look up and add alert sounds.
+void InstallRuleEditor(const TCorvexMonitor &monitor)
+{
+    TfrmFilterCriteria::Alerts.FileOf = &AlertFile;
+    TfrmFilterCriteria::Alerts.Add = &AlertNameFor;
+    TfrmFilterCriteria::Install([&monitor] { return monitor.RulesFolder(); });
 }
 
 } // namespace
@@ -54,6 +65,7 @@ int main(int argc, char **argv)
 
         try {
             TCorvexFrm mainWindow;
+            InstallRuleEditor(*mainWindow.Monitor);
             const std::vector<std::string> arguments = Arguments(argc, argv);
             mainWindow.show();
             // The first activation; the window may have run it already when it was activated.

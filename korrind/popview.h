@@ -157,6 +157,8 @@ public:
     void PurgeRejectedMail();
     // Deletes the session's temporary files in folder.
     void RemoveTempFiles(const std::string &folder);
+    // Where the list and rule files lie: the settings' rules path, else the data root.
+    std::string RulesFolder() const;
     // A pass is running (commands that change the mailbox lists wait for its end).
     bool PassRunning() const { return InPass; }
 
@@ -204,7 +206,6 @@ private:
     void IdleTick(TMsTime remainingMs);
     void PurgeOlderThan(int days);
     void LogException(int number, const char *what);
-    std::string RulesFolder() const;
 
     TMonitorWindow &Window;
     bool InPass = false;
