@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -388,13 +389,22 @@ TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
     EXPECT_EQ(refused.Cell(scFrom), "Timed Out") << "other rows are left alone";
 }
 
-TEST_F(CheckCycle, EscEndsAStalledConnectWithinASecond)
+// The window stays responsive during a pass: commands run while the session waits, and Esc
+// ends the wait.
+TEST_F(CheckCycle, CommandsDuringAStalledConnectAndEscEndingIt)
 {
     FakeServer server;
     server.Greeting(FakeServer::Stall());
     Globals->Config.TimeoutMs = 30000;
     AddMailbox(*monitor, "stalled", "127.0.0.1:" + std::to_string(server.port()), "secret");
 
+    // Apply with a changed set of active mailboxes, and Check Now, while the pass waits: neither
+    // starts a pass inside the pass; the reload waits and the next tick checks.
+    monitor->LastCheck = clock;
+    QTimer::singleShot(100, [&] {
+        monitor->RecheckAfterApply();
+        monitor->CheckNow();
+    });
     QObject target;
     QElapsedTimer sinceEsc;
     QTimer::singleShot(300, [&] {
@@ -407,6 +417,11 @@ TEST_F(CheckCycle, EscEndsAStalledConnectWithinASecond)
     EXPECT_LT(sinceEsc.elapsed(), 1000);
     EXPECT_EQ(SummaryOf(*monitor, "stalled").Cell(scFrom), "Timed Out");
     EXPECT_EQ(window.Status(), "  Mail Check Complete");
+    EXPECT_EQ(std::count(window.StatusTexts.begin(), window.StatusTexts.end(),
+                         std::string("  Mail Check Complete")),
+              1);
+    EXPECT_EQ(monitor->LastCheck, 0);
+    EXPECT_FALSE(monitor->PassRunning());
 }
 
 } // namespace
