@@ -2,10 +2,10 @@
 
 #include <QCryptographicHash>
 #include <QNetworkProxy>
-#include <QSslConfiguration>
 #include <algorithm>
 
 #include "common/net/mimeheader.h"
+#include "common/net/tlstrust.h"
 #include "common/text.h"
 #include "common/utils.h"
 
@@ -16,19 +16,6 @@ constexpr int DefaultSocksPort = 1080;
 constexpr size_t MaxSummaryField = 4096;     // bytes of a decoded From, To or Subject
 constexpr size_t MaxRawSummaryField = 16384; // bytes of the raw value that are decoded
 constexpr size_t MaxQuotedReply = 80;        // bytes of a bad reply quoted in an error text
-
-// System CAs plus the certificates of the file SSL_CERT_FILE names (read at each connection,
-// so a changed variable takes effect).
-QList<QSslCertificate> TrustedCertificates()
-{
-    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-    QList<QSslCertificate> certificates = system;
-    QByteArray file = qgetenv("SSL_CERT_FILE");
-    if (!file.isEmpty())
-        certificates += QSslCertificate::fromPath(QString::fromLocal8Bit(file), QSsl::Pem,
-                                                  QSslCertificate::PatternSyntax::FixedString);
-    return certificates;
-}
 
 // A reply line quoted in an error text: printable ASCII only, cut short.
 std::string Printable(const std::string &text)
@@ -179,10 +166,7 @@ void TPop3Client::Connect()
         Socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy,
                                        QString::fromStdString(proxy.Host), proxy.Port));
     }
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(TrustedCertificates());
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    Socket->setSslConfiguration(tls);
+    Socket->setSslConfiguration(TrustedTlsConfiguration());
 
     QSslSocket *socket = Socket.get();
     Links = {

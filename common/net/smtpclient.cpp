@@ -2,14 +2,14 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QHostInfo>
-#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QStringDecoder>
 #include <QUuid>
 #include <algorithm>
 #include <cctype>
+
+#include "common/net/tlstrust.h"
 
 namespace {
 
@@ -259,21 +259,6 @@ bool IsValidHelloName(const std::string &name)
     });
 }
 
-// System CAs plus those of SSL_CERT_FILE (tests and private CAs add theirs there).
-QSslConfiguration TlsConfiguration()
-{
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    // Reading the system store takes a while; it does not change while the program runs.
-    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-    QList<QSslCertificate> authorities = system;
-    QByteArray extraFile = qgetenv("SSL_CERT_FILE");
-    if (!extraFile.isEmpty() && QFile::exists(QString::fromLocal8Bit(extraFile)))
-        authorities += QSslCertificate::fromPath(QString::fromLocal8Bit(extraFile));
-    config.setCaCertificates(authorities);
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    return config;
-}
-
 } // namespace
 
 TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPort)
@@ -448,7 +433,7 @@ void TSmtpClient::Connect()
 void TSmtpClient::OpenSocket()
 {
     socket = std::make_unique<QSslSocket>();
-    socket->setSslConfiguration(TlsConfiguration());
+    socket->setSslConfiguration(TrustedTlsConfiguration());
     QSslSocket *s = socket.get();
     connect(s, &QAbstractSocket::hostFound, this, [this] { Report(TSmtpReport::HostResolved); });
     connect(s, &QAbstractSocket::connected, this, [this] {
