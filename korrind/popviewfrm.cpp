@@ -104,6 +104,12 @@ constexpr char ItemRunMail[] = "pmsRunMail";
 TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
 {
     Monitor = std::make_unique<TCorvexMonitor>(*this);
+    // Companions come to the front: the monitor gives up being on top while one starts, and
+    // comes back (on top again only with "Keep On Top") after a child it waited for has ended.
+    if (Globals && Globals->PlugIns) {
+        Globals->PlugIns->BeforeStart = [this] { SetTopmost(false); };
+        Globals->PlugIns->AfterChild = [this] { ComeBackAfterChild(); };
+    }
 
     setWindowTitle(names::AppTitle);
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -163,6 +169,10 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
 // the process-wide objects.
 TCorvexFrm::~TCorvexFrm()
 {
+    if (Globals && Globals->PlugIns) {
+        Globals->PlugIns->BeforeStart = nullptr;
+        Globals->PlugIns->AfterChild = nullptr;
+    }
     delete TrayView;
     TrayView = nullptr;
     delete takeCentralWidget();
@@ -724,6 +734,10 @@ void TCorvexFrm::ApplyChanges()
 {
     if (!Globals)
         return;
+    if (Globals->DataRoot.empty()) { // never save the mailboxes beside the current folder
+        Globals->InitPaths();
+        Globals->CreateDataFolders();
+    }
     TDataStore &store = Monitor->Store;
     const bool encrypt = LMDcbxOptions->item(opEncryptMailboxes)->checkState() == Qt::Checked;
     auto ask = [this](const std::string &userId) {
@@ -767,6 +781,16 @@ void TCorvexFrm::ApplySettingsChanges(const TSettingsChanges &changes)
             raise();
             activateWindow();
         }
+    }
+}
+
+void TCorvexFrm::ComeBackAfterChild()
+{
+    if (Globals && Globals->Config.KeepOnTop)
+        SetTopmost(true);
+    if (IsWindowVisible()) {
+        raise();
+        activateWindow();
     }
 }
 

@@ -210,6 +210,7 @@ private:
     void MailerChosen(int index);
     void ApplySettingsChanges(const TSettingsChanges &changes);
     void ReloadMailboxesPlain();
+    void ComeBackAfterChild();
     void ShowTabs();
     int SelectedRow(const QTableView *view) const;
     void RunMailerByName(const std::string &name);

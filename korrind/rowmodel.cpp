@@ -45,13 +45,14 @@ void SortRows(TListRows &rows, int column, bool descending)
 
 TRowModel::TRowModel(TListRows &rows, std::vector<std::string> columns, bool checkable,
                      QObject *parent)
-    : QAbstractTableModel(parent), Rows(rows), Columns(std::move(columns)), Checkable(checkable)
+    : QAbstractTableModel(parent), Rows(rows), Columns(std::move(columns)), Checkable(checkable),
+      ShownCount(int(rows.size()))
 {
 }
 
 int TRowModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(Rows.size());
+    return parent.isValid() ? 0 : ShownCount;
 }
 
 int TRowModel::columnCount(const QModelIndex &parent) const
@@ -62,7 +63,7 @@ int TRowModel::columnCount(const QModelIndex &parent) const
 QVariant TRowModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= int(Rows.size()))
-        return {};
+        return {}; // the rows shrank and the views are not told yet
     const TListRow &row = Rows[std::size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
@@ -101,7 +102,7 @@ Qt::ItemFlags TRowModel::flags(const QModelIndex &index) const
 bool TRowModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (role != Qt::CheckStateRole || !Checkable || index.column() != 0 || !index.isValid() ||
-        index.row() >= int(Rows.size()))
+        index.row() >= int(Rows.size()) || index.row() >= ShownCount)
         return false;
     TListRow &row = Rows[std::size_t(index.row())];
     const bool checked = value.toInt() == Qt::Checked;
@@ -117,18 +118,24 @@ bool TRowModel::setData(const QModelIndex &index, const QVariant &value, int rol
 void TRowModel::Reload()
 {
     beginResetModel();
+    ShownCount = int(Rows.size());
     endResetModel();
 }
 
 void TRowModel::Refresh()
 {
-    if (Rows.empty())
+    if (ShownCount != int(Rows.size())) {
+        Reload();
         return;
-    emit dataChanged(index(0, 0), index(int(Rows.size()) - 1, int(Columns.size()) - 1));
+    }
+    if (ShownCount > 0)
+        emit dataChanged(index(0, 0), index(ShownCount - 1, int(Columns.size()) - 1));
 }
 
 void TRowModel::Sort(int column, bool descending)
 {
+    if (ShownCount != int(Rows.size()))
+        Reload();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const std::vector<std::size_t> order = SortOrder(Rows, column, descending);
     std::vector<int> newRow(order.size());

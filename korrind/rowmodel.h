@@ -33,7 +33,7 @@ public:
 
     // The rows were replaced or their number changed: the views start afresh.
     void Reload();
-    // Texts, images or check boxes of existing rows changed: the views repaint.
+    // The rows changed: the views repaint, or start afresh when the number of rows changed.
     void Refresh();
     // Sorts the rows in place (see SortRows); selections follow their rows.
     void Sort(int column, bool descending);
@@ -47,4 +47,5 @@ private:
     TListRows &Rows;
     std::vector<std::string> Columns;
     bool Checkable;
+    int ShownCount; // the number of rows the views were told about
 };

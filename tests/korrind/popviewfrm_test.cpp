@@ -90,6 +90,8 @@ protected:
         Frm = std::make_unique<TCorvexFrm>();
         Frm->Monitor->Activated = true; // the first activation is not under test here
         ASSERT_NE(Globals, nullptr);
+        Globals->InitPaths();
+        Globals->CreateDataFolders();
         Globals->Config.PasswordActive = 0;
         Globals->Config.SecurityLevel = 0;
     }
@@ -308,6 +310,9 @@ TEST_F(CorvexFrmTest, HeaderClicksSortAndToggleTheOrder)
     const QModelIndexList selected = Frm->lvSummary->selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(selected[0].row(), 0) << "the selection follows its row";
+    Store().Summary.pop_back();
+    Frm->RowsChanged(false);
+    EXPECT_EQ(Frm->lvSummary->model()->rowCount(), 2) << "a shorter list is shown shorter";
 
     // The sort state is shared: the Mailboxes list continues from it.
     Frm->ShowPage(TMonitorPage::Mailboxes);
