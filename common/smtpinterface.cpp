@@ -77,16 +77,8 @@ void TSMTPFunc::Log(int level, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    LogText = FormatV(format, args);
+    LogText = WriteSessionLogV(level, *DebugLevelRef, StatusBar, StatusLabel, format, args);
     va_end(args);
-    if (level > *DebugLevelRef)
-        return;
-    if (StatusBar)
-        StatusBar(LogText);
-    if (StatusLabel)
-        StatusLabel(LogText);
-    if (Utils)
-        Utils->DebugLog("%s", LogText.c_str());
 }
 
 void TSMTPFunc::OnReport(TSmtpReport report, int code, const std::string &text)

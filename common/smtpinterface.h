@@ -12,6 +12,7 @@ class QObject;
 
 #include "common/net/smtpclient.h"
 #include "common/records.h"
+#include "common/sessionlog.h"
 #include "common/stringlist.h"
 
 // The message the callers fill before sending.
@@ -46,7 +47,7 @@ public:
     // Esc hook as in the POP3 session: called with true once before each wait, then with false
     // while waiting; true means stop. When unset, the program's Esc key (TGlobals) is asked.
     using TCancelCheck = std::function<bool(bool reset)>;
-    using TStatusDisplay = std::function<void(const std::string &text)>;
+    using TStatusDisplay = ::TStatusDisplay;
 
     explicit TSMTPFunc(QObject *owner = nullptr, const uint16_t *debugLevel = nullptr);
     ~TSMTPFunc();

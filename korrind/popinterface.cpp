@@ -72,16 +72,8 @@ void TPop3::Log(int level, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    LogText = CutUtf8(FormatV(format, args), MaxLogText);
+    LogText = WriteSessionLogV(level, Level(), StatusBar, StatusLabel, format, args);
     va_end(args);
-    if (level > Level())
-        return;
-    if (StatusBar)
-        StatusBar(LogText);
-    if (StatusLabel)
-        StatusLabel(LogText);
-    if (Utils)
-        Utils->DebugLog("%s", LogText.c_str());
 }
 
 TPop3::TWaitEnd TPop3::WaitUntil(const std::function<bool()> &done,

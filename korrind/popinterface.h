@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/net/pop3client.h"
+#include "common/sessionlog.h"
 #include "common/stringlist.h"
 
 // The header fields of one message on the server.
@@ -34,9 +35,9 @@ class TPop3 : private TPop3Listener
 {
 public:
     using TCancelCheck = std::function<bool(bool reset)>;
-    using TStatusDisplay = std::function<void(const std::string &text)>;
+    using TStatusDisplay = ::TStatusDisplay;
 
-    static constexpr size_t MaxLogText = 511;
+    static constexpr size_t MaxLogText = MaxSessionLogText;
     static constexpr size_t MaxHeaderValue = 512;
 
     // debugLevel: the level deciding which log lines are shown (the program's DebugLevel);

@@ -407,6 +407,14 @@ TEST_F(SmtpFaultTest, LogLinesFollowTheDebugLevel)
     EXPECT_FALSE(sender.SendPlain(Fake()));
     EXPECT_EQ(shown, (std::vector<std::string>{"The server refused the sender box@corvex.test",
                                                "SMTP Failure"}));
+
+    // A very long line (a long server text) is cut to the longest log line, never inside a
+    // character.
+    level = 4;
+    std::string longLine = std::string(MaxSessionLogText - 1, 'x') + "\xC3\xA9 and more";
+    sender.Log(4, "%s", longLine.c_str());
+    EXPECT_EQ(sender.LogText, std::string(MaxSessionLogText - 1, 'x'));
+    EXPECT_EQ(shown.back(), sender.LogText);
 }
 
 } // namespace
