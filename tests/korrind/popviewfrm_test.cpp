@@ -11,12 +11,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -24,6 +26,7 @@
 
 #include "common/captionpanel.h"
 #include "common/globals.h"
+#include "common/panelbuttons.h"
 #include "common/password.h"
 #include "common/utils.h"
 #include "korrind/popviewfrm.h"
@@ -65,7 +68,7 @@ TListRow Mailbox(const std::string &userId, bool active)
 }
 
 // Answers the next modal message box with button (polls until it is up).
-void AnswerMessageBox(QMessageBox::StandardButton button, std::string *text = nullptr)
+QPointer<QTimer> AnswerMessageBox(QMessageBox::StandardButton button, std::string *text = nullptr)
 {
     auto *poll = new QTimer;
     poll->setInterval(5);
@@ -80,6 +83,7 @@ void AnswerMessageBox(QMessageBox::StandardButton button, std::string *text = nu
         box->button(button)->click();
     });
     poll->start();
+    return poll;
 }
 
 class CorvexFrmTest : public ::testing::Test
@@ -410,6 +414,70 @@ TEST_F(CorvexFrmTest, SettingsRoundTripThroughTheControls)
     EXPECT_EQ(saved.TimerSeconds, 2);
     EXPECT_EQ(saved.SmartMailRead, 0);
     EXPECT_EQ(saved.TimeoutMs, 42000);
+}
+
+TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtOnce)
+{
+    QTcpServer probe; // a port nobody listens on: the connect fails at once
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const std::string server = "127.0.0.1:" + std::to_string(probe.serverPort());
+    probe.close();
+
+    Frm->Monitor->PauseMs = 0;
+    Frm->ShowSettings();
+    Frm->LMDseTimeout->setValue(2);
+    Store().Mailboxes = {Mailbox("alice", false)};
+    Store().Mailboxes[0].SetCell(mcMailServer, server);
+    Store().SetPassword("alice", "pw");
+    Frm->RowsChanged(true);
+    ASSERT_TRUE(Store().Summary.empty());
+
+    QAbstractItemModel *model = Frm->lvMailBoxes->model();
+    model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+    Frm->LMDpfApply->Click();
+
+    ASSERT_EQ(RowCaptions(Store().Summary), (std::vector<std::string>{"alice"}));
+    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_EQ(Frm->lvSummary->model()->rowCount(), 1);
+    EXPECT_NE(Frm->Monitor->LastCheck, 0);
+    EXPECT_FALSE(Frm->ApplyEnabled());
+}
+
+TEST_F(CorvexFrmTest, BusyCursorsHoldTheCommandsButNotExit)
+{
+    Store().Mailboxes = {Mailbox("alice", true)};
+    Frm->RowsChanged(true);
+    Frm->lvMailBoxes->selectRow(0);
+
+    Frm->SetBusyCursors(true);
+    QPointer<QTimer> answer = AnswerMessageBox(QMessageBox::Yes);
+    Frm->LMDpfRemove->Click();
+    EXPECT_EQ(Store().Mailboxes.size(), 1u);
+    delete answer.data(); // no question came
+    EXPECT_TRUE(PButtons->IsAvailable(Frm->LMDpfExit));
+
+    Frm->SetBusyCursors(false);
+    EXPECT_TRUE(PButtons->IsAvailable(Frm->LMDpfRemove));
+    EXPECT_FALSE(PButtons->IsAvailable(Frm->LMDpfApply)) << "Apply stays disabled";
+}
+
+TEST_F(CorvexFrmTest, MovingTheProgressBarMovesTheNextCheck)
+{
+    const TMsTime now = 10'000'000;
+    Frm->Monitor->Now = [now] { return now; };
+    Frm->Monitor->TmpIntervalSeconds = 180;
+    Frm->LMDtbTimer->setValue(0);
+    Frm->LMDtbTimer->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(Frm->LMDtbTimer->value(), 10);
+    EXPECT_EQ(Frm->Monitor->LastCheck, now - 18'000);
+
+    // The timer's progress does not move a bar the user holds.
+    Frm->LMDtbTimer->setSliderDown(true);
+    Frm->SetProgress(70);
+    EXPECT_EQ(Frm->LMDtbTimer->value(), 10);
+    Frm->LMDtbTimer->setSliderDown(false);
+    Frm->SetProgress(70);
+    EXPECT_EQ(Frm->LMDtbTimer->value(), 70);
 }
 
 } // namespace
