@@ -8,17 +8,19 @@
 #include <QVBoxLayout>
 
 #include "common/captionpanel.h"
+#include "common/fieldentry.h"
 #include "common/panelbuttons.h"
 #include "common/utils.h"
 
 namespace {
 
-// Entry limits: the field sizes (a full-length entry is kept without its terminating zero);
-// the user ID field is larger than what may be entered.
-constexpr int ServerLimit = sizeof(TConfigRecord::SmtpServer);
-constexpr int PasswordLimit = sizeof(TConfigRecord::SmtpPassword);
-constexpr int UserNameLimit = sizeof(TConfigRecord::SmtpUserName);
+// Entry limits: each text fits its field with the terminating zero; the user ID field is larger
+// than what may be entered.
+constexpr int ServerLimit = FieldEntryLimit(sizeof(TConfigRecord::SmtpServer));
+constexpr int PasswordLimit = FieldEntryLimit(sizeof(TConfigRecord::SmtpPassword));
+constexpr int UserNameLimit = FieldEntryLimit(sizeof(TConfigRecord::SmtpUserName));
 constexpr int UserIdLimit = 32;
+static_assert(UserIdLimit <= FieldEntryLimit(sizeof(TConfigRecord::SmtpUserId)));
 // How long "Load" waits when the import program could not be started.
 constexpr unsigned LoadFailedDelayMs = 1000;
 
@@ -41,7 +43,7 @@ TfrmOutgoingServer::TfrmOutgoingServer(QWidget *parent) : QDialog(parent)
     auto *grid = new QGridLayout(group);
     auto addRow = [&](int row, const char *caption, QLineEdit *&edit, int limit) {
         edit = new QLineEdit(group);
-        edit->setMaxLength(limit);
+        SetEntryLimit(edit, limit);
         grid->addWidget(new QLabel(caption, group), row, 0);
         grid->addWidget(edit, row, 1);
         connect(edit, &QLineEdit::textEdited, this, [this] { EnableApply(true); });
@@ -91,10 +93,10 @@ void TfrmOutgoingServer::FormShow(const TConfigRecord &config)
 
 void TfrmOutgoingServer::StoreInto(TConfigRecord &config) const
 {
-    SetEntryText(config.SmtpServer, FromQ(LMDeMailServer));
-    SetEntryText(config.SmtpPassword, FromQ(LMDePassword));
-    SetEntryText(config.SmtpUserName, FromQ(LMDeUserName));
-    SetEntryText(config.SmtpUserId, FromQ(LMDeUserID));
+    SetText(config.SmtpServer, FromQ(LMDeMailServer));
+    SetText(config.SmtpPassword, FromQ(LMDePassword));
+    SetText(config.SmtpUserName, FromQ(LMDeUserName));
+    SetText(config.SmtpUserId, FromQ(LMDeUserID));
 }
 
 int TfrmOutgoingServer::Execute(TConfigRecord &config)

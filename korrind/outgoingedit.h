@@ -8,21 +8,7 @@
 
 #include "common/records.h"
 
-#include <cstring>
-#include <string>
-
 class QLineEdit;
-
-// Stores an entry into a fixed text field. An entry may fill the whole field (the windows'
-// entry limits equal the field sizes); it is then kept whole, without its terminating zero,
-// and GetText reads it back whole. Shorter texts are stored as SetText stores them.
-template <std::size_t N> void SetEntryText(char (&field)[N], const std::string &text)
-{
-    if (text.size() == N)
-        std::memcpy(field, text.data(), N);
-    else
-        SetText(field, text);
-}
 class TCaptionPanel;
 
 class TfrmOutgoingServer : public QDialog

@@ -10,14 +10,13 @@
 #include <QVBoxLayout>
 
 #include "common/captionpanel.h"
+#include "common/fieldentry.h"
 #include "common/panelbuttons.h"
 #include "common/text.h"
-#include "korrind/outgoingedit.h"
 
 namespace {
 
-// The field's size; a full-length entry is kept without its terminating zero.
-constexpr int ProxyHostLimit = sizeof(TConfigRecord::ProxyHost);
+constexpr int ProxyHostLimit = FieldEntryLimit(sizeof(TConfigRecord::ProxyHost));
 constexpr int PortLimit = 9;
 
 } // namespace
@@ -28,7 +27,7 @@ TfrmProxyServer::TfrmProxyServer(QWidget *parent) : QDialog(parent)
     auto *group = new QGroupBox("Proxy Server Settings", this);
     auto *grid = new QGridLayout(group);
     LMDeProxyServer = new QLineEdit(group);
-    LMDeProxyServer->setMaxLength(ProxyHostLimit);
+    SetEntryLimit(LMDeProxyServer, ProxyHostLimit);
     LMDmePort = new QLineEdit(group);
     LMDmePort->setMaxLength(PortLimit);
     LMDcbxProxyActive = new QCheckBox("Activate Proxy Server", group);
@@ -94,7 +93,7 @@ void TfrmProxyServer::FormShow(const TConfigRecord &config)
 
 void TfrmProxyServer::StoreInto(TConfigRecord &config) const
 {
-    SetEntryText(config.ProxyHost, LMDeProxyServer->text().toStdString());
+    SetText(config.ProxyHost, LMDeProxyServer->text().toStdString());
     config.ProxyPort = PortFromText(LMDmePort->text().toStdString());
     config.ProxyActive = LMDcbxProxyActive->isChecked() ? 1 : 0;
 }

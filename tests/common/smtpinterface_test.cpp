@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdlib>
-#include <cstring>
 
 #include "common/smtpinterface.h"
 #include "common/text.h"
@@ -40,8 +39,7 @@ TConfigRecord Settings(const std::string &server, const std::string &user = "",
     TConfigRecord config{};
     SetText(config.SmtpServer, server);
     SetText(config.SmtpUserId, user);
-    // A password may fill its whole field (the test server's does), without a closing zero.
-    std::strncpy(config.SmtpPassword, password.c_str(), sizeof config.SmtpPassword);
+    SetText(config.SmtpPassword, password);
     SetText(config.SmtpUserName, "Corvex Monitor");
     return config;
 }

@@ -95,11 +95,31 @@ TEST_F(OutgoingEditTest, ApplyStoresTheEntriesWithinTheirLimits)
         form.LMDpfApply->Click();
     });
     EXPECT_EQ(answer, TfrmOutgoingServer::AnswerApplied);
-    EXPECT_EQ(GetText(config.SmtpServer), std::string(32, 's'));
-    // A password that fills its field is kept whole, and the next field stays intact.
-    EXPECT_EQ(GetText(config.SmtpPassword), "0123456789abcdef");
+    // Each text keeps room for its terminating zero, and the next field stays intact.
+    EXPECT_EQ(GetText(config.SmtpServer), std::string(31, 's'));
+    EXPECT_EQ(GetText(config.SmtpPassword), "0123456789abcde");
+    EXPECT_EQ(config.SmtpPassword[sizeof config.SmtpPassword - 1], '\0');
     EXPECT_EQ(GetText(config.SmtpUserName), "Jo Example");
     EXPECT_EQ(GetText(config.SmtpUserId), std::string(32, 's'));
+
+    // The limit counts stored bytes: typed two-byte characters stop at 7 (14 bytes), and a
+    // pasted text that would not fit is refused whole.
+    const QString accented(1, QChar(0xE9));
+    QString pastedServer;
+    answer = Run([&] {
+        Type(form.LMDePassword, "");
+        for (int i = 0; i < 20; ++i)
+            QTest::sendKeyEvent(QTest::Click, form.LMDePassword, Qt::Key_unknown, accented,
+                                Qt::NoModifier);
+        Type(form.LMDeMailServer, "mail.example.org");
+        form.LMDeMailServer->insert(accented.repeated(20));
+        pastedServer = form.LMDeMailServer->text();
+        form.LMDpfApply->Click();
+    });
+    EXPECT_EQ(answer, TfrmOutgoingServer::AnswerApplied);
+    EXPECT_EQ(QString::fromStdString(GetText(config.SmtpPassword)), accented.repeated(7));
+    EXPECT_EQ(pastedServer, "mail.example.org");
+    EXPECT_EQ(GetText(config.SmtpServer), "mail.example.org");
 
     // Emptied boxes store empty texts.
     answer = Run([&] {
@@ -108,7 +128,7 @@ TEST_F(OutgoingEditTest, ApplyStoresTheEntriesWithinTheirLimits)
     });
     EXPECT_EQ(answer, TfrmOutgoingServer::AnswerApplied);
     EXPECT_EQ(GetText(config.SmtpUserId), "");
-    EXPECT_EQ(GetText(config.SmtpPassword), "0123456789abcdef");
+    EXPECT_EQ(GetText(config.SmtpServer), "mail.example.org");
 }
 
 TEST_F(OutgoingEditTest, CloseAndFailedLoadLeaveTheSettingsAlone)

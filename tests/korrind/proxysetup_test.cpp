@@ -68,7 +68,7 @@ TEST_F(ProxySetupTest, ApplyNeedsAClickIntoAControlAndStoresTheValues)
     });
     EXPECT_TRUE(openAfterFirstApply);
     EXPECT_TRUE(applied);
-    EXPECT_EQ(GetText(config.ProxyHost), std::string(16, 'p'));
+    EXPECT_EQ(GetText(config.ProxyHost), std::string(15, 'p')); // room for the closing zero
     EXPECT_EQ(config.ProxyPort, 8080);
     EXPECT_EQ(config.ProxyActive, 0);
 }
