@@ -414,6 +414,47 @@ TEST_F(CorvexFrmTest, SettingsRoundTripThroughTheControls)
     EXPECT_EQ(saved.TimerSeconds, 2);
     EXPECT_EQ(saved.SmartMailRead, 0);
     EXPECT_EQ(saved.TimeoutMs, 42000);
+
+    // "Load At Startup" puts the program into the desktop's autostart folder and takes it out.
+    const std::string entry =
+        TUtils::AddBackslash(Utils->GetSpecialFolder(specialfolder::Startup)) + "Corvex.desktop";
+    Frm->LMDcbxOptions->item(opLoadAtStartup)->setCheckState(Qt::Checked);
+    Frm->LMDpfApply->Click();
+    EXPECT_TRUE(TUtils::FileExists(entry));
+    Frm->LMDcbxOptions->item(opLoadAtStartup)->setCheckState(Qt::Unchecked);
+    Frm->LMDpfApply->Click();
+    EXPECT_FALSE(TUtils::FileExists(entry));
+}
+
+TEST_F(CorvexFrmTest, PasswordButtonSwitchesProtectionOnAndUnlocksTheLevel)
+{
+    Frm->ShowSettings();
+    EXPECT_FALSE(Frm->LMDtbSecurity->isEnabled());
+    SetPasswordPrompt([](TPasswordMode, bool, std::size_t) {
+        return TPasswordEntry{true, "pw", true};
+    });
+    Frm->LMDpfPassword->Click();
+    EXPECT_EQ(Globals->Config.PasswordActive, 1);
+    EXPECT_EQ(GetText(Globals->Config.MasterPassword), "pw");
+    EXPECT_TRUE(Frm->ApplyEnabled());
+    EXPECT_TRUE(Frm->LMDtbSecurity->isEnabled());
+
+    Frm->LMDtbSecurity->setValue(3);
+    EXPECT_EQ(Globals->Config.SecurityLevel, 3);
+}
+
+TEST_F(CorvexFrmTest, CloseClearsNewMailAndPutsTheWindowAway)
+{
+    Store().Summary = {SummaryRow("alice")};
+    Store().Summary[0].ImageIndex = siNewMail;
+    Globals->CheckCounters.NewMailState = 1;
+    Frm->show();
+    Frm->ShowPage(TMonitorPage::Mailboxes);
+    Frm->LMDpfClose->Click();
+    EXPECT_EQ(Store().Summary[0].ImageIndex, siOrdinary);
+    EXPECT_EQ(Globals->CheckCounters.NewMailState, 0);
+    EXPECT_EQ(Frm->CurrentPage(), TMonitorPage::Summary);
+    EXPECT_FALSE(Frm->IsWindowVisible());
 }
 
 TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtOnce)
