@@ -326,6 +326,60 @@ TEST_F(CorvexFrmTest, HeaderClicksSortAndToggleTheOrder)
     EXPECT_EQ(RowCaptions(Store().Mailboxes), (std::vector<std::string>{"a", "b", "c"}));
 }
 
+TEST_F(CorvexFrmTest, SummaryMenuOffersItsItemsOnlyWhenMailboxWorkIsAllowed)
+{
+    Globals->MailerList = TStringList{"Thunderbird=thunderbird", "Evolution=evolution"};
+    Globals->DefaultMailer = "Evolution";
+    auto item = [this](const char *caption) -> QAction * {
+        for (QAction *action : Frm->pmSummary->actions())
+            if (action->text() == caption)
+                return action;
+        return nullptr;
+    };
+    QMenu *runMail = item("Run Mail")->menu();
+
+    Frm->PrepareSummaryMenu(Frm->pmSummary);
+    Frm->PrepareSummaryMenu(Frm->pmSummary);
+    EXPECT_TRUE(item("Check Mail")->isEnabled());
+    EXPECT_TRUE(item("List Mail ")->isEnabled());
+    ASSERT_NE(item("Evolution"), nullptr) << "the default item carries the default's name";
+    EXPECT_TRUE(item("Evolution")->isEnabled());
+    EXPECT_EQ(Captions(runMail), (std::vector<std::string>{"Thunderbird", "Evolution"}));
+
+    Frm->SetBusyCursors(true);
+    Frm->PrepareSummaryMenu(Frm->pmSummary);
+    EXPECT_FALSE(item("Check Mail")->isEnabled());
+    EXPECT_FALSE(item("Run Mail")->isEnabled());
+    Frm->SetBusyCursors(false);
+
+    Protect(1, "secret");
+    AnswerPasswords("");
+    Frm->PrepareSummaryMenu(Frm->pmSummary);
+    EXPECT_FALSE(item("Delete All Mail")->isEnabled());
+    EXPECT_FALSE(item("Inbox")->isEnabled());
+}
+
+TEST_F(CorvexFrmTest, LayoutSharesTheBarsOutEvenly)
+{
+    Frm->show();
+    Frm->resize(MainMinWidth, MainMinHeight);
+    QApplication::processEvents();
+    EXPECT_EQ(Frm->minimumSize(), QSize(MainMinWidth, MainMinHeight));
+    EXPECT_EQ(Frm->tsSummary->height(), TabHeight);
+    const int tabBar = Frm->tsSummary->parentWidget()->width();
+    for (TCaptionPanel *tab :
+         {Frm->tsSummary, Frm->tsMailboxes, Frm->tsOperation, Frm->tsPreferences})
+        EXPECT_NEAR(tab->width(), (tabBar - 15) / 4, 1);
+
+    Frm->ShowPage(TMonitorPage::Mailboxes);
+    Frm->resize(600, 300);
+    QApplication::processEvents();
+    const int bar = Frm->LMDpfSyncAll->parentWidget()->width();
+    for (TCaptionPanel *panel : {Frm->LMDpfSyncAll, Frm->LMDpfAdd, Frm->LMDpfEdit, Frm->LMDpfInbox,
+                                 Frm->LMDpfRemove, Frm->LMDpfLoad})
+        EXPECT_NEAR(panel->width(), bar / 6, 1);
+}
+
 TEST(SortRows, ComparesUpperCaseTextOfTheColumn)
 {
     TListRows rows(3);
