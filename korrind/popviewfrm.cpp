@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -241,6 +242,8 @@ QWidget *TCorvexFrm::BuildSummaryPage()
     LMDseQueryInterval->setToolTip("Temporary mail check interval (minutes)");
     LMDseQueryInterval->setValue(3);
     LMDseQueryInterval->installEventFilter(this);
+    if (auto *entry = LMDseQueryInterval->findChild<QLineEdit *>())
+        entry->installEventFilter(this); // clicks into the text land here
     bar->addWidget(LMDpfCheckNow, 2);
     bar->setSpacing(4);
     auto *listMail = new QHBoxLayout;
@@ -539,8 +542,6 @@ void TCorvexFrm::BuildMenus()
     pmHelp = new QMenu(this);
     pmHelp->setObjectName("pmHelp");
     pmHelp->addAction("About Corvex");
-
-    pmManage = nullptr; // the drop-down of "Manage " opens a folder dialog, not a menu
 }
 
 void TCorvexFrm::ConnectSettingsControls()
@@ -973,13 +974,10 @@ TMonitorPage TCorvexFrm::CurrentPage() const
 // The tab of the page shown looks pressed.
 void TCorvexFrm::ShowTabs()
 {
-    const TCaptionPanel *active[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
+    TCaptionPanel *const tabs[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
     for (int i = 0; i < 4; ++i) {
-        auto *tab = const_cast<TCaptionPanel *>(active[i]);
-        if (i == int(Page))
-            tab->SetBevels(TBevel::Lowered, TBevel::Lowered);
-        else
-            tab->SetBevels(TBevel::Raised, TBevel::Raised);
+        const TBevel bevel = i == int(Page) ? TBevel::Lowered : TBevel::Raised;
+        tabs[i]->SetBevels(bevel, bevel);
     }
 }
 
@@ -1258,7 +1256,8 @@ void TCorvexFrm::resizeEvent(QResizeEvent *event)
 // A click on the Query Interval box while Check Now is restricted disables the box again.
 bool TCorvexFrm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == LMDseQueryInterval && event->type() == QEvent::MouseButtonPress && Globals &&
+    const bool queryBox = watched == LMDseQueryInterval || watched->parent() == LMDseQueryInterval;
+    if (queryBox && event->type() == QEvent::MouseButtonPress && Globals &&
         IsRestricted(saCheckNow)) {
         LMDseQueryInterval->setEnabled(false);
         return true;

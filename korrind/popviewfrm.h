@@ -144,11 +144,10 @@ public:
     TCaptionPanel *LMDpfClose;
 
     // Menus
-    QMenu *pmSummary;  // Summary list and the "List Mail" drop-down
-    QMenu *pmListMail; // "List Mail" drop-down
+    QMenu *pmSummary;  // the Summary list's menu
+    QMenu *pmListMail; // the "List Mail" drop-down, the same items
     QMenu *pmMailBoxes;
     QMenu *pmHelp;
-    QMenu *pmManage; // rules folder choice of either "Manage "
 
     TRowModel *SummaryModel;
     TRowModel *MailboxModel;
