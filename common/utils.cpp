@@ -108,7 +108,7 @@ std::vector<TFoundEntry> FindEntries(const std::string &pattern, unsigned attrib
         return found;
     const bool wantFolders = (attributes & fileattr::Directory) != 0;
     size_t slash = pattern.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    std::string folder = slash == std::string::npos ? "./" : pattern.substr(0, slash + 1);
     std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     if (!HasWildcard(namePattern)) {
         TFoundEntry entry;
@@ -162,7 +162,10 @@ std::string OneLine(std::string text)
 
 } // namespace
 
-TUtils::TUtils() { GetProgramFolder(); }
+TUtils::TUtils()
+{
+    GetProgramFolder();
+}
 
 TUtils::~TUtils() = default;
 

@@ -78,7 +78,7 @@ public:
     // Files and folders. Wildcards (* ?) are honoured in the last path component.
     static bool FindExists(const std::string &pattern, unsigned attributes);
     static bool FileExists(const std::string &path);         // files only
-    static bool FolderExists(const std::string &path);       // a file of that name counts too
+    static bool FolderExists(const std::string &path);       // a real folder only
     static int64_t GetFileSize(const std::string &path);     // 0 when missing
     static std::time_t GetFileDate(const std::string &path); // last write, 0 when missing
     static void CreateFolder(const std::string &path);       // one level, mode 0700

@@ -1,5 +1,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -156,6 +157,14 @@ TEST(UtilsFiles, ListFilesExtensionRules)
     utils.ListFiles(dir + "/*", fileattr::Directory, list, false);
     EXPECT_NE(list.IndexOf("sub"), -1);
     EXPECT_EQ(list.IndexOf("."), -1);
+
+    list.Clear(); // a pattern without a folder searches the current folder
+    std::string previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    utils.ListFiles("*.eml", fileattr::AnyFile, list, false);
+    EXPECT_TRUE(TUtils::FileExists("a.*"));
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(list.Items(), (std::vector<std::string>{"[x].eml", "a.eml"}));
 
     list.Clear();
     EXPECT_FALSE(utils.ListFiles(dir + "/*.txt", fileattr::AnyFile, list, true));
