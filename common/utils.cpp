@@ -34,6 +34,7 @@ constexpr char ProgramFilesText[] = "C:\\Program Files";
 constexpr char LaunchErrorText[] = "Could Not create process";
 constexpr unsigned DefaultWaitTimeout = 100;
 constexpr unsigned PumpSliceMs = 10;
+constexpr int ProcessEndGraceMs = 2000; // a forced end waits this long for a clean exit
 
 bool TerminatingFlag = false;
 
@@ -650,7 +651,10 @@ pid_t TUtils::FindProcessId(const std::string &fileName)
 
 bool TUtils::TerminateProcessById(pid_t id)
 {
-    return platform::EndProcess(id);
+    return platform::EndProcess(id, ProcessEndGraceMs, [] {
+        ProcessMessages();
+        return !Terminating();
+    });
 }
 
 // ---- shell

@@ -152,7 +152,27 @@ bool ProcessAlive(pid_t pid)
     return !(close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z');
 }
 
-bool EndProcess(pid_t pid, int graceMs)
+namespace {
+
+constexpr int KillWaitMs = 2000;
+
+// Waits up to ms for the process to go, running pump between short sleeps; false when the
+// pump asked to stop.
+bool WaitForEnd(pid_t pid, int ms, const TPump &pump)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (ProcessAlive(pid) && clock.elapsed() < ms) {
+        if (pump && !pump())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+} // namespace
+
+bool EndProcess(pid_t pid, int graceMs, const TPump &pump)
 {
     if (pid <= 0 || pid == ::getpid())
         return false;
@@ -160,20 +180,13 @@ bool EndProcess(pid_t pid, int graceMs)
         return true;
     if (::kill(pid, SIGTERM) != 0 && errno != ESRCH)
         return false;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < graceMs) {
-        if (!ProcessAlive(pid))
-            return true;
-        QThread::msleep(20);
-    }
+    bool keepWaiting = WaitForEnd(pid, graceMs, pump);
+    if (!ProcessAlive(pid))
+        return true;
     ::kill(pid, SIGKILL);
-    for (int i = 0; i < 100; ++i) {
-        if (!ProcessAlive(pid))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
+    if (keepWaiting)
+        WaitForEnd(pid, KillWaitMs, pump);
+    return !ProcessAlive(pid);
 }
 
 namespace {

@@ -49,8 +49,9 @@ std::string ProcessFileName(pid_t pid);
 pid_t FindProcessByName(const std::string &name);
 
 // Ends the process: SIGTERM, up to graceMs for it to go, then SIGKILL. True when it is gone
-// (or was never there) afterwards.
-bool EndProcess(pid_t pid, int graceMs = 2000);
+// (or was never there) afterwards. pump, when given, runs between the short sleeps of both
+// waits; when it answers false the process is killed at once and not waited for any longer.
+bool EndProcess(pid_t pid, int graceMs = 2000, const TPump &pump = {});
 
 // True while a process with that id exists (a zombie counts as gone).
 bool ProcessAlive(pid_t pid);

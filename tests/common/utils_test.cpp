@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -313,4 +314,18 @@ TEST(UtilsShell, SpecialFoldersAndStartupEntry)
     EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(entry.find("Exec=\"/opt/My Corvex/korrind\"\n"), std::string::npos);
     EXPECT_NE(entry.find("Name=Corvex\n"), std::string::npos);
+}
+
+TEST(UtilsWaits, ForcedProcessEndKeepsEventsRunning)
+{
+    QProcess stubborn;
+    stubborn.start("/bin/sh", {"-c", "trap '' TERM; echo ready; while :; do sleep 0.1; done"});
+    ASSERT_TRUE(stubborn.waitForReadyRead(5000));
+    bool fired = false;
+    QTimer::singleShot(50, [&] { fired = true; });
+    TUtils utils;
+    EXPECT_TRUE(utils.TerminateProcessById(pid_t(stubborn.processId())));
+    EXPECT_TRUE(fired); // the timer ran while the process was given time to end
+    stubborn.waitForFinished();
+    EXPECT_EQ(stubborn.exitStatus(), QProcess::CrashExit);
 }
