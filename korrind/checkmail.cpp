@@ -8,6 +8,7 @@
 #include "common/alias.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/password.h"
 #include "common/platform/files.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
@@ -21,8 +22,6 @@ namespace {
 
 const char NoAlert[] = "~NONE~";
 const size_t MaxBaseNameLength = 200; // leaves room for the counter within a file name
-const int SecurityActionFrom = 2;     // showing a message's sender
-const int SecurityActionSubject = 3;  // showing a message's subject
 const int SummaryToField = 3;         // the To field of a summary line
 
 // A summary field as one piece of a summary line.
@@ -41,15 +40,6 @@ bool PathTaken(const std::string &path)
     std::error_code error;
     return std::filesystem::symlink_status(path, error).type() !=
            std::filesystem::file_type::not_found;
-}
-
-// Whether password protection keeps the user from seeing what an action shows.
-bool Restricted(int action)
-{
-    if (Globals == nullptr)
-        return false;
-    const TConfigRecord &config = Globals->Config;
-    return config.PasswordActive && config.SecurityLevel != 0 && action <= config.SecurityLevel;
 }
 
 bool HasLine(const TStringList &lines, const std::string &line)
@@ -467,12 +457,18 @@ void TEMailTest::FillSummaryRow()
         SummaryRow->ImageIndex = siNewMail;
     if (PriorityFound)
         SummaryRow->ImageIndex = siPriorityMail;
-    if (!FlagCellSet(Mailbox->Cell(mcAliasActive)))
-        return;
+    if (FlagCellSet(Mailbox->Cell(mcAliasActive)))
+        ShowTestedMail();
+}
+
+// The Summary row of an alias-tested mailbox shows the count of its own messages and the
+// last one's sender and subject, unless password protection hides them.
+void TEMailTest::ShowTestedMail()
+{
     SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
-    if (!Restricted(SecurityActionFrom))
+    if (!IsRestricted(saOpenMailbox))
         SummaryRow->SetCell(scFrom, CurrentFrom);
-    if (!Restricted(SecurityActionSubject))
+    if (!IsRestricted(saMasterLists))
         SummaryRow->SetCell(scSubject, CurrentSubject);
 }
 
@@ -489,11 +485,7 @@ void TEMailTest::RefreshRowFromStoredLines()
         CurrentFrom = fields[0];
         CurrentSubject = fields[1];
     }
-    SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
-    if (!Restricted(SecurityActionFrom))
-        SummaryRow->SetCell(scFrom, CurrentFrom);
-    if (!Restricted(SecurityActionSubject))
-        SummaryRow->SetCell(scSubject, CurrentSubject);
+    ShowTestedMail();
 }
 
 bool TEMailTest::TestMail(int index, int count, bool again)

@@ -103,6 +103,7 @@ private:
     void FetchSummaries(std::vector<TMailSummary> &summaries);
     void TestNewMessages(bool again);
     void FillSummaryRow();
+    void ShowTestedMail();
     void RefreshRowFromStoredLines();
     void QueuePriorityAlert(int ruleIndex);
     void QueueSound(const std::string &alertName);
