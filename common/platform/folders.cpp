@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/platform/files.h"
+#include "common/platform/process.h"
 
 namespace platform {
 
@@ -107,17 +108,7 @@ std::string LoginUserName()
 
 std::string ExecutablePath()
 {
-    char buffer[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
-    // A program replaced on disk while it runs (an update) is reported with this suffix; its
-    // path is still where the program is started from.
-    std::string path(buffer, size_t(n));
-    const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.ends_with(deleted))
-        path.resize(path.size() - deleted.size());
-    return path;
+    return ProcessExecutablePath(::getpid());
 }
 
 } // namespace platform

@@ -24,7 +24,7 @@ std::string HomeFolder();
 // Login name of the user running the program ("" when unknown).
 std::string LoginUserName();
 
-// Full path of the running executable (from /proc/self/exe).
+// Full path of the running executable, as ProcessExecutablePath gives it.
 std::string ExecutablePath();
 
 } // namespace platform

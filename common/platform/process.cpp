@@ -92,7 +92,7 @@ TRunResult RunAndWait(const std::string &program, const std::vector<std::string>
     return result;
 }
 
-std::string ProcessFileName(pid_t pid)
+std::string ProcessExecutablePath(pid_t pid)
 {
     char buffer[4096];
     std::string link = "/proc/" + std::to_string(pid) + "/exe";
@@ -101,10 +101,14 @@ std::string ProcessFileName(pid_t pid)
         return {};
     std::string path(buffer, size_t(n));
     const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() &&
-        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (path.size() > deleted.size() && path.ends_with(deleted))
         path.resize(path.size() - deleted.size());
-    return FileNameOf(path);
+    return path;
+}
+
+std::string ProcessFileName(pid_t pid)
+{
+    return FileNameOf(ProcessExecutablePath(pid));
 }
 
 std::vector<TProcessEntry> ListProcesses()

@@ -42,7 +42,10 @@ struct TProcessEntry
 // Every process of which the executable can be read (other users' processes are skipped).
 std::vector<TProcessEntry> ListProcesses();
 
-// File name of the executable of pid ("" when unreadable); " (deleted)" is removed.
+// Full path of the executable of pid ("" when unreadable). A program replaced on disk while it
+// runs (an update) is reported by the system with " (deleted)" after it; that is removed.
+std::string ProcessExecutablePath(pid_t pid);
+// File name of that path.
 std::string ProcessFileName(pid_t pid);
 
 // First process whose executable file name equals name ignoring case; 0 when none.
