@@ -197,7 +197,10 @@ bool TEMailTest::StartTest(int index)
     Mailbox = nullptr;
     if (Mailboxes == nullptr || index < 0 || index >= static_cast<int>(Mailboxes->size()))
         return false;
-    Mailbox = &(*Mailboxes)[index];
+    // Commands that run during the waits of a test may rebuild the Mailboxes list; the test
+    // works on its own copy of the row.
+    MailboxRow = (*Mailboxes)[index];
+    Mailbox = &MailboxRow;
     InboxPath = Mailbox->Cell(mcInboxPath);
     PriorityAlertName = Mailbox->Cell(mcPriorityAlert);
     ArrivalAlertName = Mailbox->Cell(mcArrivalAlert);

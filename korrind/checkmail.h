@@ -55,7 +55,7 @@ public:
     explicit TEMailTest(TListRows *mailboxes);
 
     TListRows *Mailboxes;
-    TListRow *Mailbox = nullptr; // the row under test
+    TListRow *Mailbox = nullptr; // the row under test (a copy taken when the test starts)
     std::string InboxPath;
     std::string PriorityAlertName;
     std::string ArrivalAlertName;
@@ -112,6 +112,7 @@ private:
     std::string RulesFolder() const;
     std::string MailboxAddress() const;
 
+    TListRow MailboxRow;
     TStringList Scratch;
     // Lines whose actions were carried out during this test and the repeat tests that follow
     // it, so a repeat does not save or forward the same message twice.

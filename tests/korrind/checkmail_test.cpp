@@ -2,6 +2,7 @@
 // loading and the list tests with their alerts and actions.
 #include "korrind/checkmail.h"
 
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "korrind/engine_environment.h"
@@ -148,6 +149,27 @@ TEST_F(CheckMailTest, RejectionLogsAndKeepsMailItCouldNotSave)
     globals.Config.SaveRejected = 0;
     EXPECT_TRUE(engine.TestLine("win@spam.com|Prize|id|to|d|1|r", 4, tkReject));
     EXPECT_TRUE(engine.Deleted);
+}
+
+TEST_F(CheckMailTest, ListRebuiltDuringTheTestLeavesTheMailboxUnderTestAlone)
+{
+    SetRules(names::MasterRejectFile, "spam.com|||0|0|00120||000|\n");
+    testenv::WriteFile(inbox + "/" + names::LastMailFile,
+                       "a@x.org|one|id1|joe@x.org|d|1|r\nb@x.org|two|id2|joe@x.org|d|1|r\n");
+    // A command run while the test processes events replaces the rows: another mailbox with
+    // alias testing on and no alias list now stands where the mailbox under test was.
+    std::string otherInbox = testenv::MakeScratchDir("other");
+    QTimer::singleShot(0, [&] {
+        TListRow other = mailboxes[0];
+        other.Caption = "ann";
+        other.SetCell(mcInboxPath, otherInbox);
+        other.SetCell(mcAliasActive, "1");
+        mailboxes.clear();
+        mailboxes.push_back(other);
+    });
+    EXPECT_FALSE(engine.TestMail(0, 2, false));
+    EXPECT_EQ(Log().find("Can't load alias list"), std::string::npos) << Log();
+    EXPECT_EQ(engine.Mailbox->Caption, "joe");
 }
 
 TEST_F(CheckMailTest, NothingToTest)
