@@ -8,6 +8,7 @@
 #include "common/alias.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/net/mimeheader.h"
 #include "common/password.h"
 #include "common/platform/files.h"
 #include "common/smtpinterface.h"
@@ -347,7 +348,8 @@ bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
     outgoing.Subject = Pop3->Summary.Subject;
     if (actions.ToMobile) {
         std::string text = Trim(Pop3->Summary.Subject + " " + TSMTPFunc::PhoneText(Pop3->RawLines));
-        outgoing.Text.Add(text.substr(0, actions.MaxSize));
+        // Cut on a character boundary: half a character would garble the whole short text.
+        outgoing.Text.Add(CutUtf8(text, actions.MaxSize));
         return SMTPFunc->SendPlain(Globals->Config);
     }
     outgoing.Text = Pop3->RawLines;

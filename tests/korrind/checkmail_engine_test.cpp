@@ -185,6 +185,20 @@ TEST_F(CheckMailEngine, ForwardRulesSendThroughTheSmtpServer)
     EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "please call \r\n") << raw;
 }
 
+TEST_F(CheckMailEngine, PhoneTextIsCutBetweenCharacters)
+{
+    std::string phone = fixtures::UniqueAddress("phone");
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile,
+                       "greet@example.org|||0|0|11003|" + phone + "|000|\n");
+    // The decoded subject is "Grüße": three bytes end inside the "ü".
+    fixtures::AddMessages(box, {Message("greet@example.org", "=?utf-8?q?Gr=C3=BC=C3=9Fe?=")});
+    Check();
+    auto texted = fixtures::WaitForMessagesTo(phone, 1);
+    ASSERT_EQ(texted.size(), 1u);
+    std::string raw = texted[0].raw;
+    EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "Gr\r\n") << raw;
+}
+
 TEST_F(CheckMailEngine, RejectionRuleAddedSinceTheLastCheckRetestsEveryMessage)
 {
     fixtures::AddMessages(box,
