@@ -137,7 +137,9 @@ std::vector<TFoundEntry> FindEntries(const std::string &pattern, unsigned attrib
     return found;
 }
 
-// Quotes one Exec argument of a desktop entry when it needs it.
+// Quotes one Exec argument of a desktop entry when it needs it, as it is written in the file.
+// Two escapes apply: inside quotes " ` $ \ take a backslash, and the file's string escaping
+// then doubles every backslash (so a literal backslash is written as four).
 std::string DesktopExecQuote(const std::string &arg)
 {
     std::string escaped;
@@ -145,9 +147,11 @@ std::string DesktopExecQuote(const std::string &arg)
     for (char c : arg) {
         if (std::string(" \t\n\"'\\><~|&;$*?#()`").find(c) != std::string::npos)
             needsQuotes = true;
-        if (c == '"' || c == '`' || c == '$' || c == '\\')
-            escaped += '\\';
-        if (c == '%')
+        if (c == '"' || c == '`' || c == '$')
+            escaped += "\\\\";
+        else if (c == '\\')
+            escaped += "\\\\\\";
+        else if (c == '%')
             escaped += '%';
         escaped += c;
     }

@@ -314,6 +314,11 @@ TEST(UtilsShell, SpecialFoldersAndStartupEntry)
     EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(entry.find("Exec=\"/opt/My Corvex/korrind\"\n"), std::string::npos);
     EXPECT_NE(entry.find("Name=Corvex\n"), std::string::npos);
+
+    // Quotes, "$" and backslashes in the path survive both escapes of the entry file.
+    utils.CreateShortcut("/opt/a\"q\" \\ $ b/korrind", 7, "Corvex", "Odd");
+    entry = testenv::ReadFile(autostart + "/Odd.desktop");
+    EXPECT_NE(entry.find(R"(Exec="/opt/a\\"q\\" \\\\ \\$ b/korrind")"), std::string::npos) << entry;
 }
 
 TEST(UtilsWaits, ForcedProcessEndKeepsEventsRunning)
