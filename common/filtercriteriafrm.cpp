@@ -290,7 +290,9 @@ void TfrmFilterCriteria::ShowState()
     SetComboText(cbAddress, state.AddressText);
     SetComboText(cbSubject, state.SubjectText);
     cbAddress->setEnabled(state.AddressEnabled);
+    cbAddressQuick->setEnabled(state.AddressEnabled);
     cbSubject->setEnabled(state.SubjectEnabled);
+    cbSubjectQuick->setEnabled(state.SubjectEnabled);
     rgAddressMode->button(state.AddressMode)->setChecked(true);
     rgSubjectMode->button(state.SubjectMode)->setChecked(true);
     LMDcbForward->setChecked(state.Forward);

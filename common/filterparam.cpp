@@ -503,6 +503,9 @@ void TRuleEditState::SetSaveToAltFolder(bool on)
 
 void TRuleEditState::AddressQuickEdit(TAddressQuickEdit edit)
 {
+    // A disabled box stays empty: the rule does not test what "Match By" left out.
+    if (!AddressEnabled)
+        return;
     switch (edit) {
     case aqNone:
         return;
@@ -527,6 +530,8 @@ void TRuleEditState::AddressQuickEdit(TAddressQuickEdit edit)
 
 void TRuleEditState::SubjectQuickEdit(TSubjectQuickEdit edit)
 {
+    if (!SubjectEnabled)
+        return;
     switch (edit) {
     case sqNone:
         return;

@@ -162,6 +162,7 @@ public:
 
     void SetMatchBy(TMatchBy matchBy);
     void SetSaveToAltFolder(bool on);
+    // Quick edits change nothing while their box is disabled.
     void AddressQuickEdit(TAddressQuickEdit edit);
     void SubjectQuickEdit(TSubjectQuickEdit edit);
     // Any other change enables Apply.

@@ -78,6 +78,7 @@ TEST_F(FilterEditorWindow, QuickEditsAndMatchBy)
     EXPECT_EQ(editor.cbAddress->currentText(), "joe");
     editor.rgMatchBy->button(TRuleEditState::mbAddress)->click();
     EXPECT_FALSE(editor.cbSubject->isEnabled());
+    EXPECT_FALSE(editor.cbSubjectQuick->isEnabled());
     EXPECT_EQ(editor.cbSubject->currentText(), "");
     editor.rgMatchBy->button(TRuleEditState::mbBoth)->click();
     EXPECT_EQ(editor.cbSubject->currentText(), "news");

@@ -176,6 +176,20 @@ TEST(RuleEditor, OpensWithDefaultsForMissingFields)
     EXPECT_FALSE(state.CanApply());
 }
 
+TEST(RuleEditor, MatchByLeavesTheOtherBoxOutOfTheRule)
+{
+    TRuleEditState state;
+    state.Open(false, SplitRule("Joe <joe@x.org>|news"));
+    state.SetMatchBy(TRuleEditState::mbAddress);
+    // A quick edit of the disabled subject box does not bring the subject back.
+    state.SubjectQuickEdit(TRuleEditState::sqRestore);
+    EXPECT_EQ(state.Fields()[rfSubject], "");
+    state.SetMatchBy(TRuleEditState::mbSubject);
+    state.AddressQuickEdit(TRuleEditState::aqMailerId);
+    EXPECT_EQ(state.Fields()[rfAddress], "");
+    EXPECT_EQ(state.Fields()[rfSubject], "news");
+}
+
 TEST(RuleEditor, AddressPiecesAndChoices)
 {
     const std::string address = "\"Joe Bloggs\" <joe@mail.example.org>";
