@@ -328,7 +328,9 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
         actions.Delete = true;
         actions.SaveRejected = Globals != nullptr && Globals->Config.SaveRejected;
     }
+    ActingLine = line;
     bool ok = DoActions(n, actions);
+    ActingLine.clear();
     if (ok)
         ActedLines.Add(line);
     else
@@ -361,6 +363,9 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
     if (!actions.Forward && !actions.Delete && !actions.SaveToInbox && !actions.SaveToAltFolder)
         return true;
     bool ok = true;
+    auto saved = SavedCopies.find(ActingLine);
+    const unsigned already = saved != SavedCopies.end() ? saved->second : 0;
+    unsigned written = 0;
     try {
         if (actions.Forward || actions.SaveToInbox || actions.SaveToAltFolder ||
             actions.SaveRejected) {
@@ -372,7 +377,7 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
             if (actions.SaveToAltFolder)
                 targets |= stAltFolder;
             // Nothing leaves the server before every copy asked for is on disk.
-            ok = SaveMessage(n + 1, targets, actions.AltFolder);
+            ok = SaveMessage(n + 1, targets & ~already, actions.AltFolder, &written);
             if (ok && actions.Forward)
                 ok = ForwardMessage(n, actions);
         }
@@ -381,6 +386,12 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
             Utils->DebugLog("Exception processing actions");
         ok = false;
     }
+    // Failed actions are tried again at the next check; the copies made this time stay the
+    // only ones.
+    if (ok)
+        SavedCopies.erase(ActingLine);
+    else if (!ActingLine.empty() && (already | written) != 0)
+        SavedCopies[ActingLine] = already | written;
     if (actions.Delete && ok && Pop3 != nullptr) {
         Pop3->DeleteMessage(n + 1);
         Deleted = true;
@@ -398,15 +409,21 @@ bool TEMailTest::WriteMessageFile(const std::string &path, const std::string &by
     return true;
 }
 
-bool TEMailTest::SaveMessage(int n, unsigned targets, const std::string &altFolder)
+bool TEMailTest::SaveMessage(int n, unsigned targets, const std::string &altFolder,
+                             unsigned *written)
 {
+    if (written != nullptr)
+        *written = 0;
     if (Pop3 == nullptr || !Pop3->GetMessage(n))
         return false;
-    return SaveRetrievedMessage(targets, altFolder);
+    return SaveRetrievedMessage(targets, altFolder, written);
 }
 
-bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFolder)
+bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFolder,
+                                      unsigned *written)
 {
+    if (written != nullptr)
+        *written = 0;
     const std::string base = SavedMessageBaseName(Pop3->Summary.From, Pop3->Summary.Date);
     const std::string bytes = LinesAsMessage(Pop3->RawLines);
     bool ok = true;
@@ -433,7 +450,10 @@ bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFo
             ok = false;
             continue;
         }
-        ok = WriteMessageFile(path, bytes) && ok;
+        if (!WriteMessageFile(path, bytes))
+            ok = false;
+        else if (written != nullptr)
+            *written |= target;
     }
     return ok;
 }

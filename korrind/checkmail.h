@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -84,10 +85,13 @@ public:
     bool TestLine(const std::string &line, int n, int kind);
     bool DoActions(int n, TRuleActions &actions);
     // Retrieves message n (1 = oldest) and writes it to every target of the bit set. False
-    // when it could not be retrieved or a target could not be written completely.
-    bool SaveMessage(int n, unsigned targets, const std::string &altFolder);
+    // when it could not be retrieved or a target could not be written completely; written
+    // (when given) gets the targets that were written.
+    bool SaveMessage(int n, unsigned targets, const std::string &altFolder,
+                     unsigned *written = nullptr);
     // Writes the message last retrieved by the POP3 session to the targets.
-    bool SaveRetrievedMessage(unsigned targets, const std::string &altFolder);
+    bool SaveRetrievedMessage(unsigned targets, const std::string &altFolder,
+                              unsigned *written = nullptr);
     void LoadRules(int kind);
     void ListFile(bool load, TListWhich which, const std::string &path);
 
@@ -120,6 +124,10 @@ private:
     // Lines whose actions failed in this test and its repeats; they stay out of
     // "LastMail.ini" so the next check tries them again.
     TStringList FailedLines;
+    // Copies (TSaveTarget bits) already written for lines whose actions failed, so the next
+    // try writes only the missing ones instead of another copy at every check.
+    std::map<std::string, unsigned> SavedCopies;
+    std::string ActingLine; // the line whose actions DoActions carries out, "" when none
     // For each of CurrentLines: whether it was stored at the last test (already tested).
     std::vector<bool> Known;
 };

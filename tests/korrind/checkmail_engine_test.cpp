@@ -185,6 +185,25 @@ TEST_F(CheckMailEngine, ForwardRulesSendThroughTheSmtpServer)
     EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), "please call \r\n") << raw;
 }
 
+TEST_F(CheckMailEngine, FailedForwardIsTriedAgainWithoutAnotherCopy)
+{
+    std::string full = fixtures::UniqueAddress("forward");
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile,
+                       "boss@example.org|||0|0|10120|" + full + "|100|\n");
+    fixtures::AddMessages(box, {Message("boss@example.org", "Budget")});
+    SetText(globals.Config.SmtpServer, "no server");
+    Check();
+    Check();
+    EXPECT_EQ(SavedInInbox(), 1);
+    EXPECT_EQ(LastMail().Count(), 0);
+
+    SetText(globals.Config.SmtpServer, Format("127.0.0.1:%d", fixtures::Smtp().plainPort));
+    Check();
+    EXPECT_EQ(fixtures::WaitForMessagesTo(full, 1).size(), 1u);
+    EXPECT_EQ(SavedInInbox(), 1);
+    EXPECT_EQ(LastMail().Count(), 1);
+}
+
 TEST_F(CheckMailEngine, PhoneTextIsCutBetweenCharacters)
 {
     std::string phone = fixtures::UniqueAddress("phone");
