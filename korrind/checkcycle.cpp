@@ -448,7 +448,8 @@ void TCorvexMonitor::EndCheck()
         LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
         LastCheck = 0; // the new list is checked at the next tick
     }
-    if (restart) {
+    // A pass cut short because the user ends the program must not bring it back.
+    if (restart && !TUtils::Terminating()) {
         Utils->DebugLog("All mailboxes timed out: restarting");
         if (Globals->StartQuintor())
             Exit();

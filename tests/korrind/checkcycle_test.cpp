@@ -181,6 +181,13 @@ TEST_F(CheckCycle, EveryRowTimedOutRestartsOnlyAfterTheRetrySpan)
     EXPECT_FALSE(Globals->QuietExit);
     EXPECT_FALSE(TUtils::Terminating());
 
+    // A pass ended by the user quitting the program never restarts it.
+    TUtils::Terminate();
+    clock += 6 * Minute;
+    monitor->CheckMail(-1);
+    EXPECT_EQ(LogCount("restarting"), 1);
+    TUtils::ResetTerminating();
+
     // One row answering ends the condition.
     SummaryRows({siTimedOut, siOrdinary});
     monitor->CheckMail(-1);
