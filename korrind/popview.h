@@ -60,8 +60,9 @@ public:
     virtual void LayoutButtonBars() = 0;
     virtual bool ApplyEnabled() const = 0;
     virtual void SetApplyEnabled(bool enabled) = 0;
-    // The Apply command's work (save mailboxes and settings) without its button guard.
-    virtual void ApplyChanges() = 0;
+    // The Apply command's work (save mailboxes and settings) without its button guard; false
+    // when something could not be saved (the user has been told why).
+    virtual bool ApplyChanges() = 0;
     // The mail-program box: filled with the names, then a name selected (false when the box
     // does not hold it).
     virtual void FillMailerBox(const TStringList &mailerList) = 0;

@@ -718,23 +718,25 @@ void TCorvexFrm::LMDpfApplyClick()
         return;
     const bool timerWasRunning = Monitor->MainTimer.isActive();
     Monitor->MainTimer.stop();
-    ApplyChanges();
+    const bool saved = ApplyChanges();
     PButtons->Release(LMDpfApply);
-    SetApplyEnabled(false);
+    // Changes that could not be saved stay pending: Apply can be tried again, Exit asks about
+    // them, and the list is not reloaded from the old file over them.
+    SetApplyEnabled(!saved);
 
     const TDataStore &store = Monitor->Store;
     const auto active = std::count_if(store.Mailboxes.begin(), store.Mailboxes.end(),
                                       [](const TListRow &row) { return row.Checked; });
-    if (std::size_t(active) != store.Summary.size())
+    if (saved && std::size_t(active) != store.Summary.size())
         Monitor->RecheckAfterApply();
     if (timerWasRunning)
         Monitor->MainTimer.start();
 }
 
-void TCorvexFrm::ApplyChanges()
+bool TCorvexFrm::ApplyChanges()
 {
     if (!Globals)
-        return;
+        return false;
     if (Globals->DataRoot.empty()) { // never save the mailboxes beside the current folder
         Globals->InitPaths();
         Globals->CreateDataFolders();
@@ -746,13 +748,19 @@ void TCorvexFrm::ApplyChanges()
                                      PasswordPromptText, QLineEdit::Password)
             .toStdString();
     };
-    if (!store.SaveMailBoxes(encrypt, ask))
+    bool saved = store.SaveMailBoxes(encrypt, ask);
+    if (!saved)
         ShowMessage(store.LastError);
     const TSettingsChanges changes =
         WindowToSettings(ReadControls(), Globals->DefaultMailer, Globals->Config);
-    if (!store.LoadSettings(true, WindowPosition()) && Utils)
-        Utils->DebugLog("%s", store.LastError.c_str());
+    if (!store.LoadSettings(true, WindowPosition())) {
+        saved = false;
+        if (Utils)
+            Utils->DebugLog("%s", store.LastError.c_str());
+        ShowMessage(store.LastError);
+    }
     ApplySettingsChanges(changes);
+    return saved;
 }
 
 void TCorvexFrm::ApplySettingsChanges(const TSettingsChanges &changes)

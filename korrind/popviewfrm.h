@@ -72,7 +72,7 @@ public:
     void LayoutButtonBars() override;
     bool ApplyEnabled() const override;
     void SetApplyEnabled(bool enabled) override;
-    void ApplyChanges() override;
+    bool ApplyChanges() override;
     void FillMailerBox(const TStringList &mailerList) override;
     bool SelectMailer(const std::string &name) override;
     TWindowPos WindowPosition() const override;

@@ -52,10 +52,11 @@ public:
     void LayoutButtonBars() override {}
     bool ApplyEnabled() const override { return Apply; }
     void SetApplyEnabled(bool enabled) override { Apply = enabled; }
-    void ApplyChanges() override
+    bool ApplyChanges() override
     {
         Applied = true;
         Apply = false;
+        return true;
     }
     void FillMailerBox(const TStringList &mailerList) override
     {

@@ -21,8 +21,10 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 #include "common/captionpanel.h"
 #include "common/globals.h"
@@ -529,6 +531,21 @@ TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtO
 
     QAbstractItemModel *model = Frm->lvMailBoxes->model();
     model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+
+    // A list that cannot be saved is reported and stays pending, in memory, unchecked.
+    const std::string popSrv = Store().PopSrvPath();
+    std::remove(popSrv.c_str());
+    ASSERT_EQ(::mkdir(popSrv.c_str(), 0700), 0);
+    std::string told;
+    AnswerMessageBox(QMessageBox::Ok, &told);
+    Frm->LMDpfApply->Click();
+    EXPECT_FALSE(told.empty());
+    EXPECT_TRUE(Frm->ApplyEnabled());
+    EXPECT_TRUE(Store().Mailboxes.at(0).Checked);
+    EXPECT_TRUE(Store().Summary.empty());
+    EXPECT_EQ(Frm->Monitor->LastCheck, 0);
+    ASSERT_EQ(::rmdir(popSrv.c_str()), 0);
+
     Frm->LMDpfApply->Click();
 
     ASSERT_EQ(RowCaptions(Store().Summary), (std::vector<std::string>{"alice"}));
