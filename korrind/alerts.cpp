@@ -180,6 +180,8 @@ std::string AlertNameFor(const std::string &rulesFolder, const std::string &wave
         return {};
     }
     list.Sort();
-    Save(list, path);
+    // A name that is not in the saved list would never find its sound again.
+    if (!Save(list, path))
+        return {};
     return AlertNameOf(waveFile);
 }

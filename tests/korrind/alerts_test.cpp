@@ -106,6 +106,8 @@ TEST_F(AlertsTest, UnwritableRulesFolderIsLoggedNotFatal)
     const std::string missing = Root + "/no rules here";
     EXPECT_FALSE(LoadAlerts(missing, {Media}));
     EXPECT_EQ(AlertFile(missing, "CHIME"), "");
+    Touch(Media + "/chime.wav");
+    EXPECT_EQ(AlertNameFor(missing, Media + "/chime.wav"), "") << "a name that was not saved";
     std::string log = testenv::ReadFile(Root + "/Debug.txt");
     EXPECT_NE(log.find("Alert file missing: " + AlertsFilePath(missing)), std::string::npos);
 }
