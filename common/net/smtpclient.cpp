@@ -10,6 +10,7 @@
 #include <cctype>
 
 #include "common/net/tlstrust.h"
+#include "common/text.h"
 
 namespace {
 
@@ -26,23 +27,6 @@ constexpr std::size_t MaxEncodedLine = 76;
 constexpr std::size_t MaxQuotedReply = 200;
 // How long QUIT may take before the connection is simply dropped.
 constexpr int QuitTimeoutMs = 5000;
-
-std::string Trim(const std::string &text)
-{
-    const char *blanks = " \t\r\n";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-std::string Upper(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // Header values never carry line breaks of their own (no header injection).
 std::string OneLine(const std::string &text)
@@ -266,11 +250,11 @@ TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPo
     TSmtpServerAddress result;
     std::string text = Trim(server);
     const std::string scheme = "smtps://";
-    if (Upper(text.substr(0, scheme.size())) == Upper(scheme)) {
+    if (UpperCase(text.substr(0, scheme.size())) == UpperCase(scheme)) {
         result.ImplicitTls = true;
         text = text.substr(scheme.size());
         defaultPort = 465;
-    } else if (Upper(text.substr(0, 7)) == "SMTP://") {
+    } else if (UpperCase(text.substr(0, 7)) == "SMTP://") {
         text = text.substr(7);
     }
     if (!text.empty() && text.back() == '/')
@@ -640,7 +624,7 @@ void TSmtpClient::AfterHello(const std::vector<std::string> &lines)
 {
     capabilities.clear();
     for (std::size_t i = 1; i < lines.size(); ++i)
-        capabilities.push_back(Upper(Trim(lines[i])));
+        capabilities.push_back(UpperCase(Trim(lines[i])));
     bool offersTls =
         std::find(capabilities.begin(), capabilities.end(), "STARTTLS") != capabilities.end();
     if (!tlsActive && offersTls)
