@@ -269,16 +269,24 @@ bool TCorvexMonitor::Exit()
         Window.ReleaseExitButton();
         return false;
     }
+    const bool timerWasRunning = MainTimer.isActive();
     MainTimer.stop();
     FetchTimer.stop();
     Pop3->Abort();
 
     if (Window.ApplyEnabled()) {
-        if (quiet)
+        if (quiet) {
             Utils->DebugLog("Restart: unapplied changes were not saved");
-        else if (Window.AskYesNo(monitortext::ApplyQuestion, monitortext::WarningCaption) ==
-                 TAnswer::Yes)
-            Window.ApplyChanges();
+        } else if (Window.AskYesNo(monitortext::ApplyQuestion, monitortext::WarningCaption) ==
+                       TAnswer::Yes &&
+                   !Window.ApplyChanges()) {
+            // The user wants the changes kept and they could not be saved: the monitor goes
+            // on with them pending rather than ending and losing them.
+            if (timerWasRunning)
+                RestartMainTimer();
+            Window.ReleaseExitButton();
+            return false;
+        }
     }
     if (Globals->Config.RememberPosition && !Store.SavePosition(Window.WindowPosition()))
         Utils->DebugLog("%s", Store.LastError.c_str());

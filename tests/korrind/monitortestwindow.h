@@ -52,11 +52,12 @@ public:
     void LayoutButtonBars() override {}
     bool ApplyEnabled() const override { return Apply; }
     void SetApplyEnabled(bool enabled) override { Apply = enabled; }
+    bool ApplySaves = true; // what ApplyChanges answers
     bool ApplyChanges() override
     {
         Applied = true;
-        Apply = false;
-        return true;
+        Apply = !ApplySaves;
+        return ApplySaves;
     }
     void FillMailerBox(const TStringList &mailerList) override
     {

@@ -169,9 +169,21 @@ TEST_F(MonitorStart, ExitAsksFirstAndStoresThePosition)
     EXPECT_TRUE(monitor->MainTimer.isActive());
     EXPECT_FALSE(TUtils::Terminating());
 
+    // Changes the user wants kept but that cannot be saved keep the monitor running.
     window.Questions.clear();
     window.Answer = TAnswer::Yes;
     window.Apply = true;
+    window.ApplySaves = false;
+    EXPECT_FALSE(monitor->Exit());
+    EXPECT_EQ(window.Questions,
+              (std::vector<std::string>{monitortext::ExitQuestion, monitortext::ApplyQuestion}));
+    EXPECT_TRUE(window.Apply);
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    EXPECT_FALSE(TUtils::Terminating());
+
+    window.Questions.clear();
+    window.Applied = false;
+    window.ApplySaves = true;
     window.Position = {11, 22, 333, 444};
     EXPECT_TRUE(monitor->Exit());
     EXPECT_EQ(window.Questions,
