@@ -531,7 +531,9 @@ void TCorvexMonitor::RemoveTempFiles(const std::string &folder)
     TStringList files;
     Utils->ListFiles(base + "*", fileattr::AnyFile & ~fileattr::Directory, files, true);
     for (const std::string &name : files) {
-        if (Contains(name, ".ini"))
+        // The working folder is usually the mailbox's inbox, where saved messages are named
+        // after their sender: "Temple@example.org…_000.eml" is mail, never a session leftover.
+        if (Contains(name, ".ini") || EndsText(name, ".eml"))
             continue;
         bool temporary = Contains(name, "Temp") || Contains(name, ".tmp") ||
                          (Contains(name, "text") && Contains(name, ".htm"));

@@ -285,15 +285,16 @@ TEST_F(CheckCycle, OldRejectedMailIsPurgedAtTheLastMinuteBeforeEleven)
 TEST_F(CheckCycle, SessionTemporaryFilesAreRemoved)
 {
     std::string folder = testenv::MakeScratchDir("work") + "/";
-    for (const char *name :
-         {"Temp1", "a.tmp", "text3.htm", "Temp.ini", "keep.eml", "text.txt", "LastMail.ini"})
+    const std::string savedMail = "Temple@example.org12.07.2026 10.00_000.eml";
+    for (const std::string &name : {"Temp1", "a.tmp", "text3.htm", "Temp.ini", "keep.eml",
+                                    "text.txt", "LastMail.ini", savedMail.c_str()})
         testenv::WriteFile(folder + name, "x");
     monitor->RemoveTempFiles(folder);
     TStringList left;
     Utils->ListFiles(folder + "*", fileattr::AnyFile & ~fileattr::Directory, left, true);
     left.Sort();
-    EXPECT_EQ(left.Items(),
-              (std::vector<std::string>{"keep.eml", "LastMail.ini", "Temp.ini", "text.txt"}));
+    EXPECT_EQ(left.Items(), (std::vector<std::string>{"keep.eml", "LastMail.ini", "Temp.ini",
+                                                      savedMail, "text.txt"}));
 }
 
 // ---- passes against servers ----------------------------------------------------------------
