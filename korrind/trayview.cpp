@@ -136,11 +136,6 @@ void TTrayView::Show()
     TrayIcon->show();
 }
 
-void TTrayView::Hide()
-{
-    TrayIcon->hide();
-}
-
 bool TTrayView::Available()
 {
     return QSystemTrayIcon::isSystemTrayAvailable();

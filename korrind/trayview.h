@@ -29,7 +29,6 @@ public:
 
     // Adds the icon to the notification area, with the application's title as its tip.
     void Show();
-    void Hide();
     // False when the desktop has no notification area: the window must then stay reachable
     // (shown or on the task bar) instead of hiding.
     static bool Available();
