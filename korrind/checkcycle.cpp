@@ -328,11 +328,22 @@ void TCorvexMonitor::CheckNow()
     CheckMailFrom(TPassSource::CheckNow, -1);
 }
 
+void TCorvexMonitor::ReloadMailboxes(bool decrypt)
+{
+    if (!InPass) {
+        LoadMailboxList(decrypt);
+        return;
+    }
+    ReloadAfterPass = true;
+    ReloadDecrypt = decrypt;
+}
+
 void TCorvexMonitor::RecheckAfterApply()
 {
     if (InPass) {
         // The lists must not change under a running pass: reload when it ends, check at once.
-        ReloadAfterPass = true;
+        ReloadMailboxes(Globals->Config.EncryptMailboxes != 0);
+        RecheckAfterPass = true;
         return;
     }
     try {
@@ -445,8 +456,10 @@ void TCorvexMonitor::EndCheck()
 
     if (ReloadAfterPass) {
         ReloadAfterPass = false;
-        LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
-        LastCheck = 0; // the new list is checked at the next tick
+        LoadMailboxList(ReloadDecrypt);
+        if (RecheckAfterPass)
+            LastCheck = 0; // the new list is checked at the next tick
+        RecheckAfterPass = false;
     }
     // A pass cut short because the user ends the program must not bring it back.
     if (restart && !TUtils::Terminating()) {

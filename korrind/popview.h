@@ -143,6 +143,9 @@ public:
     // Apply changed the set of active mailboxes: reload the list, full pass, LastCheck = now.
     // During a pass the reload waits for its end and the next tick checks.
     void RecheckAfterApply();
+    // Reloads the mailbox list from "PopSrv.cfg" (after a dialog or the import changed it);
+    // during a pass the reload waits for its end, since the pass works on the rows.
+    void ReloadMailboxes(bool decrypt);
     bool ConnectMailbox(int index);
     void EndCheck();
     // Check Now: action 7 allowed → full pass, LastCheck = now. The caller holds the button.
@@ -210,7 +213,10 @@ private:
 
     TMonitorWindow &Window;
     bool InPass = false;
-    bool ReloadAfterPass = false; // Apply changed the active mailboxes during a pass
+    // A reload asked for during a pass, done when the pass ends; after Apply the next tick checks.
+    bool ReloadAfterPass = false;
+    bool ReloadDecrypt = false;
+    bool RecheckAfterPass = false;
     int ProgramStartFailures = 0; // of the first entry of the program queue
 };
 

@@ -803,12 +803,6 @@ void TCorvexFrm::ComeBackAfterChild()
     }
 }
 
-void TCorvexFrm::ReloadMailboxesPlain()
-{
-    Monitor->Store.LoadMailBoxes(false);
-    RowsChanged(true);
-}
-
 // ---- commands
 
 void TCorvexFrm::LMDpfCheckNowClick()
@@ -892,7 +886,7 @@ void TCorvexFrm::LMDpfOutGoingClick()
     if (answer == TfrmOutgoingServer::AnswerApplied) {
         SetApplyEnabled(true);
     } else if (answer == TfrmOutgoingServer::AnswerImported) {
-        ReloadMailboxesPlain(); // the import program writes plain records
+        Monitor->ReloadMailboxes(false); // the import program writes plain records
         ShowSettings();
     }
     PButtons->Release(LMDpfOutGoing);
@@ -903,8 +897,7 @@ void TCorvexFrm::LMDpfProxyClick()
     if (!Globals || !PButtons || !PButtons->Press(LMDpfProxy))
         return;
     if (frmProxyServer->Execute(Globals->Config)) {
-        Monitor->Store.LoadMailBoxes(Globals->Config.EncryptMailboxes != 0);
-        RowsChanged(true);
+        Monitor->ReloadMailboxes(Globals->Config.EncryptMailboxes != 0);
         ShowSettings();
     }
     PButtons->Release(LMDpfProxy);

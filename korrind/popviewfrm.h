@@ -208,7 +208,6 @@ private:
     void SecurityLevelChanged(int position);
     void MailerChosen(int index);
     void ApplySettingsChanges(const TSettingsChanges &changes);
-    void ReloadMailboxesPlain();
     void ComeBackAfterChild();
     void ShowTabs();
     int SelectedRow(const QTableView *view) const;

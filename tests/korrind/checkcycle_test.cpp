@@ -286,8 +286,8 @@ TEST_F(CheckCycle, SessionTemporaryFilesAreRemoved)
 {
     std::string folder = testenv::MakeScratchDir("work") + "/";
     const std::string savedMail = "Temple@example.org12.07.2026 10.00_000.eml";
-    for (const std::string &name : {"Temp1", "a.tmp", "text3.htm", "Temp.ini", "keep.eml",
-                                    "text.txt", "LastMail.ini", savedMail.c_str()})
+    for (const char *name : {"Temp1", "a.tmp", "text3.htm", "Temp.ini", "keep.eml", "text.txt",
+                             "LastMail.ini", savedMail.c_str()})
         testenv::WriteFile(folder + name, "x");
     monitor->RemoveTempFiles(folder);
     TStringList left;
@@ -430,6 +430,37 @@ TEST_F(CheckCycle, CommandsDuringAStalledConnectAndEscEndingIt)
               1);
     EXPECT_EQ(monitor->LastCheck, 0);
     EXPECT_FALSE(monitor->PassRunning());
+}
+
+// A reload asked for by a dialog during a pass waits for the pass to end, so the pass never
+// works on rows freed under it; unlike Apply's reload it does not bring the next check forward.
+TEST_F(CheckCycle, ReloadDuringAPassWaitsForItsEnd)
+{
+    FakeServer server;
+    server.Greeting(FakeServer::Stall());
+    Globals->Config.TimeoutMs = 30000;
+    AddMailbox(*monitor, "stalled", "127.0.0.1:" + std::to_string(server.port()), "secret");
+    TMailBoxRecord stored{};
+    SetText(stored.UserId, "fromfile");
+    SetText(stored.MailServer, "127.0.0.1:1");
+    stored.Active = 1;
+    ASSERT_TRUE(WriteMailBoxFile(monitor->Store.PopSrvPath(), {stored}));
+
+    monitor->LastCheck = clock;
+    std::string captionDuringPass;
+    QObject target;
+    QTimer::singleShot(100, [&] {
+        monitor->ReloadMailboxes(false);
+        captionDuringPass = monitor->Store.Mailboxes.front().Caption;
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&target, &release);
+    });
+    monitor->CheckMail(-1);
+
+    EXPECT_EQ(captionDuringPass, "stalled");
+    ASSERT_EQ(monitor->Store.Mailboxes.size(), 1u);
+    EXPECT_EQ(monitor->Store.Mailboxes.front().Caption, "fromfile");
+    EXPECT_EQ(monitor->LastCheck, clock);
 }
 
 } // namespace
