@@ -8,11 +8,4 @@ build="${CORVEX_BUILD_DIR:-$top/build}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja
 cmake --build "$build" --target engine_bench --parallel 2
 
-fixtures="$build/bench-fixtures"
-trap '"$top/tests/fixtures/stop.sh" "$fixtures" || true' EXIT
-"$top/tests/fixtures/start.sh" "$fixtures"
-set -a
-# shellcheck disable=SC1091
-. "$fixtures/env.sh"
-set +a
-"$build/bench/engine_bench" "$@"
+exec "$top/tests/fixtures/with-servers.sh" "$build/bench-fixtures" "$build/bench/engine_bench" "$@"

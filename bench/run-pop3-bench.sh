@@ -7,11 +7,4 @@ build="${CORVEX_BUILD_DIR:-$top/build}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja
 cmake --build "$build" --target pop3_bench --parallel 2
 
-fixtures="$build/bench-fixtures"
-trap '"$top/tests/fixtures/stop.sh" "$fixtures" || true' EXIT
-"$top/tests/fixtures/start.sh" "$fixtures"
-set -a
-# shellcheck disable=SC1091
-. "$fixtures/env.sh"
-set +a
-"$build/bench/pop3_bench" "${1:-1000}"
+exec "$top/tests/fixtures/with-servers.sh" "$build/bench-fixtures" "$build/bench/pop3_bench" "${1:-1000}"
