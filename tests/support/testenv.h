@@ -35,11 +35,11 @@ bool FixturesAvailable();
 } // namespace testenv
 
 // Skips an integration test when no fixture servers run (fails when they are required).
-#define REQUIRE_FIXTURES()                                                                     \
-    do {                                                                                       \
-        if (!testenv::FixturesAvailable()) {                                                   \
-            if (!qEnvironmentVariableIsEmpty("CORVEX_REQUIRE_FIXTURES"))                       \
-                FAIL() << "fixture servers are required but not running";                      \
-            GTEST_SKIP() << "fixture servers not running (tools/test.sh starts them)";         \
-        }                                                                                      \
+#define REQUIRE_FIXTURES()                                                                         \
+    do {                                                                                           \
+        if (!testenv::FixturesAvailable()) {                                                       \
+            if (!qEnvironmentVariableIsEmpty("CORVEX_REQUIRE_FIXTURES"))                           \
+                FAIL() << "fixture servers are required but not running";                          \
+            GTEST_SKIP() << "fixture servers not running (tools/test.sh starts them)";             \
+        }                                                                                          \
     } while (0)
