@@ -43,16 +43,9 @@ private:
     uint16_t &LastKey;
 };
 
-std::string FolderOfExecutable()
-{
-    std::string path = platform::ExecutablePath();
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 } // namespace
 
-TGlobals::TGlobals() : ProgramFolder(FolderOfExecutable())
+TGlobals::TGlobals() : ProgramFolder(platform::ExecutableFolder())
 {
     BuildMailerList();
     if (QCoreApplication *app = QCoreApplication::instance()) {

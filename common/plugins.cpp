@@ -33,12 +33,6 @@ bool PumpWhileChildRuns()
     return !TUtils::Terminating();
 }
 
-std::string FolderOf(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string FileNameOf(const std::string &path)
 {
     size_t slash = path.rfind('/');
@@ -115,7 +109,7 @@ TStringList ReadOwnParameters()
 
 // ---- the registry
 
-TPlugIns::TPlugIns() : ProgramFolder(FolderOf(platform::ExecutablePath())) {}
+TPlugIns::TPlugIns() : ProgramFolder(platform::ExecutableFolder()) {}
 
 void TPlugIns::SetRoot(const std::string &dataRoot)
 {

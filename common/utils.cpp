@@ -184,8 +184,7 @@ std::string TUtils::GetWindowsFolder()
 std::string TUtils::GetProgramFolder()
 {
     ProgramPath = platform::ExecutablePath();
-    size_t slash = ProgramPath.rfind('/');
-    ProgramFolder = slash == std::string::npos ? std::string() : ProgramPath.substr(0, slash + 1);
+    ProgramFolder = platform::ExecutableFolder();
     return AddBackslash(ProgramFolder);
 }
 

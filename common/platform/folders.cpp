@@ -111,4 +111,11 @@ std::string ExecutablePath()
     return ProcessExecutablePath(::getpid());
 }
 
+std::string ExecutableFolder()
+{
+    std::string path = ExecutablePath();
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 } // namespace platform

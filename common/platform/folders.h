@@ -26,5 +26,7 @@ std::string LoginUserName();
 
 // Full path of the running executable, as ProcessExecutablePath gives it.
 std::string ExecutablePath();
+// Folder of the running executable, with a trailing "/" ("" when unknown).
+std::string ExecutableFolder();
 
 } // namespace platform
