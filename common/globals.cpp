@@ -1,8 +1,6 @@
 #include "common/globals.h"
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QKeyEvent>
 #include <QObject>
 #include <cstdlib>
 
@@ -24,34 +22,11 @@ constexpr char OutlookExpressExe[] = "msimn.exe";
 constexpr char OutlookExpressFileArg[] = "/eml:%s";
 constexpr size_t LoginNameLimit = 31;
 
-// Application-wide hook: remembers a released Esc key wherever it happened.
-class TEscapeHook : public QObject
-{
-public:
-    explicit TEscapeHook(uint16_t &lastKey) : LastKey(lastKey) {}
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::KeyRelease &&
-            static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
-            LastKey = EscapeKey;
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    uint16_t &LastKey;
-};
-
 } // namespace
 
 TGlobals::TGlobals() : ProgramFolder(platform::ExecutableFolder())
 {
     BuildMailerList();
-    if (QCoreApplication *app = QCoreApplication::instance()) {
-        KeyHook = std::make_unique<TEscapeHook>(LastKey);
-        app->installEventFilter(KeyHook.get());
-    }
 }
 
 TGlobals::~TGlobals()

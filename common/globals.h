@@ -104,6 +104,7 @@ private:
     bool StartCompanion(const char *menuId, const std::vector<std::string> &params,
                         bool waitForRulesSync);
     std::unique_ptr<QObject> KeyHook;
+    friend void InstallEscapeHook(TGlobals &globals);
 };
 
 extern TGlobals *Globals;

@@ -253,6 +253,30 @@ bool TDataStore::LoadSettings(bool write, const TWindowPos &window)
     return write ? WriteSettings() : ReadSettings(window);
 }
 
+bool TDataStore::LoadSettingsReadOnly()
+{
+    LastError.clear();
+    Globals->InitPaths();
+    TConfigRecord &config = Globals->Config;
+    SetConfigDefaults(config, {});
+    const std::string path = ConfigPath();
+    std::string bytes;
+    const bool read = platform::ReadWholeFile(path, bytes);
+    TConfigRecord stored{};
+    if (read && bytes.size() >= sizeof stored)
+        std::memcpy(&stored, bytes.data(), sizeof stored);
+    const bool usable =
+        stored.Version == ConfigVersion || stored.Version == UpgradableConfigVersion;
+    if (usable)
+        config = stored;
+    if (GetText(config.RulesPath).empty())
+        SetText(config.RulesPath, Globals->DataRoot);
+    Globals->SetRejectedPath(GetText(config.RulesPath));
+    if (!read)
+        return Fail("Can't read " + path);
+    return usable || Fail("Damaged settings file " + path);
+}
+
 bool TDataStore::ReadSettings(const TWindowPos &window)
 {
     TConfigRecord &config = Globals->Config;

@@ -282,6 +282,11 @@ public:
     // the master password encrypted when "Encrypt Mailboxes" is set. False when the file cannot
     // be read or written; the previous file then stays as it was.
     bool LoadSettings(bool write, const TWindowPos &window = {});
+    // Reading for a companion program, which never writes the settings: computes the paths
+    // and reads "Config.cfg" into Globals->Config without creating folders, keys or files. A
+    // missing, short or unknown file leaves the defaults in memory and answers false
+    // (LastError says why).
+    bool LoadSettingsReadOnly();
     // Stores the window position in Globals->Config and in the 16 position bytes of the
     // existing "Config.cfg".
     bool SavePosition(const TWindowPos &window);

@@ -14,7 +14,7 @@
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 #include "korrind/popinterface.h"
 
 TEMailTest *EMailTest = nullptr;

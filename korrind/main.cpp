@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "common/filtercriteriafrm.h"
+#include "common/ui/filtercriteriafrm.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
 #include "common/utils.h"
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 #include "korrind/popviewfrm.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "common/captionpanel.h"
-#include "common/fieldentry.h"
-#include "common/panelbuttons.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/fieldentry.h"
+#include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 
 namespace {

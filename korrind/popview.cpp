@@ -8,13 +8,14 @@
 
 #include "common/encrypt.h"
 #include "common/globals.h"
-#include "common/panelbuttons.h"
+#include "common/ui/escapehook.h"
+#include "common/ui/panelbuttons.h"
 #include "common/password.h"
-#include "common/platform/sound.h"
+#include "common/ui/sound.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 #include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
 
@@ -63,6 +64,7 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
     PlaySound = [](const std::string &path) { platform::PlayWaveFile(path, &PumpWhileRunning); };
 
     Globals = new TGlobals;
+    InstallEscapeHook(*Globals);
     Pop3 = new TPop3(&Globals->DebugLevel);
     Pop3->CancelCheck = [](bool reset) {
         return Globals != nullptr && Globals->EscapePressed(reset);

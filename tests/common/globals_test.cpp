@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/globals.h"
+#include "common/ui/escapehook.h"
 #include "common/platform/files.h"
 #include "common/utils.h"
 #include "support/testenv.h"
@@ -145,6 +146,7 @@ TEST_F(GlobalsTest, RunMailProgramStartsItWithTheMessageFile)
 TEST_F(GlobalsTest, EscapeReleaseIsSeenOnce)
 {
     TGlobals globals;
+    InstallEscapeHook(globals);
     QObject target;
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&target, &press);

@@ -1,10 +1,10 @@
 // Password protection driven offscreen through the real dialog: the user's steps are queued and
 // played each time the dialog shows (typing, Enter, clicking Continue, Cancel or the check box).
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 #include "common/globals.h"
-#include "common/panelbuttons.h"
+#include "common/ui/panelbuttons.h"
 #include "common/password.h"
-#include "common/passwordfrm.h"
+#include "common/ui/passwordfrm.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

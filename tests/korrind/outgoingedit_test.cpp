@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "common/captionpanel.h"
-#include "common/panelbuttons.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/outgoingedit.h"
 

@@ -26,13 +26,13 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 #include "common/globals.h"
-#include "common/panelbuttons.h"
+#include "common/ui/panelbuttons.h"
 #include "common/password.h"
 #include "common/utils.h"
 #include "korrind/popviewfrm.h"
-#include "korrind/rowmodel.h"
+#include "common/ui/rowmodel.h"
 #include "korrind/trayview.h"
 #include "support/testenv.h"
 

@@ -1,7 +1,7 @@
 // Panel buttons driven offscreen with real clicks: the guard against disabled and busy panels,
 // the caption-bar help mode, check marks and drop-down menus.
-#include "common/captionpanel.h"
-#include "common/panelbuttons.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 
 #include <QApplication>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "common/panelbuttons.h"
+#include "common/ui/panelbuttons.h"
 
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 #include "common/utils.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The filter editor window driven offscreen: opening a rule, editing it with real input and
 // applying it.
-#include "common/filtercriteriafrm.h"
+#include "common/ui/filtercriteriafrm.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -12,9 +12,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 #include "common/globals.h"
-#include "common/panelbuttons.h"
+#include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "support/testenv.h"
 

@@ -1,7 +1,7 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-#include "common/platform/sound.h"
+#include "common/ui/sound.h"
 #include "support/testenv.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "common/stringlist.h"
 #include "common/utils.h"
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 #include "support/testenv.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "korrind/rowmodel.h"
+#include "common/ui/rowmodel.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "common/filtercriteriafrm.h"
+#include "common/ui/filtercriteriafrm.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -17,11 +17,11 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 #include "common/names.h"
-#include "common/panelbuttons.h"
+#include "common/ui/panelbuttons.h"
 #include "common/platform/folders.h"
-#include "common/platform/sound.h"
+#include "common/ui/sound.h"
 #include "common/text.h"
 #include "common/utils.h"
 

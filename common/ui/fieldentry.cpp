@@ -1,4 +1,4 @@
-#include "common/fieldentry.h"
+#include "common/ui/fieldentry.h"
 
 #include <QLineEdit>
 #include <QValidator>

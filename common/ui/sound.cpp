@@ -1,4 +1,4 @@
-#include "common/platform/sound.h"
+#include "common/ui/sound.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "common/captionpanel.h"
+#include "common/ui/captionpanel.h"
 
 #include <QMouseEvent>
 #include <QPainter>

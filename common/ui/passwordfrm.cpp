@@ -1,4 +1,4 @@
-#include "common/passwordfrm.h"
+#include "common/ui/passwordfrm.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -6,8 +6,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "common/captionpanel.h"
-#include "common/panelbuttons.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 
 namespace {
 

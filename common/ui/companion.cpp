@@ -1,0 +1,53 @@
+#include "common/ui/companion.h"
+
+#include <QApplication>
+
+#include "common/globals.h"
+#include "common/platform/locks.h"
+#include "common/platform/process.h"
+#include "common/plugins.h"
+#include "common/text.h"
+#include "common/ui/escapehook.h"
+#include "common/ui/panelbuttons.h"
+#include "common/utils.h"
+
+TCompanionObjects::TCompanionObjects()
+{
+    Utils = new TUtils;
+    Globals = new TGlobals;
+    Globals->InitPaths();
+    InstallEscapeHook(*Globals);
+    PButtons = new TPButtons;
+}
+
+TCompanionObjects::~TCompanionObjects()
+{
+    delete PButtons;
+    PButtons = nullptr;
+    delete Globals;
+    Globals = nullptr;
+    delete Utils;
+    Utils = nullptr;
+}
+
+std::string FirstParameter(const TStringList &parameters)
+{
+    return parameters.Empty() ? std::string() : Trim(parameters[0]);
+}
+
+int RunCompanion(int argc, char **argv, const TCompanionEntry &entry)
+{
+    QApplication app(argc, argv);
+    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(entry.LockName);
+    if (!lock)
+        return 0;
+    platform::QuitOnTerminationSignals();
+
+    TStringList parameters = ReadOwnParameters();
+    if (entry.FirstParameterRequired && FirstParameter(parameters).empty())
+        return 0;
+    std::unique_ptr<QWidget> window = entry.CreateWindow(parameters);
+    if (!window || TUtils::Terminating())
+        return 0;
+    return app.exec();
+}
