@@ -20,6 +20,31 @@ bool AliasLineActive(const TStringList &aliases, int index)
     return aliases.ValueFromIndex(index) == "1";
 }
 
+std::vector<TAliasEntry> AliasEntries(const TStringList &aliases)
+{
+    std::vector<TAliasEntry> entries;
+    for (int i = 0; i < aliases.Count(); ++i)
+        entries.push_back({aliases.Names(i), AliasLineActive(aliases, i)});
+    return entries;
+}
+
+TStringList AliasListLines(const std::vector<TAliasEntry> &entries)
+{
+    TStringList lines;
+    for (const TAliasEntry &entry : entries)
+        lines.Add(AliasLine(entry.Alias, entry.Active));
+    return lines;
+}
+
+std::string AliasTextProblem(const std::string &text)
+{
+    if (Trim(text).empty())
+        return "An alias can't be empty.";
+    if (text.find('=') != std::string::npos)
+        return "An alias can't contain \"=\".";
+    return std::string();
+}
+
 bool AliasListMatches(const std::string &toHeader, const TStringList &aliases)
 {
     for (int i = 0; i < aliases.Count(); ++i) {

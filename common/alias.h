@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/listrows.h"
 #include "common/stringlist.h"
@@ -13,6 +14,21 @@ std::string AliasFilePath(const std::string &inboxFolder);
 std::string AliasLine(const std::string &alias, bool active);
 // Whether a line of the list is an active alias (its value is exactly "1").
 bool AliasLineActive(const TStringList &aliases, int index);
+
+// One entry of the alias manager's check list.
+struct TAliasEntry
+{
+    std::string Alias;
+    bool Active = false;
+};
+
+// The entries of the list's lines, in their order.
+std::vector<TAliasEntry> AliasEntries(const TStringList &aliases);
+// The lines that store the entries.
+TStringList AliasListLines(const std::vector<TAliasEntry> &entries);
+// Why text cannot be an alias ("" when it can): an empty alias would name every message, and
+// a "=" would split its line at the wrong place.
+std::string AliasTextProblem(const std::string &text);
 
 // Whether some active alias occurs, ignoring case, inside the "To" text.
 bool AliasListMatches(const std::string &toHeader, const TStringList &aliases);

@@ -1,0 +1,174 @@
+// The alias manager: the real program's start (lock and parameter file) and its window driven
+// offscreen, down to the monitor's alias test reading the list the window saved.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "common/alias.h"
+#include "common/plugins.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "fennick/aliasfrm.h"
+#include "fennick/edittextfrm.h"
+#include "support/testenv.h"
+
+namespace {
+
+// Answers the next text entry dialogs in turn with texts (each one applied).
+void AnswerTextDialogs(std::vector<std::string> texts)
+{
+    if (texts.empty())
+        return;
+    QTimer::singleShot(20, [texts]() mutable {
+        auto *dialog = qobject_cast<TEditTextFrm *>(QApplication::activeModalWidget());
+        if (dialog == nullptr || dialog->Accepted()) {
+            AnswerTextDialogs(texts); // not open yet, or the last one is still closing
+            return;
+        }
+        dialog->LMDeText->setText(QString::fromStdString(texts.front()));
+        dialog->LMDpfApply->Click();
+        texts.erase(texts.begin());
+        AnswerTextDialogs(texts);
+    });
+}
+
+std::vector<std::string> ListTexts(const TAliasFrm &window)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < window.clbAlais->count(); ++i)
+        texts.push_back(window.clbAlais->item(i)->text().toStdString() +
+                        (window.clbAlais->item(i)->checkState() == Qt::Checked ? "+" : "-"));
+    return texts;
+}
+
+TListRow AliasTestedMailbox(const std::string &inbox)
+{
+    TListRow row;
+    row.Caption = "user";
+    row.SetCell(mcInboxPath, inbox);
+    row.SetCell(mcAliasActive, "1");
+    return row;
+}
+
+TEST(AliasManager, EditsAndSavesOnlyAfterApply)
+{
+    const std::string inbox = testenv::MakeScratchDir("inbox");
+    const std::string file = AliasFilePath(inbox);
+    const std::string original = "sales=1\r\nold=0\r\n";
+    testenv::WriteFile(file, original);
+    std::vector<std::string> messages;
+
+    {
+        TAliasFrm window;
+        window.ShowMessage = [&](const std::string &text) { messages.push_back(text); };
+        ASSERT_TRUE(window.Activate(inbox));
+        window.show();
+        EXPECT_EQ(ListTexts(window), (std::vector<std::string>{"sales+", "old-"}));
+        EXPECT_FALSE(PButtons->IsAvailable(window.LMDpfApply));
+        // A change without Apply is not saved: the file stays byte for byte as it was.
+        window.clbAlais->item(1)->setCheckState(Qt::Checked);
+        EXPECT_TRUE(PButtons->IsAvailable(window.LMDpfApply));
+        window.LMDpfClose->Click();
+        EXPECT_FALSE(window.isVisible());
+    }
+    EXPECT_EQ(testenv::ReadFile(file), original);
+
+    {
+        TAliasFrm window;
+        window.ShowMessage = [&](const std::string &text) { messages.push_back(text); };
+        ASSERT_TRUE(window.Activate(inbox));
+        window.show();
+        // Empty texts and texts with "=" are refused and asked again.
+        AnswerTextDialogs({"a=b", "  ", "New"});
+        window.LMDpfAdd->Click();
+        EXPECT_EQ(messages.size(), 2u);
+        window.clbAlais->item(0)->setSelected(true);
+        AnswerTextDialogs({"Sales"});
+        window.LMDpfEdit->Click();
+        window.LMDpfApply->Click();
+        EXPECT_TRUE(window.Applied);
+        EXPECT_FALSE(PButtons->IsAvailable(window.LMDpfApply));
+        // Changes after Apply go with it; the close box saves.
+        window.clbAlais->item(1)->setSelected(true);
+        window.LMDpfRemove->Click();
+        window.clbAlais->item(1)->setCheckState(Qt::Checked);
+        window.close();
+        EXPECT_FALSE(window.isVisible());
+    }
+    EXPECT_EQ(testenv::ReadFile(file), "Sales=1\nNew=1\n");
+
+    // The monitor's alias test reads what was saved.
+    TListRow mailbox = AliasTestedMailbox(inbox);
+    EXPECT_TRUE(AliasMatches("Sales Team <orders@x.example>", &mailbox));
+    EXPECT_TRUE(AliasMatches("new@x.example", &mailbox));
+    EXPECT_FALSE(AliasMatches("old@x.example", &mailbox));
+}
+
+TEST(AliasManager, ASaveThatFailsKeepsTheWindowOpen)
+{
+    const std::string inbox = testenv::MakeScratchDir("inbox");
+    std::vector<std::string> messages;
+    TAliasFrm window;
+    window.ShowMessage = [&](const std::string &text) { messages.push_back(text); };
+    ASSERT_TRUE(window.Activate(inbox));
+    EXPECT_EQ(testenv::ReadFile(window.AliasFile), ""); // created empty
+    window.show();
+    AnswerTextDialogs({"sales"});
+    window.LMDpfAdd->Click();
+    window.LMDpfApply->Click();
+
+    // A folder in the file's place makes the save fail.
+    ASSERT_TRUE(QDir().remove(QString::fromStdString(window.AliasFile)));
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(window.AliasFile)));
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(window.AliasFile), std::string::npos);
+
+    ASSERT_TRUE(QDir().rmdir(QString::fromStdString(window.AliasFile)));
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(testenv::ReadFile(window.AliasFile), "sales=0\n");
+}
+
+// The real program: without its parameter it ends at once; with it, it opens the list
+// (creating it), and a second copy started meanwhile ends at once.
+TEST(AliasManagerProgram, ParameterFileAndSingleCopy)
+{
+    const std::string program = testenv::ProgramPath("fennick");
+    const std::string parameterFile = ParameterFileFor(program);
+    std::remove(parameterFile.c_str());
+    auto run = [&](QProcess &process) {
+        process.start(QString::fromStdString(program), {QString::fromStdString(parameterFile)});
+        return process.waitForStarted(5000);
+    };
+
+    QProcess withoutParameter;
+    ASSERT_TRUE(run(withoutParameter));
+    EXPECT_TRUE(withoutParameter.waitForFinished(5000));
+    EXPECT_EQ(withoutParameter.exitCode(), 0);
+
+    const std::string inbox = testenv::MakeScratchDir("inbox");
+    testenv::WriteFile(parameterFile, inbox + "\n");
+    QProcess first;
+    ASSERT_TRUE(run(first));
+    EXPECT_TRUE(testenv::WaitUntil(
+        [&] { return QFile::exists(QString::fromStdString(AliasFilePath(inbox))); }));
+
+    QProcess second;
+    ASSERT_TRUE(run(second));
+    EXPECT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(5000));
+    std::remove(parameterFile.c_str());
+}
+
+} // namespace
