@@ -423,6 +423,22 @@ bool TPop3::DeleteMessage(int n)
     return true;
 }
 
+bool TPop3::GetUniqueIds(std::vector<std::string> &ids)
+{
+    ids.clear();
+    if (!Client)
+        return false;
+    CurrentTicket = Client->RequestUniqueIds();
+    if (CurrentTicket == 0)
+        return false;
+    RetrieveDone = false;
+    RequestFailed = false;
+    // The client's own time-out bounds the wait: a silent server fails the request.
+    TWaitEnd end =
+        WaitUntil([this] { return RetrieveDone || RequestFailed; }, [] { return INT_MAX; });
+    return end == TWaitEnd::Done && RetrieveDone && Client->TakeUniqueIds(CurrentTicket, ids);
+}
+
 std::string TPop3::HeaderValue(const std::vector<std::string> &lines, const std::string &name)
 {
     std::string prefix = LowerCase(name);

@@ -91,6 +91,9 @@ public:
     bool GetSummaries(int first, int last, std::vector<TMailSummary> &summaries);
     // True only when the server accepted the DELE; the server removes the message at QUIT.
     bool DeleteMessage(int n);
+    // The server's unique id of every message (index = number - 1); false when the server
+    // offers none or the connection failed.
+    bool GetUniqueIds(std::vector<std::string> &ids);
     std::string HeaderValue(const std::vector<std::string> &lines, const std::string &name);
     std::string HeaderValue(const TStringList &lines, const std::string &name)
     {

@@ -396,8 +396,8 @@ void TPop3Client::HandleStatus(const std::string &line)
         return;
     }
 
-    bool multiLine =
-        kind == TKind::Capa || kind == TKind::List || kind == TKind::Top || kind == TKind::Retr;
+    bool multiLine = kind == TKind::Capa || kind == TKind::List || kind == TKind::Top ||
+                     kind == TKind::Retr || kind == TKind::Uidl;
     if (ok && multiLine) {
         InBody = true;
         Body.clear();
@@ -531,6 +531,9 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         if (ok)
             Listener->OnSuccess();
         Socket->disconnectFromHost();
+        return;
+    case TKind::Uidl:
+        UniqueIdsDone(command, ok, status);
         return;
     }
 }
@@ -813,5 +816,42 @@ bool TPop3Client::TakeMessage(unsigned ticket, TStringList &lines)
         return false;
     lines = std::move(found->second);
     Messages.erase(found);
+    return true;
+}
+
+unsigned TPop3Client::RequestUniqueIds()
+{
+    unsigned ticket = Enqueue(TKind::Uidl, "UIDL", 0);
+    SendQueued();
+    return ticket;
+}
+
+// Each line of the listing is "<number> <id>"; lines naming no message of the mailbox are
+// ignored.
+void TPop3Client::UniqueIdsDone(const TCommand &command, bool ok, const std::string &status)
+{
+    if (!ok) {
+        Listener->OnStatus(status);
+    } else if (command.Ticket) {
+        std::vector<std::string> ids(static_cast<size_t>(std::max(Count_, 0)));
+        for (const std::string &line : Body) {
+            std::vector<std::string> words = SplitText(Trim(line), ' ');
+            long long number = words.size() == 2 ? StrToIntDef(words[0], 0) : 0;
+            if (number >= 1 && number <= static_cast<long long>(ids.size()))
+                ids[static_cast<size_t>(number - 1)] = words[1];
+        }
+        UniqueIds[command.Ticket] = std::move(ids);
+    }
+    if (command.Ticket)
+        Listener->OnRequestFinished(command.Ticket, ok);
+}
+
+bool TPop3Client::TakeUniqueIds(unsigned ticket, std::vector<std::string> &ids)
+{
+    auto found = UniqueIds.find(ticket);
+    if (found == UniqueIds.end())
+        return false;
+    ids = std::move(found->second);
+    UniqueIds.erase(found);
     return true;
 }

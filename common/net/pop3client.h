@@ -130,6 +130,11 @@ public:
     bool TakeSummary(unsigned ticket, TPop3Summary &summary);
     bool TakeMessage(unsigned ticket, TStringList &lines);
 
+    // UIDL: the server's unique id of every message (index = number - 1, "" when the server
+    // listed none). A server without UIDL refuses it and the request fails.
+    unsigned RequestUniqueIds();
+    bool TakeUniqueIds(unsigned ticket, std::vector<std::string> &ids);
+
 private:
     enum class TKind {
         Greeting,
@@ -145,7 +150,8 @@ private:
         Top,
         Retr,
         Dele,
-        Quit
+        Quit,
+        Uidl
     };
     struct TCommand
     {
@@ -174,6 +180,7 @@ private:
     void LoginRefused(const std::string &status);
     void LoginDone();
     void RequestDone(const TCommand &command, bool ok, const std::string &status);
+    void UniqueIdsDone(const TCommand &command, bool ok, const std::string &status);
     void ProtocolError(const std::string &why);
     void FailConnect(TFailKind kind, const std::string &why);
     void LoseConnection(const std::string &why);
@@ -217,4 +224,5 @@ private:
     unsigned NextTicket = 1;
     std::map<unsigned, TPop3Summary> Summaries;
     std::map<unsigned, TStringList> Messages;
+    std::map<unsigned, std::vector<std::string>> UniqueIds;
 };

@@ -1,0 +1,159 @@
+#include "korrind/whattodo.h"
+
+#include <cstdio>
+
+#include "common/globals.h"
+#include "common/net/pop3client.h"
+#include "common/platform/files.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+#include "korrind/popinterface.h"
+
+namespace {
+
+constexpr unsigned StandAloneBoxes = wdDontShow | wdDoNothing;
+constexpr unsigned CombinableBoxes = wdSave | wdDelete | wdAddPriority | wdAddReject;
+
+void Show(const std::function<void(const std::string &)> &hook, const std::string &text)
+{
+    if (hook)
+        hook(text);
+}
+
+std::string MessageBytes(const TReadMessage &message)
+{
+    TStringList lines = message.Lines;
+    lines.LineBreak = "\r\n";
+    return lines.Text();
+}
+
+// The number the message read has now, 0 when it is no longer on the server. With ids the
+// message is found wherever it moved; without them only its old place is checked.
+int CurrentNumber(TPop3 &pop3, const TReadMessage &message)
+{
+    if (!message.Uid.empty()) {
+        std::vector<std::string> ids;
+        if (!pop3.GetUniqueIds(ids))
+            return 0;
+        for (size_t i = 0; i < ids.size(); ++i)
+            if (ids[i] == message.Uid)
+                return static_cast<int>(i) + 1;
+        return 0;
+    }
+    const int n = message.Number;
+    if (n < 1 || n > pop3.MessageCount() || !pop3.GetSummary(n))
+        return 0;
+    const TMailSummary &now = pop3.Summary;
+    bool same = now.MessageId == message.MessageId &&
+                pop3.Component()->MessageSize(n) == message.Size && now.From == message.From &&
+                now.Subject == message.Subject;
+    return same ? n : 0;
+}
+
+} // namespace
+
+unsigned BoxesAfterChecking(unsigned boxes, unsigned box)
+{
+    if (box & StandAloneBoxes)
+        return box;
+    return (boxes & CombinableBoxes) | box;
+}
+
+unsigned AnswerOfBoxes(unsigned boxes)
+{
+    return boxes & ~static_cast<unsigned>(wdDoNothing);
+}
+
+bool FetchReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n, TReadMessage &message)
+{
+    message = TReadMessage();
+    if (!hooks.Connect || !hooks.Connect())
+        return false;
+    // The user decides below whether the message goes; reading it deletes nothing.
+    pop3.Component()->DeleteAfterRetrieve = false;
+    bool read = pop3.GetMessage(n);
+    if (read) {
+        message.Number = n;
+        message.Lines = pop3.RawLines;
+        message.From = pop3.Summary.From;
+        message.Subject = pop3.Summary.Subject;
+        message.Date = pop3.Summary.Date;
+        message.MessageId = SummarizeHeader(message.Lines.Items()).MessageId;
+        message.Size = pop3.Component()->MessageSize(n);
+        std::vector<std::string> ids;
+        if (pop3.GetUniqueIds(ids) && n <= static_cast<int>(ids.size()))
+            message.Uid = ids[static_cast<size_t>(n - 1)];
+    }
+    pop3.Disconnect();
+    return read;
+}
+
+bool SaveReadMessage(const TReadMessage &message, const std::string &folder, std::string *path)
+{
+    if (folder.empty())
+        return false;
+    std::string file =
+        FreeMessageFileName(folder, SavedMessageBaseName(message.From, message.Date));
+    if (!platform::WriteFileAtomic(file, MessageBytes(message))) {
+        if (Utils)
+            Utils->DebugLog("Can't save file:%s", file.c_str());
+        return false;
+    }
+    if (path != nullptr)
+        *path = file;
+    return true;
+}
+
+int DeleteReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, const TReadMessage &message)
+{
+    if (!hooks.Connect || !hooks.Connect())
+        return 0;
+    int number = CurrentNumber(pop3, message);
+    if (number == 0 && Utils)
+        Utils->DebugLog("Message %d changed on the server; nothing deleted", message.Number);
+    bool accepted = number > 0 && pop3.DeleteMessage(number);
+    pop3.Disconnect();
+    return accepted && pop3.Component()->QuitConfirmed() ? number : 0;
+}
+
+void CarryOutAnswer(TPop3 &pop3, const TWhatToDoHooks &hooks, unsigned answer,
+                    const TReadMessage &message, const std::string &inboxFolder, bool &promptOff)
+{
+    if (Globals != nullptr) {
+        if (answer & wdAddPriority)
+            Globals->AddRuleFromMessage(message.From, message.Subject, false, true, inboxFolder);
+        if (answer & wdAddReject)
+            Globals->AddRuleFromMessage(message.From, message.Subject, true, true, inboxFolder);
+    }
+    if ((answer & wdSave) && !SaveReadMessage(message, inboxFolder)) {
+        Show(hooks.ShowError, whattodotext::SaveError);
+        return;
+    }
+    if (answer & wdDelete) {
+        int number = DeleteReadMessage(pop3, hooks, message);
+        Show(
+            hooks.ShowStatus,
+            Format(number > 0 ? whattodotext::Deleted : whattodotext::DeleteError, message.Number));
+    }
+    if (answer & wdDontShow)
+        promptOff = true;
+}
+
+bool ReadLastMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n,
+                     const std::string &inboxFolder, bool &promptOff)
+{
+    const std::string scratch = TEMailTest::TempMessagePath();
+    if (!scratch.empty())
+        std::remove(scratch.c_str());
+    TReadMessage message;
+    if (!FetchReadMessage(pop3, hooks, n, message)) {
+        Show(hooks.ShowStatus, Format(whattodotext::ReadError, n));
+        return false;
+    }
+    if (!scratch.empty() && platform::WriteFileAtomic(scratch, MessageBytes(message)) && hooks.Open)
+        hooks.Open(scratch);
+    unsigned answer = hooks.Ask ? hooks.Ask(promptOff) : 0;
+    CarryOutAnswer(pop3, hooks, answer, message, inboxFolder, promptOff);
+    return true;
+}
