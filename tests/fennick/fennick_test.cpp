@@ -2,6 +2,7 @@
 // offscreen, down to the monitor's alias test reading the list the window saved.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "common/alias.h"
+#include "common/globals.h"
+#include "common/platform/process.h"
 #include "common/plugins.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
@@ -136,39 +139,47 @@ TEST(AliasManager, ASaveThatFailsKeepsTheWindowOpen)
     EXPECT_EQ(testenv::ReadFile(window.AliasFile), "sales=0\n");
 }
 
-// The real program: without its parameter it ends at once; with it, it opens the list
-// (creating it), and a second copy started meanwhile ends at once.
-TEST(AliasManagerProgram, ParameterFileAndSingleCopy)
+// The real program as the monitor starts it (through the registry, which writes the parameter
+// file and waits): it opens the list of the inbox folder given (creating it), a second copy
+// started meanwhile ends at once, and without its parameter file it ends at once.
+TEST(AliasManagerProgram, StartedByTheMonitorWithItsParameterAndOneCopyOnly)
 {
     const std::string program = testenv::ProgramPath("fennick");
     const std::string parameterFile = ParameterFileFor(program);
-    std::remove(parameterFile.c_str());
-    auto run = [&](QProcess &process) {
-        process.start(QString::fromStdString(program), {QString::fromStdString(parameterFile)});
-        return process.waitForStarted(5000);
-    };
+    const std::string inbox = testenv::MakeScratchDir("inbox");
+    TGlobals globals;
+    globals.PlugIns->ProgramFolder = std::string(CORVEX_BIN_DIR) + "/";
+    globals.PlugIns->LoadExtensions("", globals.ExtensionList);
+
+    bool secondEndedAtOnce = false;
+    std::string parameterSeen;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        // A program that never opens its list is ended too, so the wait cannot hang.
+        if (!QFile::exists(QString::fromStdString(AliasFilePath(inbox))) && clock.elapsed() < 10000)
+            return;
+        watch.stop();
+        parameterSeen = testenv::ReadFile(parameterFile);
+        QProcess second;
+        second.start(QString::fromStdString(program), {QString::fromStdString(parameterFile)});
+        secondEndedAtOnce = second.waitForFinished(5000) && second.exitCode() == 0;
+        for (const platform::TProcessEntry &entry : platform::ListProcesses())
+            if (platform::ProcessExecutablePath(entry.Pid) == program)
+                platform::EndProcess(entry.Pid);
+    });
+    watch.start(50);
+    EXPECT_TRUE(globals.StartFennick(inbox));
+    EXPECT_EQ(parameterSeen, inbox + "\n");
+    EXPECT_TRUE(secondEndedAtOnce);
+    EXPECT_EQ(testenv::ReadFile(AliasFilePath(inbox)), "");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(parameterFile)));
 
     QProcess withoutParameter;
-    ASSERT_TRUE(run(withoutParameter));
+    withoutParameter.start(QString::fromStdString(program), {});
     EXPECT_TRUE(withoutParameter.waitForFinished(5000));
     EXPECT_EQ(withoutParameter.exitCode(), 0);
-
-    const std::string inbox = testenv::MakeScratchDir("inbox");
-    testenv::WriteFile(parameterFile, inbox + "\n");
-    QProcess first;
-    ASSERT_TRUE(run(first));
-    EXPECT_TRUE(testenv::WaitUntil(
-        [&] { return QFile::exists(QString::fromStdString(AliasFilePath(inbox))); }));
-
-    QProcess second;
-    ASSERT_TRUE(run(second));
-    EXPECT_TRUE(second.waitForFinished(5000));
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(first.state(), QProcess::Running);
-
-    first.terminate();
-    EXPECT_TRUE(first.waitForFinished(5000));
-    std::remove(parameterFile.c_str());
 }
 
 } // namespace
