@@ -16,17 +16,6 @@ namespace {
 constexpr unsigned ButtonPauseMs = 200;
 constexpr int MinimumWidth = 220;
 
-bool PressPanel(TCaptionPanel *panel)
-{
-    return !PButtons || PButtons->Press(panel);
-}
-
-void ReleasePanel(TCaptionPanel *panel)
-{
-    if (PButtons)
-        PButtons->Release(panel);
-}
-
 void Pause()
 {
     if (Utils)
@@ -72,21 +61,21 @@ TEditTextFrm::TEditTextFrm(QWidget *owner)
 
 void TEditTextFrm::LMDpfApplyClick()
 {
-    if (!PressPanel(LMDpfApply))
+    if (!PButtons->Press(LMDpfApply))
         return;
     Result = true;
     Pause();
-    ReleasePanel(LMDpfApply);
+    PButtons->Release(LMDpfApply);
     accept();
 }
 
 void TEditTextFrm::LMDpfCloseClick()
 {
-    if (!PressPanel(LMDpfClose))
+    if (!PButtons->Press(LMDpfClose))
         return;
     Result = false;
     Pause();
-    ReleasePanel(LMDpfClose);
+    PButtons->Release(LMDpfClose);
     reject();
 }
 
