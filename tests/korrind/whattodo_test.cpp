@@ -223,6 +223,12 @@ TEST_F(WhatToDoOnServer, ADeletionFindsTheMessageReadOrDeletesNothing)
     EXPECT_EQ(statuses, std::vector<std::string>{"Message 2 deleted"});
     EXPECT_TRUE(promptOff);
     EXPECT_TRUE(InboxFiles().empty());
+
+    // Without ids, a message still in its place is recognised and deleted.
+    ASSERT_TRUE(FetchReadMessage(pop3, hooks, 1, read));
+    read.Uid.clear();
+    EXPECT_EQ(DeleteReadMessage(pop3, hooks, read), 1);
+    EXPECT_EQ(fixtures::MessageCount(box), 0);
 }
 
 } // namespace
