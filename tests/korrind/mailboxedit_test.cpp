@@ -24,6 +24,7 @@
 #include "common/alerts.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/password.h"
 #include "common/platform/opener.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
@@ -173,15 +174,16 @@ protected:
         platform::SetOpener(nullptr);
     }
     TDataStore &Store() { return Frm->Monitor->Store; }
-    // The test's stand-in companion, registered as the alias manager in the data root.
-    std::string InstallFennickProbe()
+    // The test's stand-in for a companion, registered in the data root under menuId.
+    std::string InstallProbe(const std::string &menuId, const std::string &executable)
     {
         const std::string folder = testenv::MakeScratchDir("programs") + "/";
-        const std::string probe = folder + "fennick";
+        const std::string probe = folder + executable;
         std::filesystem::copy_file(
             QCoreApplication::applicationDirPath().toStdString() + "/plugin_probe", probe);
-        testenv::WriteFile(Globals->DataRoot + "/Extentions/Fennick.ini",
-                           "caption=Fennick Probe\nmenuid=Fennick\nexecutable=fennick\n");
+        testenv::WriteFile(Globals->DataRoot + "/Extentions/" + menuId + ".ini",
+                           "caption=" + menuId + " Probe\nmenuid=" + menuId +
+                               "\nexecutable=" + executable + "\n");
         Globals->PlugIns->ProgramFolder = folder;
         Globals->PlugIns->LoadExtensions("", Globals->ExtensionList);
         return probe;
@@ -255,7 +257,7 @@ TEST_F(MailboxWindows, EditingAlertsKeepsTheInboxAndRefusesWhatDoesNotFit)
     Frm->MailboxModel->Reload();
     const std::string sound = testenv::MakeScratchDir("sounds") + "/Ring Tone.wav";
     testenv::WriteFile(sound, "RIFF");
-    const std::string probe = InstallFennickProbe();
+    const std::string probe = InstallProbe(names::Fennick, "fennick");
 
     std::string message;
     bool opened = false;
@@ -342,6 +344,38 @@ TEST_F(MailboxWindows, EditingAlertsKeepsTheInboxAndRefusesWhatDoesNotFit)
     Frm->lvMailBoxes->selectRow(0);
     Frm->LMDpfEdit->Click();
     EXPECT_EQ(Store().Mailboxes[0].Caption, "john");
+}
+
+// Inbox opens the mailbox's folder in the saved message manager with its address; a protected
+// mailbox asks for its own password first.
+TEST_F(MailboxWindows, InboxStartsTheSavedMessageManagerOnTheMailbox)
+{
+    const std::string probe = InstallProbe(names::Strenna, "strenna");
+    TMailBoxRecord record = Record("ann", "pop.example.org", "/mail/ann");
+    record.BoxProtected = 1;
+    SetText(record.BoxPassword, "open");
+    Store().Mailboxes = {MailboxRow(record, false)};
+    Frm->MailboxModel->Reload();
+    int prompts = 0;
+    std::string entry = "wrong";
+    SetPasswordPrompt([&](TPasswordMode, bool active, std::size_t) {
+        ++prompts;
+        return TPasswordEntry{true, entry, active};
+    });
+
+    std::string message;
+    AnswerMessage(message);
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfInbox->Click();
+    EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(message, "Invalid Password!\nAccess Denied");
+    EXPECT_FALSE(TUtils::FileExists(probe + ".seen"));
+
+    entry = "open";
+    Frm->LMDpfInbox->Click();
+    EXPECT_EQ(testenv::ReadFile(probe + ".seen"),
+              "argc=1\narg=" + probe + ".ini\nparam=/mail/ann\nparam=ann@pop.example.org\n");
+    SetPasswordPrompt(nullptr);
 }
 
 TEST_F(MailboxWindows, ControlsCarryTheirNames)
