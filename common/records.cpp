@@ -228,14 +228,38 @@ std::string TDataStore::IconMailboxPath() const
     return DataFile(names::IconMailboxFile);
 }
 
-void TDataStore::SetPassword(const std::string &userId, const std::string &password)
+std::string TDataStore::PasswordKey(const std::string &userId, const std::string &mailServer)
 {
-    std::string line = Format("%s=%s", userId.c_str(), password.c_str());
-    int index = PasswordMap.IndexOfName(userId);
+    return Format("%s@%s", userId.c_str(), mailServer.c_str());
+}
+
+void TDataStore::SetPassword(const std::string &userId, const std::string &mailServer,
+                             const std::string &password)
+{
+    const std::string key = PasswordKey(userId, mailServer);
+    std::string line = Format("%s=%s", key.c_str(), password.c_str());
+    int index = PasswordMap.IndexOfName(key);
     if (index < 0)
         PasswordMap.Add(line);
     else
         PasswordMap[index] = line;
+}
+
+bool TDataStore::FindPassword(const std::string &userId, const std::string &mailServer,
+                              std::string &password) const
+{
+    int index = PasswordMap.IndexOfName(PasswordKey(userId, mailServer));
+    if (index < 0)
+        return false;
+    password = PasswordMap.ValueFromIndex(index);
+    return true;
+}
+
+void TDataStore::RemovePassword(const std::string &userId, const std::string &mailServer)
+{
+    int index = PasswordMap.IndexOfName(PasswordKey(userId, mailServer));
+    if (index >= 0)
+        PasswordMap.Delete(index);
 }
 
 bool TDataStore::Fail(const std::string &text)
@@ -398,7 +422,7 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
         if (user.empty() && GetText(record.MailServer).empty())
             continue;
         Mailboxes.push_back(MailboxRow(record, config.DisplayPasswords));
-        SetPassword(user, GetText(record.Password));
+        SetPassword(user, GetText(record.MailServer), GetText(record.Password));
         InboxMap.Add(Format("%s=%s", user.c_str(), GetText(record.InboxPath).c_str()));
         if (record.Active)
             Summary.push_back(SummaryRow(user));
@@ -423,11 +447,13 @@ bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
     const TConfigRecord &config = Globals->Config;
     std::vector<TMailBoxRecord> records;
     for (const TListRow &row : Mailboxes) {
-        std::string password = PasswordMap.Values(row.Caption);
+        const std::string &server = row.Cell(mcMailServer);
+        std::string password;
+        FindPassword(row.Caption, server, password);
         if (password.empty() || password == PasswordNotGiven) {
             std::string answer = ask ? ask(row.Caption) : "";
             password = answer.empty() ? PasswordNotGiven : answer;
-            SetPassword(row.Caption, password);
+            SetPassword(row.Caption, server, password);
         }
         records.push_back(MailboxRecord(row, password));
         // A record that cannot be encrypted is never written plain under the encryption option.

@@ -269,7 +269,7 @@ class TDataStore
 public:
     TListRows Mailboxes;     // one row per mailbox record, in list order
     TListRows Summary;       // one row per active mailbox
-    TStringList PasswordMap; // user=password
+    TStringList PasswordMap; // PasswordKey(user, server)=password
     TStringList InboxMap;    // user=inbox folder
 
     std::string LastError;    // why the last operation failed
@@ -299,8 +299,15 @@ public:
     // (LastError is MailBoxFileError or MailBoxEncryptError) leaves the previous file.
     bool SaveMailBoxes(bool encrypt, const TAskPassword &ask = nullptr);
 
-    // Sets the user's line in PasswordMap (one line per user), e.g. after the mailbox editor.
-    void SetPassword(const std::string &userId, const std::string &password);
+    // PasswordMap keeps one line per mailbox, keyed on user ID and server together: the same
+    // user ID on two servers is two mailboxes with two passwords.
+    static std::string PasswordKey(const std::string &userId, const std::string &mailServer);
+    void SetPassword(const std::string &userId, const std::string &mailServer,
+                     const std::string &password);
+    // False when the mailbox has no line in PasswordMap.
+    bool FindPassword(const std::string &userId, const std::string &mailServer,
+                      std::string &password) const;
+    void RemovePassword(const std::string &userId, const std::string &mailServer);
 
     std::string ConfigPath() const;
     std::string PopSrvPath() const;

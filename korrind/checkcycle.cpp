@@ -377,13 +377,11 @@ bool TCorvexMonitor::ConnectMailbox(int index)
             !inbox.empty() && TUtils::FolderExists(inbox) ? inbox : Globals->DataRoot);
         Pop3->Host = mailbox.Cell(mcMailServer);
         Pop3->User = mailbox.Caption;
-        int entry = Store.PasswordMap.IndexOfName(mailbox.Caption);
-        if (entry < 0) {
+        if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password)) {
             Utils->DebugLog("%s: %s", monitortext::NoPassword, mailbox.Caption.c_str());
             Window.ShowMessage(monitortext::NoPassword);
             return false;
         }
-        Pop3->Password = Store.PasswordMap.ValueFromIndex(entry);
         if (config.ProxyActive)
             Pop3->SetProxy(GetText(config.ProxyHost), config.ProxyPort);
         else

@@ -37,6 +37,9 @@
 #include "common/ui/passwordfrm.h"
 #include "common/text.h"
 #include "common/utils.h"
+#include "korrind/aboutfrm.h"
+#include "korrind/mailboxedit.h"
+#include "korrind/mailboxeditfrm.h"
 #include "korrind/outgoingedit.h"
 #include "korrind/proxysetup.h"
 #include "common/ui/rowmodel.h"
@@ -151,6 +154,11 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     frmOutgoingServer = new TfrmOutgoingServer(this);
     frmOutgoingServer->StartImport = [] { return Globals && Globals->StartPelloway(); };
     frmProxyServer = new TfrmProxyServer(this);
+    MailBoxEditFrm = new TMailBoxEditFrm(this);
+    MailBoxEditFrm->RulesFolder = [this] { return Monitor->RulesFolder(); };
+    MailBoxEditFrm->PlaySound = [this](const std::string &file) { Monitor->PlaySound(file); };
+    MailBoxEditFrm->ShowHelp = [] { Globals->StartOmblee(); };
+    AboutFrm = new TAboutFrm(this);
     if (!HasPasswordPrompt()) {
         Passwordf = new TPasswordf(this);
         Passwordf->Install();
@@ -304,6 +312,11 @@ QWidget *TCorvexFrm::BuildMailboxesPage()
     layout->addLayout(bar);
 
     connect(LMDpfRemove, &TCaptionPanel::clicked, this, [this] { LMDpfRemoveClick(); });
+    connect(LMDpfAdd, &TCaptionPanel::clicked, this, [this] { LMDpfAddClick(); });
+    connect(LMDpfEdit, &TCaptionPanel::clicked, this, [this] { LMDpfEditClick(); });
+    connect(LMDpfInbox, &TCaptionPanel::clicked, this, [this] { LMDpfInboxClick(); });
+    connect(LMDpfLoad, &TCaptionPanel::clicked, this, [this] { LMDpfLoadClick(); });
+    connect(lvMailBoxes, &QTableView::doubleClicked, this, [this] { MailboxDoubleClick(); });
     connect(lvMailBoxes->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortMailboxes(column); });
     connect(lvMailBoxes, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
@@ -503,7 +516,7 @@ void TCorvexFrm::BuildMenus()
         add("Save All Mail", nullptr);
         add("Delete All Mail", ItemDeleteAll);
         menu->addSeparator();
-        add("Inbox", ItemInbox);
+        QAction *inbox = add("Inbox", ItemInbox);
         add("Rejected Mail", nullptr);
         menu->addSeparator();
         QAction *defaultMailer = add("default", ItemDefault);
@@ -525,6 +538,7 @@ void TCorvexFrm::BuildMenus()
                 RunMailerByName(Globals->DefaultMailer);
         });
         connect(send, &QAction::triggered, this, [this] { LMDpfNewMsgClick(); });
+        connect(inbox, &QAction::triggered, this, [this] { SummaryInboxClick(); });
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareSummaryMenu(menu); });
         return menu;
     };
@@ -533,15 +547,17 @@ void TCorvexFrm::BuildMenus()
 
     pmMailBoxes = new QMenu(this);
     pmMailBoxes->setObjectName("pmMailBoxes");
-    pmMailBoxes->addAction("Add");
-    pmMailBoxes->addAction("Edit");
+    connect(pmMailBoxes->addAction("Add"), &QAction::triggered, this, [this] { LMDpfAddClick(); });
+    connect(pmMailBoxes->addAction("Edit"), &QAction::triggered, this,
+            [this] { LMDpfEditClick(); });
     connect(pmMailBoxes->addAction("Remove"), &QAction::triggered, this,
             [this] { LMDpfRemoveClick(); });
-    pmMailBoxes->addAction("Inbox");
+    connect(pmMailBoxes->addAction("Inbox"), &QAction::triggered, this,
+            [this] { LMDpfInboxClick(); });
 
     pmHelp = new QMenu(this);
     pmHelp->setObjectName("pmHelp");
-    pmHelp->addAction("About Corvex");
+    connect(pmHelp->addAction("About Corvex"), &QAction::triggered, this, [this] { AboutClick(); });
 }
 
 void TCorvexFrm::ConnectSettingsControls()
@@ -725,9 +741,7 @@ void TCorvexFrm::LMDpfApplyClick()
     SetApplyEnabled(!saved);
 
     const TDataStore &store = Monitor->Store;
-    const auto active = std::count_if(store.Mailboxes.begin(), store.Mailboxes.end(),
-                                      [](const TListRow &row) { return row.Checked; });
-    if (saved && std::size_t(active) != store.Summary.size())
+    if (saved && ActiveMailboxesChanged(store.Mailboxes, store.Summary))
         Monitor->RecheckAfterApply();
     if (timerWasRunning)
         Monitor->MainTimer.start();

@@ -23,7 +23,9 @@ class QSlider;
 class QSpinBox;
 class QStackedWidget;
 class QTableView;
+class TAboutFrm;
 class TCaptionPanel;
+class TMailBoxEditFrm;
 class TPasswordf;
 class TRowModel;
 class TTrayView;
@@ -155,6 +157,8 @@ public:
 
     TfrmOutgoingServer *frmOutgoingServer;
     TfrmProxyServer *frmProxyServer;
+    TMailBoxEditFrm *MailBoxEditFrm;
+    TAboutFrm *AboutFrm;
 
     // ---- commands
     // Page tab clicked: the security gate decides whether the page may change.
@@ -171,6 +175,14 @@ public:
     void LMDpfProxyClick();
     void LMDpfPasswordClick();
     void ManageDropClick(TCaptionPanel *dropPanel);
+    // The mailbox commands (mailboxeditcommands.cpp).
+    void LMDpfAddClick();
+    void LMDpfEditClick();
+    void MailboxDoubleClick(); // asks action 2, then Edit
+    void LMDpfInboxClick();
+    void SummaryInboxClick();
+    void LMDpfLoadClick();
+    void AboutClick();
     // Header click on a list: sort it by that column (shared sort state of Utils).
     void SortSummary(int column);
     void SortMailboxes(int column);
@@ -213,6 +225,7 @@ private:
     int SelectedRow(const QTableView *view) const;
     void RunMailerByName(const std::string &name);
     void AddRunMailItems(QMenu *menu);
+    void EditSelectedMailbox();
 
     std::vector<TCaptionPanel *> Panels() const;
 

@@ -22,8 +22,8 @@ private:
 
 } // namespace
 
+// No character limit (setMaxLength): it would cut a pasted text to fit instead of refusing it.
 void SetEntryLimit(QLineEdit *edit, int maxBytes)
 {
-    edit->setMaxLength(maxBytes);
     edit->setValidator(new TByteLimitValidator(maxBytes, edit));
 }

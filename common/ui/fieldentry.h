@@ -13,5 +13,6 @@ constexpr int FieldEntryLimit(std::size_t fieldSize)
 }
 
 // Lets at most maxBytes bytes be typed or pasted into edit, counted as stored (UTF-8), so a
-// character of several bytes cannot push a text past its field.
+// character of several bytes cannot push a text past its field. A paste that would not fit is
+// refused whole (never cut); the edit then emits inputRejected.
 void SetEntryLimit(QLineEdit *edit, int maxBytes);

@@ -58,7 +58,7 @@ protected:
     void SaveTwo(bool encrypt)
     {
         Store.Mailboxes = {Row("alice", true), Row("bob", false, true)};
-        Store.PasswordMap.SetText("alice=pa\nbob=pb\n");
+        Store.PasswordMap.SetText("alice@pop.example.org=pa\nbob@pop.example.org=pb\n");
         ASSERT_TRUE(Store.SaveMailBoxes(encrypt)) << Store.LastError;
     }
     void TurnOnEncryption()
@@ -161,7 +161,7 @@ TEST_F(RecordsTest, MailboxesRoundTripWithMapsAndIconFile)
     EXPECT_EQ(loaded.Mailboxes[0].Cells, Store.Mailboxes[0].Cells);
     EXPECT_EQ(loaded.Mailboxes[1].Cell(mcBoxPassword), "boxpw");
     EXPECT_EQ(loaded.Mailboxes[0].Cell(mcPassword), "********");
-    EXPECT_EQ(loaded.PasswordMap.Text(), "alice=pa\nbob=pb\n");
+    EXPECT_EQ(loaded.PasswordMap.Text(), "alice@pop.example.org=pa\nbob@pop.example.org=pb\n");
     EXPECT_EQ(loaded.InboxMap.Text(), "alice=/mail/alice\nbob=/mail/bob\n");
     ASSERT_EQ(loaded.Summary.size(), 1u);
     EXPECT_EQ(loaded.Summary[0].Caption, "alice");
@@ -178,7 +178,7 @@ TEST_F(RecordsTest, MailboxesRoundTripWithMapsAndIconFile)
 TEST_F(RecordsTest, MissingPasswordIsAskedForAndEmptyAnswerStoresAddPw)
 {
     Store.Mailboxes = {Row("alice", true), Row("bob", true)};
-    Store.PasswordMap.SetText("bob=Add PW\n");
+    Store.PasswordMap.SetText("bob@pop.example.org=Add PW\n");
     std::vector<std::string> asked;
     ASSERT_TRUE(Store.SaveMailBoxes(false, [&](const std::string &user) {
         asked.push_back(user);
@@ -195,7 +195,7 @@ TEST_F(RecordsTest, EncryptedRecordsAndMasterPasswordRoundTrip)
 {
     TurnOnEncryption();
     Store.Mailboxes = {Row("alice", true), Row("alice", true)};
-    Store.PasswordMap.SetText("alice=pa\n");
+    Store.PasswordMap.SetText("alice@pop.example.org=pa\n");
     ASSERT_TRUE(Store.SaveMailBoxes(true)) << Store.LastError;
     std::string bytes = testenv::ReadFile(Path("PopSrv.cfg"));
     ASSERT_EQ(bytes.size(), 2 * 1536u);

@@ -311,7 +311,7 @@ TListRow &AddMailbox(TCorvexMonitor &monitor, const std::string &user, const std
     record.Active = active;
     monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
     if (!password.empty())
-        monitor.Store.SetPassword(user, password);
+        monitor.Store.SetPassword(user, server, password);
     if (active)
         monitor.Store.Summary.push_back(SummaryRow(user));
     return monitor.Store.Mailboxes.back();

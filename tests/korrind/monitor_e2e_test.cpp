@@ -98,7 +98,7 @@ TEST(MonitorPass, PriorityRuleMarksTheRowRaisesThePriorityStateAndQueuesItsSound
     TMailBoxRecord record =
         MailboxFor(box.user, Server(box), box.password, testenv::MakeScratchDir("inbox"));
     monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
-    monitor.Store.SetPassword(box.user, box.password);
+    monitor.Store.SetPassword(box.user, Server(box), box.password);
     monitor.Store.Summary.push_back(SummaryRow(box.user));
 
     monitor.CheckMail(-1);

@@ -525,7 +525,7 @@ TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtO
     Frm->LMDseTimeout->setValue(2);
     Store().Mailboxes = {Mailbox("alice", false)};
     Store().Mailboxes[0].SetCell(mcMailServer, server);
-    Store().SetPassword("alice", "pw");
+    Store().SetPassword("alice", server, "pw");
     Frm->RowsChanged(true);
     ASSERT_TRUE(Store().Summary.empty());
 

@@ -1,0 +1,186 @@
+#include "korrind/mailboxedit.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "common/utils.h"
+
+std::string StorageFolderOf(const std::string &inboxPath, const std::string &userId)
+{
+    const std::string path = TUtils::RemoveTrailingBackslash(inboxPath);
+    const std::size_t slash = path.rfind('/');
+    if (userId.empty() || slash == std::string::npos || path.substr(slash + 1) != userId)
+        return inboxPath;
+    return path.substr(0, slash);
+}
+
+std::string InboxFolderFor(const std::string &storage, const std::string &userId,
+                           const std::string &dataRoot)
+{
+    return TUtils::AddBackslash(storage.empty() ? dataRoot : storage) + userId;
+}
+
+TMailboxFields FieldsOf(const TMailBoxRecord &record)
+{
+    TMailboxFields fields;
+    fields.UserId = GetText(record.UserId);
+    fields.Password = GetText(record.Password);
+    fields.MailServer = GetText(record.MailServer);
+    fields.Storage = StorageFolderOf(GetText(record.InboxPath), fields.UserId);
+    fields.LeaveOnServer = record.LeaveOnServer != 0;
+    fields.RejectActive = record.RejectActive != 0;
+    fields.PriorityActive = record.PriorityActive != 0;
+    fields.AliasActive = record.AliasActive != 0;
+    fields.ArrivalAlert = GetText(record.ArrivalAlert);
+    fields.PriorityAlert = GetText(record.PriorityAlert);
+    fields.BoxProtected = record.BoxProtected != 0;
+    fields.BoxPassword = GetText(record.BoxPassword);
+    return fields;
+}
+
+int EntryLimit(TMailboxEntry entry)
+{
+    switch (entry) {
+    case meUserId:
+        return UserIdLimit;
+    case mePassword:
+        return MailPasswordLimit;
+    default:
+        return MailServerLimit;
+    }
+}
+
+std::string TooLongText(TMailboxEntry entry)
+{
+    const char *const names[] = {"The user ID", "The password", "The mail server"};
+    return Format(mailboxtext::TooLong, names[entry], EntryLimit(entry));
+}
+
+std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder)
+{
+    const std::pair<TMailboxEntry, const std::string &> entries[] = {
+        {meUserId, fields.UserId},
+        {mePassword, fields.Password},
+        {meMailServer, fields.MailServer}};
+    for (const auto &[entry, text] : entries)
+        if (int(text.size()) > EntryLimit(entry))
+            return TooLongText(entry);
+    if (fields.UserId.empty())
+        return mailboxtext::UserIdMissing;
+    if (fields.UserId.find('/') != std::string::npos || fields.UserId == "." ||
+        fields.UserId == "..")
+        return Format(mailboxtext::UserIdInvalid, fields.UserId.c_str());
+    if (int(inboxFolder.size()) > InboxPathLimit)
+        return Format(mailboxtext::InboxTooLong, InboxPathLimit);
+    return {};
+}
+
+std::string CheckDuplicate(const TListRows &mailboxes, int exceptRow, const std::string &userId,
+                           const std::string &mailServer)
+{
+    for (int i = 0; i < int(mailboxes.size()); ++i) {
+        const TListRow &row = mailboxes[std::size_t(i)];
+        if (i != exceptRow && SameText(row.Caption, userId) &&
+            SameText(row.Cell(mcMailServer), mailServer))
+            return Format(mailboxtext::Duplicate,
+                          Format("%s@%s", userId.c_str(), mailServer.c_str()).c_str());
+    }
+    return {};
+}
+
+std::string InboxFolderOf(const TMailboxFields &fields, const TMailBoxRecord &record,
+                          const std::string &dataRoot)
+{
+    const TMailboxFields shown = FieldsOf(record);
+    if (fields.Storage == shown.Storage && fields.UserId == shown.UserId)
+        return GetText(record.InboxPath);
+    return InboxFolderFor(fields.Storage, fields.UserId, dataRoot);
+}
+
+void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMailBoxRecord &record)
+{
+    const std::string inbox = InboxFolderOf(fields, record, dataRoot);
+    SetText(record.InboxPath, inbox);
+    if (!TUtils::FolderExists(inbox)) {
+        TUtils::CreateFolder(inbox);
+        if (!TUtils::FolderExists(inbox) && Utils)
+            Utils->DebugLog("Can't create the inbox folder %s", inbox.c_str());
+    }
+    SetText(record.UserId, fields.UserId);
+    SetText(record.Password, fields.Password);
+    SetText(record.MailServer, fields.MailServer);
+    SetText(record.ArrivalAlert, fields.ArrivalAlert);
+    SetText(record.PriorityAlert, fields.PriorityAlert);
+    record.LeaveOnServer = fields.LeaveOnServer;
+    record.RejectActive = fields.RejectActive;
+    record.PriorityActive = fields.PriorityActive;
+    record.AliasActive = fields.AliasActive;
+    record.BoxProtected = fields.BoxProtected;
+    SetText(record.BoxPassword, fields.BoxPassword);
+}
+
+// ---- the main window's commands
+
+TMailBoxRecord NewMailboxRecord(const TListRows &mailboxes, const std::string &dataRoot)
+{
+    TMailBoxRecord record{};
+    SetText(record.InboxPath, dataRoot);
+    record.LeaveOnServer = 1;
+    // A mailbox is added to be checked.
+    record.Active = 1;
+    if (!mailboxes.empty())
+        SetText(record.MailServer, mailboxes.front().Cell(mcMailServer));
+    return record;
+}
+
+TMailBoxRecord RecordOfRow(const TDataStore &store, int row, const std::string &dataRoot,
+                           bool &changed)
+{
+    const TListRow &mailbox = store.Mailboxes[std::size_t(row)];
+    std::string password;
+    store.FindPassword(mailbox.Caption, mailbox.Cell(mcMailServer), password);
+    TMailBoxRecord record = MailboxRecord(mailbox, password);
+    changed = false;
+    if (!TUtils::FolderExists(mailbox.Cell(mcInboxPath))) {
+        SetText(record.InboxPath, InboxFolderFor(dataRoot, mailbox.Caption, dataRoot));
+        changed = true;
+    }
+    return record;
+}
+
+void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool displayPasswords)
+{
+    TListRow edited = MailboxRow(record, displayPasswords);
+    const std::string userId = edited.Caption;
+    const std::string server = edited.Cell(mcMailServer);
+    const std::string inboxLine = Format("%s=%s", userId.c_str(), edited.Cell(mcInboxPath).c_str());
+    if (row < 0) {
+        store.Mailboxes.push_back(edited);
+        store.InboxMap.Add(inboxLine);
+    } else {
+        TListRow &old = store.Mailboxes[std::size_t(row)];
+        edited.Checked = old.Checked;
+        store.RemovePassword(old.Caption, old.Cell(mcMailServer));
+        const int inboxIndex = store.InboxMap.IndexOfName(old.Caption);
+        if (inboxIndex >= 0)
+            store.InboxMap[inboxIndex] = inboxLine;
+        else
+            store.InboxMap.Add(inboxLine);
+        old = edited;
+    }
+    store.SetPassword(userId, server, GetText(record.Password));
+}
+
+bool ActiveMailboxesChanged(const TListRows &mailboxes, const TListRows &summary)
+{
+    std::vector<std::string> active;
+    for (const TListRow &row : mailboxes)
+        if (row.Checked)
+            active.push_back(row.Caption);
+    std::vector<std::string> listed;
+    for (const TListRow &row : summary)
+        listed.push_back(row.Caption);
+    std::sort(active.begin(), active.end());
+    std::sort(listed.begin(), listed.end());
+    return active != listed;
+}

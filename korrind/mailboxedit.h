@@ -1,0 +1,107 @@
+// The mailbox editor's logic: what the editor shows for a mailbox record, which entries can be
+// stored, how the record is written back, and how the main window's Add and Edit commands take
+// a record out of the Mailboxes list and put the edited one back. No window code here; the
+// window (TMailBoxEditFrm) reads and writes its controls through TMailboxFields.
+#pragma once
+
+#include <string>
+
+#include "common/listrows.h"
+#include "common/records.h"
+
+class TDataStore;
+
+// Fixed texts of the mailbox editor.
+namespace mailboxtext {
+inline constexpr char Caption[] = "Mailbox Properties";
+inline constexpr char InboxFolderTitle[] = "Set Path to Inbox";
+inline constexpr char AudioFileTitle[] = "Open Audio File";
+inline constexpr char AudioFileFilter[] = "*.wav (*.wav);;All Files (*)";
+inline constexpr char AudioFileExt[] = "wav";
+inline constexpr char NoSound[] = "-none-";
+inline constexpr char TooLong[] = "%s is too long: it may have at most %d bytes.";
+inline constexpr char InboxTooLong[] =
+    "The saved messages folder and the user ID together are too long: at most %d bytes.";
+inline constexpr char UserIdMissing[] = "Please enter the user ID.";
+inline constexpr char UserIdInvalid[] = "\"%s\" can't be a user ID: it names a folder.";
+inline constexpr char Duplicate[] = "The mailbox %s is already in the list.";
+} // namespace mailboxtext
+
+// Longest entries, in bytes: each fits its record field with the terminating zero.
+inline constexpr int UserIdLimit = int(sizeof(TMailBoxRecord::UserId)) - 1;
+inline constexpr int MailServerLimit = int(sizeof(TMailBoxRecord::MailServer)) - 1;
+inline constexpr int MailPasswordLimit = 32;
+inline constexpr int InboxPathLimit = int(sizeof(TMailBoxRecord::InboxPath)) - 1;
+static_assert(MailPasswordLimit < int(sizeof(TMailBoxRecord::Password)));
+
+// The entries whose length is limited, their limits and the refusal of a longer text.
+enum TMailboxEntry { meUserId, mePassword, meMailServer };
+int EntryLimit(TMailboxEntry entry);
+std::string TooLongText(TMailboxEntry entry);
+
+// The editor's working copy of a record: the controls' values and the protection state.
+struct TMailboxFields
+{
+    std::string UserId;
+    std::string Password;
+    std::string MailServer;
+    std::string Storage; // the folder that holds the mailbox's own inbox folder
+    bool LeaveOnServer = false;
+    bool RejectActive = false;
+    bool PriorityActive = false;
+    bool AliasActive = false;
+    std::string ArrivalAlert;
+    std::string PriorityAlert;
+    bool BoxProtected = false;
+    std::string BoxPassword;
+};
+
+// The folder shown for an inbox folder: its parent when the last path component is the user
+// ID (so "/home/john/mail/john" shows "/home/john/mail"), otherwise the whole path.
+std::string StorageFolderOf(const std::string &inboxPath, const std::string &userId);
+
+// The inbox folder of a storage folder and a user ID; an empty storage is the data root.
+std::string InboxFolderFor(const std::string &storage, const std::string &userId,
+                           const std::string &dataRoot);
+
+// The editor's values for a record.
+TMailboxFields FieldsOf(const TMailBoxRecord &record);
+
+// Why the fields cannot be stored ("" when they can): an entry longer than its field, an inbox
+// folder (InboxFolderOf) that would not fit its field, a missing user ID or one that names a
+// folder ("/" in it, "." or "..").
+std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder);
+
+// Why the mailbox cannot join the list ("" when it can): another row (not exceptRow) has the
+// same user ID on the same server.
+std::string CheckDuplicate(const TListRows &mailboxes, int exceptRow, const std::string &userId,
+                           const std::string &mailServer);
+
+// The inbox folder the record gets for the fields: built from the storage folder and the user
+// ID only when either of them differs from what the record showed, so a record whose folder
+// does not end in its user ID keeps its inbox (and the mail already handled there) when only
+// other fields change.
+std::string InboxFolderOf(const TMailboxFields &fields, const TMailBoxRecord &record,
+                          const std::string &dataRoot);
+
+// Writes accepted fields into the record, the inbox folder as InboxFolderOf says; that folder
+// is created (one level) when missing.
+void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMailBoxRecord &record);
+
+// ---- the main window's commands on the Mailboxes list
+
+// Add: a blank record in the data root, mail left on the server, the first mailbox's server.
+TMailBoxRecord NewMailboxRecord(const TListRows &mailboxes, const std::string &dataRoot);
+
+// Edit: the record of a row with its stored password. A missing inbox folder is replaced by
+// the data root's folder of the user, and changed is set (the editor then starts changed).
+TMailBoxRecord RecordOfRow(const TDataStore &store, int row, const std::string &dataRoot,
+                           bool &changed);
+
+// Puts an accepted record into the list: a new row at the end (row −1, active) or the row
+// replaced (its check box kept), with its password, inbox and shown password cell.
+void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool displayPasswords);
+
+// Whether the active (checked) mailboxes are no longer the ones the Summary lists: Apply then
+// rebuilds the Summary and checks at once. Compares the sets, not only their sizes.
+bool ActiveMailboxesChanged(const TListRows &mailboxes, const TListRows &summary);

@@ -1,0 +1,134 @@
+// The main window's commands on the Mailboxes list that open the mailbox editor or start a
+// companion on a mailbox (Add, Edit, Inbox, Load), and the About box.
+#include <QTableView>
+
+#include "common/globals.h"
+#include "common/password.h"
+#include "common/text.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/rowmodel.h"
+#include "common/utils.h"
+#include "korrind/about.h"
+#include "korrind/aboutfrm.h"
+#include "korrind/mailboxedit.h"
+#include "korrind/mailboxeditfrm.h"
+#include "korrind/popviewfrm.h"
+
+namespace {
+
+// How long Load waits when the import program could not be started.
+constexpr unsigned LoadFailedDelayMs = 1000;
+
+void OpenInbox(const TListRow &mailbox)
+{
+    const std::string address =
+        Format("%s@%s", mailbox.Caption.c_str(), mailbox.Cell(mcMailServer).c_str());
+    Globals->StartStrenna(mailbox.Cell(mcInboxPath), address);
+}
+
+} // namespace
+
+void TCorvexFrm::LMDpfAddClick()
+{
+    if (!Globals || !PButtons || !PButtons->Press(LMDpfAdd))
+        return;
+    TDataStore &store = Monitor->Store;
+    if (!Monitor->PassRunning()) {
+        TMailBoxRecord record = NewMailboxRecord(store.Mailboxes, Globals->DataRoot);
+        if (MailBoxEditFrm->EditMailbox(record, false, store.Mailboxes, -1)) {
+            PutRecord(store, -1, record, Globals->Config.DisplayPasswords);
+            MailboxModel->Reload();
+            SetApplyEnabled(true);
+        }
+    }
+    PButtons->Release(LMDpfAdd);
+}
+
+void TCorvexFrm::LMDpfEditClick()
+{
+    if (!Globals || !PButtons || !PButtons->Press(LMDpfEdit))
+        return;
+    EditSelectedMailbox();
+    PButtons->Release(LMDpfEdit);
+}
+
+void TCorvexFrm::MailboxDoubleClick()
+{
+    if (!Globals || !CheckAccess(saOpenMailbox))
+        return;
+    LMDpfEditClick();
+}
+
+void TCorvexFrm::EditSelectedMailbox()
+{
+    TDataStore &store = Monitor->Store;
+    const int row = SelectedRow(lvMailBoxes);
+    if (row >= 0 && !Monitor->PassRunning()) {
+        bool changed = false;
+        TMailBoxRecord record = RecordOfRow(store, row, Globals->DataRoot, changed);
+        if (MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row) || changed) {
+            PutRecord(store, row, record, Globals->Config.DisplayPasswords);
+            MailboxModel->Refresh();
+            SetApplyEnabled(true);
+        }
+    }
+    lvMailBoxes->clearSelection();
+}
+
+// The selected mailbox's inbox in the saved message manager; a protected mailbox asks for
+// its own password first.
+void TCorvexFrm::LMDpfInboxClick()
+{
+    if (!Globals || !CheckAccess(saMailboxWork))
+        return;
+    if (!PButtons || !PButtons->Press(LMDpfInbox))
+        return;
+    const int row = SelectedRow(lvMailBoxes);
+    if (row >= 0) {
+        const TListRow mailbox = Monitor->Store.Mailboxes[std::size_t(row)];
+        if (!FlagCellSet(mailbox.Cell(mcBoxProtected)) ||
+            VerifyPassword(mailbox.Cell(mcBoxPassword)))
+            OpenInbox(mailbox);
+        else
+            ShowMessage(AccessDeniedText);
+    }
+    PButtons->Release(LMDpfInbox);
+}
+
+void TCorvexFrm::SummaryInboxClick()
+{
+    const int summary = SelectedRow(lvSummary);
+    if (!Globals || summary < 0)
+        return;
+    const TListRows &mailboxes = Monitor->Store.Mailboxes;
+    const int row =
+        FindCheckedMailbox(mailboxes, Monitor->Store.Summary[std::size_t(summary)].Caption);
+    if (row >= 0)
+        OpenInbox(TListRow(mailboxes[std::size_t(row)]));
+}
+
+// The mailbox import: it writes plain records and may change the settings too.
+void TCorvexFrm::LMDpfLoadClick()
+{
+    if (!Globals || !CheckAccess(saMailboxWork))
+        return;
+    if (!PButtons || !PButtons->Press(LMDpfLoad))
+        return;
+    TDataStore &store = Monitor->Store;
+    const std::time_t settingsDate = TUtils::GetFileDate(store.ConfigPath());
+    if (Globals->StartPelloway()) {
+        Monitor->ReloadMailboxes(false);
+        if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate &&
+            !store.LoadSettings(false, WindowPosition()))
+            Utils->DebugLog("%s", store.LastError.c_str());
+        ShowSettings();
+    } else if (Utils) {
+        Utils->Delay(LoadFailedDelayMs);
+    }
+    PButtons->Release(LMDpfLoad);
+}
+
+void TCorvexFrm::AboutClick()
+{
+    AboutFrm->ShowAbout(AboutLines(), abouttext::WebAddress, abouttext::ContactAddress);
+}

@@ -1,0 +1,429 @@
+// The mailbox editor and the About box: the folder and entry rules of the editor, and the real
+// windows driven offscreen from the main window, up to a check of the new mailbox on the test
+// POP3 server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "common/alerts.h"
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/password.h"
+#include "common/platform/opener.h"
+#include "common/records.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/rowmodel.h"
+#include "common/utils.h"
+#include "korrind/about.h"
+#include "korrind/aboutfrm.h"
+#include "korrind/mailboxedit.h"
+#include "korrind/mailboxeditfrm.h"
+#include "korrind/popviewfrm.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+
+namespace {
+
+TMailBoxRecord Record(const std::string &user, const std::string &server, const std::string &inbox)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, user);
+    SetText(record.MailServer, server);
+    SetText(record.Password, user + "-pw");
+    SetText(record.InboxPath, inbox);
+    SetText(record.ArrivalAlert, "BELL");
+    SetText(record.PriorityAlert, "BELL");
+    record.Active = 1;
+    return record;
+}
+
+TListRow Active(const std::string &user, bool on)
+{
+    TListRow row;
+    row.Caption = user;
+    row.Checked = on;
+    return row;
+}
+
+// Runs steps on the next modal window of type T once it shows (polling, since the code that
+// opens it blocks in its own event loop).
+template <typename T> void OnModal(std::function<void(T *)> steps)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, steps] {
+        auto *window = dynamic_cast<T *>(QApplication::activeModalWidget());
+        if (!window || !window->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        steps(window);
+    });
+    poll->start();
+}
+
+// Answers the next message box with OK and keeps its text.
+void AnswerMessage(std::string &text)
+{
+    OnModal<QMessageBox>([&text](QMessageBox *box) {
+        text = box->text().toStdString();
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+
+void Type(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+class RecordingOpener : public platform::TOpener
+{
+public:
+    bool Open(const std::string &target) override
+    {
+        Opened.push_back(target);
+        return true;
+    }
+    std::vector<std::string> Opened;
+};
+
+TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStored)
+{
+    // Only a last component equal to the user ID is taken off: john's default inbox below
+    // /home/john keeps its whole parent.
+    const std::string johnInbox = "/home/john/.local/share/Corvex Users/john";
+    EXPECT_EQ(StorageFolderOf(johnInbox, "john"), "/home/john/.local/share/Corvex Users");
+    EXPECT_EQ(StorageFolderOf("/mail/shared", "john"), "/mail/shared");
+    EXPECT_EQ(InboxFolderFor("", "john", "/data"), "/data/john") << "empty storage: data root";
+
+    // An unchanged storage and user ID keep the stored inbox, even one not ending in the ID.
+    TMailBoxRecord shared = Record("john", "pop.example.org", "/mail/shared");
+    TMailboxFields fields = FieldsOf(shared);
+    EXPECT_EQ(InboxFolderOf(fields, shared, "/data"), "/mail/shared");
+    fields.UserId = "jack";
+    EXPECT_EQ(InboxFolderOf(fields, shared, "/data"), "/mail/shared/jack");
+
+    // Entries that do not fit, or user IDs that name folders, are refused, never cut.
+    fields = FieldsOf(Record("john", "pop.example.org", johnInbox));
+    EXPECT_EQ(CheckFields(fields, johnInbox), "");
+    fields.MailServer = std::string(48, 's');
+    EXPECT_EQ(CheckFields(fields, johnInbox),
+              "The mail server is too long: it may have at most 47 bytes.");
+    fields.MailServer = "pop.example.org";
+    for (const char *bad : {"/", ".", "..", "a/b"}) {
+        fields.UserId = bad;
+        EXPECT_NE(CheckFields(fields, "/data/x").find("can't be a user ID"), std::string::npos)
+            << bad;
+    }
+    fields.UserId = "john";
+    EXPECT_NE(CheckFields(fields, "/" + std::string(254, 'p')), "");
+    EXPECT_EQ(CheckFields(fields, "/" + std::string(253, 'p')), "");
+
+    // The same user ID once per server.
+    TListRows rows = {MailboxRow(Record("john", "pop.a.org", "/m/john"), false)};
+    EXPECT_EQ(CheckDuplicate(rows, -1, "john", "POP.A.ORG"),
+              "The mailbox john@POP.A.ORG is already in the list.");
+    EXPECT_EQ(CheckDuplicate(rows, 0, "john", "pop.a.org"), "") << "the edited row itself";
+    EXPECT_EQ(CheckDuplicate(rows, -1, "john", "pop.b.org"), "");
+
+    // Swapping which mailbox is active keeps the count but changes the set.
+    TListRows summary = {SummaryRow("alice")};
+    EXPECT_FALSE(ActiveMailboxesChanged({Active("alice", true), Active("bob", false)}, summary));
+    EXPECT_TRUE(ActiveMailboxesChanged({Active("alice", false), Active("bob", true)}, summary));
+}
+
+// ---- the windows, from the main window
+
+class MailboxWindows : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Frm = std::make_unique<TCorvexFrm>();
+        Frm->Monitor->Activated = true;
+        Frm->Monitor->PauseMs = 0;
+        ASSERT_TRUE(Store().LoadSettings(false));
+        Globals->Config.PasswordActive = 0;
+        Globals->Config.EncryptMailboxes = 0;
+        Rules = Frm->Monitor->RulesFolder();
+        testenv::WriteFile(AlertsFilePath(Rules),
+                           "BELL=/s/bell.wav\nCHIME=/s/chime.wav\n~NONE~=~none~\n");
+    }
+    void TearDown() override
+    {
+        Frm.reset();
+        platform::SetOpener(nullptr);
+    }
+    TDataStore &Store() { return Frm->Monitor->Store; }
+    // The test's stand-in for a companion, registered in the data root under menuId.
+    std::string InstallProbe(const std::string &menuId, const std::string &executable)
+    {
+        const std::string folder = testenv::MakeScratchDir("programs") + "/";
+        const std::string probe = folder + executable;
+        std::filesystem::copy_file(
+            QCoreApplication::applicationDirPath().toStdString() + "/plugin_probe", probe);
+        testenv::WriteFile(Globals->DataRoot + "/Extentions/" + menuId + ".ini",
+                           "caption=" + menuId + " Probe\nmenuid=" + menuId +
+                               "\nexecutable=" + executable + "\n");
+        Globals->PlugIns->ProgramFolder = folder;
+        Globals->PlugIns->LoadExtensions("", Globals->ExtensionList);
+        return probe;
+    }
+    TMailBoxEditFrm &Editor() { return *Frm->MailBoxEditFrm; }
+
+    std::unique_ptr<TCorvexFrm> Frm;
+    std::string Rules;
+};
+
+TEST_F(MailboxWindows, AddedMailboxIsSavedAndCheckedOnTheServerAfterApply)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("editor");
+    fixtures::AddMessages(box, {fixtures::BuildMessage({}), fixtures::BuildMessage({})});
+    const std::string server = box.host + ":" + std::to_string(box.pop3Port);
+    Globals->Config.TimeoutMs = 5000;
+    Globals->Config.Retries = 1;
+    Frm->ShowSettings();
+
+    bool opened = false;
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        opened = true;
+        EXPECT_EQ(editor->windowTitle(), "Mailbox Properties");
+        EXPECT_EQ(editor->LMDeStorage->text().toStdString(), Globals->DataRoot);
+        Type(editor->LMDeUserID, QString::fromStdString(box.user));
+        Type(editor->LMDePassword, QString::fromStdString(box.password));
+        Type(editor->LMDeMailServer, QString::fromStdString(server));
+        editor->LMDpfAccept->Click();
+        EXPECT_TRUE(editor->Accepted);
+        editor->LMDpfClose->Click();
+    });
+    Frm->LMDpfAdd->Click();
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(Store().Mailboxes.size(), 1u);
+    ASSERT_TRUE(Frm->ApplyEnabled());
+
+    Frm->LMDpfApply->Click();
+
+    std::vector<TMailBoxRecord> records;
+    ASSERT_TRUE(ReadMailBoxFile(Store().PopSrvPath(), records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(GetText(records[0].UserId), box.user);
+    EXPECT_EQ(GetText(records[0].MailServer), server);
+    EXPECT_EQ(GetText(records[0].Password), box.password);
+    EXPECT_EQ(GetText(records[0].InboxPath), Globals->DataRoot + "/" + box.user);
+    EXPECT_TRUE(TUtils::FolderExists(Globals->DataRoot + "/" + box.user));
+    EXPECT_EQ(records[0].LeaveOnServer, 1);
+    EXPECT_EQ(records[0].Active, 1);
+
+    // The new active mailbox rebuilt the Summary, and the pass logged in and counted.
+    ASSERT_EQ(Store().Summary.size(), 1u);
+    EXPECT_EQ(Store().Summary[0].Caption, box.user);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2");
+    EXPECT_EQ(fixtures::MessageCount(box), 2);
+}
+
+// Editing a mailbox whose folder lies below a folder of the same name: only the alerts change,
+// a browsed sound joins the alert list, and too long entries are refused with a message.
+TEST_F(MailboxWindows, EditingAlertsKeepsTheInboxAndRefusesWhatDoesNotFit)
+{
+    const std::string home = testenv::MakeScratchDir("home") + "/john";
+    const std::string inbox = home + "/mail/john";
+    QDir().mkpath(QString::fromStdString(inbox));
+    TMailBoxRecord john = Record("john", "pop.example.org", inbox);
+    Store().Mailboxes = {MailboxRow(john, false),
+                         MailboxRow(Record("john", "pop.other.org", "/x/john"), false)};
+    Store().SetPassword("john", "pop.example.org", "first");
+    Store().SetPassword("john", "pop.other.org", "second");
+    Frm->MailboxModel->Reload();
+    const std::string sound = testenv::MakeScratchDir("sounds") + "/Ring Tone.wav";
+    testenv::WriteFile(sound, "RIFF");
+    const std::string probe = InstallProbe(names::Fennick, "fennick");
+
+    std::string message;
+    bool opened = false;
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        opened = true;
+        EXPECT_EQ(editor->LMDeStorage->text().toStdString(), home + "/mail");
+        EXPECT_EQ(editor->LMDePassword->text(), "first");
+        EXPECT_EQ(editor->LMDcmbMailArrival->currentText(), "BELL");
+        EXPECT_FALSE(editor->ApplyEnabled());
+
+        // The sound browsed to is entered in the list and chosen.
+        OnModal<QFileDialog>([&](QFileDialog *dialog) {
+            EXPECT_EQ(dialog->windowTitle(), "Open Audio File");
+            dialog->selectFile(QString::fromStdString(sound));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        editor->LMDpfBrowseAlert1->Click();
+        EXPECT_EQ(editor->LMDcmbMailArrival->currentText(), "RING TONE");
+        QTest::keyClick(editor->LMDcmbPriorityMail, Qt::Key_Down);
+        EXPECT_TRUE(editor->ApplyEnabled());
+
+        // Typing stops at the field's size, and a longer paste is refused whole, with a
+        // message each time.
+        const QString original = editor->LMDeMailServer->text();
+        const std::string tooLong = "The mail server is too long: it may have at most 47 bytes.";
+        AnswerMessage(message);
+        Type(editor->LMDeMailServer, QString(48, 'a'));
+        EXPECT_EQ(editor->LMDeMailServer->text(), QString(47, 'a'));
+        EXPECT_EQ(message, tooLong);
+        message.clear();
+        QApplication::clipboard()->setText(QString(48, 'b'));
+        editor->LMDeMailServer->selectAll();
+        AnswerMessage(message);
+        editor->LMDeMailServer->paste();
+        EXPECT_EQ(editor->LMDeMailServer->text(), QString(47, 'a'));
+        EXPECT_EQ(message, tooLong);
+
+        // The other john's server is taken.
+        editor->LMDeMailServer->setText("pop.other.org");
+        AnswerMessage(message);
+        editor->LMDpfAccept->Click();
+        EXPECT_EQ(message, "The mailbox john@pop.other.org is already in the list.");
+
+        // The alias manager starts through the registry on the mailbox's inbox folder.
+        editor->tsRules->Click();
+        editor->LMDpfAliasList->Click();
+        editor->LMDpfActivateAlias->Click();
+        EXPECT_EQ(editor->LMDpfActivateAlias->Caption(), "X");
+
+        editor->LMDeMailServer->setText(original);
+        editor->LMDpfAccept->Click();
+        EXPECT_TRUE(editor->Accepted);
+        editor->LMDpfClose->Click();
+    });
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfEdit->Click();
+    ASSERT_TRUE(opened);
+
+    const TMailBoxRecord edited = MailboxRecord(Store().Mailboxes[0], "");
+    EXPECT_EQ(GetText(edited.InboxPath), inbox);
+    EXPECT_EQ(GetText(edited.ArrivalAlert), "RING TONE");
+    EXPECT_EQ(GetText(edited.PriorityAlert), "CHIME");
+    EXPECT_EQ(edited.AliasActive, 1);
+    EXPECT_EQ(testenv::ReadFile(probe + ".seen"),
+              "argc=1\narg=" + probe + ".ini\nparam=" + inbox + "\n");
+    EXPECT_TRUE(ReadAlerts(Rules).IndexOf("RING TONE=" + sound) >= 0);
+    EXPECT_TRUE(Frm->ApplyEnabled());
+
+    // Each john keeps its own password through a save and a load.
+    ASSERT_TRUE(Store().SaveMailBoxes(false));
+    TDataStore loaded;
+    loaded.LoadMailBoxes(false);
+    std::string first, second;
+    ASSERT_TRUE(loaded.FindPassword("john", "pop.example.org", first));
+    ASSERT_TRUE(loaded.FindPassword("john", "pop.other.org", second));
+    EXPECT_EQ(first, "first");
+    EXPECT_EQ(second, "second");
+
+    // Closing without Apply leaves the row as it was.
+    OnModal<TMailBoxEditFrm>([](TMailBoxEditFrm *editor) {
+        editor->LMDeUserID->setText("jack");
+        editor->LMDpfClose->Click();
+    });
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfEdit->Click();
+    EXPECT_EQ(Store().Mailboxes[0].Caption, "john");
+}
+
+// Inbox opens the mailbox's folder in the saved message manager with its address; a protected
+// mailbox asks for its own password first.
+TEST_F(MailboxWindows, InboxStartsTheSavedMessageManagerOnTheMailbox)
+{
+    const std::string probe = InstallProbe(names::Strenna, "strenna");
+    TMailBoxRecord record = Record("ann", "pop.example.org", "/mail/ann");
+    record.BoxProtected = 1;
+    SetText(record.BoxPassword, "open");
+    Store().Mailboxes = {MailboxRow(record, false)};
+    Frm->MailboxModel->Reload();
+    int prompts = 0;
+    std::string entry = "wrong";
+    SetPasswordPrompt([&](TPasswordMode, bool active, std::size_t) {
+        ++prompts;
+        return TPasswordEntry{true, entry, active};
+    });
+
+    std::string message;
+    AnswerMessage(message);
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfInbox->Click();
+    EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(message, "Invalid Password!\nAccess Denied");
+    EXPECT_FALSE(TUtils::FileExists(probe + ".seen"));
+
+    entry = "open";
+    Frm->LMDpfInbox->Click();
+    EXPECT_EQ(testenv::ReadFile(probe + ".seen"),
+              "argc=1\narg=" + probe + ".ini\nparam=/mail/ann\nparam=ann@pop.example.org\n");
+    SetPasswordPrompt(nullptr);
+}
+
+TEST_F(MailboxWindows, ControlsCarryTheirNames)
+{
+    for (const char *name : {"LMDeUserID",        "LMDePassword",        "LMDeMailServer",
+                             "LMDeStorage",       "LMDcbxLeaveOnServer", "LMDpfBrowse1",
+                             "LMDpfInbox",        "LMDcmbMailArrival",   "LMDcmbPriorityMail",
+                             "LMDsbPlayAlert1",   "LMDsbPlayAlert2",     "LMDpfBrowseAlert1",
+                             "LMDpfBrowseAlert2", "LMDpfMgPriority",     "LMDpfActivatePriority",
+                             "LMDpfSyncPriority", "LMDpfAliasList",      "LMDpfActivateAlias",
+                             "LMDpfMgRejection",  "LMDpfActivateReject", "LMDpfSyncReject",
+                             "LMDpfAccept",       "LMDpfPassword",       "LMDpfHelp",
+                             "LMDpfClose"})
+        EXPECT_NE(Editor().findChild<QWidget *>(name), nullptr) << name;
+    for (const char *name : {"pProgTitle", "pBuildDate", "Image1", "LMDSimpleLabel1",
+                             "LMDSimpleLabel7", "bbWebSite", "bbContact", "bbOK"})
+        EXPECT_NE(Frm->AboutFrm->findChild<QWidget *>(name), nullptr) << name;
+}
+
+TEST_F(MailboxWindows, AboutShowsTheBuildAndOpensWebAndContactThroughTheDesktop)
+{
+    RecordingOpener opener;
+    platform::SetOpener(&opener);
+    EXPECT_EQ(BuildStamp(0), "Build: ");
+
+    bool shown = false;
+    OnModal<TAboutFrm>([&](TAboutFrm *about) {
+        shown = true;
+        EXPECT_EQ(about->windowTitle(), "About");
+        EXPECT_EQ(about->pProgTitle->text(), "Corvex");
+        EXPECT_TRUE(QRegularExpression("^Build: \\d\\d\\.\\d\\d\\.\\d{4}\\.\\d{1,2}\\.\\d\\d$")
+                        .match(about->pBuildDate->text())
+                        .hasMatch())
+            << about->pBuildDate->text().toStdString();
+        EXPECT_EQ(about->LMDSimpleLabel[0]->text(), "");
+        EXPECT_EQ(about->LMDSimpleLabel[4]->text(), "");
+        EXPECT_EQ(about->LMDSimpleLabel[6]->text(), "");
+        EXPECT_FALSE(about->LMDSimpleLabel[1]->text().isEmpty());
+        EXPECT_EQ(about->bbWebSite->toolTip().toStdString(), abouttext::WebAddress);
+        about->bbWebSite->click();
+        about->bbContact->click();
+        about->bbOK->click();
+    });
+    Frm->AboutClick();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(opener.Opened,
+              (std::vector<std::string>{abouttext::WebAddress,
+                                        std::string("mailto:") + abouttext::ContactAddress}));
+}
+
+} // namespace
