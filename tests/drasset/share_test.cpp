@@ -12,6 +12,7 @@
 #include "common/names.h"
 #include "common/platform/shares.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "drasset/syncrulesmain.h"
 #include "support/testenv.h"
@@ -76,7 +77,8 @@ const std::string RemoteRoot = "home/joe/.local/share/Corvex Users/";
 
 } // namespace
 
-TEST_F(RealShareTest, TheWindowCombinesListsWithAnInstallationOnTheShare)
+// One case, as each case pays for its own share (a few seconds to set up and tear down).
+TEST_F(RealShareTest, SynchronisesWithAnInstallationOnAMountedShare)
 {
     const std::string mount = Value("SHARE_MOUNT");
     std::string root;
@@ -110,20 +112,9 @@ TEST_F(RealShareTest, TheWindowCombinesListsWithAnInstallationOnTheShare)
     EXPECT_EQ(testenv::ReadFile(local + "/" + names::MasterRejectFile), "A\nB\nC\n");
     EXPECT_EQ(testenv::ReadFile(Served(RemoteRoot + names::MasterRejectFile)), "b\nC\nA\n");
     EXPECT_EQ(testenv::ReadFile(Served(RemoteRoot + "joe/" + names::RejectFile)), "J\n");
-}
 
-TEST_F(RealShareTest, MissingAndUnreadableRemoteFilesAreNeverReplacedAndLocalFoldersRefused)
-{
-    const std::string mount = Value("SHARE_MOUNT");
-    const std::string remote = mount + "/" + RemoteRoot;
-    fs::create_directories(remote);
-    testenv::WriteFile(remote + names::PopSrvFile, "records");
-
-    TUtils utils;
-    Utils = &utils;
-    const std::string local = testenv::MakeScratchDir("local");
-    TSyncRules sync;
-    sync.LocalDataRoot = local;
+    TSyncRules &sync = window.Sync;
+    sync.Skipped.Clear();
     sync.RulesSource = mount;
 
     // Local := remote with no remote file: the local file stays byte for byte.
@@ -139,10 +130,16 @@ TEST_F(RealShareTest, MissingAndUnreadableRemoteFilesAreNeverReplacedAndLocalFol
     testenv::WriteFile(remote + names::MasterPriorityFile, "theirs\n");
     const std::string served = Served(RemoteRoot + names::MasterPriorityFile);
     ASSERT_EQ(::chmod(served.c_str(), 0), 0);
-    sync.SyncMode = smReplaceDestination;
     sync.SyncFiles.Assign({priority});
-    EXPECT_FALSE(sync.SyncNext());
-    EXPECT_NE(sync.LastError.find("Can't read"), std::string::npos) << sync.LastError;
+    window.show();
+    window.LMDrbReplaceDest->click();
+    window.ChooseRulesSource = [&] { return mount; };
+    window.LMDpfContinue->Click();
+    ASSERT_TRUE(Utils->WaitFor(
+        [&] { return window.StatusBar->text().toStdString() == SyncErrorStatus; }, 10000));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("Can't read"), std::string::npos) << messages[0];
+    EXPECT_TRUE(PButtons->IsAvailable(window.LMDpfContinue));
     EXPECT_EQ(sync.SyncFiles.Count(), 1);
     EXPECT_EQ(testenv::FileMode(served), 0u);
     EXPECT_EQ(testenv::ReadFile(served), "theirs\n");
@@ -157,5 +154,4 @@ TEST_F(RealShareTest, MissingAndUnreadableRemoteFilesAreNeverReplacedAndLocalFol
     sync.SyncMode = smCombine;
     EXPECT_FALSE(sync.SyncRulesFile(priority));
     EXPECT_EQ(sync.LastError, MustBeNetworkDrive);
-    Utils = nullptr;
 }
