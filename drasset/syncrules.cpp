@@ -26,6 +26,7 @@ constexpr char SeveralInstallations[] =
 constexpr char NoInstallation[] = "No Corvex installation was found in %s";
 constexpr char CantRead[] = "Can't read %s";
 constexpr char CantWrite[] = "Can't write %s";
+constexpr unsigned MountAppearMs = 5000;
 
 bool HoldsInstallation(const std::string &folder)
 {
@@ -92,7 +93,9 @@ bool TSyncRules::ResolveOnShare(const std::string &source, std::string &folder, 
                 return Fail(MustBeNetworkDrive);
             if (!platform::MountShare(location, user, password, error))
                 return Fail(error);
-            folder = platform::MountedFolderOf(location);
+            // The mounted folder appears a moment after the mount is reported.
+            Utils->WaitFor([&] { return !(folder = platform::MountedFolderOf(location)).empty(); },
+                           MountAppearMs);
         }
     }
     if (folder.empty() || !TUtils::FolderExists(folder) || !platform::ShareRootOf(folder, root))

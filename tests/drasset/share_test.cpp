@@ -149,6 +149,22 @@ TEST_F(RealShareTest, SynchronisesWithAnInstallationOnAMountedShare)
     EXPECT_TRUE(sync.SyncNext()) << sync.LastError;
     EXPECT_EQ(testenv::ReadFile(served), "keep|this\n");
 
+    // A share that is not mounted yet is mounted with the user's logon.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", Share.value("SHARE_BUS").toUtf8());
+    QProcess::execute("gio", {"mount", "-u", Share.value("SHARE_URI")});
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !fs::exists(mount); }, 10000));
+    int asked = 0;
+    sync.AskLogon = [&](std::string &user, std::string &password) {
+        ++asked;
+        user = Value("SHARE_USER");
+        password = Value("SHARE_PASSWORD");
+        return true;
+    };
+    sync.RulesSource = Value("SHARE_URI") + "/home";
+    EXPECT_TRUE(sync.SyncRulesFile(priority)) << sync.LastError;
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(testenv::ReadFile(served), "keep|this\n");
+
     // A folder on this machine is not a share.
     sync.RulesSource = local;
     sync.SyncMode = smCombine;
