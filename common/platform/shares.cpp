@@ -24,6 +24,9 @@ constexpr char GvfsFolder[] = "gvfs";
 constexpr char GvfsType[] = "fuse.gvfsd-fuse";
 constexpr char GvfsSmbPrefix[] = "smb-share:";
 constexpr const char *NetworkTypes[] = {"cifs", "smb3", "nfs", "nfs4", "fuse.sshfs"};
+// GVFS also mounts local things (archives, phones, the trash); only these reach other machines.
+constexpr const char *GvfsNetworkBackends[] = {
+    "smb-share:", "sftp:", "ftp:", "ftps:", "dav:", "davs:", "nfs:", "afp-volume:"};
 constexpr int MountWaitMs = 30000;
 
 struct TMount
@@ -207,8 +210,10 @@ bool ShareRootOf(const std::string &folder, std::string &root)
     if (best->Type == GvfsType && best->Point == gvfs && path.size() > gvfs.size() + 1) {
         // The whole gvfs folder is one mount; each share is a folder in it.
         const std::string below = path.substr(gvfs.size() + 1);
-        root = gvfs + "/" + below.substr(0, below.find('/'));
-        return true;
+        const std::string share = below.substr(0, below.find('/'));
+        root = gvfs + "/" + share;
+        return std::any_of(std::begin(GvfsNetworkBackends), std::end(GvfsNetworkBackends),
+                           [&](const char *backend) { return StartsText(share, backend); });
     }
     if (!IsNetworkType(best->Type))
         return false;
