@@ -1,5 +1,6 @@
-// Drasset against a real network share: a private smbd on 127.0.0.1 mounted through GVFS in
-// its own D-Bus session (tests/fixtures/smbshare.sh), reached as a desktop user reaches one.
+// Drasset against real network shares: a private smbd on 127.0.0.1 mounted through GVFS in
+// its own D-Bus session (tests/fixtures/smbshare.sh), reached as a desktop user reaches one,
+// and a private sshd's folder mounted with sshfs (tests/fixtures/sshshare.sh).
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,7 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RealShareTest : public ::testing::Test
+// A share started by one of the fixture scripts for the whole suite, stopped at its end.
+template <const char *Script> class ShareFixtureTest : public ::testing::Test
 {
 protected:
     static inline std::string FixtureDir, SkipReason;
@@ -31,7 +33,7 @@ protected:
     {
         QProcess script;
         script.setProcessChannelMode(QProcess::MergedChannels);
-        script.start(QString(CORVEX_SOURCE_DIR) + "/tests/fixtures/smbshare.sh",
+        script.start(QString(CORVEX_SOURCE_DIR) + "/tests/fixtures/" + Script,
                      {action, QString::fromStdString(FixtureDir)});
         const bool ended = script.waitForFinished(90000);
         if (output)
@@ -41,7 +43,7 @@ protected:
 
     static void SetUpTestSuite()
     {
-        FixtureDir = testenv::MakeScratchDir("smbshare");
+        FixtureDir = testenv::MakeScratchDir("share");
         QString output;
         if (!RunFixture("start", &output)) {
             SkipReason = "the test share could not be set up: " + output.toStdString();
@@ -55,7 +57,7 @@ protected:
 
     static void TearDownTestSuite()
     {
-        RunFixture("stop"); // unmounts the share and stops smbd
+        RunFixture("stop"); // unmounts the share and stops its server
     }
 
     static std::string Value(const char *name) { return Share.value(name).toStdString(); }
@@ -72,6 +74,11 @@ protected:
         return Value("SHARE_FOLDER") + "/" + relative;
     }
 };
+
+constexpr char SmbShareScript[] = "smbshare.sh";
+constexpr char SshShareScript[] = "sshshare.sh";
+using RealShareTest = ShareFixtureTest<SmbShareScript>;
+using SshShareTest = ShareFixtureTest<SshShareScript>;
 
 const std::string RemoteRoot = "home/joe/.local/share/Corvex Users/";
 
@@ -170,4 +177,32 @@ TEST_F(RealShareTest, SynchronisesWithAnInstallationOnAMountedShare)
     sync.SyncMode = smCombine;
     EXPECT_FALSE(sync.SyncRulesFile(priority));
     EXPECT_EQ(sync.LastError, MustBeNetworkDrive);
+}
+
+// The share is a user's home mounted with sshfs, which lets files keep their modes.
+TEST_F(SshShareTest, AHomeMountedWithSshfsIsAShareAndWrittenFilesKeepTheirMode)
+{
+    const std::string mount = Value("SHARE_MOUNT");
+    const std::string remote = mount + "/.local/share/Corvex Users/";
+    fs::create_directories(remote);
+    testenv::WriteFile(remote + names::PopSrvFile, "records");
+    testenv::WriteFile(remote + names::MasterPriorityFile, "old\n");
+    const std::string served =
+        Served(".local/share/Corvex Users/" + std::string(names::MasterPriorityFile));
+    ASSERT_EQ(::chmod(served.c_str(), 0644), 0);
+
+    TUtils utils;
+    Utils = &utils;
+    const std::string local = testenv::MakeScratchDir("local");
+    testenv::WriteFile(local + "/" + names::MasterPriorityFile, "new\n");
+    TSyncRules sync;
+    sync.LocalDataRoot = local;
+    sync.RulesSource = mount;
+    sync.SyncMode = smReplaceDestination;
+    sync.SyncFiles.Assign({local + "/" + names::MasterPriorityFile});
+    EXPECT_TRUE(sync.SyncNext()) << sync.LastError;
+    EXPECT_EQ(sync.ShareRoot, mount + "/");
+    EXPECT_EQ(testenv::ReadFile(served), "new\n");
+    EXPECT_EQ(testenv::FileMode(served), 0644u);
+    Utils = nullptr;
 }
