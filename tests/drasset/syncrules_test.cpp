@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/names.h"
+#include "common/platform/shares.h"
 #include "common/utils.h"
 #include "drasset/syncrules.h"
 #include "support/testenv.h"
@@ -137,4 +138,20 @@ TEST_F(SyncLogicTest, LayoutsSeveralInstallationsAndTheSearchMemory)
     EXPECT_FALSE(Run(smCombine, Share, {local}));
     EXPECT_FALSE(Run(smCombine, Local, {local}));
     EXPECT_EQ(Sync.LastError, MustBeNetworkDrive);
+}
+
+TEST(NetworkLocation, TypedSharesAreReadInTheirThreeForms)
+{
+    platform::TNetworkLocation location;
+    ASSERT_TRUE(platform::ParseNetworkLocation("smb://127.0.0.1:4450/Share/a/b/", location));
+    EXPECT_EQ(location.Uri(), "smb://127.0.0.1:4450/Share");
+    EXPECT_EQ(location.Rest, "a/b");
+    ASSERT_TRUE(platform::ParseNetworkLocation("\\\\server\\users\\joe", location));
+    EXPECT_EQ(location.Uri(), "smb://server/users");
+    EXPECT_EQ(location.Rest, "joe");
+    ASSERT_TRUE(platform::ParseNetworkLocation("//server/users", location));
+    EXPECT_EQ(location.Rest, "");
+    EXPECT_FALSE(platform::ParseNetworkLocation("//server", location));
+    EXPECT_FALSE(platform::ParseNetworkLocation("/home/joe", location));
+    EXPECT_FALSE(platform::ParseNetworkLocation("Z:\\rules", location));
 }
