@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dovecot-core dovecot-pop3d python3-aiosmtpd openssl
   xdg-utils desktop-file-utils procps
+  samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
 )
 
 missing=()
