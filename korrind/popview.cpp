@@ -6,16 +6,16 @@
 #include <algorithm>
 #include <charconv>
 
-#include "common/alerts.h"
 #include "common/encrypt.h"
 #include "common/globals.h"
-#include "common/password.h"
-#include "common/smtpinterface.h"
-#include "common/text.h"
 #include "common/ui/escapehook.h"
 #include "common/ui/panelbuttons.h"
+#include "common/password.h"
 #include "common/ui/sound.h"
+#include "common/smtpinterface.h"
+#include "common/text.h"
 #include "common/utils.h"
+#include "common/alerts.h"
 #include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
 
