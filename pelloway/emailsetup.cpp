@@ -117,6 +117,33 @@ std::string UniqueInboxFolder(const std::string &user, const std::string &host,
     }
 }
 
+// Appends the new records to "PopSrv.cfg". Encrypted lists go through the data store, which
+// writes every record encrypted; plain records are appended behind the stored bytes, which so
+// stay exactly as they were.
+bool AppendMailboxes(TDataStore &store, bool encrypt, const std::vector<TMailBoxRecord> &added,
+                     std::string &error)
+{
+    if (encrypt) {
+        for (const TMailBoxRecord &record : added)
+            store.Mailboxes.push_back(MailboxRow(record, false));
+        if (store.SaveMailBoxes(true))
+            return true;
+        error = store.LastError;
+        return false;
+    }
+    const std::string path = store.PopSrvPath();
+    std::vector<TMailBoxRecord> records;
+    if (TUtils::FileExists(path) && !ReadMailBoxFile(path, records)) {
+        error = "Can't read " + path;
+        return false;
+    }
+    records.insert(records.end(), added.begin(), added.end());
+    if (WriteMailBoxFile(path, records, &error))
+        return true;
+    error = std::string(MailBoxFileError) + ": " + error;
+    return false;
+}
+
 // "login[=server]" as the mail-client registry gives Eudora's account.
 TFoundAccount EudoraAccount(const std::string &line)
 {
@@ -250,6 +277,7 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
     for (const std::string &line : store.InboxMap)
         usedFolders.insert(line.substr(line.find('=') + 1));
     std::string firstUser;
+    std::vector<TMailBoxRecord> added;
     for (int index : ticked) {
         if (index < 0 || index >= int(Mailboxes.size()))
             continue;
@@ -277,19 +305,20 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         SetText(record.UserId, user);
         SetText(record.MailServer, entry.Server);
         SetText(record.InboxPath, inbox);
+        SetText(record.Password, PasswordNotGiven); // the monitor asks for it
         record.LeaveOnServer = 1;
         record.Active = 1;
         TUtils::CreateFolder(inbox);
         usedFolders.insert(inbox);
-        store.Mailboxes.push_back(MailboxRow(record, Globals->Config.DisplayPasswords != 0));
-        store.InboxMap.Add(user + "=" + inbox);
-        ++result.Added;
+        added.push_back(record);
+        store.Mailboxes.push_back(MailboxRow(record, false)); // for the existence test
         LogImport("imported " + entry.Caption() + " from " + entry.Account.Source);
     }
-    if (result.Added > 0 && !store.SaveMailBoxes(encrypt)) {
-        result.Added = 0;
-        return fail(store.LastError);
-    }
+    store.Mailboxes.resize(store.Mailboxes.size() - added.size());
+    std::string error;
+    if (!added.empty() && !AppendMailboxes(store, encrypt, added, error))
+        return fail(error);
+    result.Added = int(added.size());
 
     if (smtpIndex < 0 || smtpIndex >= int(SmtpServers.size()))
         return result;
