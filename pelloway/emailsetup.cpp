@@ -144,6 +144,13 @@ bool AppendMailboxes(TDataStore &store, bool encrypt, const std::vector<TMailBox
     return false;
 }
 
+// A port number from the registry; 0 (the usual port) for anything that is none.
+int RegistryPort(const std::string &text)
+{
+    long long port = StrToIntDef(text, 0);
+    return port >= 1 && port <= 65535 ? int(port) : 0;
+}
+
 // "login[=server]" as the mail-client registry gives Eudora's account.
 TFoundAccount EudoraAccount(const std::string &line)
 {
@@ -214,7 +221,7 @@ void TMailImport::ScanMailClientRegistry()
         account.Source = "Outlook Express";
         account.Host = values.Values("POP3 Server");
         account.UserId = values.Values("POP3 User Name");
-        account.Port = int(StrToIntDef(values.Values("POP3 Port"), 0));
+        account.Port = RegistryPort(values.Values("POP3 Port"));
         if (StrToIntDef(values.Values("POP3 Secure Connection"), 0) != 0)
             account.Tls = TTlsMode::Implicit;
         AddMailbox(account);
@@ -223,7 +230,7 @@ void TMailImport::ScanMailClientRegistry()
             server.Source = account.Source;
             server.Host = values.Values("SMTP Server");
             server.SenderName = values.Values("SMTP Display Name");
-            server.Port = int(StrToIntDef(values.Values("SMTP Port"), 0));
+            server.Port = RegistryPort(values.Values("SMTP Port"));
             if (StrToIntDef(values.Values("SMTP Secure Connection"), 0) != 0)
                 server.Tls = TTlsMode::Implicit;
             AddSmtpServer(server);

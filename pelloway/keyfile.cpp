@@ -163,13 +163,8 @@ void TKeyFile::Parse(const std::string &text)
     Values.clear();
     std::string group;
     bool inGroup = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string &raw : SplitText(text, '\n')) {
+        const std::string line = Trim(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line.front() == '[' && line.back() == ']') {
@@ -209,13 +204,8 @@ void TPrefs::Parse(const std::string &text)
 {
     Values.clear();
     SkippedLines = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
+    for (const std::string &raw : SplitText(text, '\n')) {
+        const std::string line = Trim(raw);
         if (line.empty() || line.compare(0, 2, "//") == 0 || line.compare(0, 2, "/*") == 0 ||
             line[0] == '*')
             continue;
