@@ -15,12 +15,8 @@
 
 namespace {
 
-constexpr int HelpDefaultHandler = 115;
-constexpr int HelpMailClients = 116;
-constexpr int HelpMailboxes = 117;
 constexpr int HelpImport = 118;
 constexpr int HelpClose = 119;
-constexpr int HelpSmtpServers = 154;
 constexpr int HelpHelp = 9;
 
 QListWidgetItem *CheckItem(const TImportEntry &entry)
@@ -56,13 +52,9 @@ TEmailSetupFrm::TEmailSetupFrm(QWidget *parent) : QWidget(parent)
 
     eDefaultHandler = new QLineEdit(this);
     eDefaultHandler->setReadOnly(true);
-    eDefaultHandler->setWhatsThis(QString::number(HelpDefaultHandler));
     lbRegMailHandlers = new QListWidget(this);
-    lbRegMailHandlers->setWhatsThis(QString::number(HelpMailClients));
     clbRegisteredMailBoxs = new QListWidget(this);
-    clbRegisteredMailBoxs->setWhatsThis(QString::number(HelpMailboxes));
     clbSMTPServers = new QListWidget(this);
-    clbSMTPServers->setWhatsThis(QString::number(HelpSmtpServers));
     eDefaultHandler->setObjectName("eDefaultHandler");
     lbRegMailHandlers->setObjectName("lbRegMailHandlers");
     clbRegisteredMailBoxs->setObjectName("clbRegisteredMailBoxs");
