@@ -319,7 +319,7 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         usedFolders.insert(inbox);
         added.push_back(record);
         store.Mailboxes.push_back(MailboxRow(record, false)); // for the existence test
-        LogImport("imported " + entry.Caption() + " from " + entry.Account.Source);
+        LogImport("importing " + entry.Caption() + " from " + entry.Account.Source);
     }
     store.Mailboxes.resize(store.Mailboxes.size() - added.size());
     std::string error;
