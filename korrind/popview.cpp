@@ -154,10 +154,8 @@ void TCorvexMonitor::Activate(const std::vector<std::string> &arguments)
     if (Store.Mailboxes.empty()) {
         Window.ShowPage(TMonitorPage::Mailboxes);
         Window.SetTopmost(false);
-        if (Globals->StartPelloway()) {
-            LoadMailboxList(false); // the import program writes plain records
-            Window.ShowSettings();
-        }
+        if (Globals->StartPelloway())
+            ReloadAfterImport();
     }
     SetupMailer();
 
@@ -178,6 +176,14 @@ std::string TCorvexMonitor::RulesFolder() const
 {
     std::string rules = GetText(Globals->Config.RulesPath);
     return rules.empty() ? Globals->DataRoot : rules;
+}
+
+void TCorvexMonitor::ReloadAfterImport()
+{
+    if (!Store.LoadSettings(false, Window.WindowPosition()))
+        Utils->DebugLog("%s", Store.LastError.c_str());
+    ReloadMailboxes(Globals->Config.EncryptMailboxes != 0);
+    Window.ShowSettings();
 }
 
 void TCorvexMonitor::LoadMailboxList(bool decrypt)

@@ -146,6 +146,9 @@ public:
     // Reloads the mailbox list from "PopSrv.cfg" (after a dialog or the import changed it);
     // during a pass the reload waits for its end, since the pass works on the rows.
     void ReloadMailboxes(bool decrypt);
+    // After the mailbox import ran: reads the settings again (it may have filled the outgoing
+    // server) and the mailbox list, which it writes encrypted as the settings say.
+    void ReloadAfterImport();
     bool ConnectMailbox(int index);
     void EndCheck();
     // Check Now: action 7 allowed → full pass, LastCheck = now. The caller holds the button.

@@ -900,8 +900,7 @@ void TCorvexFrm::LMDpfOutGoingClick()
     if (answer == TfrmOutgoingServer::AnswerApplied) {
         SetApplyEnabled(true);
     } else if (answer == TfrmOutgoingServer::AnswerImported) {
-        Monitor->ReloadMailboxes(false); // the import program writes plain records
-        ShowSettings();
+        Monitor->ReloadAfterImport();
     }
     PButtons->Release(LMDpfOutGoing);
 }

@@ -5,13 +5,30 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/names.h"
+#include "common/platform/files.h"
 #include "common/platform/locks.h"
+#include "common/records.h"
 #include "support/testenv.h"
 
 namespace {
 
+// One inactive mailbox, so that the monitor does not start the mailbox import, whose window
+// would wait for a user long after the test.
+void GiveOneMailbox()
+{
+    const std::string root =
+        qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/" + names::DataRootFolder;
+    ASSERT_TRUE(platform::MakeFolderPath(root));
+    TMailBoxRecord record{};
+    SetText(record.UserId, "idle");
+    SetText(record.MailServer, "127.0.0.1:1");
+    ASSERT_TRUE(WriteMailBoxFile(root + "/" + names::PopSrvFile, {record}));
+}
+
 void StartMonitor(QProcess &monitor)
 {
+    GiveOneMailbox();
     monitor.setProgram(QString::fromStdString(testenv::ProgramPath("korrind")));
     monitor.setProcessChannelMode(QProcess::ForwardedChannels);
     monitor.start();

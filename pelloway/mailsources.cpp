@@ -1,0 +1,369 @@
+#include "pelloway/mailsources.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "common/text.h"
+#include "common/utils.h"
+#include "pelloway/keyfile.h"
+
+namespace fs = std::filesystem;
+
+void LogImport(const std::string &what)
+{
+    if (Utils)
+        Utils->DebugLog("Mailbox import: %s", what.c_str());
+}
+
+namespace {
+
+constexpr int Pop3Port = 110;
+constexpr int Pop3sPort = 995;
+constexpr int SmtpPort = 25;
+constexpr int SmtpsPort = 465;
+
+// Thunderbird's socket types and its OAuth2 authentication method.
+constexpr int TbSocketStartTls = 2;
+constexpr int TbSocketTls = 3;
+constexpr int TbAuthOAuth2 = 10;
+// KMail's authentication method number for XOAUTH2 (its POP3 resource stores the number).
+constexpr int KMailAuthXOAuth2 = 9;
+
+bool LoadText(const std::string &path, std::string &text)
+{
+    std::string why;
+    if (ReadSettingsFile(path, text, why))
+        return true;
+    LogImport("skipped " + path + ": " + why);
+    return false;
+}
+
+// A port as written, 0 when absent; false for text that is no port at all.
+bool ParsePort(const std::string &text, int &port)
+{
+    port = 0;
+    if (Trim(text).empty())
+        return true;
+    long long value = StrToIntDef(text, -1);
+    if (value < 1 || value > 65535)
+        return false;
+    port = int(value);
+    return true;
+}
+
+// Reads the port and logs an account whose port is damaged; false drops the account.
+bool TakePort(const std::string &text, const std::string &where, TFoundAccount &account)
+{
+    if (ParsePort(text, account.Port))
+        return true;
+    LogImport("skipped an account in " + where + ": the port \"" + text + "\" is not a number");
+    return false;
+}
+
+bool HostOk(const TFoundAccount &account, const std::string &where)
+{
+    if (!Trim(account.Host).empty())
+        return true;
+    LogImport("skipped an account in " + where + ": it names no server");
+    return false;
+}
+
+std::string WithPort(const std::string &host, int port)
+{
+    bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// ---- Thunderbird
+
+// The numbered ids behind keys "<prefix><id>.<field>", in numeric order (server2 before server10).
+std::vector<std::string> PrefIds(const TPrefs &prefs, const std::string &prefix,
+                                 const std::string &field)
+{
+    std::vector<std::string> ids;
+    const std::string suffix = "." + field;
+    for (const auto &[name, value] : prefs.Values) {
+        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix))
+            continue;
+        if (name.compare(name.size() - suffix.size(), suffix.size(), suffix))
+            continue;
+        std::string id = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (id.find('.') == std::string::npos)
+            ids.push_back(id);
+    }
+    auto number = [](const std::string &id) {
+        std::size_t digits = id.find_last_not_of("0123456789") + 1;
+        return std::make_pair(StrToIntDef(id.substr(digits), 0), id);
+    };
+    std::sort(ids.begin(), ids.end(),
+              [&](const std::string &a, const std::string &b) { return number(a) < number(b); });
+    return ids;
+}
+
+TTlsMode ThunderbirdTls(const std::string &socketType)
+{
+    switch (StrToIntDef(socketType, 0)) {
+    case TbSocketStartTls:
+        return TTlsMode::StartTls;
+    case TbSocketTls:
+        return TTlsMode::Implicit;
+    default:
+        return TTlsMode::Plain;
+    }
+}
+
+void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
+{
+    std::string text;
+    if (!LoadText(path, text))
+        return;
+    TPrefs prefs;
+    prefs.Parse(text);
+    if (prefs.SkippedLines > 0)
+        LogImport(Format("%d unreadable lines in %s", prefs.SkippedLines, path.c_str()));
+
+    for (const std::string &id : PrefIds(prefs, "mail.server.", "type")) {
+        const std::string key = "mail.server." + id + ".";
+        if (prefs.Value(key + "type") != "pop3")
+            continue; // IMAP, news, feeds and the local folders are no POP3 mailboxes
+        TFoundAccount account;
+        account.Source = "Thunderbird";
+        // After the user renamed a server, the real* keys hold the names in use.
+        account.Host = prefs.Value(key + "realhostname");
+        if (account.Host.empty())
+            account.Host = prefs.Value(key + "hostname");
+        account.UserId = prefs.Value(key + "realuserName");
+        if (account.UserId.empty())
+            account.UserId = prefs.Value(key + "userName");
+        account.Tls = ThunderbirdTls(prefs.Value(key + "socketType"));
+        account.OAuth2 = StrToIntDef(prefs.Value(key + "authMethod"), 0) == TbAuthOAuth2;
+        if (HostOk(account, path) && TakePort(prefs.Value(key + "port"), path, account))
+            found.Mailboxes.push_back(account);
+    }
+
+    std::map<std::string, std::string> senderNames; // smtp id → full name of an identity
+    const std::string defaultSmtp = prefs.Value("mail.smtp.defaultserver");
+    for (const std::string &id : PrefIds(prefs, "mail.identity.", "fullName")) {
+        const std::string key = "mail.identity." + id + ".";
+        std::string smtp = prefs.Value(key + "smtpServer");
+        senderNames.emplace(smtp.empty() ? defaultSmtp : smtp, prefs.Value(key + "fullName"));
+    }
+    for (const std::string &id : PrefIds(prefs, "mail.smtpserver.", "hostname")) {
+        const std::string key = "mail.smtpserver." + id + ".";
+        TFoundAccount server;
+        server.Source = "Thunderbird";
+        server.Host = prefs.Value(key + "hostname");
+        server.UserId = prefs.Value(key + "username");
+        std::string socketType = prefs.Value(key + "socketType");
+        server.Tls = ThunderbirdTls(socketType.empty() ? prefs.Value(key + "try_ssl") : socketType);
+        server.OAuth2 = StrToIntDef(prefs.Value(key + "authMethod"), 0) == TbAuthOAuth2;
+        auto name = senderNames.find(id);
+        if (name != senderNames.end())
+            server.SenderName = name->second;
+        if (HostOk(server, path) && TakePort(prefs.Value(key + "port"), path, server))
+            found.SmtpServers.push_back(server);
+    }
+}
+
+// ---- Evolution
+
+TTlsMode EvolutionTls(const std::string &method)
+{
+    if (method == "ssl-on-alternate-port")
+        return TTlsMode::Implicit;
+    if (method == "starttls-on-standard-port")
+        return TTlsMode::StartTls;
+    return TTlsMode::Plain;
+}
+
+bool EvolutionOAuth2(const std::string &method)
+{
+    for (const char *name : {"XOAUTH2", "OAUTHBEARER", "Google", "Outlook", "Yahoo"})
+        if (SameText(method, name))
+            return true;
+    return false;
+}
+
+TFoundAccount EvolutionAccount(const TKeyFile &file)
+{
+    TFoundAccount account;
+    account.Source = "Evolution";
+    account.Host = file.Value("Authentication", "Host");
+    account.UserId = file.Value("Authentication", "User");
+    account.Tls = EvolutionTls(file.Value("Security", "Method"));
+    account.OAuth2 = EvolutionOAuth2(file.Value("Authentication", "Method"));
+    return account;
+}
+
+// ---- KMail
+
+bool KdeTrue(const std::string &value)
+{
+    return SameText(value, "true") || value == "1";
+}
+
+} // namespace
+
+void ReadThunderbird(const std::string &home, TFoundAccounts &found)
+{
+    static const char *const Folders[] = {".thunderbird", ".mozilla-thunderbird",
+                                          "snap/thunderbird/common/.thunderbird",
+                                          ".var/app/org.mozilla.Thunderbird/.thunderbird",
+                                          ".var/app/net.thunderbird.Thunderbird/.thunderbird"};
+    std::set<std::string> profilesRead;
+    for (const char *folder : Folders) {
+        const std::string base = TUtils::AddBackslash(home) + folder;
+        const std::string ini = base + "/profiles.ini";
+        std::error_code error;
+        if (!fs::exists(ini, error))
+            continue;
+        std::string text;
+        if (!LoadText(ini, text))
+            continue;
+        TKeyFile profiles;
+        profiles.Parse(text);
+        for (const std::string &group : profiles.Groups()) {
+            if (!StartsText(group, "Profile"))
+                continue;
+            std::string path = profiles.Value(group, "Path");
+            if (path.empty())
+                continue;
+            const bool relative = profiles.Value(group, "IsRelative") != "0";
+            fs::path profile = relative ? fs::path(base) / path : fs::path(path);
+            std::string key = fs::weakly_canonical(profile, error).string();
+            if (!profilesRead.insert(error ? profile.string() : key).second)
+                continue;
+            const std::string prefs = (profile / "prefs.js").string();
+            if (fs::exists(prefs, error))
+                ReadThunderbirdPrefs(prefs, found);
+            else
+                LogImport("no prefs.js in the Thunderbird profile " + profile.string());
+        }
+    }
+}
+
+void ReadEvolution(const std::string &configHome, TFoundAccounts &found)
+{
+    const fs::path folder = fs::path(configHome) / "evolution" / "sources";
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        return;
+    std::map<std::string, TKeyFile> sources; // by uid (the file name), so in a stable order
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::path &path = it->path();
+        if (path.extension() != ".source")
+            continue;
+        std::string text;
+        if (!LoadText(path.string(), text))
+            continue;
+        sources[path.stem().string()].Parse(text);
+    }
+    std::map<std::string, std::string> senderNames; // transport uid → identity name
+    for (const auto &[uid, file] : sources)
+        if (file.HasGroup("Mail Identity"))
+            senderNames.emplace(file.Value("Mail Submission", "TransportUid"),
+                                file.Value("Mail Identity", "Name"));
+    for (const auto &[uid, file] : sources) {
+        const std::string where = (folder / (uid + ".source")).string();
+        if (file.Value("Mail Account", "BackendName") == "pop") {
+            TFoundAccount account = EvolutionAccount(file);
+            if (HostOk(account, where) &&
+                TakePort(file.Value("Authentication", "Port"), where, account))
+                found.Mailboxes.push_back(account);
+        } else if (file.Value("Mail Transport", "BackendName") == "smtp") {
+            TFoundAccount server = EvolutionAccount(file);
+            auto name = senderNames.find(uid);
+            if (name != senderNames.end())
+                server.SenderName = name->second;
+            if (HostOk(server, where) &&
+                TakePort(file.Value("Authentication", "Port"), where, server))
+                found.SmtpServers.push_back(server);
+        }
+    }
+}
+
+void ReadKMail(const std::string &configHome, TFoundAccounts &found)
+{
+    std::error_code error;
+    std::vector<fs::path> resources;
+    for (fs::directory_iterator it(configHome, error), end; !error && it != end;
+         it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (StartsText(name, "akonadi_pop3_resource_") && EndsText(name, "rc"))
+            resources.push_back(it->path());
+    }
+    std::sort(resources.begin(), resources.end());
+    for (const fs::path &path : resources) {
+        std::string text;
+        if (!LoadText(path.string(), text))
+            continue;
+        TKeyFile file;
+        file.Parse(text);
+        TFoundAccount account;
+        account.Source = "KMail";
+        account.Host = file.Value("General", "host");
+        account.UserId = file.Value("General", "login");
+        if (KdeTrue(file.Value("General", "useSSL")))
+            account.Tls = TTlsMode::Implicit;
+        else if (KdeTrue(file.Value("General", "useTLS")))
+            account.Tls = TTlsMode::StartTls;
+        const std::string auth = file.Value("General", "authenticationMethod");
+        account.OAuth2 = StrToIntDef(auth, -1) == KMailAuthXOAuth2 || SameText(auth, "XOAUTH2");
+        if (HostOk(account, path.string()) &&
+            TakePort(file.Value("General", "port"), path.string(), account))
+            found.Mailboxes.push_back(account);
+    }
+
+    const std::string transports = TUtils::AddBackslash(configHome) + "mailtransports";
+    if (!fs::exists(transports, error))
+        return;
+    std::string text;
+    if (!LoadText(transports, text))
+        return;
+    TKeyFile file;
+    file.Parse(text);
+    for (const std::string &group : file.Groups()) {
+        if (!StartsText(group, "Transport "))
+            continue;
+        const std::string identifier = file.Value(group, "identifier");
+        if (!identifier.empty() && !SameText(identifier, "SMTP"))
+            continue; // sent through another program, not an SMTP server
+        TFoundAccount server;
+        server.Source = "KMail";
+        server.Host = file.Value(group, "host");
+        server.UserId = file.Value(group, "user");
+        // Stored by choice name or by its number: None 0, SSL 1 (TLS from the first byte),
+        // TLS 2 (STARTTLS).
+        const std::string encryption = file.Value(group, "encryption");
+        if (SameText(encryption, "SSL") || encryption == "1")
+            server.Tls = TTlsMode::Implicit;
+        else if (SameText(encryption, "TLS") || encryption == "2")
+            server.Tls = TTlsMode::StartTls;
+        const std::string auth = file.Value(group, "authtype");
+        server.OAuth2 = SameText(auth, "XOAUTH2") || StrToIntDef(auth, -1) == KMailAuthXOAuth2;
+        if (HostOk(server, transports) && TakePort(file.Value(group, "port"), transports, server))
+            found.SmtpServers.push_back(server);
+    }
+}
+
+std::string Pop3ServerText(const TFoundAccount &account)
+{
+    const std::string host = Trim(account.Host);
+    if (account.Tls == TTlsMode::Implicit)
+        return account.Port == 0 || account.Port == Pop3sPort
+                   ? "pop3s://" + host
+                   : "pop3s://" + WithPort(host, account.Port);
+    return account.Port == 0 || account.Port == Pop3Port ? host : WithPort(host, account.Port);
+}
+
+std::string SmtpServerText(const TFoundAccount &account)
+{
+    const std::string host = Trim(account.Host);
+    if (account.Tls == TTlsMode::Implicit)
+        return account.Port == 0 || account.Port == SmtpsPort
+                   ? "smtps://" + host
+                   : "smtps://" + WithPort(host, account.Port);
+    return account.Port == 0 || account.Port == SmtpPort ? host : WithPort(host, account.Port);
+}

@@ -1,0 +1,41 @@
+// The mail programs a Linux user has, read for their POP3 accounts and outgoing servers:
+// Thunderbird (profiles.ini and each profile's prefs.js), Evolution (its .source files) and
+// KMail (its POP3 resources and mail transports). Each reader only reads, looks only where its
+// program keeps its files, and writes a line to the debug log for a file it cannot use.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TTlsMode { Plain, StartTls, Implicit };
+
+// One incoming POP3 account or one outgoing server another mail program knows.
+struct TFoundAccount
+{
+    std::string Source; // the program it came from: "Thunderbird", "Evolution", ...
+    std::string Host;
+    int Port = 0; // 0: the protocol's usual port for the TLS mode
+    TTlsMode Tls = TTlsMode::Plain;
+    std::string UserId;     // the login
+    std::string SenderName; // outgoing servers: display name of an identity sending through it
+    bool OAuth2 = false;    // signs in with OAuth2 (no password to give)
+};
+
+struct TFoundAccounts
+{
+    std::vector<TFoundAccount> Mailboxes; // POP3 accounts only
+    std::vector<TFoundAccount> SmtpServers;
+};
+
+// home: the user's home folder; configHome: $XDG_CONFIG_HOME (or ~/.config).
+void ReadThunderbird(const std::string &home, TFoundAccounts &found);
+void ReadEvolution(const std::string &configHome, TFoundAccounts &found);
+void ReadKMail(const std::string &configHome, TFoundAccounts &found);
+
+// The POP3 server as a mailbox record keeps it: "host", "host:port", "pop3s://host[:port]".
+std::string Pop3ServerText(const TFoundAccount &account);
+// The outgoing server as the settings keep it: "host", "host:port", "smtps://host[:port]".
+std::string SmtpServerText(const TFoundAccount &account);
+
+// Writes "Mailbox import: <what>" to the debug log (when the program has one).
+void LogImport(const std::string &what);

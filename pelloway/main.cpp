@@ -1,0 +1,19 @@
+// Pelloway, the mailbox import: takes POP3 accounts and the outgoing server over from the mail
+// programs the user has installed. It reads no parameter; it finds the data root itself.
+#include <QApplication>
+
+#include "common/names.h"
+#include "common/ui/companion.h"
+#include "pelloway/emailsetupfrm.h"
+
+int main(int argc, char **argv)
+{
+    return RunCompanion(argc, argv, {names::Pelloway, false, [](const TStringList &) {
+                                         QApplication::setApplicationDisplayName(
+                                             "Import Mailboxes from registry");
+                                         auto window = std::make_unique<TEmailSetupFrm>();
+                                         window->show();
+                                         window->activateWindow();
+                                         return std::unique_ptr<QWidget>(std::move(window));
+                                     }});
+}

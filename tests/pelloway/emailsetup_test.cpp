@@ -1,0 +1,249 @@
+// Taking accounts over: the records written through the data store (plain and encrypted), the
+// settings, and end to end from a Thunderbird profile through the window to the monitor's pass.
+#include <QDir>
+#include <QListWidget>
+#include <QProcess>
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "common/encrypt.h"
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/platform/folders.h"
+#include "common/platform/locks.h"
+#include "common/records.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/utils.h"
+#include "pelloway/emailsetup.h"
+#include "pelloway/emailsetupfrm.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+
+namespace {
+
+TFoundAccount Pop3(const std::string &user, const std::string &host, int port = 0,
+                   TTlsMode tls = TTlsMode::Plain)
+{
+    TFoundAccount account;
+    account.Source = "test";
+    account.UserId = user;
+    account.Host = host;
+    account.Port = port;
+    account.Tls = tls;
+    return account;
+}
+
+TListRow Existing(const std::string &user, const std::string &server)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, user);
+    SetText(record.MailServer, server);
+    SetText(record.InboxPath, Globals->DataRoot + "/" + user);
+    record.Active = 1;
+    return MailboxRow(record, false);
+}
+
+void RemoveDataRoot()
+{
+    QDir(QString::fromStdString(platform::DataHome() + "/" + names::DataRootFolder))
+        .removeRecursively();
+}
+
+class Import : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Utils = new TUtils;
+        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
+        Globals = new TGlobals;
+        Globals->InitPaths();
+        RemoveDataRoot();
+        QDir().mkpath(QString::fromStdString(Globals->DataRoot));
+    }
+    void TearDown() override
+    {
+        delete Globals;
+        Globals = nullptr;
+        delete Utils;
+        Utils = nullptr;
+    }
+    std::string Path(const char *name) { return Globals->DataRoot + "/" + name; }
+};
+
+TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
+{
+    {
+        TDataStore store;
+        ASSERT_TRUE(store.LoadSettings(false));
+        store.Mailboxes = {Existing("john", "POP.Example.com")};
+        store.SetPassword("john", "secret");
+        ASSERT_TRUE(store.SaveMailBoxes(false));
+    }
+    testenv::WriteFile(Path(names::ConfigFile), ""); // emptied by some crash
+    const std::string before = testenv::ReadFile(Path(names::PopSrvFile));
+
+    TMailImport import;
+    import.AddMailbox(Pop3("john", "pop.example.com", 995, TTlsMode::Implicit)); // there already
+    import.AddMailbox(Pop3("john", "pop.other.com", 995, TTlsMode::Implicit));
+    import.AddMailbox(Pop3("..", "x.test", 1110));
+    import.AddMailbox(Pop3("a/b", "y.test"));
+    import.AddMailbox(Pop3(std::string(42, 'u'), "z.test"));
+    TFoundAccount smtp = Pop3("jsmith", "smtp.example.com", 587, TTlsMode::StartTls);
+    smtp.SenderName = "John Smith";
+    import.AddSmtpServer(smtp);
+    TImportResult result = import.Import({0, 1, 2, 3, 4}, 0);
+    ASSERT_TRUE(result.Ok) << result.Error;
+    EXPECT_EQ(result.Added, 3);
+    EXPECT_EQ(result.AlreadyThere, 1);
+    EXPECT_EQ(result.Refused, 1);
+    EXPECT_TRUE(result.SmtpWritten);
+
+    // The records at their offsets, back to back after the one that was there.
+    const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
+    ASSERT_EQ(bytes.size(), 4 * sizeof(TMailBoxRecord));
+    EXPECT_EQ(bytes.compare(0, before.size(), before), 0) << "the stored mailbox was changed";
+    const char *second = bytes.data() + sizeof(TMailBoxRecord);
+    EXPECT_STREQ(second + offsetof(TMailBoxRecord, MailServer), "pop3s://pop.other.com");
+    EXPECT_STREQ(second + offsetof(TMailBoxRecord, UserId), "john");
+    EXPECT_EQ(std::string(second + offsetof(TMailBoxRecord, InboxPath)),
+              Globals->DataRoot + "/john@pop.other.com");
+    EXPECT_EQ(second[offsetof(TMailBoxRecord, LeaveOnServer)], 1);
+    EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 1);
+
+    TDataStore store;
+    EXPECT_TRUE(store.LoadSettingsReadOnly()) << store.LastError;
+    const TConfigRecord &config = Globals->Config;
+    EXPECT_EQ(config.Version, ConfigVersion);
+    EXPECT_EQ(config.CheckMinutes, 15) << "the defaults, not a zero record";
+    EXPECT_EQ(GetText(config.SmtpServer), "smtp.example.com:587");
+    EXPECT_EQ(GetText(config.SmtpUserName), "John Smith");
+    EXPECT_EQ(GetText(config.SmtpUserId), "jsmith");
+
+    store.LoadMailBoxes(false);
+    ASSERT_EQ(store.Mailboxes.size(), 4u);
+    EXPECT_EQ(store.Mailboxes[2].Cell(mcMailServer), "x.test:1110");
+    EXPECT_EQ(store.InboxMap.Values(".."), Globals->DataRoot + "/mailbox");
+    EXPECT_EQ(store.InboxMap.Values("a/b"), Globals->DataRoot + "/ab");
+    for (const char *folder : {"john@pop.other.com", "mailbox", "ab"})
+        EXPECT_TRUE(TUtils::FolderExists(Globals->DataRoot + "/" + folder)) << folder;
+}
+
+TEST_F(Import, EncryptedListStaysEncryptedAndReadable)
+{
+    Globals->CryptoReady = InitCrypto();
+    ASSERT_TRUE(Globals->CryptoReady);
+    {
+        TDataStore store;
+        ASSERT_TRUE(store.LoadSettings(false));
+        Globals->Config.EncryptMailboxes = 1;
+        ASSERT_TRUE(store.LoadSettings(true));
+        store.Mailboxes = {Existing("alice", "pop.example.org")};
+        store.SetPassword("alice", "alicepw");
+        ASSERT_TRUE(store.SaveMailBoxes(true));
+    }
+    TMailImport import;
+    import.AddMailbox(Pop3("alice", "POP.EXAMPLE.ORG"));
+    import.AddMailbox(Pop3("bob", "pop.example.org"));
+    TImportResult result = import.Import({0, 1}, -1);
+    ASSERT_TRUE(result.Ok) << result.Error;
+    EXPECT_EQ(result.AlreadyThere, 1) << "compared on the decrypted records, host ignoring case";
+    EXPECT_EQ(result.Added, 1);
+
+    const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
+    EXPECT_EQ(bytes.find("alice"), std::string::npos);
+    EXPECT_EQ(bytes.find("bob"), std::string::npos);
+    TDataStore store;
+    ASSERT_TRUE(store.LoadSettings(false));
+    TMailBoxLoad load = store.LoadMailBoxes(true);
+    EXPECT_EQ(load.Undecryptable, 0);
+    ASSERT_EQ(store.Mailboxes.size(), 2u);
+    EXPECT_EQ(store.Mailboxes[0].Caption, "alice");
+    EXPECT_EQ(store.PasswordMap.Values("alice"), "alicepw");
+    EXPECT_EQ(store.Mailboxes[1].Caption, "bob");
+    EXPECT_EQ(store.Mailboxes[1].Cell(mcMailServer), "pop.example.org");
+}
+
+// From a Thunderbird profile through the window's Import to a real check by the monitor.
+TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("import");
+    fixtures::AddMessage(box, fixtures::BuildMessage({}));
+    RemoveDataRoot();
+    const std::string profile = platform::HomeFolder() + "/.thunderbird/p1.default";
+    QDir().mkpath(QString::fromStdString(profile));
+    testenv::WriteFile(platform::HomeFolder() + "/.thunderbird/profiles.ini",
+                       "[Profile0]\nName=default\nIsRelative=1\nPath=p1.default\n");
+    const std::string port = std::to_string(box.pop3sPort);
+    testenv::WriteFile(profile + "/prefs.js",
+                       "user_pref(\"mail.server.server1.type\", \"none\");\n"
+                       "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
+                       "user_pref(\"mail.server.server2.type\", \"imap\");\n"
+                       "user_pref(\"mail.server.server2.hostname\", \"127.0.0.1\");\n"
+                       "user_pref(\"mail.server.server2.userName\", \"other\");\n"
+                       "user_pref(\"mail.server.server3.type\", \"rss\");\n"
+                       "user_pref(\"mail.server.server3.hostname\", \"Feeds\");\n"
+                       "user_pref(\"mail.server.server4.type\", \"pop3\");\n"
+                       "user_pref(\"mail.server.server4.hostname\", \"127.0.0.1\");\n"
+                       "user_pref(\"mail.server.server4.port\", " +
+                           port +
+                           ");\n"
+                           "user_pref(\"mail.server.server4.socketType\", 3);\n"
+                           "user_pref(\"mail.server.server4.userName\", \"" +
+                           box.user + "\");\n");
+
+    std::string dataRoot;
+    {
+        TEmailSetupFrm window;
+        window.ScanDelayMs = 0;
+        window.show();
+        ASSERT_TRUE(fixtures::WaitUntil([&] { return window.clbRegisteredMailBoxs->count() > 0; }));
+        ASSERT_EQ(window.clbRegisteredMailBoxs->count(), 1);
+        QListWidgetItem *item = window.clbRegisteredMailBoxs->item(0);
+        EXPECT_EQ(item->text().toStdString(), box.user + "@pop3s://127.0.0.1:" + port);
+        EXPECT_FALSE(PButtons->IsAvailable(window.LMDpfImport));
+        item->setCheckState(Qt::Checked);
+        EXPECT_TRUE(PButtons->IsAvailable(window.LMDpfImport));
+        window.LMDpfImport->Click();
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(window.LastImport.Added, 1);
+        dataRoot = Globals->DataRoot;
+    }
+
+    // The user gives the password, as the monitor asks for it.
+    {
+        TUtils utils;
+        TGlobals globals;
+        Utils = &utils;
+        Globals = &globals;
+        globals.InitPaths();
+        TDataStore store;
+        ASSERT_TRUE(store.LoadSettings(false));
+        store.LoadMailBoxes(false);
+        ASSERT_EQ(store.Mailboxes.size(), 1u);
+        store.SetPassword(box.user, box.password);
+        ASSERT_TRUE(store.SaveMailBoxes(false));
+        Utils = nullptr;
+        Globals = nullptr;
+    }
+
+    QProcess monitor;
+    monitor.setProgram(QString::fromStdString(testenv::ProgramPath(names::MonitorExe)));
+    monitor.setProcessChannelMode(QProcess::ForwardedChannels);
+    monitor.start();
+    ASSERT_TRUE(monitor.waitForStarted());
+    const std::string lastMail = dataRoot + "/" + box.user + "/" + names::LastMailFile;
+    const bool checked = fixtures::WaitUntil([&] { return TUtils::FileExists(lastMail); }, 30000);
+    monitor.terminate();
+    monitor.waitForFinished(10000);
+    testenv::WaitUntil([] { return !platform::IsNamedLockPresent(names::MonitorLock); });
+    ASSERT_TRUE(checked) << "the monitor's pass did not record the imported mailbox";
+    const std::string log =
+        testenv::ReadFile(testenv::FixtureValue("CORVEX_FIXTURES_DIR") + "/dovecot/dovecot.log");
+    EXPECT_NE(log.find("Login: user=<" + box.user + ">"), std::string::npos);
+}
+
+} // namespace
