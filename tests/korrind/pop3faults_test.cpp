@@ -139,8 +139,12 @@ protected:
     FakeServer server;
     std::vector<std::string> status;
 
+    QByteArray certificates = qgetenv("SSL_CERT_FILE");
+
     void SetUp() override
     {
+        // The fake servers speak clear text: no certificate file to read at each connect.
+        qunsetenv("SSL_CERT_FILE");
         Utils = &utils;
         utils.LogFileName = testenv::MakeScratchDir("pop3log") + "/Debug.txt";
         pop3.Host = "127.0.0.1";
@@ -154,6 +158,8 @@ protected:
         pop3.Abort();
         TUtils::ResetTerminating();
         Utils = nullptr;
+        if (!certificates.isEmpty())
+            qputenv("SSL_CERT_FILE", certificates);
     }
     std::string DebugLog() { return testenv::ReadFile(utils.LogFileName); }
     bool Logged(const std::string &text) { return DebugLog().find(text) != std::string::npos; }
@@ -438,6 +444,11 @@ struct FaultCase
     Fault fault;
     std::string command;
 };
+
+void PrintTo(const FaultCase &fault, std::ostream *out)
+{
+    *out << fault.name;
+}
 
 std::vector<FaultCase> FaultCases()
 {
