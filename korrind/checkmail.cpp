@@ -1,7 +1,8 @@
 #include "korrind/checkmail.h"
 
+#include <cerrno>
 #include <exception>
-#include <filesystem>
+#include <sys/stat.h>
 #include <unordered_set>
 #include <vector>
 
@@ -22,8 +23,13 @@ TEMailTest *EMailTest = nullptr;
 namespace {
 
 const char NoAlert[] = "~NONE~";
-const size_t MaxBaseNameLength = 200; // leaves room for the counter within a file name
-const int SummaryToField = 3;         // the To field of a summary line
+const size_t MaxBaseNameLength = 200;     // leaves room for the counter within a file name
+const int SummaryToField = 3;             // the To field of a summary line
+const long MaxMessageFileCounter = 99999; // the last counter tried for a free file name
+const int SummaryPumpLines = 256;         // events are processed every this many summaries
+// A bit beside the TSaveTarget bits in the record of what was done for a message: the
+// forward went out.
+const unsigned ForwardDone = 0x100;
 
 // A summary field as one piece of a summary line.
 std::string SummaryField(const std::string &text)
@@ -34,13 +40,6 @@ std::string SummaryField(const std::string &text)
             c = ' ';
     }
     return field;
-}
-
-bool PathTaken(const std::string &path)
-{
-    std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() !=
-           std::filesystem::file_type::not_found;
 }
 
 bool HasLine(const TStringList &lines, const std::string &line)
@@ -100,11 +99,17 @@ std::string SavedMessageBaseName(const std::string &from, const std::string &dat
 std::string FreeMessageFileName(const std::string &folder, const std::string &baseName)
 {
     const std::string prefix = TUtils::AddBackslash(folder) + baseName;
-    for (long counter = 0;; ++counter) {
+    for (long counter = 0; counter <= MaxMessageFileCounter; ++counter) {
         std::string path = prefix + Format("_%.3ld.eml", counter);
-        if (!PathTaken(path))
-            return path;
+        struct stat info;
+        if (lstat(path.c_str(), &info) == 0)
+            continue; // taken
+        // Only a name that does not exist is free; any other answer (no access, a link
+        // loop, a name too long, a file where the folder should be) means no name can be
+        // had in this folder.
+        return errno == ENOENT ? path : std::string();
     }
+    return std::string();
 }
 
 TEMailTest::TEMailTest(TListRows *mailboxes) : Mailboxes(mailboxes) {}
@@ -249,6 +254,11 @@ bool TEMailTest::FetchCurrentLines(bool again)
     std::vector<TMailSummary> summaries;
     FetchSummaries(summaries);
     for (const TMailSummary &summary : summaries) {
+        if (CurrentLines.Count() % SummaryPumpLines == SummaryPumpLines - 1) {
+            TUtils::ProcessMessages();
+            if (TUtils::Terminating())
+                return false;
+        }
         CurrentLines.Add(SummaryLine(summary));
         ToLines.Add(Trim(summary.To));
     }
@@ -358,17 +368,23 @@ bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
     return SMTPFunc->Forward(Globals->Config, nullptr);
 }
 
+std::string TEMailTest::ActionKey() const
+{
+    return ActingLine.empty() ? std::string() : MailboxAddress() + "\n" + ActingLine;
+}
+
 bool TEMailTest::DoActions(int n, TRuleActions &actions)
 {
     if (!actions.Forward && !actions.Delete && !actions.SaveToInbox && !actions.SaveToAltFolder)
         return true;
+    const std::string key = ActionKey();
+    auto known = DoneActions.find(key);
+    unsigned done = known != DoneActions.end() ? known->second : 0;
+    const bool retrieves =
+        actions.Forward || actions.SaveToInbox || actions.SaveToAltFolder || actions.SaveRejected;
     bool ok = true;
-    auto saved = SavedCopies.find(ActingLine);
-    const unsigned already = saved != SavedCopies.end() ? saved->second : 0;
-    unsigned written = 0;
     try {
-        if (actions.Forward || actions.SaveToInbox || actions.SaveToAltFolder ||
-            actions.SaveRejected) {
+        if (retrieves) {
             unsigned targets = 0;
             if (actions.SaveRejected)
                 targets |= stRejected;
@@ -376,27 +392,73 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
                 targets |= stInbox;
             if (actions.SaveToAltFolder)
                 targets |= stAltFolder;
-            // Nothing leaves the server before every copy asked for is on disk.
-            ok = SaveMessage(n + 1, targets & ~already, actions.AltFolder, &written);
-            if (ok && actions.Forward)
-                ok = ForwardMessage(n, actions);
+            const unsigned missing = targets & ~done;
+            const bool forward = actions.Forward && (done & ForwardDone) == 0;
+            // What an earlier try did is not done again: only the missing copies are
+            // written, a forward that went out is not sent twice.
+            if (missing != 0 || forward) {
+                unsigned written = 0;
+                ok = SaveMessage(n + 1, missing, actions.AltFolder, &written);
+                done |= written;
+                if (ok && forward) {
+                    ok = ForwardMessage(n, actions);
+                    if (ok)
+                        done |= ForwardDone;
+                }
+            }
         }
     } catch (const std::exception &) {
         if (Utils)
             Utils->DebugLog("Exception processing actions");
         ok = false;
     }
-    // Failed actions are tried again at the next check; the copies made this time stay the
-    // only ones.
-    if (ok)
-        SavedCopies.erase(ActingLine);
-    else if (!ActingLine.empty() && (already | written) != 0)
-        SavedCopies[ActingLine] = already | written;
-    if (actions.Delete && ok && Pop3 != nullptr) {
-        Pop3->DeleteMessage(n + 1);
+    // A message leaves the server only once everything its rule asked for succeeded. A
+    // retrieved message goes too when the mailbox does not keep mail on the server.
+    const bool remove =
+        actions.Delete || (retrieves && Pop3 != nullptr && Pop3->DeleteAfterRetrieve);
+    bool deleted = false;
+    if (ok && remove && Pop3 != nullptr) {
+        deleted = Pop3->DeleteMessage(n + 1);
+        ok = deleted;
+    }
+    if (deleted) {
         Deleted = true;
+        if (!key.empty())
+            AwaitingCommit.push_back({key, MailboxAddress(), ActingLine, Pop3->Session()});
+    }
+    // The record is kept while something is left to do or a deletion is not yet committed.
+    if (!key.empty()) {
+        if (ok && !deleted)
+            DoneActions.erase(key);
+        else if (done != 0)
+            DoneActions[key] = done;
     }
     return ok;
+}
+
+// Deletions of earlier sessions that QUIT confirmed are done with; those it did not confirm
+// stay to do, and their lines stay out of "LastMail.ini" so the next check deletes them.
+void TEMailTest::SettleDeletions()
+{
+    if (Pop3 == nullptr)
+        return;
+    const std::string mailbox = MailboxAddress();
+    std::vector<TAwaitingDelete> pending;
+    for (TAwaitingDelete &entry : AwaitingCommit) {
+        switch (Pop3->DeleteOutcome(entry.Session)) {
+        case TPop3::TDeleteOutcome::Pending:
+            pending.push_back(std::move(entry));
+            break;
+        case TPop3::TDeleteOutcome::Committed:
+            DoneActions.erase(entry.Key);
+            break;
+        case TPop3::TDeleteOutcome::Lost:
+            if (entry.Mailbox == mailbox)
+                FailedLines.Add(entry.Line);
+            break;
+        }
+    }
+    AwaitingCommit = std::move(pending);
 }
 
 bool TEMailTest::WriteMessageFile(const std::string &path, const std::string &bytes)
@@ -442,9 +504,10 @@ bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFo
             path = TempMessagePath();
         else if (!folder.empty())
             path = FreeMessageFileName(folder, base);
-        else
-            path = base + "_000.eml"; // no folder: nothing is written, the log names the file
-        if (folder.empty() && target != stTempFile) {
+        if (path.empty() && target != stTempFile) {
+            // No folder or no free name in it: nothing is written, the log names the file.
+            path =
+                (folder.empty() ? std::string() : TUtils::AddBackslash(folder)) + base + "_000.eml";
             if (Utils)
                 Utils->DebugLog("Can't save file:%s", path.c_str());
             ok = false;
@@ -524,6 +587,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ClearLists();
         return false;
     }
+    SettleDeletions();
     ClearLists();
     TestCount = 0;
     MessageCount = count;

@@ -47,7 +47,9 @@ std::string SummaryLine(const TMailSummary &summary);
 // "<" and the first ">" removed, made safe as a single file name in its folder.
 std::string SavedMessageBaseName(const std::string &from, const std::string &date);
 
-// The first "<folder>/<base>_NNN.eml" (counting from 000, on past 999) that does not exist.
+// The first "<folder>/<base>_NNN.eml" (counting from 000, on past 999) that does not exist;
+// empty when the folder cannot be searched (no access, a link loop, a name too long, ...) or
+// every counter up to 99999 is taken.
 std::string FreeMessageFileName(const std::string &folder, const std::string &baseName);
 
 class TEMailTest
@@ -112,6 +114,8 @@ private:
     void QueuePriorityAlert(int ruleIndex);
     void QueueSound(const std::string &alertName);
     bool ForwardMessage(int n, const TRuleActions &actions);
+    std::string ActionKey() const;
+    void SettleDeletions();
     bool WriteMessageFile(const std::string &path, const std::string &bytes);
     std::string RulesFolder() const;
     std::string MailboxAddress() const;
@@ -124,9 +128,19 @@ private:
     // Lines whose actions failed in this test and its repeats; they stay out of
     // "LastMail.ini" so the next check tries them again.
     TStringList FailedLines;
-    // Copies (TSaveTarget bits) already written for lines whose actions failed, so the next
-    // try writes only the missing ones instead of another copy at every check.
-    std::map<std::string, unsigned> SavedCopies;
+    // What was already done (TSaveTarget bits and the forward) for a message whose actions
+    // are not finished — one failed, or its deletion is not yet committed — so the next try
+    // does only what is missing. Keyed by mailbox address and summary line.
+    std::map<std::string, unsigned> DoneActions;
+    // Deletions the server accepted in a session not yet known to have committed them.
+    struct TAwaitingDelete
+    {
+        std::string Key;
+        std::string Mailbox;
+        std::string Line;
+        uint32_t Session = 0;
+    };
+    std::vector<TAwaitingDelete> AwaitingCommit;
     std::string ActingLine; // the line whose actions DoActions carries out, "" when none
     // For each of CurrentLines: whether it was stored at the last test (already tested).
     std::vector<bool> Known;

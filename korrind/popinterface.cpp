@@ -21,8 +21,9 @@ constexpr int RetryPauseMs = 500; // after a failed attempt
 constexpr int ReconnectPauseMs = 200;
 constexpr int SummaryWaitMs = 1000;
 constexpr int MessageWaitMs = 5000;
-constexpr int MsPerByte = 100;       // retrieval wait per byte of a message of known size
-constexpr int HeaderPumpLines = 256; // events are processed every this many header lines
+constexpr int MsPerByte = 100;        // retrieval wait per byte of a message of known size
+constexpr int HeaderPumpLines = 256;  // events are processed every this many header lines
+constexpr int BatchPumpEntries = 256; // and every this many summaries of a batch
 
 // Processes the pending events, or sleeps until the next one arrives but at most ms, so
 // waits neither spin nor add latency to each server reply.
@@ -140,7 +141,6 @@ bool TPop3::Connect()
         return false;
     Client->Port = Port;
     Client->TimeOut = TimeoutStep;
-    Client->DeleteAfterRetrieve = DeleteAfterRetrieve;
     Client->Host = Host;
     Client->User = User;
     Client->Password = Password;
@@ -229,12 +229,19 @@ TPop3::TConnectEnd TPop3::AttemptConnect()
     return Client->Connected() ? TConnectEnd::Connected : TConnectEnd::Failed;
 }
 
+int64_t TPop3::WaitLimitMs() const
+{
+    return static_cast<int64_t>(TPop3Client::ReplyTimeOuts + 1) * std::max(TimeoutStep, 1);
+}
+
 bool TPop3::Disconnect()
 {
     LastError = 0;
     if (!Client)
         return false;
     Cancelled(true);
+    QElapsedTimer clock;
+    clock.start();
     while (Client->State() != TPop3Client::TState::Disconnected) {
         TUtils::ProcessMessages();
         // Leaving early drops the connection: the server keeps every message it was asked
@@ -250,6 +257,14 @@ bool TPop3::Disconnect()
             PumpEvents(PumpSliceMs);
             if (TUtils::Terminating() || Cancelled(false)) {
                 Client->Abort();
+                return false;
+            }
+            // A server that neither ends its replies nor closes is left behind.
+            if (clock.elapsed() >= WaitLimitMs()) {
+                Client->Abort();
+                LastError = -1;
+                if (Utils)
+                    Utils->DebugLog("Disconnect Timeout: %s", UserText());
                 return false;
             }
         }
@@ -371,12 +386,27 @@ bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summari
         for (size_t i = 0; i < tickets.size(); ++i)
             BatchIndex[tickets[i]] = i;
         BatchOpen = tickets.size();
-        // The client's own time-out bounds the wait: a silent server fails the requests.
-        TWaitEnd end = WaitUntil([this] { return BatchOpen == 0; }, [] { return INT_MAX; });
+        // The client fails a reply that is silent or too slow; this wait also ends when no
+        // request of the batch finished for a while.
+        const int64_t stallMs = WaitLimitMs();
+        TWaitEnd end;
+        do {
+            BatchProgress = false;
+            end = WaitUntil(
+                [this] { return BatchOpen == 0 || BatchProgress; },
+                [stallMs] { return static_cast<int>(std::min<int64_t>(stallMs, INT_MAX)); });
+        } while (end == TWaitEnd::Done && BatchOpen > 0);
         BatchIndex.clear();
+        if (end == TWaitEnd::TimedOut)
+            LastError = -1;
         if (end != TWaitEnd::Done)
             return false;
         for (size_t i = 0; i < tickets.size() && BatchState[i] == 1; ++i) {
+            if (i % BatchPumpEntries == BatchPumpEntries - 1) {
+                TUtils::ProcessMessages();
+                if (TUtils::Terminating())
+                    return false;
+            }
             TPop3Summary fields;
             Client->TakeSummary(tickets[i], fields);
             summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
@@ -405,12 +435,15 @@ bool TPop3::DeleteMessage(int n)
     }
     RetrieveDone = false;
     RequestFailed = false;
+    const int limit = static_cast<int>(std::min<int64_t>(WaitLimitMs(), INT_MAX));
     TWaitEnd end =
-        WaitUntil([this] { return RetrieveDone || RequestFailed; }, [] { return INT_MAX; });
-    if (end == TWaitEnd::Cancelled || end == TWaitEnd::Terminated) {
+        WaitUntil([this] { return RetrieveDone || RequestFailed; }, [limit] { return limit; });
+    if (end != TWaitEnd::Done) {
         // Without an answer the outcome is unknown; dropping the connection makes the
         // server keep the message, so "not deleted" is true.
         Client->Abort();
+        if (end == TWaitEnd::TimedOut)
+            LastError = -1;
         Log(1, "Error:Deleting Message %d", n);
         return false;
     }
@@ -479,6 +512,8 @@ void TPop3::OnConnected()
     ConnectionRequired = false;
     Receiving = false;
     PendingDeletes = 0;
+    ++SessionNumber;
+    SessionOpen = true;
 }
 
 void TPop3::OnConnectionFailed()
@@ -497,10 +532,20 @@ void TPop3::OnDisconnected()
     Log(3, "Disconnect from: %s for: %s", HostText(), UserText());
     Receiving = false;
     AuthFailures = 0;
-    if (PendingDeletes > 0 && !Client->QuitConfirmed())
+    if (SessionOpen && PendingDeletes > 0 && !Client->QuitConfirmed()) {
         Log(0, "Deletions not confirmed by: %s for: %s - %d messages stay on the server",
             HostText(), UserText(), PendingDeletes);
+        LostDeleteSessions.insert(SessionNumber);
+    }
     PendingDeletes = 0;
+    SessionOpen = false;
+}
+
+TPop3::TDeleteOutcome TPop3::DeleteOutcome(uint32_t session) const
+{
+    if (SessionOpen && session == SessionNumber)
+        return TDeleteOutcome::Pending;
+    return LostDeleteSessions.count(session) > 0 ? TDeleteOutcome::Lost : TDeleteOutcome::Committed;
 }
 
 void TPop3::OnFailure()
@@ -580,5 +625,6 @@ void TPop3::OnRequestFinished(unsigned ticket, bool ok)
     if (entry != BatchIndex.end() && BatchState[entry->second] == 0) {
         BatchState[entry->second] = ok ? 1 : 2;
         --BatchOpen;
+        BatchProgress = true;
     }
 }

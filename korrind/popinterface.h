@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,11 @@ public:
     // The server's unique id of every message (index = number - 1); false when the server
     // offers none or the connection failed.
     bool GetUniqueIds(std::vector<std::string> &ids);
+    // Deletions count only once QUIT confirmed them. Session() numbers the open session (the
+    // one a DELE just went to); DeleteOutcome tells what became of that session's deletions.
+    enum class TDeleteOutcome { Pending, Committed, Lost };
+    uint32_t Session() const { return SessionNumber; }
+    TDeleteOutcome DeleteOutcome(uint32_t session) const;
     std::string HeaderValue(const std::vector<std::string> &lines, const std::string &name);
     std::string HeaderValue(const TStringList &lines, const std::string &name)
     {
@@ -111,6 +117,7 @@ private:
     enum class TKind { Summary, Message };
 
     int Level() const;
+    int64_t WaitLimitMs() const; // longest wait for the server to end a reply or the session
     bool Cancelled(bool reset);
     TWaitEnd WaitUntil(const std::function<bool()> &done, const std::function<int()> &limitMs);
     TWaitEnd Pause(int ms);
@@ -148,7 +155,11 @@ private:
     bool LoginGaveUp = false; // the server refused the login and no retry is left
     unsigned CurrentTicket = 0;
     bool RequestFailed = false;
-    int PendingDeletes = 0;                // accepted DELEs not yet committed by QUIT
+    int PendingDeletes = 0;     // accepted DELEs not yet committed by QUIT
+    uint32_t SessionNumber = 0; // counts the sessions opened
+    bool SessionOpen = false;
+    std::set<uint32_t> LostDeleteSessions; // sessions whose accepted DELEs were not committed
+    bool BatchProgress = false;            // a request of the batch finished
     std::map<unsigned, size_t> BatchIndex; // ticket → entry of the batch under way
     std::vector<char> BatchState;          // per entry: 0 waiting, 1 done, 2 failed
     size_t BatchOpen = 0;

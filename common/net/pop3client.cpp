@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QNetworkProxy>
 #include <algorithm>
+#include <climits>
+#include <unordered_set>
 
 #include "common/net/mimeheader.h"
 #include "common/net/tlstrust.h"
@@ -16,6 +18,7 @@ constexpr int DefaultSocksPort = 1080;
 constexpr size_t MaxSummaryField = 4096;     // bytes of a decoded From, To or Subject
 constexpr size_t MaxRawSummaryField = 16384; // bytes of the raw value that are decoded
 constexpr size_t MaxQuotedReply = 80;        // bytes of a bad reply quoted in an error text
+constexpr int64_t ListEntryBytes = 16;       // expected bytes of one LIST line
 
 // A reply line quoted in an error text: printable ASCII only, cut short.
 std::string Printable(const std::string &text)
@@ -114,7 +117,13 @@ TServerAddress ParseServerAddress(const std::string &server, int defaultPort)
 TPop3Client::TPop3Client(TPop3Listener *listener) : Listener(listener)
 {
     Timer.setSingleShot(true);
-    QObject::connect(&Timer, &QTimer::timeout, &Timer, [this] { OnTimeOut(); });
+    QObject::connect(&Timer, &QTimer::timeout, &Timer, [this] {
+        OnTimeOut(Format("no answer from the server within %d ms", TimeOut));
+    });
+    DeadlineTimer.setSingleShot(true);
+    QObject::connect(&DeadlineTimer, &QTimer::timeout, &DeadlineTimer, [this] {
+        OnTimeOut(Format("the server's reply did not end within %d ms", DeadlineTimer.interval()));
+    });
 }
 
 TPop3Client::~TPop3Client()
@@ -217,16 +226,24 @@ void TPop3Client::StartSession()
 {
     TCommand greeting{TKind::Greeting, ""};
     greeting.Sent = true; // the server speaks first
+    greeting.Serial = NextSerial++;
     Queue.push_back(greeting);
+    ++SentCount;
+    ++SentSerialOnly;
     ArmTimer();
 }
 
 void TPop3Client::Disconnect()
 {
     if (State_ == TState::Ready) {
+        std::vector<unsigned> dropped = DropUnsent();
         Push(TKind::Quit, "QUIT");
         State_ = TState::Quitting;
         SendQueued();
+        unsigned generation = Generation;
+        for (unsigned ticket : dropped)
+            if (generation == Generation)
+                Listener->OnRequestFinished(ticket, false);
     } else if (State_ == TState::Connecting) {
         Abort();
     }
@@ -245,10 +262,30 @@ void TPop3Client::Abort()
         Listener->OnDisconnected();
 }
 
+// Requests not yet on the wire are taken out of the queue; answers their tickets.
+std::vector<unsigned> TPop3Client::DropUnsent()
+{
+    std::vector<unsigned> tickets;
+    std::unordered_set<unsigned> seen;
+    while (Queue.size() > SentCount) {
+        const TCommand &command = Queue.back();
+        if (command.Ticket != 0) {
+            PendingIndex.erase(PendingKey(command.Kind, command.Number));
+            if (seen.insert(command.Ticket).second)
+                tickets.push_back(command.Ticket);
+        }
+        Queue.pop_back();
+    }
+    std::reverse(tickets.begin(), tickets.end());
+    return tickets;
+}
+
 void TPop3Client::TearDown()
 {
     ++Generation;
     Timer.stop();
+    DeadlineTimer.stop();
+    DeadlineArmed = false;
     for (QMetaObject::Connection &link : Links)
         QObject::disconnect(link);
     Links.clear();
@@ -259,6 +296,8 @@ void TPop3Client::TearDown()
     State_ = TState::Disconnected;
     Secure_ = false;
     Queue.clear();
+    SentCount = SentSerialOnly = 0;
+    PendingIndex.clear();
     Buffer.clear();
     BufferPos = 0;
     InBody = false;
@@ -269,9 +308,9 @@ void TPop3Client::TearDown()
 std::vector<unsigned> TPop3Client::PendingTickets() const
 {
     std::vector<unsigned> tickets;
+    std::unordered_set<unsigned> seen;
     for (const TCommand &command : Queue)
-        if (command.Ticket != 0 &&
-            std::find(tickets.begin(), tickets.end(), command.Ticket) == tickets.end())
+        if (command.Ticket != 0 && seen.insert(command.Ticket).second)
             tickets.push_back(command.Ticket);
     return tickets;
 }
@@ -281,7 +320,27 @@ void TPop3Client::Push(TKind kind, const std::string &line, int number, unsigned
     TCommand command{kind, line};
     command.Number = number;
     command.Ticket = ticket;
+    command.Serial = NextSerial++;
+    if (ticket != 0)
+        PendingIndex[PendingKey(kind, number)] = ticket;
     Queue.push_back(std::move(command));
+}
+
+// Takes the answered command off the front of the queue.
+void TPop3Client::Pop()
+{
+    const TCommand &command = Queue.front();
+    if (command.Sent) {
+        --SentCount;
+        if (!Pipelinable(command.Kind))
+            --SentSerialOnly;
+    }
+    if (command.Ticket != 0) {
+        auto entry = PendingIndex.find(PendingKey(command.Kind, command.Number));
+        if (entry != PendingIndex.end() && entry->second == command.Ticket)
+            PendingIndex.erase(entry);
+    }
+    Queue.pop_front();
 }
 
 bool TPop3Client::Pipelinable(TKind kind) const
@@ -293,20 +352,25 @@ void TPop3Client::SendQueued()
 {
     if (!Socket || State_ == TState::Disconnected)
         return;
-    int inFlight = 0;
-    bool allPipelinable = true;
+    // Only the commands behind the sent ones are looked at, so a long queue costs nothing
+    // per reply.
+    size_t inFlight = SentCount;
+    bool allPipelinable = SentSerialOnly == 0;
     std::string out;
-    for (TCommand &command : Queue) {
-        if (!command.Sent) {
-            bool mayJoin = Pipelining_ && allPipelinable && Pipelinable(command.Kind) &&
-                           inFlight < PipelineWindow;
-            if (inFlight > 0 && !mayJoin)
-                break;
-            out += command.Line + "\r\n";
-            command.Sent = true;
-        }
+    for (size_t i = SentCount; i < Queue.size(); ++i) {
+        TCommand &command = Queue[i];
+        bool pipelinable = Pipelinable(command.Kind);
+        bool mayJoin = Pipelining_ && allPipelinable && pipelinable &&
+                       inFlight < static_cast<size_t>(PipelineWindow);
+        if (inFlight > 0 && !mayJoin)
+            break;
+        out += command.Line + "\r\n";
+        command.Sent = true;
+        ++SentCount;
+        if (!pipelinable)
+            ++SentSerialOnly;
         ++inFlight;
-        allPipelinable = allPipelinable && Pipelinable(command.Kind);
+        allPipelinable = allPipelinable && pipelinable;
     }
     if (!out.empty())
         Socket->write(out.data(), static_cast<qint64>(out.size()));
@@ -316,12 +380,38 @@ void TPop3Client::SendQueued()
 
 void TPop3Client::ArmTimer(bool restart)
 {
-    bool waiting = State_ == TState::Connecting || State_ == TState::Quitting ||
-                   (!Queue.empty() && Queue.front().Sent);
-    if (waiting && (restart || !Timer.isActive()))
-        Timer.start(std::max(TimeOut, 1));
-    else if (!waiting)
+    bool head = !Queue.empty() && Queue.front().Sent;
+    bool waiting = State_ == TState::Connecting || State_ == TState::Quitting || head;
+    if (!waiting) {
         Timer.stop();
+        DeadlineTimer.stop();
+        DeadlineArmed = false;
+        return;
+    }
+    if (restart || !Timer.isActive())
+        Timer.start(std::max(TimeOut, 1));
+    // The deadline runs from the moment a reply is awaited, whatever trickles in.
+    uint64_t phase = head ? Queue.front().Serial : 0;
+    if (!DeadlineArmed || phase != DeadlinePhase) {
+        DeadlinePhase = phase;
+        DeadlineArmed = true;
+        DeadlineTimer.start(ReplyDeadlineMs());
+    }
+}
+
+int TPop3Client::ReplyDeadlineMs() const
+{
+    int64_t expected = 0;
+    if (!Queue.empty() && Queue.front().Sent) {
+        const TCommand &command = Queue.front();
+        if (command.Kind == TKind::Retr)
+            expected = MessageSize(command.Number);
+        else if (command.Kind == TKind::List)
+            expected = static_cast<int64_t>(Count_) * ListEntryBytes;
+    }
+    int64_t timeOut = std::max(TimeOut, 1);
+    int64_t ms = timeOut * (ReplyTimeOuts + expected / DeadlineBlock);
+    return static_cast<int>(std::min<int64_t>(ms, INT_MAX));
 }
 
 void TPop3Client::OnReadyRead()
@@ -430,8 +520,8 @@ void TPop3Client::HandleBodyLine(std::string &&line)
 
 void TPop3Client::FinishCommand(bool ok, const std::string &status)
 {
-    TCommand command = std::move(Queue.front());
-    Queue.pop_front();
+    TCommand command = Queue.front();
+    Pop();
     InBody = false;
     unsigned generation = Generation;
     Dispatch(command, ok, status);
@@ -648,8 +738,6 @@ void TPop3Client::RequestDone(const TCommand &command, bool ok, const std::strin
             Messages[command.Ticket].Assign(std::move(Body));
         Listener->OnRetrieveEnd();
         Listener->OnSuccess();
-        if (DeleteAfterRetrieve)
-            Push(TKind::Dele, Format("DELE %d", command.Number), command.Number);
     } else {
         Listener->OnStatus(status);
         Listener->OnSuccess();
@@ -729,9 +817,8 @@ void TPop3Client::OnSocketError()
         LoseConnection(text);
 }
 
-void TPop3Client::OnTimeOut()
+void TPop3Client::OnTimeOut(const std::string &why)
 {
-    std::string why = Format("no answer from the server within %d ms", TimeOut);
     if (State_ == TState::Quitting) {
         LastErrorText_ = why;
         TearDown();
@@ -744,10 +831,8 @@ void TPop3Client::OnTimeOut()
 
 unsigned TPop3Client::PendingTicket(TKind kind, int number) const
 {
-    for (const TCommand &command : Queue)
-        if (command.Kind == kind && command.Number == number && command.Ticket != 0)
-            return command.Ticket;
-    return 0;
+    auto entry = PendingIndex.find(PendingKey(kind, number));
+    return entry == PendingIndex.end() ? 0 : entry->second;
 }
 
 unsigned TPop3Client::Enqueue(TKind kind, const std::string &line, int number)

@@ -5,6 +5,9 @@
 // Protocol: greeting, CAPA, STLS when offered (implicit TLS for port 995 or "pop3s://host"),
 // login by USER/PASS, APOP or SASL PLAIN, STAT and LIST once the mailbox is open, then TOP n 0
 // for summaries (several at once when the server offers PIPELINING), RETR, DELE and QUIT.
+// Every reply must end within a deadline that grows with its expected size, so a server that
+// trickles a byte at a time cannot hold a session for ever. The client never deletes on its
+// own: a DELE is sent only when the owner asks for it.
 // Certificates are verified against the system CAs plus those in the file SSL_CERT_FILE names.
 #pragma once
 
@@ -16,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/stringlist.h"
@@ -82,6 +86,10 @@ public:
     static constexpr size_t MaxReplyLine = 64 * 1024;     // status lines, CAPA, LIST
     static constexpr size_t MaxMessageLine = 1024 * 1024; // lines of TOP and RETR
     static constexpr int PipelineWindow = 64;             // requests in flight at once
+    // A reply may take ReplyTimeOuts time-outs plus one time-out for each DeadlineBlock bytes
+    // it is expected to hold (a message's size from LIST, the LIST itself).
+    static constexpr int ReplyTimeOuts = 2;
+    static constexpr int64_t DeadlineBlock = 64 * 1024;
 
     explicit TPop3Client(TPop3Listener *listener);
     ~TPop3Client();
@@ -93,8 +101,7 @@ public:
     int Port = 110;
     std::string User;
     std::string Password;
-    int TimeOut = 30000;              // ms of silence from the server before an operation fails
-    bool DeleteAfterRetrieve = false; // DELE each message once RETR delivered it
+    int TimeOut = 30000; // ms of silence from the server before an operation fails
     TAuthMethod AuthMethod = TAuthMethod::Auto;
     std::string AttachmentPath;          // kept for the owner; this client decodes no parts
     int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
@@ -110,9 +117,11 @@ public:
     // True when the last QUIT was answered +OK, i.e. the server committed its deletions.
     bool QuitConfirmed() const { return QuitConfirmed_; }
 
-    void Connect();    // ends in OnConnected, or in a failure report and Disconnected
-    void Disconnect(); // QUIT after the requests under way, then close
-    void Abort();      // close at once; requests under way fail, nothing is committed
+    void Connect(); // ends in OnConnected, or in a failure report and Disconnected
+    // QUIT after the requests already sent, then close; requests not yet sent are dropped
+    // (they finish as failed).
+    void Disconnect();
+    void Abort(); // close at once; requests under way fail, nothing is committed
 
     int MessageCount() const { return State_ == TState::Ready ? Count_ : -1; }
     int64_t MessageSize(int number) const; // from LIST, 0 when unknown
@@ -160,6 +169,7 @@ private:
         int Number = 0;
         unsigned Ticket = 0;
         bool Sent = false;
+        uint64_t Serial = 0; // tells the replies awaited apart for their deadlines
     };
     enum class TFailKind { Connection, InvalidHost, Silent };
 
@@ -168,6 +178,8 @@ private:
     void SendQueued();
     bool Pipelinable(TKind kind) const;
     void ArmTimer(bool restart = true);
+    int ReplyDeadlineMs() const;
+    void Pop();
     void OnReadyRead();
     bool ReadLine(std::string &line, size_t limit);
     void HandleStatus(const std::string &line);
@@ -186,8 +198,13 @@ private:
     void LoseConnection(const std::string &why);
     void OnRemoteClosed();
     void OnSocketError();
-    void OnTimeOut();
+    void OnTimeOut(const std::string &why);
     void TearDown();
+    std::vector<unsigned> DropUnsent();
+    static uint64_t PendingKey(TKind kind, int number)
+    {
+        return (static_cast<uint64_t>(kind) << 32) | static_cast<uint32_t>(number);
+    }
     unsigned PendingTicket(TKind kind, int number) const;
     std::vector<unsigned> PendingTickets() const;
     unsigned Enqueue(TKind kind, const std::string &line, int number);
@@ -196,7 +213,8 @@ private:
     std::unique_ptr<QSslSocket> Socket;
     std::vector<QMetaObject::Connection> Links;       // the socket's signals bound to this session
     std::vector<std::unique_ptr<QSslSocket>> Retired; // closed sockets, deleted on next Connect
-    QTimer Timer;
+    QTimer Timer;         // silence: no byte from the server for TimeOut ms
+    QTimer DeadlineTimer; // the reply awaited did not end in time
     TServerAddress Address_;
     std::string ProxyHost;
     int ProxyPort = 0;
@@ -214,6 +232,12 @@ private:
     std::vector<int64_t> Sizes; // index = message number - 1
 
     std::deque<TCommand> Queue; // sent commands first, in order; their replies come in order
+    size_t SentCount = 0;       // the sent commands at the front of Queue
+    size_t SentSerialOnly = 0;  // of those, the ones that may not share the wire (not pipelinable)
+    std::unordered_map<uint64_t, unsigned> PendingIndex; // kind and number → ticket under way
+    uint64_t NextSerial = 1;
+    uint64_t DeadlinePhase = 0; // the serial whose deadline runs (0: connect, handshake, close)
+    bool DeadlineArmed = false;
     std::string Buffer;
     size_t BufferPos = 0;
     bool InBody = false; // reading the lines of a multi-line reply

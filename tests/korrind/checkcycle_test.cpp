@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/globals.h"
+#include "common/names.h"
 #include "common/records.h"
 #include "common/utils.h"
 #include "korrind/checkmail.h"
@@ -395,6 +396,44 @@ TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
     EXPECT_EQ(row.Cell(scFrom), "");
     EXPECT_EQ(row.Cell(scSubject), "");
     EXPECT_EQ(refused.Cell(scFrom), "Timed Out") << "other rows are left alone";
+}
+
+// A mailbox that keeps no mail on the server, a rule that saves to a folder and deletes: while
+// the folder cannot take the copy the message stays on the server; once it can, the next check
+// saves it once and deletes it.
+TEST_F(CheckCycle, MessageLeavesTheServerOnlyOnceItsCopyExists)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 2000;
+    Globals->Config.NewMailNotification = 1;
+    fixtures::MessageFields fields;
+    fields.from = "Boss <boss@example.org>";
+    fields.subject = "Budget";
+    fixtures::Mailbox box = fixtures::CreateMailbox("keep");
+    fixtures::AddMessage(box, fixtures::BuildMessage(fields));
+    // A file stands where the folder should be: no user, not even root, can save into it.
+    const std::string folder = testenv::MakeScratchDir("alt") + "/saved";
+    testenv::WriteFile(folder, "not a folder");
+    testenv::WriteFile(GetText(Globals->Config.RulesPath) + "/" + names::MasterPriorityFile,
+                       "boss@example.org|||0|0|00120||011|" + folder + "|\n");
+    AddMailbox(*monitor, box.user, Server(box), box.password).SetCell(mcDel, "Yes");
+
+    monitor->CheckMail(-1);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(fixtures::MessageCount(box), 1);
+    EXPECT_EQ(LogCount("Can't save file:" + folder + "/boss@example.org"), 2);
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(folder)));
+    TUtils::CreateFolder(folder);
+    monitor->CheckMail(-1);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(fixtures::MessageCount(box), 0);
+    TStringList saved;
+    Utils->ListFiles(folder + "/*.eml", fileattr::AnyFile, saved, false);
+    ASSERT_EQ(saved.Count(), 1);
+    EXPECT_NE(testenv::ReadFile(folder + "/" + saved[0]).find("Subject: Budget"),
+              std::string::npos);
 }
 
 // The window stays responsive during a pass: commands run while the session waits, and Esc

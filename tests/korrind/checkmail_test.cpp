@@ -4,6 +4,7 @@
 
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "korrind/engine_environment.h"
 
@@ -70,6 +71,20 @@ TEST(SavedMessageNames, CounterGoesOnPast999)
     EXPECT_EQ(FreeMessageFileName(folder, "a"), folder + "/a_1000.eml");
     // Wildcard characters in the name are plain characters.
     EXPECT_EQ(FreeMessageFileName(folder, "*"), folder + "/*_000.eml");
+}
+
+// A folder that cannot be searched gives no name at once instead of counting for ever.
+TEST(SavedMessageNames, FolderThatCannotBeSearchedGivesNoName)
+{
+    std::string root = testenv::MakeScratchDir("eml-errors");
+    std::string loop = root + "/loop";
+    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+    std::string file = root + "/file";
+    testenv::WriteFile(file, "x");
+    EXPECT_EQ(FreeMessageFileName(loop, "a"), "");                   // a link loop
+    EXPECT_EQ(FreeMessageFileName(file, "a"), "");                   // a file, not a folder
+    EXPECT_EQ(FreeMessageFileName(root, std::string(300, 'n')), ""); // a name too long
+    EXPECT_EQ(FreeMessageFileName(root, "a"), root + "/a_000.eml");
 }
 
 TEST_F(CheckMailTest, SavesEveryTargetAndReportsAFailedOne)
@@ -145,10 +160,11 @@ TEST_F(CheckMailTest, RejectionLogsAndKeepsMailItCouldNotSave)
     EXPECT_FALSE(engine.Deleted);
     EXPECT_NE(Log().find("Rejecting Msg from: win@spam.com-Prize"), std::string::npos);
 
-    // Without a copy to keep, the message is deleted.
+    // Without a copy to keep, the message is to be deleted; with no connection the DELE
+    // cannot be sent, and a deletion that did not happen is not reported as done.
     globals.Config.SaveRejected = 0;
-    EXPECT_TRUE(engine.TestLine("win@spam.com|Prize|id|to|d|1|r", 4, tkReject));
-    EXPECT_TRUE(engine.Deleted);
+    EXPECT_FALSE(engine.TestLine("win@spam.com|Prize|id|to|d|1|r", 4, tkReject));
+    EXPECT_FALSE(engine.Deleted);
 }
 
 TEST_F(CheckMailTest, ListRebuiltDuringTheTestLeavesTheMailboxUnderTestAlone)

@@ -1,18 +1,29 @@
-// The POP3 session against servers that stall, drop, trickle or answer garbage, and the
-// session's header and log helpers.
+// The POP3 session against servers that stall, drop, trickle or answer garbage, the
+// session's header and log helpers, and the monitor's whole pass against a mailbox server
+// that fails at each command in each way (one table of fault cases).
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QKeyEvent>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/records.h"
 #include "common/utils.h"
+#include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
+#include "korrind/popview.h"
 #include "support/fakeserver.h"
+#include "support/fixtures.h"
 #include "support/testenv.h"
+#include "tests/korrind/monitortestwindow.h"
 
 namespace {
 
@@ -128,8 +139,12 @@ protected:
     FakeServer server;
     std::vector<std::string> status;
 
+    QByteArray certificates = qgetenv("SSL_CERT_FILE");
+
     void SetUp() override
     {
+        // The fake servers speak clear text: no certificate file to read at each connect.
+        qunsetenv("SSL_CERT_FILE");
         Utils = &utils;
         utils.LogFileName = testenv::MakeScratchDir("pop3log") + "/Debug.txt";
         pop3.Host = "127.0.0.1";
@@ -143,6 +158,8 @@ protected:
         pop3.Abort();
         TUtils::ResetTerminating();
         Utils = nullptr;
+        if (!certificates.isEmpty())
+            qputenv("SSL_CERT_FILE", certificates);
     }
     std::string DebugLog() { return testenv::ReadFile(utils.LogFileName); }
     bool Logged(const std::string &text) { return DebugLog().find(text) != std::string::npos; }
@@ -407,3 +424,244 @@ TEST(Pop3ServerAddress, PortAndTlsFromTheServerText)
     check("::1", 110, "::1", 110, false);
     check("host:notaport", 110, "host", 110, false);
 }
+
+// ---- the fault campaign ----------------------------------------------------------------------
+//
+// Two mailboxes that keep no mail on the server, checked in one pass: the first on a server
+// with a fault armed at one command, the second on a sound one. A rule saves "alpha" to the
+// inbox, another saves and deletes "beta"; "gamma" matches nothing. The first pass runs with
+// the fault, the second without. Whatever the fault, the pass reaches the second mailbox, no
+// message leaves a server without its copy, no copy is written twice, and after the sound
+// pass everything the rules asked for is done exactly once.
+
+namespace {
+
+using Fault = FakePop3Mailbox::Fault;
+
+struct FaultCase
+{
+    std::string name;
+    Fault fault;
+    std::string command;
+};
+
+void PrintTo(const FaultCase &fault, std::ostream *out)
+{
+    *out << fault.name;
+}
+
+std::vector<FaultCase> FaultCases()
+{
+    std::vector<FaultCase> cases;
+    auto add = [&cases](const char *kind, Fault fault, std::vector<std::string> commands) {
+        for (const std::string &command : commands)
+            cases.push_back({std::string(kind) + "At" + command, fault, command});
+    };
+    const std::vector<std::string> every = {"USER", "PASS", "APOP", "STAT", "LIST",
+                                            "UIDL", "TOP",  "RETR", "DELE", "QUIT"};
+    add("Drop", Fault::Drop, every); // at QUIT: lost before the commit
+    add("DropMidReply", Fault::DropMidReply, every);
+    add("DropAfterReply", Fault::DropAfterReply, every);
+    add("Stall", Fault::Stall, every);
+    add("Trickle", Fault::Trickle, {"LIST", "TOP", "RETR"});
+    add("OverlongLine", Fault::OverlongLine, {"STAT", "LIST", "TOP", "RETR"});
+    add("Unterminated", Fault::Unterminated, {"STAT", "LIST", "TOP", "RETR", "DELE"});
+    add("Garbage", Fault::Garbage, {"PASS", "TOP", "DELE"});
+    add("Malformed", Fault::MalformedStat, {"STAT"});
+    add("Huge", Fault::HugeStat, {"STAT"});
+    add("QuitLostAfterCommit", Fault::QuitLostAfterCommit, {"QUIT"});
+    return cases;
+}
+
+std::string Message(const std::string &from, const std::string &subject)
+{
+    fixtures::MessageFields fields;
+    fields.from = from;
+    fields.subject = subject;
+    return fixtures::BuildMessage(fields);
+}
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// A monitor with a stand-in window and settings for short waits: 200 ms of silence ends a
+// reply, two attempts per connect or retrieval.
+class MonitorAgainstFakeServers
+{
+public:
+    QByteArray certificates;
+    TMonitorTestWindow window;
+    std::unique_ptr<TCorvexMonitor> monitor;
+
+    MonitorAgainstFakeServers() : certificates(qgetenv("SSL_CERT_FILE"))
+    {
+        // The fake servers speak clear text: no certificate file to read at each connect.
+        qunsetenv("SSL_CERT_FILE");
+        monitor = std::make_unique<TCorvexMonitor>(window);
+        monitor->PauseMs = 0;
+        EXPECT_TRUE(monitor->Store.LoadSettings(false));
+        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
+        TConfigRecord &config = Globals->Config;
+        config.TimeoutMs = 200;
+        config.NewMailNotification = 1;
+        Pop3->Tries = 2;
+    }
+    ~MonitorAgainstFakeServers()
+    {
+        TUtils::ResetTerminating();
+        if (!certificates.isEmpty())
+            qputenv("SSL_CERT_FILE", certificates);
+    }
+
+    // A mailbox that keeps no mail on the server ("Del" is "Yes"); answers its inbox.
+    std::string AddMailbox(const std::string &user, int port)
+    {
+        TMailBoxRecord record{};
+        SetText(record.UserId, user);
+        SetText(record.MailServer, "127.0.0.1:" + std::to_string(port));
+        SetText(record.Password, FakePop3Mailbox::Password);
+        std::string inbox = testenv::MakeScratchDir("inbox-" + user);
+        SetText(record.InboxPath, inbox);
+        record.LeaveOnServer = 0;
+        record.Active = 1;
+        monitor->Store.Mailboxes.push_back(MailboxRow(record, false));
+        monitor->Store.SetPassword(user, FakePop3Mailbox::Password);
+        monitor->Store.Summary.push_back(SummaryRow(user));
+        return inbox;
+    }
+    void Rules(const std::string &lines)
+    {
+        testenv::WriteFile(GetText(Globals->Config.RulesPath) + "/" + names::MasterPriorityFile,
+                           lines);
+    }
+    std::string Log() const { return testenv::ReadFile(Utils->LogFileName); }
+};
+
+// Saved copies in a folder that hold a subject line.
+int CopiesOf(const std::string &folder, const std::string &subject)
+{
+    TStringList files;
+    Utils->ListFiles(folder + "/*.eml", fileattr::AnyFile, files, false);
+    int copies = 0;
+    for (const std::string &name : files)
+        copies += Contains(testenv::ReadFile(folder + "/" + name), "Subject: " + subject) ? 1 : 0;
+    return copies;
+}
+
+class Pop3FaultCampaign : public ::testing::TestWithParam<FaultCase>,
+                          public MonitorAgainstFakeServers
+{
+protected:
+    const std::vector<std::string> subjects = {"alpha", "beta", "gamma"};
+
+    void Fill(FakePop3Mailbox &server)
+    {
+        for (const std::string &subject : subjects)
+            server.Add(Message(subject + "@example.org", subject));
+    }
+    // Every message a server removed has exactly one copy; no message has two.
+    void ExpectNothingLostOrDoubled(const FakePop3Mailbox &server, const std::string &inbox,
+                                    const char *when)
+    {
+        for (const std::string &subject : subjects)
+            EXPECT_LE(CopiesOf(inbox, subject), 1) << subject << " " << when;
+        for (const std::string &message : server.removed()) {
+            std::string subject = message.substr(message.find("Subject: ") + 9);
+            subject = subject.substr(0, subject.find("\r\n"));
+            EXPECT_EQ(CopiesOf(inbox, subject), 1) << subject << " lost " << when;
+        }
+    }
+    // What the rules ask for, done once: alpha and beta saved and gone, gamma left alone.
+    void ExpectRulesDone(const FakePop3Mailbox &server, const std::string &inbox, const char *which)
+    {
+        EXPECT_EQ(CopiesOf(inbox, "alpha"), 1) << which;
+        EXPECT_EQ(CopiesOf(inbox, "beta"), 1) << which;
+        EXPECT_EQ(CopiesOf(inbox, "gamma"), 0) << which;
+        ASSERT_EQ(server.messages().size(), 1u) << which;
+        EXPECT_TRUE(Contains(server.messages()[0], "Subject: gamma")) << which;
+    }
+};
+
+TEST_P(Pop3FaultCampaign, PassMovesOnLosesNothingAndDoesNothingTwice)
+{
+    const FaultCase &fault = GetParam();
+    FakePop3Mailbox faulty(fault.command == "APOP");
+    FakePop3Mailbox sound;
+    Fill(faulty);
+    Fill(sound);
+    faulty.TrickleMs = 60;
+    faulty.Arm(fault.fault, fault.command);
+    Rules("|alpha;||0|0|00120||100|\n|beta;||0|0|00120||110|\n");
+    const std::string faultyInbox = AddMailbox("faulty", faulty.port());
+    const std::string soundInbox = AddMailbox("sound", sound.port());
+
+    QElapsedTimer clock;
+    clock.start();
+    monitor->CheckMail(-1);
+    EXPECT_LT(clock.elapsed(), 20000) << Log();
+    ExpectNothingLostOrDoubled(faulty, faultyInbox, "after the faulty pass");
+    ExpectRulesDone(sound, soundInbox, "the sound mailbox after the faulty pass");
+    EXPECT_FALSE(Pop3->IsConnected());
+
+    faulty.Disarm();
+    monitor->CheckMail(-1);
+    ExpectNothingLostOrDoubled(faulty, faultyInbox, "after the sound pass");
+    ExpectRulesDone(faulty, faultyInbox, "the faulty mailbox after the sound pass");
+    ExpectRulesDone(sound, soundInbox, "the sound mailbox after both passes");
+    monitor->CheckMail(-1);
+    ExpectRulesDone(faulty, faultyInbox, "the faulty mailbox after a third pass");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Pop3FaultCampaign, ::testing::ValuesIn(FaultCases()),
+                         [](const ::testing::TestParamInfo<FaultCase> &info) {
+                             return info.param.name;
+                         });
+
+// A server that claims 200,000 messages: the pass takes them all in, stays responsive while
+// it fetches their summaries, and Esc ends it at once.
+class HugeMailbox : public ::testing::Test, public MonitorAgainstFakeServers
+{
+};
+
+TEST_F(HugeMailbox, PassStaysResponsiveAndEscEndsIt)
+{
+    constexpr int Count = 200000;
+    FakePop3Mailbox server;
+    for (int i = 0; i < Count; ++i)
+        server.Add(Message("bulk@example.org", "bulk " + std::to_string(i)));
+    Globals->Config.TimeoutMs = 5000;
+    AddMailbox("huge", server.port());
+
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    QElapsedTimer sinceEsc;
+    QObject target;
+    QTimer::singleShot(3000, [&] {
+        sinceEsc.start();
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&target, &release);
+    });
+    int tops = 0;
+    QTimer::singleShot(2500, [&] {
+        for (const std::string &command : server.server().commands())
+            tops += command.rfind("TOP ", 0) == 0 ? 1 : 0;
+    });
+    sinceTick.start();
+    ticker.start(20);
+    monitor->CheckMail(-1);
+    ticker.stop();
+
+    ASSERT_TRUE(sinceEsc.isValid());
+    EXPECT_LT(sinceEsc.elapsed(), 1500);
+    EXPECT_LT(longestGap, 1000);
+    EXPECT_GT(tops, 1000) << "the summaries were being fetched";
+    EXPECT_EQ(monitor->Store.Summary[0].Cell(scMsgs), std::to_string(Count));
+    EXPECT_EQ(server.messages().size(), static_cast<size_t>(Count));
+}
+
+} // namespace

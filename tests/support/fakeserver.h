@@ -15,13 +15,18 @@
 // in CRLF; multi-line replies are written whole ("+OK\r\nline\r\n.\r\n"). After a reply that
 // starts with "354" (SMTP DATA) the lines up to "." are collected in data() unanswered, and
 // the "." line is then answered as the command ".".
+//
+// A handler (Handle) answers every command instead of the scripts, given the connection's
+// number, so a test can keep state per connection (FakePop3Mailbox below does).
 #pragma once
 
 #include <QObject>
 #include <QTcpServer>
 
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,7 +38,7 @@ class FakeServer : public QObject
 public:
     struct Reply
     {
-        enum class Kind { Text, Stall, DropAfter, Close, Garbage, Trickle, Endless };
+        enum class Kind { Text, Stall, DropAfter, Close, Garbage, Trickle, Endless, Unfinished };
         Kind kind = Kind::Text;
         std::string bytes;  // what is written (Text adds CRLF when missing)
         int intervalMs = 0; // Trickle: pause between bytes
@@ -54,6 +59,10 @@ public:
     static Reply Trickle(std::string text, int intervalMs);
     // Write size bytes of one line that never ends; the connection stays open.
     static Reply Endless(size_t size = 10 * 1024 * 1024);
+    // Write bytes exactly (no CRLF added) and nothing ever after; the connection stays open.
+    static Reply Unfinished(std::string bytes);
+
+    using Handler = std::function<Reply(int connection, const std::string &line)>;
 
     FakeServer();
     ~FakeServer() override;
@@ -66,6 +75,9 @@ public:
     void On(const std::string &command, std::vector<Reply> replies);
     void StallOn(const std::string &command);
     void Default(Reply reply); // for unmatched commands; default "-ERR unknown command"
+    void Handle(Handler handler);
+    // Told when a connection ends, whoever closed it.
+    void OnClosed(std::function<void(int connection)> closed);
 
     int port() const;
     int connectionCount() const;               // connections accepted so far
@@ -93,9 +105,74 @@ private:
     QTcpServer server_;
     Script greeting_;
     Reply default_;
+    Handler handler_;
+    std::function<void(int)> closed_;
     std::map<std::string, Script> scripts_; // keys upper-cased
     std::vector<Connection *> connections_;
     std::vector<std::string> commands_;
     std::vector<std::string> data_;
     int accepted_ = 0;
+};
+
+// A POP3 mailbox on a FakeServer: USER/PASS or APOP (password "secret"), CAPA with PIPELINING,
+// STAT, LIST, UIDL, TOP, RETR, DELE, RSET, NOOP and QUIT. Deletions are marked per connection
+// and committed by QUIT only; a connection that ends otherwise deletes nothing. A fault can be
+// armed for one command: it strikes every time that command comes until it is disarmed.
+class FakePop3Mailbox
+{
+public:
+    enum class Fault {
+        None,
+        Drop,                // close without a word (at QUIT: before anything is committed)
+        DropMidReply,        // half the reply, then close (at QUIT: after the commit)
+        DropAfterReply,      // the whole reply, then close
+        Stall,               // never answer
+        Trickle,             // the reply one byte every TrickleMs
+        OverlongLine,        // a reply line of 2 MB
+        Unterminated,        // a multi-line reply without its final ".", a status line without CRLF
+        Garbage,             // bytes that are no reply
+        QuitLostAfterCommit, // QUIT commits, then the connection closes without a reply
+        MalformedStat,       // STAT answers no number
+        HugeStat,            // STAT claims more messages than any client keeps
+    };
+
+    explicit FakePop3Mailbox(bool apop = false);
+
+    void Add(std::string raw); // lines end in CRLF
+    void Arm(Fault fault, const std::string &command);
+    void Disarm() { fault_ = Fault::None; }
+
+    int port() const { return server_.port(); }
+    FakeServer &server() { return server_; }
+    // Messages still on the server, and those a QUIT removed, in the order removed.
+    std::vector<std::string> messages() const { return messages_; }
+    std::vector<std::string> removed() const { return removed_; }
+    int commits() const { return commits_; } // QUITs that removed at least one message
+
+    int TrickleMs = 50;
+    static constexpr char Password[] = "secret";
+    static constexpr char Stamp[] = "<1896.697170952@fake.example>";
+
+private:
+    struct Session
+    {
+        bool loggedIn = false;
+        std::set<int> marked; // message numbers given to DELE
+    };
+    FakeServer::Reply Answer(int connection, const std::string &line);
+    std::string Normal(Session &session, const std::string &verb,
+                       const std::vector<std::string> &args, bool &multiLine);
+    FakeServer::Reply Faulty(const std::string &reply, bool multiLine);
+    void Commit(Session &session);
+    int Count(const Session &session) const;
+    const std::string *Message(const Session &session, const std::string &number) const;
+
+    FakeServer server_;
+    bool apop_;
+    std::vector<std::string> messages_;
+    std::vector<std::string> removed_;
+    std::map<int, Session> sessions_;
+    Fault fault_ = Fault::None;
+    std::string faultCommand_;
+    int commits_ = 0;
 };
