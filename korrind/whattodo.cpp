@@ -70,8 +70,6 @@ bool FetchReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n, TReadMess
     message = TReadMessage();
     if (!hooks.Connect || !hooks.Connect())
         return false;
-    // The user decides below whether the message goes; reading it deletes nothing.
-    pop3.Component()->DeleteAfterRetrieve = false;
     bool read = pop3.GetMessage(n);
     if (read) {
         message.Number = n;
