@@ -1,4 +1,5 @@
 #include "strenna/browserfrm.h"
+#include "strenna/mailsearchfrm.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -101,6 +102,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
         std::string rules = Globals ? GetText(Globals->Config.RulesPath) : std::string();
         return rules.empty() && Globals ? Globals->DataRoot : rules;
     });
+    SearchWindow = new TfrmMailSearch(this);
 }
 
 TInboxFrm::~TInboxFrm() = default;
@@ -143,6 +145,7 @@ QWidget *TInboxFrm::BuildFilterBar()
     row->addWidget(LMDpfSearch);
     connect(LMDcbFilterType, &QComboBox::currentIndexChanged, this, [this] { FilterTypeChange(); });
     connect(LMDpfRefresh, &TCaptionPanel::clicked, this, [this] { RefreshClick(); });
+    connect(LMDpfSearch, &TCaptionPanel::clicked, this, [this] { SearchClick(); });
     return bar;
 }
 
@@ -299,6 +302,9 @@ void TInboxFrm::Activate()
     Browser.Sort(Utils->SortColumn, Utils->SortDescending);
     Model->Reload();
     ShowToday();
+    SearchWindow->SearchHandler = [this](const TSearchOptions &options) {
+        return SearchMessages(options);
+    };
     SetBusy(false);
 }
 
@@ -551,6 +557,28 @@ void TInboxFrm::AddRule(bool reject, bool master)
     Globals->AddRuleFromMessage(row.Caption, row.Cell(mcSubject), reject, master, folder);
     QApplication::processEvents();
     --ModalDepth;
+}
+
+void TInboxFrm::SearchClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfSearch))
+        return;
+    SearchWindow->ShowSearch();
+    PButtons->Release(LMDpfSearch);
+}
+
+TSearchResult TInboxFrm::SearchMessages(const TSearchOptions &options)
+{
+    if (Globals)
+        Globals->EscapePressed(true);
+    const std::vector<std::string> paths = SearchTargets(Browser, options.Where);
+    Loading = true;
+    TSearchResult result = SearchFiles(paths, options, MaxResultRows, [this](int done, int total) {
+        return LoadProgress(done, total);
+    });
+    Loading = false;
+    pbProgress->hide();
+    return result;
 }
 
 void TInboxFrm::CloseClick()

@@ -10,6 +10,7 @@
 
 #include "common/ui/companion.h"
 #include "strenna/browser.h"
+#include "strenna/mailsearch.h"
 
 class QComboBox;
 class QMenu;
@@ -17,6 +18,7 @@ class QProgressBar;
 class QTableView;
 class TCaptionPanel;
 class TRowModel;
+class TfrmMailSearch;
 
 class TInboxFrm : public QWidget
 {
@@ -41,12 +43,15 @@ public:
     void AddRule(bool reject, bool master);
     void OpenWithMailer(const std::string &mailerName);
     std::vector<int> SelectedRows() const;
+    // The search routine the search window calls: the hits of the files "Where" names.
+    TSearchResult SearchMessages(const TSearchOptions &options);
 
     // Asks an OK/Cancel question with the title "Warning"; tests replace it.
     std::function<bool(const std::string &text)> Confirm;
 
     TMessageBrowser Browser;
     TRowModel *Model;
+    TfrmMailSearch *SearchWindow;
 
     // Controls.
     QComboBox *LMDcbFilterType, *LMDcbFilterText;
@@ -86,6 +91,7 @@ private:
     void DeleteClick();
     void FilterTypeChange();
     void CloseClick();
+    void SearchClick();
 
     int ModalDepth = 0; // a question or editor of this window is open: activations are its own
     bool Loading = false;
