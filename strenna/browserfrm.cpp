@@ -1,5 +1,6 @@
 #include "strenna/browserfrm.h"
 #include "strenna/mailsearchfrm.h"
+#include "strenna/sendtofrm.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -98,6 +99,9 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     statusBar->addWidget(LMDpfDate);
     layout->addLayout(statusBar);
     resize(700, 420);
+    // The windows of the program after this one, in their order: send-to, the rule editor
+    // (built each time it opens) and the search.
+    SendToWindow = new TfrmSendTo(this);
     TfrmFilterCriteria::Install([] {
         std::string rules = Globals ? GetText(Globals->Config.RulesPath) : std::string();
         return rules.empty() && Globals ? Globals->DataRoot : rules;
@@ -499,8 +503,13 @@ void TInboxFrm::OpenWithMailer(const std::string &mailerName)
 
 void TInboxFrm::ForwardClick()
 {
-    if (!PButtons || !PButtons->Press(LMDpfSend))
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty() || !PButtons || !PButtons->Press(LMDpfSend))
         return;
+    const std::vector<std::string> paths = Browser.PathsOf({rows.front()});
+    SendToWindow->ShowForward(paths.front(), Browser.MailboxAccount);
+    if (Utils)
+        Utils->Delay(500);
     PButtons->Release(LMDpfSend);
 }
 

@@ -19,6 +19,7 @@ class QTableView;
 class TCaptionPanel;
 class TRowModel;
 class TfrmMailSearch;
+class TfrmSendTo;
 
 class TInboxFrm : public QWidget
 {
@@ -51,6 +52,7 @@ public:
 
     TMessageBrowser Browser;
     TRowModel *Model;
+    TfrmSendTo *SendToWindow;
     TfrmMailSearch *SearchWindow;
 
     // Controls.

@@ -175,6 +175,7 @@ TEST_F(InboxWindowTest, TenThousandFilesShowTenThousandRowsAndTheMailboxMenu)
     const std::string raw = Message("Bulk <b@x>", "Bulk", "Mon, 07 Dec 2026 09:15:00 +0000");
     for (int i = 0; i < 10000; ++i)
         testenv::WriteFile(launchDir + Format("msg%05d.eml", i), raw);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Globals->DataRoot)));
     testenv::WriteFile(TUtils::AddBackslash(Globals->DataRoot) + names::IconMailboxFile,
                        "ann=/nowhere/ann\nbob=/nowhere/bob\nann=/nowhere/again\n");
     window->Activate();
