@@ -1,5 +1,6 @@
 #include "strenna/browserfrm.h"
 #include "strenna/mailsearchfrm.h"
+#include "strenna/runmail.h"
 #include "strenna/sendtofrm.h"
 
 #include <QApplication>
@@ -34,9 +35,6 @@ QString ToQ(const std::string &text)
 }
 
 constexpr int ColumnWidths[] = {125, 100, 125, 70, 100, 30, 125};
-constexpr int MinRunMailWidth = 85;
-constexpr int PixelsPerCaptionChar = 9;
-constexpr int DropWidth = 18;
 constexpr int ShowProgressFrom = 500; // files; smaller folders load without a progress bar
 
 } // namespace
@@ -180,7 +178,7 @@ QWidget *TInboxFrm::BuildButtonBar()
         item.Panel = Panel(item.Caption, item.Help);
         item.Panel->setObjectName(item.Name);
         if (std::string(item.Caption) == "v")
-            item.Panel->setFixedWidth(DropWidth);
+            item.Panel->setFixedWidth(DropPartWidth);
         else
             item.Panel->setMinimumWidth(70);
         row->addWidget(item.Panel, std::string(item.Caption) == "v" ? 0 : 1);
@@ -198,14 +196,7 @@ QWidget *TInboxFrm::BuildButtonBar()
     dropDown(LMDpfSubMailboxes, pmMailBoxes, [this] { FillMailboxMenu(); });
     dropDown(LMDpfRules, pmRules, nullptr);
     dropDown(LMDpfSubRunMail, pmRunMail, [this] {
-        pmRunMail->clear();
-        if (!Globals)
-            return;
-        for (int i = 0; i < Globals->MailerList.Count(); ++i) {
-            const std::string name = Globals->MailerList.Names(i);
-            connect(pmRunMail->addAction(ToQ(name).replace("&", "&&")), &QAction::triggered, this,
-                    [this, name] { OpenWithMailer(name); });
-        }
+        FillMailerMenu(pmRunMail, [this](const std::string &name) { OpenWithMailer(name); });
     });
     dropDown(LMDpfSubDelete, pmDelete, nullptr);
     connect(LMDpfInbox, &TCaptionPanel::clicked, this, [this] { BrowseClick(); });
@@ -314,13 +305,7 @@ void TInboxFrm::Activate()
 
 void TInboxFrm::SizeRunMail()
 {
-    std::string mailer = Globals ? GetText(Globals->Config.DefaultMailerName) : std::string();
-    if (mailer.empty())
-        mailer = "Run Mail";
-    LMDpfRunMail->SetCaption(mailer);
-    const int runMailWidth =
-        std::max(MinRunMailWidth, int(mailer.size()) * PixelsPerCaptionChar + DropWidth);
-    LMDpfRunMail->setMinimumWidth(runMailWidth - DropWidth);
+    const int runMailWidth = ShowDefaultMailer(LMDpfRunMail);
     resize(std::max(width(), runMailWidth + 6 * LMDpfInbox->minimumWidth() + 20), height());
 }
 
@@ -496,8 +481,7 @@ void TInboxFrm::OpenWithMailer(const std::string &mailerName)
         return;
     const std::vector<std::string> paths = Browser.PathsOf({rows.front()});
     SetBusy(true);
-    if (!paths.empty() && !Globals->RunMailProgram(mailerName, paths.front()) && Utils)
-        Utils->DebugLog("Could not open %s with %s", paths.front().c_str(), mailerName.c_str());
+    OpenMessageWith(mailerName, paths.front());
     SetBusy(false);
 }
 

@@ -1,4 +1,5 @@
 #include "strenna/mailsearchfrm.h"
+#include "strenna/runmail.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -16,7 +17,6 @@
 #include <unistd.h>
 
 #include "common/globals.h"
-#include "common/records.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
@@ -32,7 +32,6 @@ QString ToQ(const std::string &text)
 
 constexpr int ColumnWidths[] = {200, 100, 100, 100, 100};
 constexpr int MinWidth = 446, MinHeight = 275;
-constexpr int MinRunMailWidth = 85, PixelsPerCaptionChar = 9, DropWidth = 18;
 
 } // namespace
 
@@ -112,7 +111,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
     LMDpfClear = Panel("LMDpfClear", "Clear");
     LMDpfRunMail = Panel("LMDpfRunMail", "Run Mail");
     LMDpfSubRunMail = Panel("LMDpfSubRunMail", "v");
-    LMDpfSubRunMail->setFixedWidth(DropWidth);
+    LMDpfSubRunMail->setFixedWidth(DropPartWidth);
     LMDpfDelete = Panel("LMDpfDelete", " Delete");
     LMDpfHelp = Panel("LMDpfHelp", "Help");
     LMDpfClose = Panel("LMDpfClose", "Close");
@@ -137,12 +136,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
         }
     });
     connect(LMDpfSubRunMail, &TCaptionPanel::clicked, this, [this] {
-        pmRunMail->clear();
-        for (int i = 0; Globals && i < Globals->MailerList.Count(); ++i) {
-            const std::string name = Globals->MailerList.Names(i);
-            connect(pmRunMail->addAction(ToQ(name).replace("&", "&&")), &QAction::triggered, this,
-                    [this, name] { OpenWithMailer(name); });
-        }
+        FillMailerMenu(pmRunMail, [this](const std::string &name) { OpenWithMailer(name); });
         if (PButtons && PButtons->DropDown(LMDpfSubRunMail, pmRunMail))
             PButtons->ReleaseDropDown(LMDpfSubRunMail);
     });
@@ -170,7 +164,7 @@ TCaptionPanel *TfrmMailSearch::Panel(const char *name, const char *caption)
     auto *panel = new TCaptionPanel(caption, this);
     panel->setObjectName(name);
     panel->setMinimumHeight(22);
-    panel->setMinimumWidth(std::string(caption) == "v" ? DropWidth : 60);
+    panel->setMinimumWidth(std::string(caption) == "v" ? DropPartWidth : 60);
     panel->setCursor(Qt::PointingHandCursor);
     return panel;
 }
@@ -179,12 +173,7 @@ void TfrmMailSearch::ShowSearch()
 {
     WhereButtons->button(int(TSearchWhere::Listed))->setChecked(true);
     LMDcbSearchStr->setEditText(QString());
-    std::string mailer = Globals ? GetText(Globals->Config.DefaultMailerName) : std::string();
-    if (mailer.empty())
-        mailer = "Run Mail";
-    LMDpfRunMail->SetCaption(mailer);
-    const int runMailWidth =
-        std::max(MinRunMailWidth, int(mailer.size()) * PixelsPerCaptionChar + DropWidth);
+    const int runMailWidth = ShowDefaultMailer(LMDpfRunMail);
     resize(std::max(MinWidth, 5 * LMDpfBegin->minimumWidth() + runMailWidth + 20), height());
     show();
     raise();
@@ -259,9 +248,7 @@ void TfrmMailSearch::OpenWithMailer(const std::string &mailerName)
     const int row = SelectedRow();
     if (row < 0 || row >= int(Hits.size()) || !Globals)
         return;
-    const std::string path = Hits[size_t(row)].Path;
-    if (!Globals->RunMailProgram(mailerName, path) && Utils)
-        Utils->DebugLog("Could not open %s with %s", path.c_str(), mailerName.c_str());
+    OpenMessageWith(mailerName, Hits[size_t(row)].Path);
 }
 
 void TfrmMailSearch::DeleteSelected()
