@@ -282,9 +282,7 @@ void TInboxFrm::Activate()
     Activated = true;
     Globals->InitPaths();
     TDataStore store;
-    const bool settingsRead = store.LoadSettingsReadOnly();
-    if (PButtons)
-        PButtons->SetEnabled(LMDpfSend, settingsRead);
+    SettingsRead = store.LoadSettingsReadOnly();
     Browser.ResetToLaunch(TUtils::AddBackslash(Globals->DataRoot) + names::IconMailboxFile);
 
     LMDcbFilterType->setCurrentIndex(int(TFilterType::None));
@@ -322,8 +320,10 @@ void TInboxFrm::SetBusy(bool busy)
         return;
     for (TCaptionPanel *panel : Panels())
         PButtons->SetBusy(panel, busy);
-    if (!busy)
-        PButtons->SetEnabled(LMDpfSubRunMail, Globals && !Globals->MailerList.Empty());
+    if (busy)
+        return;
+    PButtons->SetEnabled(LMDpfSubRunMail, Globals && !Globals->MailerList.Empty());
+    PButtons->SetEnabled(LMDpfSend, SettingsRead); // no settings, no outgoing server
 }
 
 bool TInboxFrm::LoadProgress(int done, int total)

@@ -98,4 +98,5 @@ private:
     int ModalDepth = 0; // a question or editor of this window is open: activations are its own
     bool Loading = false;
     bool Activated = false;
+    bool SettingsRead = false; // "Config.cfg" could be read at the last activation
 };

@@ -2,6 +2,7 @@
 #include "common/names.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "strenna/browserfrm.h"
@@ -133,7 +134,9 @@ TEST_F(InboxWindowTest, DeleteAfterSwitchingRemovesExactlyTheConfirmedFile)
     testenv::WriteFile(rejected + "same.eml", raw);
     testenv::WriteFile(rejected + "other.eml", raw);
 
+    EXPECT_FALSE(PButtons->IsAvailable(window->LMDpfSend)) << "no settings, no forward";
     window->SelectRejected();
+    EXPECT_FALSE(PButtons->IsAvailable(window->LMDpfSend));
     EXPECT_EQ(window->windowTitle().toStdString(), "Saved Messages For: Rejected Mail");
     ASSERT_EQ(window->Model->rowCount(), 2);
     const int row = RowOfFile(window->Browser, "same.eml") - &window->Browser.Rows[0];
