@@ -290,10 +290,8 @@ void TInboxFrm::Activate()
     SizeRunMail();
 
     SetBusy(true);
+    Utils->SortColumn = ArrivalDateColumn; // the load sorts by arrival date
     LoadMessageList();
-    Utils->SortColumn = ArrivalDateColumn;
-    Browser.Sort(Utils->SortColumn, Utils->SortDescending);
-    Model->Reload();
     ShowToday();
     SearchWindow->SearchHandler = [this](const TSearchOptions &options) {
         return SearchMessages(options);
@@ -532,10 +530,7 @@ void TInboxFrm::DeleteMessages(bool all)
     SetBusy(true);
     for (const std::string &name : TMessageBrowser::DeleteFiles(paths))
         ShowStatus(Format(browsertext::Deleted, name.c_str()));
-    const std::string last = LMDpfStatusBar->Caption();
     LoadMessageList();
-    if (!paths.empty())
-        ShowStatus(last);
     SetBusy(false);
 }
 

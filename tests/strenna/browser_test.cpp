@@ -155,7 +155,7 @@ TEST_F(InboxWindowTest, DeleteAfterSwitchingRemovesExactlyTheConfirmedFile)
     EXPECT_FALSE(TUtils::FileExists(rejected + "same.eml"));
     EXPECT_TRUE(TUtils::FileExists(rejected + "other.eml"));
     EXPECT_TRUE(TUtils::FileExists(launchDir + "same.eml"));
-    EXPECT_EQ(window->LMDpfStatusBar->Caption(), "same.eml Deleted!");
+    EXPECT_EQ(window->LMDpfStatusBar->Caption(), "1 Messages");
     EXPECT_EQ(window->Model->rowCount(), 1);
 
     // A later activation returns to the launch folder.
