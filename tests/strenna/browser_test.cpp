@@ -10,6 +10,7 @@
 #include "support/testenv.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QItemSelectionModel>
@@ -196,4 +197,35 @@ TEST_F(InboxWindowTest, TenThousandFilesShowTenThousandRowsAndTheMailboxMenu)
     window->SelectMailbox("bob");
     EXPECT_EQ(window->Browser.MailboxFolder, "/nowhere/bob");
     EXPECT_EQ(window->LMDpfStatusBar->Caption(), "0 Messages");
+}
+
+// The filter boxes: the type offers the values of the unfiltered loads, and the chosen day takes
+// effect at the next load.
+TEST_F(InboxWindowTest, ArrivalDayFilterKeepsThatDaysMessages)
+{
+    testenv::WriteFile(launchDir + "a.eml",
+                       Message("A <a@x>", "One", "Thu, 4 Sep 2003 10:00:00 +0200"));
+    testenv::WriteFile(launchDir + "b.eml",
+                       Message("B <b@x>", "Two", "Thu, 4 Sep 2003 18:30:00 +0200"));
+    testenv::WriteFile(launchDir + "c.eml",
+                       Message("C <c@x>", "Three", "Fri, 5 Sep 2003 09:00:00 +0200"));
+    window->Activate();
+    ASSERT_EQ(window->Model->rowCount(), 3);
+    EXPECT_EQ(window->Browser.Rows[0].Cell(mcFileName), "c.eml") << "newest first";
+
+    window->LMDcbFilterType->setCurrentIndex(int(TFilterType::ArrivalDate));
+    ASSERT_EQ(window->LMDcbFilterText->count(), 2);
+    EXPECT_EQ(window->LMDcbFilterText->itemText(0), "09.04.2003");
+    EXPECT_EQ(window->Model->rowCount(), 3) << "choosing a filter does not reload";
+    window->LMDcbFilterText->setCurrentIndex(0);
+    window->LMDpfRefresh->Click();
+    ASSERT_EQ(window->Model->rowCount(), 2);
+    EXPECT_EQ(window->LMDpfStatusBar->Caption(), "2 Messages");
+
+    // An empty filter text lists nothing; the next activation shows everything again.
+    window->LMDcbFilterType->setCurrentIndex(int(TFilterType::From));
+    window->LMDpfRefresh->Click();
+    EXPECT_EQ(window->Model->rowCount(), 0);
+    window->Activate();
+    EXPECT_EQ(window->Model->rowCount(), 3);
 }
