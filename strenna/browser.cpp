@@ -165,30 +165,32 @@ std::vector<TMessageFile> ListMessageFiles(const std::string &folder)
     return files;
 }
 
-bool ReadFileInto(const std::string &path, std::string &buffer)
+bool ReadFileInto(const std::string &path, TFileBuffer &buffer)
 {
-    buffer.clear();
+    buffer.Size = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info = {};
-    size_t capacity = ::fstat(fd, &info) == 0 ? size_t(info.st_size) + 1 : 65536;
-    size_t used = 0;
+    const size_t expected = ::fstat(fd, &info) == 0 ? size_t(info.st_size) : 0;
+    if (buffer.Bytes.size() < expected + 1)
+        buffer.Bytes.resize(expected + 1);
     bool ok = true;
     for (;;) {
-        if (buffer.size() < used + 1)
-            buffer.resize(std::max(capacity, used * 2 + 4096));
-        ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+        if (buffer.Size == buffer.Bytes.size())
+            buffer.Bytes.resize(buffer.Bytes.size() * 2 + 4096); // the file grew
+        ssize_t got =
+            ::read(fd, buffer.Bytes.data() + buffer.Size, buffer.Bytes.size() - buffer.Size);
         if (got < 0) {
             ok = false;
             break;
         }
-        if (got == 0)
+        buffer.Size += size_t(got);
+        // A short read of exactly the listed size is the end; no extra call to see it.
+        if (got == 0 || (buffer.Size == expected && expected > 0))
             break;
-        used += size_t(got);
     }
     ::close(fd);
-    buffer.resize(used);
     return ok;
 }
 
@@ -262,14 +264,14 @@ int TMessageBrowser::LoadMessageList(TFilterType filter, const std::string &filt
     const std::vector<TMessageFile> files = ListMessageFiles(folder);
     TListRows rows;
     rows.reserve(files.size());
-    std::string buffer;
+    TFileBuffer buffer;
     for (size_t i = 0; i < files.size(); ++i) {
         if (progress && i % ProgressEvery == 0 && progress(int(i), int(files.size())))
             break;
         const std::string path = folder + files[i].Name;
-        if (!ReadFileInto(path, buffer) || buffer.empty())
+        if (!ReadFileInto(path, buffer) || buffer.Size == 0)
             continue;
-        TMessageFacts facts = ReadMessageFacts(buffer);
+        TMessageFacts facts = ReadMessageFacts(buffer.View());
         const std::string date = TUtils::NormalizeMailDate(facts.RawDate);
         const std::string *tested = filter == TFilterType::From      ? &facts.From
                                     : filter == TFilterType::Subject ? &facts.Subject

@@ -60,8 +60,16 @@ struct TMessageFile
 // come from it.
 std::vector<TMessageFile> ListMessageFiles(const std::string &folder);
 
-// The whole file into buffer (reused between calls); false when it cannot be read.
-bool ReadFileInto(const std::string &path, std::string &buffer);
+// A read buffer reused from file to file: it only grows, so bytes are never cleared twice.
+struct TFileBuffer
+{
+    std::string Bytes; // storage; only the first Size bytes belong to the file
+    size_t Size = 0;
+    std::string_view View() const { return std::string_view(Bytes.data(), Size); }
+};
+
+// The whole file into buffer; false when it cannot be read.
+bool ReadFileInto(const std::string &path, TFileBuffer &buffer);
 
 // What the browser and the search show of a message, read from its header block (unfolded,
 // encoded words decoded) and, for attachments, from its MIME part headers.

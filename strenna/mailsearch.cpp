@@ -26,7 +26,7 @@ void LowerInPlace(std::string &text)
 // Scans one file's bytes (already lower-cased when the search ignores case); calls found with
 // the line index, the line's start and end and the hit's offset for each line that matches.
 template <typename TFound>
-void ScanLines(const std::string &bytes, const std::string &needle, TFound found)
+void ScanLines(std::string_view bytes, const std::string &needle, TFound found)
 {
     const char *data = bytes.data();
     const size_t size = bytes.size();
@@ -58,23 +58,25 @@ TSearchResult SearchFiles(const std::vector<std::string> &paths, const TSearchOp
         return result;
     if (!options.CaseSensitive)
         LowerInPlace(needle);
-    std::string bytes, lowered;
+    TFileBuffer buffer;
+    std::string lowered;
     for (size_t i = 0; i < paths.size(); ++i) {
         if (progress && i % ProgressEvery == 0 && progress(int(i), int(paths.size()))) {
             result.Stopped = true;
             break;
         }
-        if (!ReadFileInto(paths[i], bytes))
+        if (!ReadFileInto(paths[i], buffer))
             continue;
-        const std::string *scanned = &bytes;
+        const std::string_view bytes = buffer.View();
+        std::string_view scanned = bytes;
         if (!options.CaseSensitive) {
-            lowered = bytes;
+            lowered.assign(bytes);
             LowerInPlace(lowered);
-            scanned = &lowered;
+            scanned = lowered;
         }
         bool factsRead = false;
         TMessageFacts facts;
-        ScanLines(*scanned, needle, [&](int line, size_t start, size_t end, size_t at) {
+        ScanLines(scanned, needle, [&](int line, size_t start, size_t end, size_t at) {
             ++result.HitCount;
             if (result.Hits.size() >= maxRows)
                 return;
@@ -89,7 +91,7 @@ TSearchResult SearchFiles(const std::vector<std::string> &paths, const TSearchOp
             size_t length = end - start;
             if (length > 0 && bytes[end - 1] == '\r')
                 --length;
-            hit.LineText = bytes.substr(start, std::min(length, MaxLineText));
+            hit.LineText = std::string(bytes.substr(start, std::min(length, MaxLineText)));
             hit.Date = HeaderShown(facts.RawDate);
             hit.From = HeaderShown(facts.From);
             hit.Subject = HeaderShown(facts.Subject);
