@@ -1,0 +1,42 @@
+#include <QProcess>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "common/names.h"
+#include "common/platform/locks.h"
+#include "support/testenv.h"
+
+// The real program copied beside its parameter file: without a first line it ends at once;
+// with one it runs and holds its lock, and a second copy ends at once.
+TEST(StrennaStart, NeedsTheInboxFolderAndRunsOnce)
+{
+    const std::string folder = testenv::MakeScratchDir("program");
+    const std::string program = folder + "/strenna";
+    std::filesystem::copy_file(testenv::ProgramPath("strenna"), program);
+    const QString path = QString::fromStdString(program);
+
+    QProcess withoutParameters;
+    withoutParameters.start(path, {});
+    ASSERT_TRUE(withoutParameters.waitForFinished(10000));
+    EXPECT_EQ(withoutParameters.exitCode(), 0);
+    EXPECT_FALSE(platform::IsNamedLockPresent(names::Strenna));
+
+    const std::string inbox = testenv::MakeScratchDir("joe.example");
+    testenv::WriteFile(inbox + "/saved.eml", "From: a@b\r\nSubject: s\r\n\r\ntext\r\n");
+    testenv::WriteFile(program + ".ini", inbox + "\njoe@pop.example.org\n");
+    QProcess first;
+    first.start(path, {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(testenv::WaitUntil([] { return platform::IsNamedLockPresent(names::Strenna); }));
+    QProcess second;
+    second.start(path, {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(platform::IsNamedLockPresent(names::Strenna));
+}
