@@ -15,3 +15,6 @@ constexpr int FieldEntryLimit(std::size_t fieldSize)
 // Lets at most maxBytes bytes be typed or pasted into edit, counted as stored (UTF-8), so a
 // character of several bytes cannot push a text past its field.
 void SetEntryLimit(QLineEdit *edit, int maxBytes);
+// Lifts the limit again (QLineEdit's own maximum length).
+void ClearEntryLimit(QLineEdit *edit);
+inline constexpr int NoEntryLimit = 32767;
