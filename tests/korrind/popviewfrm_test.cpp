@@ -593,3 +593,23 @@ TEST_F(CorvexFrmTest, MovingTheProgressBarMovesTheNextCheck)
 }
 
 } // namespace
+
+TEST_F(CorvexFrmTest, StoredPositionIsBroughtOntoTheScreen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const TWindowPos stored[] = {
+        {20000, 20000, 20000, 20000}, {INT32_MIN, INT32_MAX, -7, INT32_MAX}, {-300, -400, 0, 0}};
+    for (const TWindowPos &position : stored) {
+        Frm->SetWindowPosition(position);
+        EXPECT_TRUE(area.contains(QRect(Frm->x(), Frm->y(), Frm->width(), Frm->height())))
+            << position.Top << " " << position.Left << " " << Frm->x() << "," << Frm->y() << " "
+            << Frm->width() << "x" << Frm->height();
+        EXPECT_GE(Frm->width(), MainMinWidth);
+        EXPECT_GE(Frm->height(), MainMinHeight);
+    }
+    Frm->SetWindowPosition({30, 40, 300, 520});
+    EXPECT_EQ(Frm->x(), 40);
+    EXPECT_EQ(Frm->y(), 30);
+    EXPECT_EQ(Frm->width(), 520);
+    EXPECT_EQ(Frm->height(), 300);
+}
