@@ -53,7 +53,8 @@ void Apply(TDataStore &store, const TState &state)
     store.SaveChanges(storedEncrypted);
 }
 
-// The writer: starts as the monitor does (reads both files), then applies A and B for ever.
+// The writer: starts as the monitor does (reads both files), then applies the other state and
+// back again, so every run changes the encryption mode at once.
 [[noreturn]] void RunWriter()
 {
     // Never outlive the test, even when it is itself killed.
@@ -62,7 +63,7 @@ void Apply(TDataStore &store, const TState &state)
     TDataStore store;
     store.LoadSettings(false);
     store.LoadMailBoxes(Globals->Config.EncryptMailboxes != 0);
-    for (bool b = true; Clock::now() < limit; b = !b)
+    for (bool b = Globals->Config.EncryptMailboxes == 0; Clock::now() < limit; b = !b)
         Apply(store, b ? StateB : StateA);
     ::_exit(0);
 }
@@ -103,15 +104,17 @@ TEST_F(RecordsCrashTest, KilledWriterLeavesWholeFiles)
     SetText(Globals->Config.MasterPassword, "master");
     Apply(setup, StateA);
 
-    // Kill points spread over a few whole Apply cycles of this machine.
+    // Kill points spread over the writer's start and its first two saves on this machine.
     const auto started = Clock::now();
-    for (int i = 0; i < 4; ++i)
-        Apply(setup, i % 2 ? StateA : StateB);
-    const auto cycle = std::max<long>(
-        200,
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count() / 4);
+    TDataStore probe;
+    probe.LoadSettings(false);
+    probe.LoadMailBoxes(Globals->Config.EncryptMailboxes != 0);
+    Apply(probe, StateB);
+    Apply(probe, StateA);
+    const long span = std::max<long>(
+        300, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count());
     std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<long> killAfter(0, 2 * cycle);
+    std::uniform_int_distribution<long> killAfter(0, span);
 
     int kills = 0;
     int seenA = 0, seenB = 0;
