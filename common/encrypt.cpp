@@ -10,6 +10,7 @@
 #include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -22,6 +23,9 @@ constexpr std::size_t BlobSize =
     sizeof(BlobMagic) + WrapNonceSize + crypto_secretbox_MACBYTES + SessionKeySize;
 static_assert(BlobSize <= KeyBlobCapacity);
 static_assert(crypto_secretbox_KEYBYTES == SessionKeySize);
+static_assert(crypto_aead_xchacha20poly1305_ietf_KEYBYTES == SessionKeySize);
+static_assert(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES == SealNonceSize);
+static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == SealTagSize);
 
 std::string g_lastError;
 
@@ -113,22 +117,9 @@ bool UnwrapSessionKey(const uint8_t *blob, uint32_t blobLength, TKey &sessionKey
     return true;
 }
 
-// Every call starts the same key stream: the nonce is a fixed value derived from the session key
-// alone, so equal records give equal bytes and each record or password is transformed on its
-// own, in place, with no room for a nonce of its own. The price of that determinism: two
-// encrypted records XORed together give the XOR of their plain texts.
-bool Transform(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *buffer)
+const char *KindContext(TSealedKind kind)
 {
-    TKey sessionKey;
-    if (!UnwrapSessionKey(blob, blobLength, sessionKey))
-        return false;
-    static const unsigned char context[] = "Corvex record stream";
-    unsigned char nonce[crypto_stream_xchacha20_NONCEBYTES];
-    crypto_generichash(nonce, sizeof nonce, context, sizeof context - 1, sessionKey.Bytes,
-                       sizeof sessionKey.Bytes);
-    auto *bytes = static_cast<unsigned char *>(buffer);
-    crypto_stream_xchacha20_xor(bytes, bytes, n, nonce, sessionKey.Bytes);
-    return true;
+    return kind == TSealedKind::MailboxRecord ? "Corvex mailbox record" : "Corvex master password";
 }
 
 } // namespace
@@ -177,12 +168,60 @@ bool MakeKey(uint8_t *blob, uint32_t &length)
     return true;
 }
 
-bool EncryptBlock(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *buffer)
+bool KeyUsable(const uint8_t *blob, uint32_t blobLength)
 {
-    return Transform(blob, blobLength, n, buffer);
+    TKey sessionKey;
+    return UnwrapSessionKey(blob, blobLength, sessionKey);
 }
 
-bool DecryptBlock(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *buffer)
+bool SealBlock(const uint8_t *blob, uint32_t blobLength, TSealedKind kind, std::size_t n,
+               void *data, uint8_t *seal)
 {
-    return Transform(blob, blobLength, n, buffer);
+    TKey sessionKey;
+    if (!UnwrapSessionKey(blob, blobLength, sessionKey))
+        return false;
+    const char *context = KindContext(kind);
+    uint8_t *nonce = seal;
+    uint8_t *tag = seal + SealNonceSize;
+    randombytes_buf(nonce, SealNonceSize);
+    auto *bytes = static_cast<unsigned char *>(data);
+    crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+        bytes, tag, nullptr, bytes, n, reinterpret_cast<const unsigned char *>(context),
+        std::strlen(context), nullptr, nonce, sessionKey.Bytes);
+    return true;
+}
+
+TOpenResult OpenBlock(const uint8_t *blob, uint32_t blobLength, TSealedKind kind, std::size_t n,
+                      void *data, const uint8_t *seal)
+{
+    TKey sessionKey;
+    if (!UnwrapSessionKey(blob, blobLength, sessionKey))
+        return TOpenResult::KeyUnusable;
+    const char *context = KindContext(kind);
+    // Decrypt into a copy: a block that fails its check must stay as it was stored.
+    std::vector<unsigned char> plain(n);
+    if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(
+            plain.data(), nullptr, static_cast<const unsigned char *>(data), n,
+            seal + SealNonceSize, reinterpret_cast<const unsigned char *>(context),
+            std::strlen(context), seal, sessionKey.Bytes) != 0) {
+        Fail("a stored block does not authenticate");
+        return TOpenResult::NotAuthentic;
+    }
+    std::memcpy(data, plain.data(), n);
+    sodium_memzero(plain.data(), n);
+    return TOpenResult::Opened;
+}
+
+bool XorOldKeyStream(const uint8_t *blob, uint32_t blobLength, std::size_t n, void *buffer)
+{
+    TKey sessionKey;
+    if (!UnwrapSessionKey(blob, blobLength, sessionKey))
+        return false;
+    static const unsigned char context[] = "Corvex record stream";
+    unsigned char nonce[crypto_stream_xchacha20_NONCEBYTES];
+    crypto_generichash(nonce, sizeof nonce, context, sizeof context - 1, sessionKey.Bytes,
+                       sizeof sessionKey.Bytes);
+    auto *bytes = static_cast<unsigned char *>(buffer);
+    crypto_stream_xchacha20_xor(bytes, bytes, n, nonce, sessionKey.Bytes);
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "common/records.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "common/encrypt.h"
@@ -269,6 +270,22 @@ bool TDataStore::Fail(const std::string &text)
     return false;
 }
 
+void TDataStore::Notice(const std::string &text)
+{
+    Log(text);
+    Notices.push_back(text);
+}
+
+void TDataStore::SweepTemporaries(const std::string &folder)
+{
+    if (folder.empty())
+        return;
+    int removed = platform::RemoveStaleTemporaries(folder);
+    if (removed > 0)
+        Log(Format("Removed %d temporary files left by an interrupted save in %s", removed,
+                   folder.c_str()));
+}
+
 bool TDataStore::LoadSettings(bool write, const TWindowPos &window)
 {
     LastError.clear();
@@ -301,6 +318,51 @@ bool TDataStore::LoadSettingsReadOnly()
     return usable || Fail("Damaged settings file " + path);
 }
 
+namespace {
+
+template <std::size_t N> bool AllZero(const uint8_t (&bytes)[N])
+{
+    return std::all_of(bytes, bytes + N, [](uint8_t byte) { return byte == 0; });
+}
+
+// How a stored mailbox record was read.
+enum class TRecordState { Plain, Sealed, OldStream, KeyUnusable, NotAuthentic };
+
+// Opens a stored record in place. A sealed record is recognised by its tag whatever the
+// settings say (so a crash between writing the mailbox file and the settings that name its mode
+// cannot make it read as plain); a plain record is taken only where the settings say plain. A
+// record of the earlier unsealed encryption decrypts with the old key stream to zeros in its
+// seal bytes, as every plain record has them.
+TRecordState OpenMailboxRecord(const TConfigRecord &config, bool encrypted, TMailBoxRecord &record)
+{
+    if (!encrypted && AllZero(record.Seal))
+        return TRecordState::Plain;
+    switch (OpenBlock(config.KeyBlob, config.KeyLength, TSealedKind::MailboxRecord,
+                      MailboxSealedBytes, &record, record.Seal)) {
+    case TOpenResult::Opened:
+        std::memset(record.Seal, 0, sizeof record.Seal);
+        return TRecordState::Sealed;
+    case TOpenResult::KeyUnusable:
+        return TRecordState::KeyUnusable;
+    case TOpenResult::NotAuthentic:
+        break;
+    }
+    TMailBoxRecord old = record;
+    if (XorOldKeyStream(config.KeyBlob, config.KeyLength, sizeof old, &old) && AllZero(old.Seal)) {
+        record = old;
+        return TRecordState::OldStream;
+    }
+    return TRecordState::NotAuthentic;
+}
+
+bool SealMailboxRecord(const TConfigRecord &config, TMailBoxRecord &record)
+{
+    return SealBlock(config.KeyBlob, config.KeyLength, TSealedKind::MailboxRecord,
+                     MailboxSealedBytes, &record, record.Seal);
+}
+
+} // namespace
+
 bool TDataStore::ReadSettings(const TWindowPos &window)
 {
     TConfigRecord &config = Globals->Config;
@@ -308,6 +370,7 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     std::string bytes;
     if (TUtils::FileExists(path) && !platform::ReadWholeFile(path, bytes))
         return Fail("Can't read " + path);
+    SweepTemporaries(Globals->DataRoot);
 
     ApplyNeeded = false;
     MasterPasswordLocked = false;
@@ -324,6 +387,8 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     if (!usable) {
         SetConfigDefaults(config, window);
         Globals->SetDataVisible(true);
+        if (!bytes.empty() && !KeepDamagedSettings(bytes))
+            return false;
     }
     // A new key is made for fresh defaults too, so "Encrypt Mailboxes" works from the start,
     // and is stored at once: records encrypted with it must never outlive it.
@@ -331,20 +396,17 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     if (Globals->CryptoReady)
         Globals->CryptoReady = MakeKey(config.KeyBlob, config.KeyLength);
     bool keyMade = keyMissing && config.KeyLength != 0;
-    if (usable && config.EncryptMailboxes) {
-        std::memcpy(LockedMasterPassword, config.MasterPassword, sizeof LockedMasterPassword);
-        MasterPasswordLocked = !Globals->CryptoReady ||
-                               !DecryptBlock(config.KeyBlob, config.KeyLength,
-                                             sizeof config.MasterPassword, config.MasterPassword);
-        if (MasterPasswordLocked)
-            Log("Can't decrypt the master password: " + CryptoLastError());
-    }
+    bool migrated = false;
+    if (usable && config.EncryptMailboxes)
+        migrated = OpenMasterPassword(config);
+    std::memset(config.MasterPasswordSeal, 0, sizeof config.MasterPasswordSeal);
     if (GetText(config.RulesPath).empty())
         SetText(config.RulesPath, Globals->DataRoot);
     Globals->SetRejectedPath(GetText(config.RulesPath));
+    SweepTemporaries(GetText(config.RulesPath));
     if (!usable)
         return WriteSettings();
-    if (keyMade && !WriteSettings()) {
+    if ((keyMade || migrated) && !WriteSettings() && keyMade) {
         std::memset(config.KeyBlob, 0, sizeof config.KeyBlob);
         config.KeyLength = 0;
         Globals->CryptoReady = false;
@@ -352,16 +414,75 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     return true;
 }
 
+// Opens the stored master password in place; true when it was of the earlier unsealed
+// encryption (the settings are then rewritten sealed). One that can't be opened stays as stored
+// and is written back unchanged.
+bool TDataStore::OpenMasterPassword(TConfigRecord &config)
+{
+    std::memcpy(LockedMasterPassword, config.MasterPassword, sizeof LockedMasterPassword);
+    std::memcpy(LockedSeal, config.MasterPasswordSeal, sizeof LockedSeal);
+    const bool oldStream = AllZero(config.MasterPasswordSeal);
+    bool opened = false;
+    if (Globals->CryptoReady && oldStream)
+        opened = XorOldKeyStream(config.KeyBlob, config.KeyLength, sizeof config.MasterPassword,
+                                 config.MasterPassword);
+    else if (Globals->CryptoReady)
+        opened = OpenBlock(config.KeyBlob, config.KeyLength, TSealedKind::MasterPassword,
+                           sizeof config.MasterPassword, config.MasterPassword,
+                           config.MasterPasswordSeal) == TOpenResult::Opened;
+    MasterPasswordLocked = !opened;
+    if (!opened)
+        Log("Can't decrypt the master password: " +
+            (Globals->CryptoReady ? CryptoLastError() : std::string("no usable key")));
+    return opened && oldStream;
+}
+
+// Keeps a damaged settings file beside the new one, never overwriting an earlier one. The key it
+// holds is carried over, with the encryption option, when this user's key file still opens it:
+// an encrypted mailbox file then stays readable. False when the file could not be kept (it is
+// then not replaced either).
+bool TDataStore::KeepDamagedSettings(const std::string &bytes)
+{
+    std::string path = ConfigPath();
+    std::string keptAs;
+    if (!platform::MoveAside(path, path + DamagedFileSuffix, keptAs))
+        return Fail("Can't keep the damaged settings file " + path + ": " +
+                    platform::SystemErrorText(errno));
+    Notice(Format(DamagedSettingsNotice, keptAs.c_str()));
+
+    TConfigRecord damaged{};
+    if (bytes.size() < offsetof(TConfigRecord, KeyBlob) + sizeof damaged.KeyBlob)
+        return true;
+    std::memcpy(&damaged, bytes.data(), std::min(bytes.size(), sizeof damaged));
+    if (damaged.KeyLength == 0 || damaged.KeyLength > sizeof damaged.KeyBlob ||
+        !KeyUsable(damaged.KeyBlob, damaged.KeyLength))
+        return true;
+    TConfigRecord &config = Globals->Config;
+    std::memcpy(config.KeyBlob, damaged.KeyBlob, sizeof config.KeyBlob);
+    config.KeyLength = damaged.KeyLength;
+    config.EncryptMailboxes = damaged.EncryptMailboxes != 0;
+    Notice(DamagedSettingsKeyNotice);
+    return true;
+}
+
 bool TDataStore::WriteSettings()
 {
     TConfigRecord stored = Globals->Config;
+    std::memset(stored.MasterPasswordSeal, 0, sizeof stored.MasterPasswordSeal);
     bool keepStoredPassword =
         MasterPasswordLocked &&
         std::memcmp(stored.MasterPassword, LockedMasterPassword, sizeof LockedMasterPassword) == 0;
-    if (stored.EncryptMailboxes && !keepStoredPassword &&
-        !EncryptBlock(stored.KeyBlob, stored.KeyLength, sizeof stored.MasterPassword,
-                      stored.MasterPassword))
+    if (keepStoredPassword) {
+        // Still encrypted: writing it as plain would turn it into garbage for good.
+        if (!stored.EncryptMailboxes)
+            return Fail(EncryptOffRefused);
+        std::memcpy(stored.MasterPasswordSeal, LockedSeal, sizeof LockedSeal);
+    } else if (stored.EncryptMailboxes &&
+               !SealBlock(stored.KeyBlob, stored.KeyLength, TSealedKind::MasterPassword,
+                          sizeof stored.MasterPassword, stored.MasterPassword,
+                          stored.MasterPasswordSeal)) {
         return Fail("Can't encrypt the master password: " + CryptoLastError());
+    }
 
     std::string error;
     std::string bytes(reinterpret_cast<const char *>(&stored), sizeof stored);
@@ -407,16 +528,33 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
     Mailboxes.clear();
     Summary.clear();
     InboxMap.Clear();
-    UndecryptableRecords.clear();
+    KeptRecords.clear();
 
     const TConfigRecord &config = Globals->Config;
+    // The file as it is, with the records of the earlier encryption sealed anew.
+    std::vector<TMailBoxRecord> resealed;
+    bool resealFailed = false;
     for (TMailBoxRecord &record : records) {
-        if (decrypt && !DecryptBlock(config.KeyBlob, config.KeyLength, sizeof record, &record)) {
+        const TMailBoxRecord stored = record;
+        resealed.push_back(stored);
+        switch (OpenMailboxRecord(config, decrypt, record)) {
+        case TRecordState::KeyUnusable:
             // Listing the stored bytes would show garbage and save it back on the next Apply.
-            UndecryptableRecords.push_back(record);
             ++result.Undecryptable;
-            Log("Can't decrypt a mailbox record: " + CryptoLastError());
+            KeptRecords.push_back(stored);
             continue;
+        case TRecordState::NotAuthentic:
+            ++result.NotAuthentic;
+            KeptRecords.push_back(stored);
+            continue;
+        case TRecordState::OldStream:
+            ++result.Migrated;
+            resealed.back() = record;
+            resealFailed = resealFailed || !SealMailboxRecord(config, resealed.back());
+            break;
+        case TRecordState::Plain:
+        case TRecordState::Sealed:
+            break;
         }
         std::string user = GetText(record.UserId);
         if (user.empty() && GetText(record.MailServer).empty())
@@ -427,8 +565,31 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
         if (record.Active)
             Summary.push_back(SummaryRow(user));
     }
+    if (result.Undecryptable > 0)
+        Notice(Format(UndecryptableNotice, result.Undecryptable) + " (" + CryptoLastError() + ")");
+    if (result.NotAuthentic > 0)
+        Notice(Format(NotAuthenticNotice, result.NotAuthentic));
+    if (result.Migrated > 0 && resealFailed)
+        Log("Can't seal the mailbox records of the earlier encryption: " + CryptoLastError());
+    else if (result.Migrated > 0)
+        RewriteSealed(resealed);
     WriteIconMailbox();
+    if (!InboxesSwept) {
+        InboxesSwept = true;
+        for (int i = 0; i < InboxMap.Count(); ++i)
+            SweepTemporaries(InboxMap.ValueFromIndex(i));
+    }
     return result;
+}
+
+// Rewrites the mailbox file once its records of the earlier unsealed encryption are sealed.
+void TDataStore::RewriteSealed(const std::vector<TMailBoxRecord> &records)
+{
+    std::string error;
+    if (!WriteMailBoxFile(PopSrvPath(), records, &error))
+        Log("Can't rewrite the mailbox file with sealed records: " + error);
+    else
+        Log("The mailbox file was rewritten with sealed records");
 }
 
 void TDataStore::WriteIconMailbox()
@@ -439,6 +600,11 @@ void TDataStore::WriteIconMailbox()
             lines.Add(InboxMap[i]);
     if (!lines.SaveToFile(IconMailboxPath()))
         Log(IconMailboxError);
+}
+
+bool TDataStore::CanStoreUnencrypted() const
+{
+    return KeptRecords.empty() && !MasterPasswordLocked;
 }
 
 bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
@@ -457,24 +623,45 @@ bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
         }
         records.push_back(MailboxRecord(row, password));
         // A record that cannot be encrypted is never written plain under the encryption option.
-        if (encrypt && !EncryptBlock(config.KeyBlob, config.KeyLength, sizeof records.back(),
-                                     &records.back())) {
+        if (encrypt && !SealMailboxRecord(config, records.back())) {
             Log("Can't encrypt the mailbox records: " + CryptoLastError());
             return Fail(MailBoxEncryptError);
         }
     }
-    if (encrypt)
-        records.insert(records.end(), UndecryptableRecords.begin(), UndecryptableRecords.end());
-    else if (!UndecryptableRecords.empty())
-        Log(Format("%d mailbox records that could not be decrypted were dropped",
-                   int(UndecryptableRecords.size())));
+    records.insert(records.end(), KeptRecords.begin(), KeptRecords.end());
 
     std::string error;
     if (!WriteMailBoxFile(PopSrvPath(), records, &error)) {
         Log(error);
         return Fail(MailBoxFileError);
     }
-    if (!encrypt)
-        UndecryptableRecords.clear();
     return true;
+}
+
+// A sealed record is read whatever the settings say, a plain one only where they say plain. So
+// a change of mode writes its sealed side first: switching on, the mailboxes before the settings;
+// switching off, the settings (and the plain master password) before the mailboxes.
+bool TDataStore::SaveChanges(bool storedEncrypted, const TAskPassword &ask)
+{
+    TConfigRecord &config = Globals->Config;
+    const bool encrypt = config.EncryptMailboxes != 0;
+    if (storedEncrypted && !encrypt) {
+        if (!CanStoreUnencrypted()) {
+            config.EncryptMailboxes = 1;
+            return Fail(EncryptOffRefused);
+        }
+        if (!LoadSettings(true)) {
+            config.EncryptMailboxes = 1;
+            return false;
+        }
+        return SaveMailBoxes(false, ask);
+    }
+    const bool mailboxesSaved = SaveMailBoxes(encrypt, ask);
+    const std::string mailboxError = LastError;
+    if (!mailboxesSaved && encrypt && !storedEncrypted)
+        config.EncryptMailboxes = 0;
+    const bool settingsSaved = LoadSettings(true);
+    if (!mailboxesSaved)
+        LastError = mailboxError;
+    return mailboxesSaved && settingsSaved;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/encrypt.h"
 #include "common/listrows.h"
 #include "common/stringlist.h"
 
@@ -88,7 +89,8 @@ struct TConfigRecord
     int32_t WinLeft;
     int32_t WinHeight;
     int32_t WinWidth;
-    uint8_t Pad736[288];
+    uint8_t MasterPasswordSeal[40]; // zero unless MasterPassword is stored encrypted
+    uint8_t Pad776[248];
 };
 
 // Mailbox record, exactly 1536 bytes.
@@ -106,7 +108,8 @@ struct TMailBoxRecord
     uint8_t PriorityActive;
     uint8_t AliasActive;
     uint8_t BoxProtected;
-    char Password[659];
+    char Password[619];
+    uint8_t Seal[40]; // zero in a plain record; nonce and tag of an encrypted one
 };
 
 #pragma pack(pop)
@@ -136,7 +139,8 @@ static_assert(offsetof(TConfigRecord, Version) == 460);
 static_assert(offsetof(TConfigRecord, RulesPath) == 462);
 static_assert(offsetof(TConfigRecord, WinTop) == 720);
 static_assert(offsetof(TConfigRecord, WinWidth) == 732);
-static_assert(offsetof(TConfigRecord, Pad736) == 736);
+static_assert(offsetof(TConfigRecord, MasterPasswordSeal) == 736);
+static_assert(offsetof(TConfigRecord, Pad776) == 776);
 
 static_assert(sizeof(TMailBoxRecord) == 1536);
 static_assert(offsetof(TMailBoxRecord, BoxPassword) == 48);
@@ -147,6 +151,11 @@ static_assert(offsetof(TMailBoxRecord, PriorityAlert) == 616);
 static_assert(offsetof(TMailBoxRecord, LeaveOnServer) == 871);
 static_assert(offsetof(TMailBoxRecord, BoxProtected) == 876);
 static_assert(offsetof(TMailBoxRecord, Password) == 877);
+static_assert(offsetof(TMailBoxRecord, Seal) == 1496);
+static_assert(sizeof(TMailBoxRecord::Seal) == SealSize);
+static_assert(sizeof(TConfigRecord::MasterPasswordSeal) == SealSize);
+// An encrypted mailbox record: everything before Seal is encrypted, Seal holds nonce and tag.
+constexpr std::size_t MailboxSealedBytes = offsetof(TMailBoxRecord, Seal);
 
 // Record version written by this program; 464 records with an empty rules path are upgraded.
 constexpr int16_t ConfigVersion = 720;
@@ -175,6 +184,23 @@ inline constexpr char MailBoxEncryptError[] = "Can't Encrypt Mail Box File";
 inline constexpr char PasswordPromptTitle[] = "Invalid E-mail Password for %s"; // the user ID
 inline constexpr char PasswordPromptText[] = "Please Enter a Vailid Password";
 inline constexpr char IconMailboxError[] = "Can't save to file Icon Mailbox";
+inline constexpr char UndecryptableNotice[] =
+    "%d mailboxes can't be decrypted with this user's key. They are not listed and are kept "
+    "in the mailbox file as they are.";
+inline constexpr char NotAuthenticNotice[] =
+    "%d mailbox records fail their integrity check (damaged, changed outside Corvex or "
+    "encrypted with another key). They are not listed and are kept in the mailbox file as "
+    "they are.";
+inline constexpr char DamagedSettingsNotice[] =
+    "The settings file was damaged and has been replaced by the defaults.\nThe damaged file "
+    "was kept as %s.";
+inline constexpr char DamagedSettingsKeyNotice[] =
+    "The encryption key of the damaged settings file was kept.";
+inline constexpr char EncryptOffRefused[] =
+    "Encryption can't be switched off: some mailbox data can't be decrypted with this user's "
+    "key and would be lost.";
+// Suffix of a damaged settings file kept beside the new one ("-1", "-2" … when taken).
+inline constexpr char DamagedFileSuffix[] = ".damaged";
 
 // Reads every full record of a mailbox file; a short last record is ignored. False when the
 // file cannot be read.
@@ -258,7 +284,9 @@ using TAskPassword = std::function<std::string(const std::string &userId)>;
 struct TMailBoxLoad
 {
     bool FileRead = false; // "PopSrv.cfg" existed and was read
-    int Undecryptable = 0; // encrypted records that could not be decrypted (not listed)
+    int Undecryptable = 0; // encrypted records this user's key can't open (not listed)
+    int NotAuthentic = 0;  // encrypted records that fail their integrity check (not listed)
+    int Migrated = 0;      // records of the earlier unsealed encryption, rewritten sealed
 };
 
 // The settings file and the mailbox list of the data root, read and written for the process-wide
@@ -274,6 +302,9 @@ public:
 
     std::string LastError;    // why the last operation failed
     bool ApplyNeeded = false; // set when a read upgraded the settings record
+    // Texts for the user about what a read found (damaged settings, records that can't be
+    // opened); already logged. The window shows and clears them.
+    std::vector<std::string> Notices;
 
     // Reading (write false): computes the paths, creates the data folders, reads "Config.cfg"
     // into Globals->Config (defaults when it is empty, short or of an unknown version, written
@@ -309,6 +340,16 @@ public:
                       std::string &password) const;
     void RemovePassword(const std::string &userId, const std::string &mailServer);
 
+    // Apply: writes the mailbox list and the settings record Globals->Config, whose
+    // EncryptMailboxes is the mode wanted; storedEncrypted is the mode the files are in now.
+    // The writes are ordered so that a crash between them leaves files that read correctly. A
+    // change of mode that fails (or can't be made, see CanStoreUnencrypted) keeps the old one in
+    // Globals->Config. False when something was not saved; LastError says what.
+    bool SaveChanges(bool storedEncrypted, const TAskPassword &ask = nullptr);
+    // False while mailbox records or the master password could not be decrypted: writing them
+    // unencrypted would lose them, so encryption must stay on.
+    bool CanStoreUnencrypted() const;
+
     std::string ConfigPath() const;
     std::string PopSrvPath() const;
     std::string IconMailboxPath() const;
@@ -317,11 +358,18 @@ private:
     bool ReadSettings(const TWindowPos &window);
     bool WriteSettings();
     bool Fail(const std::string &text);
+    void Notice(const std::string &text);
     void WriteIconMailbox();
+    bool KeepDamagedSettings(const std::string &bytes);
+    bool OpenMasterPassword(TConfigRecord &config);
+    void RewriteSealed(const std::vector<TMailBoxRecord> &records);
+    void SweepTemporaries(const std::string &folder);
     // The master password exactly as stored when it could not be decrypted; it is written back
     // unchanged instead of being encrypted twice.
     bool MasterPasswordLocked = false;
     char LockedMasterPassword[sizeof(TConfigRecord::MasterPassword)] = {};
-    // Encrypted records that this user's key cannot open; kept in the file on encrypted saves.
-    std::vector<TMailBoxRecord> UndecryptableRecords;
+    uint8_t LockedSeal[SealSize] = {};
+    // Encrypted records that can't be opened; kept in the file as they are on every save.
+    std::vector<TMailBoxRecord> KeptRecords;
+    bool InboxesSwept = false; // inbox folders are swept of temporaries once per process
 };

@@ -188,12 +188,15 @@ void TCorvexMonitor::ReloadAfterImport()
 
 void TCorvexMonitor::LoadMailboxList(bool decrypt)
 {
-    TMailBoxLoad load = Store.LoadMailBoxes(decrypt);
+    Store.LoadMailBoxes(decrypt);
     if (!Store.LastError.empty())
         Utils->DebugLog("%s", Store.LastError.c_str());
-    if (load.Undecryptable > 0)
-        Utils->DebugLog("%d mailbox records could not be decrypted", load.Undecryptable);
     Window.RowsChanged(true);
+    // What the reads found about damaged or undecryptable data (already logged).
+    std::vector<std::string> notices;
+    notices.swap(Store.Notices);
+    for (const std::string &notice : notices)
+        Window.ShowMessage(notice);
 }
 
 // The mail-program box shows the stored default; without one the installed default is taken

@@ -756,23 +756,27 @@ bool TCorvexFrm::ApplyChanges()
         Globals->CreateDataFolders();
     }
     TDataStore &store = Monitor->Store;
-    const bool encrypt = LMDcbxOptions->item(opEncryptMailboxes)->checkState() == Qt::Checked;
+    QListWidgetItem *encryptItem = LMDcbxOptions->item(opEncryptMailboxes);
+    const bool storedEncrypted = Globals->Config.EncryptMailboxes != 0;
+    if (storedEncrypted && encryptItem->checkState() != Qt::Checked &&
+        !store.CanStoreUnencrypted()) {
+        Filling = true;
+        encryptItem->setCheckState(Qt::Checked);
+        Filling = false;
+        if (Utils)
+            Utils->DebugLog("%s", EncryptOffRefused);
+        ShowMessage(EncryptOffRefused);
+    }
     auto ask = [this](const std::string &userId) {
         return QInputDialog::getText(this, ToQ(Format(PasswordPromptTitle, userId.c_str())),
                                      PasswordPromptText, QLineEdit::Password)
             .toStdString();
     };
-    bool saved = store.SaveMailBoxes(encrypt, ask);
-    if (!saved)
-        ShowMessage(store.LastError);
     const TSettingsChanges changes =
         WindowToSettings(ReadControls(), Globals->DefaultMailer, Globals->Config);
-    if (!store.LoadSettings(true, WindowPosition())) {
-        saved = false;
-        if (Utils)
-            Utils->DebugLog("%s", store.LastError.c_str());
+    const bool saved = store.SaveChanges(storedEncrypted, ask);
+    if (!saved)
         ShowMessage(store.LastError);
-    }
     ApplySettingsChanges(changes);
     return saved;
 }
@@ -1194,10 +1198,28 @@ TWindowPos TCorvexFrm::WindowPosition() const
     return position;
 }
 
+// A stored position comes from a file: it is brought onto the available screen area, and the
+// size is limited to that area, so a damaged or foreign value can't make a huge window.
 void TCorvexFrm::SetWindowPosition(const TWindowPos &position)
 {
-    move(position.Left, position.Top);
-    resize(std::max(position.Width, MainMinWidth), std::max(position.Height, MainMinHeight));
+    const QScreen *screen = QGuiApplication::screenAt(QPoint(position.Left, position.Top));
+    if (!screen)
+        screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(MainMinWidth, MainMinHeight);
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const int width =
+        std::clamp(position.Width, MainMinWidth, std::max(area.width(), MainMinWidth));
+    const int height =
+        std::clamp(position.Height, MainMinHeight, std::max(area.height(), MainMinHeight));
+    const int left =
+        std::clamp(position.Left, area.left(), std::max(area.left(), area.right() + 1 - width));
+    const int top =
+        std::clamp(position.Top, area.top(), std::max(area.top(), area.bottom() + 1 - height));
+    resize(width, height);
+    move(left, top);
 }
 
 bool TCorvexFrm::PressExitButton()

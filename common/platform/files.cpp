@@ -1,10 +1,13 @@
 #include "common/platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,12 +53,14 @@ std::string SystemErrorText(int errorNumber)
 bool WriteFileAtomic(const std::string &path, const std::string &bytes, unsigned mode,
                      std::string *errorText)
 {
-    std::string temp = path + ".tmp-XXXXXX";
+    std::string temp = path + TempFileInfix + "XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         SetError(errorText, "cannot create a temporary file beside " + path, errno);
         return false;
     }
+    // Held until the file is closed: tells RemoveStaleTemporaries that its writer is alive.
+    ::flock(fd, LOCK_EX);
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     int writeError = errno;
     ok = (::close(fd) == 0) && ok;
@@ -70,6 +75,58 @@ bool WriteFileAtomic(const std::string &path, const std::string &bytes, unsigned
     }
     SetError(errorText, "cannot write " + path, ok ? errno : writeError);
     ::unlink(temp.c_str());
+    return false;
+}
+
+int RemoveStaleTemporaries(const std::string &folder)
+{
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    const std::size_t randomPart = 6; // the XXXXXX of mkostemp
+    while (dirent *entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        std::size_t infix = name.rfind(TempFileInfix);
+        if (infix == std::string::npos || infix == 0 ||
+            name.size() != infix + std::strlen(TempFileInfix) + randomPart)
+            continue;
+        std::string path = folder + "/" + name;
+        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat info = {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+bool MoveAside(const std::string &path, const std::string &base, std::string &keptAs)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string candidate = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        // A hard link never replaces an existing name; the original name is dropped after.
+        if (::link(path.c_str(), candidate.c_str()) == 0) {
+            ::unlink(path.c_str());
+            keptAs = candidate;
+            return true;
+        }
+        if (errno == EEXIST)
+            continue;
+        // Folders without hard links: rename, after checking the name is free.
+        struct stat info = {};
+        if (::lstat(candidate.c_str(), &info) == 0)
+            continue;
+        if (::rename(path.c_str(), candidate.c_str()) == 0) {
+            keptAs = candidate;
+            return true;
+        }
+        return false;
+    }
     return false;
 }
 

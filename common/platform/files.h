@@ -10,11 +10,21 @@ namespace platform {
 inline constexpr unsigned DataFileMode = 0600;
 inline constexpr unsigned DataFolderMode = 0700;
 
-// Writes bytes to a temporary file in the same folder, flushes it to disk and renames it over
-// path, so a crash mid-write leaves the previous copy intact. The file gets mode `mode`.
-// False (and the old file untouched) on any failure; errorText then says why.
+// Writes bytes to a temporary file in the same folder (path + TempFileInfix + six random
+// characters), flushes it to disk and renames it over path, so a crash mid-write leaves the
+// previous copy intact. The file gets mode `mode`. False (and the old file untouched) on any
+// failure; errorText then says why.
 bool WriteFileAtomic(const std::string &path, const std::string &bytes,
                      unsigned mode = DataFileMode, std::string *errorText = nullptr);
+inline constexpr char TempFileInfix[] = ".tmp-";
+
+// Removes the temporary files of WriteFileAtomic in folder that a crashed writer left behind
+// (a running writer holds a lock on its file, so its file is left alone). Answers how many.
+int RemoveStaleTemporaries(const std::string &folder);
+
+// Renames path to the first free name of base, base-1, base-2 … (an existing file is never
+// replaced); keptAs receives the name used. False when no rename succeeded.
+bool MoveAside(const std::string &path, const std::string &base, std::string &keptAs);
 
 // The whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &path, std::string &bytes);

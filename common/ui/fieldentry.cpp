@@ -10,6 +10,7 @@ class TByteLimitValidator : public QValidator
 {
 public:
     TByteLimitValidator(int maxBytes, QObject *parent) : QValidator(parent), maxBytes(maxBytes) {}
+    void SetLimit(int bytes) { maxBytes = bytes; }
 
     State validate(QString &input, int &) const override
     {
@@ -25,5 +26,18 @@ private:
 // No character limit (setMaxLength): it would cut a pasted text to fit instead of refusing it.
 void SetEntryLimit(QLineEdit *edit, int maxBytes)
 {
-    edit->setValidator(new TByteLimitValidator(maxBytes, edit));
+    // An edit whose limit changes (one dialog for several fields) keeps a single validator.
+    auto *validator =
+        dynamic_cast<TByteLimitValidator *>(const_cast<QValidator *>(edit->validator()));
+    if (validator)
+        validator->SetLimit(maxBytes);
+    else
+        edit->setValidator(new TByteLimitValidator(maxBytes, edit));
+}
+
+void ClearEntryLimit(QLineEdit *edit)
+{
+    if (auto *validator =
+            dynamic_cast<TByteLimitValidator *>(const_cast<QValidator *>(edit->validator())))
+        validator->SetLimit(NoEntryLimit);
 }

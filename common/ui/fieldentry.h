@@ -16,3 +16,6 @@ constexpr int FieldEntryLimit(std::size_t fieldSize)
 // character of several bytes cannot push a text past its field. A paste that would not fit is
 // refused whole (never cut); the edit then emits inputRejected.
 void SetEntryLimit(QLineEdit *edit, int maxBytes);
+// Lifts the limit again (QLineEdit's own maximum length).
+void ClearEntryLimit(QLineEdit *edit);
+inline constexpr int NoEntryLimit = 32767;

@@ -7,11 +7,10 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 
 namespace {
-
-constexpr int NoLengthLimit = 32767; // QLineEdit's own default
 
 // Runs a panel's command under the panel-button guard when the program has one.
 bool PressPanel(TCaptionPanel *panel)
@@ -88,7 +87,7 @@ TPasswordEntry TPasswordf::Run(TPasswordMode mode, bool active, std::size_t maxL
     LMDcbxActivatePasswords->setVisible(true);
     LMDcbxActivatePasswords->setChecked(active);
     LMDePassword->setEnabled(active);
-    LMDePassword->setMaxLength(NoLengthLimit);
+    ClearEntryLimit(LMDePassword);
 
     switch (mode) {
     case pmVerify:
@@ -100,8 +99,9 @@ TPasswordEntry TPasswordf::Run(TPasswordMode mode, bool active, std::size_t maxL
         break;
     case pmNewPassword:
         LMDpfPassword->setTitle(PromptNew);
-        // The field's size bounds what can be typed, so a new password always fits its record.
-        LMDePassword->setMaxLength(int(maxLength));
+        // The field's size in bytes bounds what can be typed, so a new password always fits
+        // its record, whatever characters it has.
+        SetEntryLimit(LMDePassword, int(maxLength));
         break;
     }
 

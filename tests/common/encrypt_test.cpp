@@ -58,48 +58,73 @@ TEST_F(EncryptTest, KeyFileIsPrivateAndBlobFitsTheRecord)
     EXPECT_NE(std::memcmp(Key.Blob, other.Blob, KeyBlobCapacity), 0);
 }
 
-TEST_F(EncryptTest, RecordsEncryptAloneAndDecryptBack)
+TEST_F(EncryptTest, EachSealIsFreshAndOpensOnlyUnchangedData)
 {
-    TMailBoxRecord plain = SampleRecord("alice");
-    TMailBoxRecord first = plain, second = plain, third = SampleRecord("bob");
-    ASSERT_TRUE(EncryptBlock(Key.Blob, Key.Length, sizeof first, &first));
-    ASSERT_TRUE(EncryptBlock(Key.Blob, Key.Length, sizeof second, &second));
-    ASSERT_TRUE(EncryptBlock(Key.Blob, Key.Length, sizeof third, &third));
+    const TMailBoxRecord plain = SampleRecord("alice");
+    TMailBoxRecord first = plain, second = plain;
+    ASSERT_TRUE(SealBlock(Key.Blob, Key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                          &first, first.Seal));
+    ASSERT_TRUE(SealBlock(Key.Blob, Key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                          &second, second.Seal));
+    EXPECT_NE(std::memcmp(&first, &plain, MailboxSealedBytes), 0);
+    EXPECT_NE(std::memcmp(&first, &second, sizeof plain), 0) << "equal records, new bytes";
 
-    EXPECT_NE(std::memcmp(&first, &plain, sizeof plain), 0);
-    EXPECT_EQ(std::memcmp(&first, &second, sizeof plain), 0) << "equal records, equal bytes";
-    EXPECT_NE(std::memcmp(&first, &third, sizeof plain), 0);
+    // The plain text of one record does not give the key stream of another.
+    TMailBoxRecord guessed = first;
+    for (std::size_t i = 0; i < MailboxSealedBytes; ++i)
+        reinterpret_cast<uint8_t *>(&guessed)[i] ^= reinterpret_cast<const uint8_t *>(&plain)[i] ^
+                                                    reinterpret_cast<const uint8_t *>(&second)[i];
+    EXPECT_NE(GetText(guessed.MailServer), "pop.example.org");
 
-    ASSERT_TRUE(DecryptBlock(Key.Blob, Key.Length, sizeof first, &first));
-    EXPECT_EQ(std::memcmp(&first, &plain, sizeof plain), 0);
+    // Any changed byte, in the data or the seal, or the wrong kind fails and leaves the data.
+    for (std::size_t at : {std::size_t(0), std::size_t(900), offsetof(TMailBoxRecord, Seal),
+                           sizeof(TMailBoxRecord) - 1}) {
+        TMailBoxRecord changed = first;
+        reinterpret_cast<uint8_t *>(&changed)[at] ^= 0x01;
+        const TMailBoxRecord stored = changed;
+        EXPECT_EQ(OpenBlock(Key.Blob, Key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                            &changed, changed.Seal),
+                  TOpenResult::NotAuthentic)
+            << at;
+        EXPECT_EQ(std::memcmp(&changed, &stored, sizeof stored), 0);
+    }
+    TMailBoxRecord other = first;
+    EXPECT_EQ(OpenBlock(Key.Blob, Key.Length, TSealedKind::MasterPassword, MailboxSealedBytes,
+                        &other, other.Seal),
+              TOpenResult::NotAuthentic);
 
-    char password[12] = "master";
-    char stored[12];
-    std::memcpy(stored, password, sizeof stored);
-    ASSERT_TRUE(EncryptBlock(Key.Blob, Key.Length, sizeof stored, stored));
-    ASSERT_TRUE(DecryptBlock(Key.Blob, Key.Length, sizeof stored, stored));
-    EXPECT_EQ(std::memcmp(stored, password, sizeof stored), 0);
+    ASSERT_EQ(OpenBlock(Key.Blob, Key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                        &first, first.Seal),
+              TOpenResult::Opened);
+    EXPECT_EQ(std::memcmp(&first, &plain, MailboxSealedBytes), 0);
 }
 
 TEST_F(EncryptTest, MissingOrForeignKeyFailsWithoutTouchingTheBuffer)
 {
     TMailBoxRecord record = SampleRecord("alice");
-    ASSERT_TRUE(EncryptBlock(Key.Blob, Key.Length, sizeof record, &record));
-    TMailBoxRecord stored = record;
+    ASSERT_TRUE(SealBlock(Key.Blob, Key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                          &record, record.Seal));
+    const TMailBoxRecord stored = record;
+    auto open = [&](const TKeyed &key) {
+        return OpenBlock(key.Blob, key.Length, TSealedKind::MailboxRecord, MailboxSealedBytes,
+                         &record, record.Seal);
+    };
 
     std::remove(CryptoKeyFilePath().c_str());
-    EXPECT_FALSE(DecryptBlock(Key.Blob, Key.Length, sizeof record, &record));
+    EXPECT_EQ(open(Key), TOpenResult::KeyUnusable);
     EXPECT_FALSE(CryptoLastError().empty());
-    EXPECT_EQ(std::memcmp(&record, &stored, sizeof record), 0);
+    EXPECT_FALSE(KeyUsable(Key.Blob, Key.Length));
 
     // A new key file (another user, or a lost one) cannot open the old blob.
     ASSERT_TRUE(InitCrypto());
-    EXPECT_FALSE(DecryptBlock(Key.Blob, Key.Length, sizeof record, &record));
-    EXPECT_EQ(std::memcmp(&record, &stored, sizeof record), 0);
+    EXPECT_EQ(open(Key), TOpenResult::KeyUnusable);
+    EXPECT_FALSE(XorOldKeyStream(Key.Blob, Key.Length, sizeof record, &record));
 
     TKeyed damaged = Key;
     damaged.Blob[10] ^= 1;
-    EXPECT_FALSE(EncryptBlock(damaged.Blob, damaged.Length, sizeof record, &record));
-    EXPECT_FALSE(DecryptBlock(Key.Blob, 0, sizeof record, &record));
+    EXPECT_FALSE(SealBlock(damaged.Blob, damaged.Length, TSealedKind::MailboxRecord,
+                           MailboxSealedBytes, &record, record.Seal));
+    TKeyed none;
+    EXPECT_EQ(open(none), TOpenResult::KeyUnusable);
     EXPECT_EQ(std::memcmp(&record, &stored, sizeof record), 0);
 }

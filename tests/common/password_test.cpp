@@ -6,8 +6,10 @@
 #include "common/password.h"
 #include "common/ui/passwordfrm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +18,19 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Types text key by key; letters beyond ASCII arrive as the key events' text.
+void Type(QLineEdit *edit, const std::string &text)
+{
+    for (QChar letter : QString::fromStdString(text)) {
+        if (letter.unicode() < 128) {
+            QTest::keyClick(edit, letter.toLatin1());
+            continue;
+        }
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(letter));
+        QApplication::sendEvent(edit, &key);
+    }
+}
 
 struct Shown
 {
@@ -60,14 +75,14 @@ protected:
     void TypeAndContinue(const std::string &text)
     {
         steps.push_back([this, text] {
-            QTest::keyClicks(dialog->LMDePassword, QString::fromStdString(text));
+            Type(dialog->LMDePassword, text);
             QTest::mouseClick(dialog->LMDpfContinue, Qt::LeftButton);
         });
     }
     void TypeAndEnter(const std::string &text)
     {
         steps.push_back([this, text] {
-            QTest::keyClicks(dialog->LMDePassword, QString::fromStdString(text));
+            Type(dialog->LMDePassword, text);
             QTest::keyClick(dialog->LMDePassword, Qt::Key_Return);
         });
     }
@@ -75,7 +90,7 @@ protected:
     {
         steps.push_back([this, text] {
             QTest::mouseClick(dialog->LMDcbxActivatePasswords, Qt::LeftButton);
-            QTest::keyClicks(dialog->LMDePassword, QString::fromStdString(text));
+            Type(dialog->LMDePassword, text);
             QTest::mouseClick(dialog->LMDpfContinue, Qt::LeftButton);
         });
     }
@@ -209,14 +224,20 @@ TEST_F(PasswordTest, MasterPasswordFitsItsFieldOrIsRefused)
     EXPECT_EQ(GetText(config.MasterPassword), "abcdefghijk");
     EXPECT_EQ(config.MasterPassword[11], '\0');
 
+    // The limit counts bytes as stored: of six two-byte letters only five (10 bytes) are taken.
+    TypeAndContinue("\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4");
+    TypeAndContinue("\u00e4\u00e4\u00e4\u00e4\u00e4");
+    EXPECT_TRUE(ChangeMasterPassword(config.PasswordActive, config.MasterPassword));
+    EXPECT_EQ(GetText(config.MasterPassword), "\u00e4\u00e4\u00e4\u00e4\u00e4");
+
     // The "Password" command asks for the current password first; a wrong one stops there.
     shown.clear();
     TypeAndContinue("wrong");
     EXPECT_FALSE(RunMasterPasswordCommand(config));
     EXPECT_EQ(shown.size(), 1u);
-    EXPECT_EQ(GetText(config.MasterPassword), "abcdefghijk");
+    EXPECT_EQ(GetText(config.MasterPassword), "\u00e4\u00e4\u00e4\u00e4\u00e4");
 
-    TypeAndContinue("abcdefghijk");
+    TypeAndContinue("\u00e4\u00e4\u00e4\u00e4\u00e4");
     UncheckAndContinue();
     EXPECT_TRUE(RunMasterPasswordCommand(config));
     EXPECT_EQ(config.PasswordActive, 0);

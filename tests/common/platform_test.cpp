@@ -4,7 +4,9 @@
 #include <QProcess>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +72,32 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeFileOwnerOnly)
     EXPECT_EQ(testenv::FileMode(dir + "/a/b/c"), 0700u);
     std::string bytes;
     EXPECT_FALSE(platform::ReadWholeFile(dir + "/a", bytes)); // a folder is not a file
+}
+
+TEST(PlatformFiles, LeftoversOfCrashedWritersAreRemovedAndNamesKeptAsideNeverReplaced)
+{
+    std::string dir = testenv::MakeScratchDir("leftovers");
+    testenv::WriteFile(dir + "/Config.cfg.tmp-a1B2c3", "half"); // its writer died
+    testenv::WriteFile(dir + "/PopSrv.cfg.tmp-Zz9yY8", "busy"); // its writer is still writing
+    testenv::WriteFile(dir + "/notes.tmp-1", "not ours");
+    int writing = ::open((dir + "/PopSrv.cfg.tmp-Zz9yY8").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
+    EXPECT_EQ(platform::RemoveStaleTemporaries(dir), 1);
+    ::close(writing);
+    EXPECT_EQ(
+        QDir(QString::fromStdString(dir)).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase),
+        QStringList({"notes.tmp-1", "PopSrv.cfg.tmp-Zz9yY8"}));
+
+    std::string kept;
+    testenv::WriteFile(dir + "/a", "first");
+    ASSERT_TRUE(platform::MoveAside(dir + "/a", dir + "/a.old", kept));
+    EXPECT_EQ(kept, dir + "/a.old");
+    testenv::WriteFile(dir + "/a", "second");
+    ASSERT_TRUE(platform::MoveAside(dir + "/a", dir + "/a.old", kept));
+    EXPECT_EQ(kept, dir + "/a.old-1");
+    EXPECT_EQ(testenv::ReadFile(dir + "/a.old"), "first");
+    EXPECT_EQ(testenv::ReadFile(dir + "/a.old-1"), "second");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir + "/a")));
 }
 
 TEST(PlatformFolders, RuntimeFolderFallsBackToPrivateTempFolder)

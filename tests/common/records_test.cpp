@@ -199,7 +199,7 @@ TEST_F(RecordsTest, EncryptedRecordsAndMasterPasswordRoundTrip)
     ASSERT_TRUE(Store.SaveMailBoxes(true)) << Store.LastError;
     std::string bytes = testenv::ReadFile(Path("PopSrv.cfg"));
     ASSERT_EQ(bytes.size(), 2 * 1536u);
-    EXPECT_EQ(bytes.substr(0, 1536), bytes.substr(1536)) << "equal records, equal bytes";
+    EXPECT_NE(bytes.substr(0, 1536), bytes.substr(1536)) << "equal records, new bytes";
     EXPECT_EQ(bytes.find("alice"), std::string::npos);
 
     SetText(Globals->Config.MasterPassword, "open sesame");
@@ -207,6 +207,14 @@ TEST_F(RecordsTest, EncryptedRecordsAndMasterPasswordRoundTrip)
     std::string config = testenv::ReadFile(Path("Config.cfg"));
     EXPECT_EQ(config.find("open sesame"), std::string::npos);
     EXPECT_EQ(GetText(Globals->Config.MasterPassword), "open sesame");
+
+    // With only the two files: the key stream under a guessed server name does not open the
+    // master password.
+    const std::string server = "pop.example.org";
+    std::string guessed = config.substr(427, 12);
+    for (std::size_t i = 0; i < guessed.size(); ++i)
+        guessed[i] ^= bytes[i] ^ (i < server.size() ? server[i] : '\0');
+    EXPECT_NE(guessed.substr(0, 11), "open sesame");
 
     TDataStore loaded;
     ASSERT_TRUE(loaded.LoadSettings(false));
@@ -232,6 +240,138 @@ TEST_F(RecordsTest, LostKeyNeitherListsGarbageNorWritesPlainRecords)
     EXPECT_FALSE(Store.SaveMailBoxes(true));
     EXPECT_EQ(Store.LastError, MailBoxEncryptError);
     EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), stored);
+}
+
+TEST_F(RecordsTest, EncryptionStaysOnWhileDataCannotBeDecrypted)
+{
+    TurnOnEncryption();
+    SetText(Globals->Config.MasterPassword, "master");
+    ASSERT_TRUE(Store.SaveChanges(false)) << Store.LastError;
+    SaveTwo(true);
+    const std::string config = testenv::ReadFile(Path("Config.cfg"));
+    const std::string mailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+    std::remove(CryptoKeyFilePath().c_str());
+    Globals->CryptoReady = InitCrypto(); // a new, different key file
+
+    TDataStore loaded;
+    ASSERT_TRUE(loaded.LoadSettings(false));
+    TMailBoxLoad result = loaded.LoadMailBoxes(true);
+    EXPECT_EQ(result.Undecryptable, 2);
+    EXPECT_FALSE(loaded.CanStoreUnencrypted());
+
+    // Switching encryption off is refused: nothing is written, the option stays on.
+    Globals->Config.EncryptMailboxes = 0;
+    EXPECT_FALSE(loaded.SaveChanges(true));
+    EXPECT_EQ(loaded.LastError, EncryptOffRefused);
+    EXPECT_EQ(Globals->Config.EncryptMailboxes, 1);
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg")), config);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), mailboxes);
+
+    // Other changes are saved with the undecryptable data kept as they were.
+    Globals->Config.CheckMinutes = 33;
+    ASSERT_TRUE(loaded.LoadSettings(true)) << loaded.LastError;
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg")).substr(427, 12), config.substr(427, 12));
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg")).substr(736, 40), config.substr(736, 40));
+}
+
+TEST_F(RecordsTest, AlteredRecordIsRecognisedAndKept)
+{
+    TurnOnEncryption();
+    SaveTwo(true);
+    std::string bytes = testenv::ReadFile(Path("PopSrv.cfg"));
+    bytes[1536 + 70] ^= 0x20; // a letter of the second user ID
+    testenv::WriteFile(Path("PopSrv.cfg"), bytes);
+
+    TDataStore loaded;
+    TMailBoxLoad result = loaded.LoadMailBoxes(true);
+    EXPECT_EQ(result.NotAuthentic, 1);
+    ASSERT_EQ(loaded.Mailboxes.size(), 1u);
+    EXPECT_EQ(loaded.Mailboxes[0].Caption, "alice");
+    ASSERT_EQ(loaded.Notices.size(), 1u);
+    EXPECT_EQ(loaded.Notices[0], Format(NotAuthenticNotice, 1));
+
+    ASSERT_TRUE(loaded.SaveMailBoxes(true));
+    std::string saved = testenv::ReadFile(Path("PopSrv.cfg"));
+    ASSERT_EQ(saved.size(), 2 * 1536u);
+    EXPECT_EQ(saved.substr(1536), bytes.substr(1536)) << "kept as it was";
+}
+
+TEST_F(RecordsTest, FilesOfTheUnsealedEncryptionAreRewrittenSealedOnce)
+{
+    TurnOnEncryption();
+    TConfigRecord &config = Globals->Config;
+    // Files as the earlier encryption wrote them: one key stream, nothing in the seal bytes.
+    TConfigRecord oldConfig = config;
+    SetText(oldConfig.MasterPassword, "master");
+    ASSERT_TRUE(XorOldKeyStream(config.KeyBlob, config.KeyLength, 12, oldConfig.MasterPassword));
+    testenv::WriteFile(Path("Config.cfg"), std::string(reinterpret_cast<char *>(&oldConfig), 1024));
+    std::vector<TMailBoxRecord> records;
+    for (const char *user : {"alice", "bob"}) {
+        records.push_back(MailboxRecord(Row(user, true), "pw"));
+        ASSERT_TRUE(XorOldKeyStream(config.KeyBlob, config.KeyLength, 1536, &records.back()));
+    }
+    ASSERT_TRUE(WriteMailBoxFile(Path("PopSrv.cfg"), records));
+    const std::string oldMailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+
+    TDataStore loaded;
+    ASSERT_TRUE(loaded.LoadSettings(false));
+    EXPECT_EQ(GetText(config.MasterPassword), "master");
+    std::string newConfig = testenv::ReadFile(Path("Config.cfg"));
+    EXPECT_NE(newConfig.substr(736, 40), std::string(40, '\0')) << "sealed";
+    EXPECT_NE(newConfig.substr(427, 12), std::string(oldConfig.MasterPassword, 12));
+
+    TMailBoxLoad result = loaded.LoadMailBoxes(true);
+    EXPECT_EQ(result.Migrated, 2);
+    ASSERT_EQ(loaded.Mailboxes.size(), 2u);
+    EXPECT_EQ(loaded.PasswordMap.Text(), "alice@pop.example.org=pw\nbob@pop.example.org=pw\n");
+    std::string newMailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+    ASSERT_EQ(newMailboxes.size(), oldMailboxes.size());
+    EXPECT_NE(newMailboxes.substr(1496, 40), oldMailboxes.substr(1496, 40));
+
+    TDataStore again;
+    ASSERT_TRUE(again.LoadSettings(false));
+    EXPECT_EQ(GetText(config.MasterPassword), "master");
+    result = again.LoadMailBoxes(true);
+    EXPECT_EQ(result.Migrated, 0);
+    EXPECT_EQ(again.Mailboxes.size(), 2u);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), newMailboxes);
+}
+
+TEST_F(RecordsTest, DamagedSettingsFileIsKeptAndEncryptedMailboxesStayUnreadableAsPlain)
+{
+    TurnOnEncryption();
+    SaveTwo(true);
+    ASSERT_TRUE(Store.LoadSettings(true));
+    const std::string whole = testenv::ReadFile(Path("Config.cfg"));
+    const std::string mailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+
+    // Cut short after the key: the file is kept aside, its key and mode are carried over.
+    testenv::WriteFile(Path("Config.cfg"), whole.substr(0, 500));
+    TDataStore first;
+    ASSERT_TRUE(first.LoadSettings(false));
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg.damaged")), whole.substr(0, 500));
+    ASSERT_EQ(first.Notices.size(), 2u);
+    EXPECT_NE(first.Notices[0].find("Config.cfg.damaged"), std::string::npos);
+    EXPECT_EQ(Globals->Config.EncryptMailboxes, 1);
+    EXPECT_EQ(Globals->Config.CheckMinutes, 15);
+    EXPECT_EQ(first.LoadMailBoxes(true).Undecryptable, 0);
+    EXPECT_EQ(first.Mailboxes.size(), 2u);
+
+    // Damaged before the key: a new key, the earlier kept file is not overwritten, and the
+    // records are neither listed as plain nor dropped by the next save.
+    testenv::WriteFile(Path("Config.cfg"), whole.substr(0, 60));
+    TDataStore second;
+    ASSERT_TRUE(second.LoadSettings(false));
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg.damaged")), whole.substr(0, 500));
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg.damaged-1")), whole.substr(0, 60));
+    EXPECT_EQ(Globals->Config.EncryptMailboxes, 0);
+    TMailBoxLoad result = second.LoadMailBoxes(false);
+    EXPECT_EQ(result.NotAuthentic, 2);
+    EXPECT_TRUE(second.Mailboxes.empty());
+    second.Mailboxes = {Row("carol", true)};
+    second.PasswordMap.SetText("carol=pc\n");
+    ASSERT_TRUE(second.SaveMailBoxes(false));
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")).substr(1536), mailboxes);
 }
 
 TEST_F(RecordsTest, SaveFailingPartWayKeepsThePreviousFile)

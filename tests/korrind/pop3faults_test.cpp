@@ -527,7 +527,7 @@ public:
         record.LeaveOnServer = 0;
         record.Active = 1;
         monitor->Store.Mailboxes.push_back(MailboxRow(record, false));
-        monitor->Store.SetPassword(user, FakePop3Mailbox::Password);
+        monitor->Store.SetPassword(user, GetText(record.MailServer), FakePop3Mailbox::Password);
         monitor->Store.Summary.push_back(SummaryRow(user));
         return inbox;
     }

@@ -145,6 +145,19 @@ TEST_F(MonitorStart, UnreadableSettingsLeaveTheWindowWithoutTimer)
     EXPECT_FALSE(TUtils::Terminating());
 }
 
+TEST_F(MonitorStart, DamagedSettingsAreKeptAsideAndReportedAtStart)
+{
+    SaveOneMailbox();
+    testenv::WriteFile(monitor->Store.ConfigPath(), std::string(100, '\x7f'));
+    monitor->Activate({});
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_NE(window.Messages[0].find("Config.cfg.damaged"), std::string::npos);
+    EXPECT_EQ(testenv::ReadFile(monitor->Store.ConfigPath() + ".damaged"),
+              std::string(100, '\x7f'));
+    EXPECT_EQ(monitor->Store.Mailboxes.size(), 1u);
+}
+
 TEST_F(MonitorStart, RefusedPasswordGateEndsTheProgram)
 {
     Protect(5);

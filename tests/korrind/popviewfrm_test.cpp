@@ -26,6 +26,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "common/encrypt.h"
 #include "common/ui/captionpanel.h"
 #include "common/globals.h"
 #include "common/ui/panelbuttons.h"
@@ -593,3 +594,63 @@ TEST_F(CorvexFrmTest, MovingTheProgressBarMovesTheNextCheck)
 }
 
 } // namespace
+
+TEST_F(CorvexFrmTest, StoredPositionIsBroughtOntoTheScreen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const TWindowPos stored[] = {
+        {20000, 20000, 20000, 20000}, {INT32_MIN, INT32_MAX, -7, INT32_MAX}, {-300, -400, 0, 0}};
+    for (const TWindowPos &position : stored) {
+        Frm->SetWindowPosition(position);
+        EXPECT_TRUE(area.contains(QRect(Frm->x(), Frm->y(), Frm->width(), Frm->height())))
+            << position.Top << " " << position.Left << " " << Frm->x() << "," << Frm->y() << " "
+            << Frm->width() << "x" << Frm->height();
+        EXPECT_GE(Frm->width(), MainMinWidth);
+        EXPECT_GE(Frm->height(), MainMinHeight);
+    }
+    Frm->SetWindowPosition({30, 40, 300, 520});
+    EXPECT_EQ(Frm->x(), 40);
+    EXPECT_EQ(Frm->y(), 30);
+    EXPECT_EQ(Frm->width(), 520);
+    EXPECT_EQ(Frm->height(), 300);
+}
+
+TEST_F(CorvexFrmTest, ApplyRefusesToSwitchEncryptionOffWhileDataCannotBeDecrypted)
+{
+    ASSERT_TRUE(InitCrypto()) << CryptoLastError();
+    Globals->CryptoReady = true;
+    ASSERT_TRUE(Store().LoadSettings(false));
+    Globals->Config.EncryptMailboxes = 1;
+    Store().Mailboxes = {Mailbox("alice", true)};
+    Store().PasswordMap.SetText("alice=pa\n");
+    ASSERT_TRUE(Store().SaveChanges(false)) << Store().LastError;
+    std::remove(CryptoKeyFilePath().c_str());
+    Globals->CryptoReady = InitCrypto(); // the key is lost: a new key file
+    ASSERT_TRUE(Store().LoadSettings(false));
+    Store().LoadMailBoxes(true);
+    const std::string mailboxes = testenv::ReadFile(Store().PopSrvPath());
+
+    Frm->ShowSettings();
+    Frm->LMDseCheckMinutes->setValue(44);
+    Frm->LMDcbxOptions->item(opEncryptMailboxes)->setCheckState(Qt::Unchecked);
+    std::vector<std::string> messages;
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, [&messages] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            messages.push_back(box->text().toStdString());
+            box->done(QMessageBox::Ok);
+        }
+    });
+    answer.start();
+    Frm->LMDpfApply->Click();
+    answer.stop();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], EncryptOffRefused);
+    EXPECT_FALSE(Frm->ApplyEnabled());
+    EXPECT_EQ(Frm->LMDcbxOptions->item(opEncryptMailboxes)->checkState(), Qt::Checked);
+    EXPECT_EQ(Globals->Config.EncryptMailboxes, 1);
+    EXPECT_EQ(Globals->Config.CheckMinutes, 44) << "the other changes are applied";
+    EXPECT_EQ(testenv::ReadFile(Store().PopSrvPath()), mailboxes);
+    EXPECT_EQ(testenv::ReadFile(Store().ConfigPath())[offsetof(TConfigRecord, CheckMinutes)], 44);
+}

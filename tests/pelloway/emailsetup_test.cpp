@@ -78,7 +78,7 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
         TDataStore store;
         ASSERT_TRUE(store.LoadSettings(false));
         store.Mailboxes = {Existing("john", "POP.Example.com")};
-        store.SetPassword("john", "secret");
+        store.SetPassword("john", "POP.Example.com", "secret");
         ASSERT_TRUE(store.SaveMailBoxes(false));
     }
     testenv::WriteFile(Path(names::ConfigFile), ""); // emptied by some crash
@@ -140,7 +140,7 @@ TEST_F(Import, EncryptedListStaysEncryptedAndReadable)
         Globals->Config.EncryptMailboxes = 1;
         ASSERT_TRUE(store.LoadSettings(true));
         store.Mailboxes = {Existing("alice", "pop.example.org")};
-        store.SetPassword("alice", "alicepw");
+        store.SetPassword("alice", "pop.example.org", "alicepw");
         ASSERT_TRUE(store.SaveMailBoxes(true));
     }
     TMailImport import;
@@ -160,7 +160,9 @@ TEST_F(Import, EncryptedListStaysEncryptedAndReadable)
     EXPECT_EQ(load.Undecryptable, 0);
     ASSERT_EQ(store.Mailboxes.size(), 2u);
     EXPECT_EQ(store.Mailboxes[0].Caption, "alice");
-    EXPECT_EQ(store.PasswordMap.Values("alice"), "alicepw");
+    std::string password;
+    EXPECT_TRUE(store.FindPassword("alice", "pop.example.org", password));
+    EXPECT_EQ(password, "alicepw");
     EXPECT_EQ(store.Mailboxes[1].Caption, "bob");
     EXPECT_EQ(store.Mailboxes[1].Cell(mcMailServer), "pop.example.org");
 }
@@ -224,7 +226,7 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         ASSERT_TRUE(store.LoadSettings(false));
         store.LoadMailBoxes(false);
         ASSERT_EQ(store.Mailboxes.size(), 1u);
-        store.SetPassword(box.user, box.password);
+        store.SetPassword(box.user, store.Mailboxes[0].Cell(mcMailServer), box.password);
         ASSERT_TRUE(store.SaveMailBoxes(false));
         Utils = nullptr;
         Globals = nullptr;
