@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dovecot-core dovecot-pop3d python3-aiosmtpd openssl
   xdg-utils desktop-file-utils procps
+  clang libclang-rt-14-dev
 )
 
 missing=()
