@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
+#include <utility>
 
 #include <QChar>
 
@@ -94,14 +94,16 @@ char32_t Folded(const TChar &c)
 
 // Maps every character of a UTF-8 text; ASCII goes through asciiMap alone (the common case,
 // kept fast), stray bytes are copied unchanged.
-std::string MapCase(const std::string &text, char (*asciiMap)(char), char32_t (*map)(char32_t))
+template <typename TAsciiMap, typename TMap>
+std::string MapCase(std::string text, TAsciiMap asciiMap, TMap map)
 {
+    if (IsAscii(text)) {
+        for (char &c : text)
+            c = asciiMap(c);
+        return text;
+    }
     std::string out;
     out.reserve(text.size());
-    if (IsAscii(text)) {
-        std::transform(text.begin(), text.end(), std::back_inserter(out), asciiMap);
-        return out;
-    }
     for (size_t pos = 0; pos < text.size();) {
         const TChar c = CharAt(text, pos);
         if (c.Value < 0x80)
@@ -143,12 +145,12 @@ bool MatchesAt(const std::string &text, size_t pos, const std::string &needle, s
 
 std::string LowerCase(std::string text)
 {
-    return MapCase(text, LowerChar, [](char32_t c) { return QChar::toLower(c); });
+    return MapCase(std::move(text), LowerChar, [](char32_t c) { return QChar::toLower(c); });
 }
 
 std::string UpperCase(std::string text)
 {
-    return MapCase(text, UpperChar, [](char32_t c) { return QChar::toUpper(c); });
+    return MapCase(std::move(text), UpperChar, [](char32_t c) { return QChar::toUpper(c); });
 }
 
 std::string FoldCase(const std::string &text)
