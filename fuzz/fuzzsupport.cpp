@@ -33,10 +33,12 @@ void Init()
     static char name[] = "corvex-fuzz";
     static char *argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
-    // Memory-backed when the machine has it: the data store flushes every file it writes.
-    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                             ? QStringLiteral("/dev/shm")
-                             : QDir::tempPath();
+    // CORVEX_FUZZ_TMP (set by tools/fuzz.sh, which removes it afterwards, also after a crash);
+    // otherwise memory-backed when the machine has it: the data store flushes every file.
+    QString base = qEnvironmentVariable("CORVEX_FUZZ_TMP");
+    if (base.isEmpty())
+        base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
+                                                                  : QDir::tempPath();
     static QTemporaryDir root(base + "/corvex-fuzz-XXXXXX");
     if (!root.isValid()) {
         std::fprintf(stderr, "no temporary folder for the fuzz target\n");

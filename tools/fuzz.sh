@@ -17,6 +17,13 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --parallel "$(nproc)"
 
+# The targets' private homes; a crashed target cannot remove its own.
+shm=/dev/shm
+[ -w "$shm" ] || shm="${TMPDIR:-/tmp}"
+CORVEX_FUZZ_TMP=$(mktemp -d "$shm/corvex-fuzz.XXXXXX")
+export CORVEX_FUZZ_TMP
+trap 'rm -rf "$CORVEX_FUZZ_TMP"' EXIT
+
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1:suppressions=$top/fuzz/ubsan.supp}"
 export QT_QPA_PLATFORM=offscreen
