@@ -33,12 +33,14 @@ std::string BlankEndDelimiters(std::string piece)
     return Trim(piece);
 }
 
-// The text around an occurrence at p of a word of length length: one character before it
-// when there is one, up to end (exclusive, cut at the text's end).
-std::string Surrounding(const std::string &text, size_t p, size_t end)
+// The text around a word found at p and ending at wordEnd: one character before it when
+// there is one, and up to extra characters after it (fewer at the text's end).
+std::string Surrounding(const std::string &text, size_t p, size_t wordEnd, int extra)
 {
-    size_t start = p > 0 ? p - 1 : p;
-    end = std::min(end, text.size());
+    size_t start = PreviousCharStart(text, p);
+    size_t end = std::min(wordEnd, text.size());
+    for (int i = 0; i < extra; ++i)
+        end = NextCharStart(text, end);
     return BlankEndDelimiters(text.substr(start, end - start));
 }
 
@@ -48,7 +50,7 @@ bool StandsAsWord(const std::string &pattern, const std::string &text)
     if (pattern.empty())
         return false;
     for (size_t p = text.find(pattern); p != std::string::npos; p = text.find(pattern, p + 1)) {
-        if (Surrounding(text, p, p + pattern.size() + 1) == pattern)
+        if (Surrounding(text, p, p + pattern.size(), 1) == pattern)
             return true;
     }
     return false;
@@ -69,11 +71,10 @@ bool KeywordFound(std::string keyword, const std::string &text)
     for (size_t p = text.find(keyword); p != std::string::npos; p = text.find(keyword, p + 1)) {
         // One character past the word is enough to decide ("*" compares only the word's
         // length, so the rest of the text cannot change the answer).
-        size_t end = p + keyword.size() + (wildcard == '?' ? 1 : 0) + 1;
-        std::string piece = Surrounding(text, p, end);
+        std::string piece = Surrounding(text, p, p + keyword.size(), wildcard == '?' ? 2 : 1);
         size_t compared = piece.size();
         if (wildcard == '?')
-            compared = piece.empty() ? 0 : piece.size() - 1;
+            compared = PreviousCharStart(piece, piece.size());
         else if (wildcard == '*')
             compared = keyword.size();
         if (piece.substr(0, compared) == keyword)
@@ -82,11 +83,12 @@ bool KeywordFound(std::string keyword, const std::string &text)
     return false;
 }
 
-// Every character but a-z and 0-9 turned into a blank.
+// Every ASCII character but a-z and 0-9 turned into a blank; letters of other scripts stay.
 std::string AlphanumericOnly(std::string text)
 {
     for (char &c : text) {
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+        if (static_cast<unsigned char>(c) < 0x80 &&
+            !((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
             c = ' ';
     }
     return text;
@@ -219,14 +221,14 @@ int MatchRules(const std::string &from, const std::string &subject, TRuleActions
     actions = TRuleActions();
     if ((from.empty() && subject.empty()) || rules.Empty())
         return -1;
-    const std::string f = LowerCase(from);
-    const std::string s = LowerCase(subject);
+    const std::string f = FoldCase(from);
+    const std::string s = FoldCase(subject);
     const std::string sAlnum = AlphanumericOnly(s);
     int bestAddr = 0, bestSubj = 0, bestAll = 0, best = -1;
     for (int i = 0; i < rules.Count(); ++i) {
         const TRuleFields fields = SplitRule(rules[i]);
-        const std::string a = Trim(LowerCase(fields[rfAddress]));
-        const std::string b = Trim(LowerCase(fields[rfSubject]));
+        const std::string a = Trim(FoldCase(fields[rfAddress]));
+        const std::string b = Trim(FoldCase(fields[rfSubject]));
         if (a.empty() && b.empty())
             continue;
         bool addrHit =

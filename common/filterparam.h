@@ -56,7 +56,7 @@ TRuleActions ActionsFromRule(const TRuleFields &fields);
 // Field 4 or 5 as a number, 0 when it is not one.
 int MatchModeOf(const std::string &field);
 
-// Scores pattern against text (both lower case): 10 for equal texts, 7 for the pattern as a
+// Scores pattern against text (both case folded): 10 for equal texts, 7 for the pattern as a
 // whole word, otherwise the number of ";"-ended keywords found as words ("?" at the end of a
 // keyword: the word plus exactly one character; "*": any word beginning with it).
 int Score(const std::string &pattern, const std::string &text);

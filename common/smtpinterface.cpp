@@ -1,8 +1,11 @@
 #include "common/smtpinterface.h"
 
+#include <QUuid>
+#include <algorithm>
 #include <cstdarg>
 
 #include "common/globals.h"
+#include "common/net/mimeheader.h"
 #include "common/text.h"
 #include "common/utils.h"
 
@@ -35,7 +38,85 @@ bool IsEmptyLine(const std::string &line)
     return line.empty() || line == "\r";
 }
 
+bool IsAsciiText(const std::vector<std::string> &lines)
+{
+    return std::all_of(lines.begin(), lines.end(), [](const std::string &line) {
+        return std::all_of(line.begin(), line.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    });
+}
+
+// The Content-* fields of a header (each with its continuation lines), as they stand.
+std::vector<std::string> ContentFields(const std::vector<std::string> &header)
+{
+    std::vector<std::string> fields;
+    bool inContentField = false;
+    for (const std::string &line : header) {
+        bool continuation = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        if (!continuation)
+            inContentField = StartsText(line, "Content-");
+        if (inContentField)
+            fields.push_back(line);
+    }
+    return fields;
+}
+
+// Media type ("multipart/mixed") of a Content-Type value, lower case.
+std::string MediaType(const std::string &contentType)
+{
+    return LowerCase(Trim(contentType.substr(0, contentType.find(';'))));
+}
+
 } // namespace
+
+TForwardBody ForwardBody(const std::vector<std::string> &message,
+                         const std::vector<std::string> &notes)
+{
+    TForwardBody result;
+    const auto headerEnd = std::find_if(message.begin(), message.end(), IsEmptyLine);
+    const std::vector<std::string> header(message.begin(), headerEnd);
+    const std::vector<std::string> unfolded = UnfoldHeaderLines(header);
+    std::string type = MediaType(HeaderField(unfolded, "Content-Type"));
+    const std::string encoding = LowerCase(HeaderField(unfolded, "Content-Transfer-Encoding"));
+    if (type.empty() && encoding.empty()) {
+        // No MIME body: the text goes out as plain text under the notes.
+        result.Lines = notes;
+        result.Lines.insert(result.Lines.end(), message.begin() + StoredHeaderLineCount(message),
+                            message.end());
+        return result;
+    }
+    if (type.empty())
+        type = "text/plain";
+    const std::vector<std::string> content = ContentFields(header);
+    const std::vector<std::string> body(headerEnd == message.end() ? headerEnd : headerEnd + 1,
+                                        message.end());
+    const bool plainText = type == "text/plain" && (encoding.empty() || encoding == "7bit" ||
+                                                    encoding == "8bit" || encoding == "binary");
+    if (notes.empty() || (plainText && IsAsciiText(notes))) {
+        // The body keeps its own description; notes stand above a plain text.
+        result.ContentHeader = content;
+        result.Lines = notes;
+        if (!notes.empty())
+            result.Lines.push_back("");
+        result.Lines.insert(result.Lines.end(), body.begin(), body.end());
+        return result;
+    }
+    // An encoded or multipart body cannot take lines above it: the notes become a text part
+    // and the original body, with its own description, the part after it.
+    const std::string boundary =
+        "corvex-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    result.ContentHeader = {"Content-Type: multipart/mixed; boundary=\"" + boundary + "\""};
+    std::vector<std::string> &lines = result.Lines;
+    lines.push_back("--" + boundary);
+    const std::vector<std::string> notePart = PlainTextPart(notes);
+    lines.insert(lines.end(), notePart.begin(), notePart.end());
+    lines.push_back("--" + boundary);
+    lines.insert(lines.end(), content.begin(), content.end());
+    lines.push_back("");
+    lines.insert(lines.end(), body.begin(), body.end());
+    lines.push_back("--" + boundary + "--");
+    return result;
+}
 
 int StoredHeaderLineCount(const std::vector<std::string> &lines, TStringList *header)
 {
@@ -221,6 +302,7 @@ bool TSMTPFunc::SendAndDisconnect()
     message.Subject = Outgoing.Subject;
     message.Recipients = Outgoing.Recipients.Items();
     message.Lines = Outgoing.Text.Items();
+    message.ContentHeader = contentHeader;
     sendSucceeded = false;
     client->Send(message);
     unsigned replies = SendReplies + unsigned(message.Recipients.size());
@@ -265,12 +347,14 @@ bool TSMTPFunc::Forward(const TConfigRecord &settings, const std::vector<std::st
     TFlagGuard guard(sending);
     if (!Prelude(settings))
         return false;
-    int headerCount = StoredHeaderLineCount(Outgoing.Text.Items(), &HeaderLines);
-    std::vector<std::string> text(Outgoing.Text.begin() + headerCount, Outgoing.Text.end());
-    if (noteLines)
-        text.insert(text.begin(), noteLines->begin(), noteLines->end());
-    Outgoing.Text.Assign(text);
-    return SendAndDisconnect();
+    StoredHeaderLineCount(Outgoing.Text.Items(), &HeaderLines);
+    TForwardBody body =
+        ForwardBody(Outgoing.Text.Items(), noteLines ? *noteLines : std::vector<std::string>());
+    Outgoing.Text.Assign(body.Lines);
+    contentHeader = body.ContentHeader;
+    bool sent = SendAndDisconnect();
+    contentHeader.clear();
+    return sent;
 }
 
 std::string TSMTPFunc::PhoneText(const std::vector<std::string> &lines)

@@ -41,6 +41,19 @@ inline constexpr int16_t Failure = 6; // refused message, lost connection, time-
 // the count stays with the text. When header is given, the lines are copied into it.
 int StoredHeaderLineCount(const std::vector<std::string> &lines, TStringList *header = nullptr);
 
+// What a forward sends in place of a received message.
+struct TForwardBody
+{
+    std::vector<std::string> ContentHeader; // the body's own Content-* lines; empty: plain text
+    std::vector<std::string> Lines;
+};
+// The forward of a message (header and text) with notes above its text. A message without
+// MIME fields loses its stored header and gets the notes above the rest. A MIME body keeps its
+// Content-* fields so it reads as it did; notes go above a plain text body, while an encoded
+// or multipart body becomes the second part of a multipart/mixed after a text part of notes.
+TForwardBody ForwardBody(const std::vector<std::string> &message,
+                         const std::vector<std::string> &notes);
+
 class TSMTPFunc
 {
 public:
@@ -93,6 +106,7 @@ private:
     bool sendSucceeded = false;
     bool sending = false; // a send is running (its waits let other commands run)
     std::string senderName;
+    std::vector<std::string> contentHeader; // the running forward's body description
 };
 
 extern TSMTPFunc *SMTPFunc;

@@ -5,17 +5,28 @@
 #include <string>
 #include <vector>
 
-// ASCII lower/upper case (bytes above 127 are left alone).
+// Texts are read as UTF-8; a byte that is not part of a well-formed sequence is kept as it is
+// and compared as itself.
+
+// Lower and upper case of every letter.
 std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
+// The form in which texts that differ only in case are equal (Unicode case folding, so "Ü" and
+// "ü" fold alike); what the comparisons below use.
+std::string FoldCase(const std::string &text);
 
-// Case-insensitive comparison and search.
+// Case-insensitive comparison and search (Unicode case folding).
 bool SameText(const std::string &a, const std::string &b);
 // Position of needle in haystack ignoring case, std::string::npos when absent.
 size_t FindText(const std::string &haystack, const std::string &needle, size_t from = 0);
 bool ContainsText(const std::string &haystack, const std::string &needle);
 bool StartsText(const std::string &text, const std::string &prefix);
 bool EndsText(const std::string &text, const std::string &suffix);
+
+// Byte position of the character after (before) the one at pos; a stray byte counts as one
+// character.
+size_t NextCharStart(const std::string &text, size_t pos);
+size_t PreviousCharStart(const std::string &text, size_t pos);
 
 // Blanks and control characters removed at both ends (or one end).
 std::string Trim(const std::string &text);

@@ -10,6 +10,7 @@ packages=(
   dovecot-core dovecot-pop3d python3-aiosmtpd openssl
   xdg-utils desktop-file-utils procps
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -311,17 +311,39 @@ std::string MailboxAddress(const std::string &text)
     return usable ? address : std::string();
 }
 
+std::vector<std::string> PlainTextPart(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> text = BodyLines(lines);
+    bool encode = NeedsEncoding(text);
+    std::string allText;
+    for (const std::string &line : text)
+        allText += line;
+    std::vector<std::string> part = {
+        "Content-Type: text/plain; charset=\"" + CharsetOf(allText) + "\"",
+        std::string("Content-Transfer-Encoding: ") + (encode ? "quoted-printable" : "7bit"), ""};
+    for (const std::string &line : text)
+        part.push_back(encode ? QuotedPrintableLine(line) : line);
+    return part;
+}
+
 std::string ComposeMessage(const TSmtpMessage &message)
 {
-    std::vector<std::string> lines = BodyLines(message.Lines);
-    bool encode = NeedsEncoding(lines);
+    std::vector<std::string> contentHeader;
+    for (const std::string &line : BodyLines(message.ContentHeader)) {
+        if (!Trim(line).empty()) // an empty line would end the header early
+            contentHeader.push_back(line);
+    }
+    std::vector<std::string> lines =
+        contentHeader.empty() ? PlainTextPart(message.Lines) : BodyLines(message.Lines);
+    if (contentHeader.empty()) {
+        auto blank = std::find(lines.begin(), lines.end(), std::string());
+        contentHeader.assign(lines.begin(), blank);
+        lines.erase(lines.begin(), blank + 1);
+    }
     std::string body;
     for (const std::string &line : lines)
-        body += (encode ? QuotedPrintableLine(line) : line) + Crlf;
+        body += line + Crlf;
 
-    std::string allText;
-    for (const std::string &line : lines)
-        allText += line;
     std::string header;
     header += "From: " + FromHeader(message) + Crlf;
     header += "To: " + ToHeader(message.Recipients) + Crlf;
@@ -330,9 +352,8 @@ std::string ComposeMessage(const TSmtpMessage &message)
     header += "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() +
               "@" + MessageIdDomain(message.Sender) + ">" + Crlf;
     header += std::string("MIME-Version: 1.0") + Crlf;
-    header += "Content-Type: text/plain; charset=\"" + CharsetOf(allText) + "\"" + Crlf;
-    header +=
-        std::string("Content-Transfer-Encoding: ") + (encode ? "quoted-printable" : "7bit") + Crlf;
+    for (const std::string &line : contentHeader)
+        header += line + Crlf;
     return header + Crlf + body;
 }
 

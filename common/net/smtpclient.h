@@ -45,6 +45,10 @@ struct TSmtpMessage
     std::string Subject;
     std::vector<std::string> Recipients;
     std::vector<std::string> Lines; // the text, one entry per line
+    // Content header lines (Content-Type, Content-Transfer-Encoding ...) of a text that is
+    // already a MIME body; it is then sent as it stands. Empty: the text is plain and is
+    // labelled (and encoded when needed) here.
+    std::vector<std::string> ContentHeader;
 };
 
 struct TSmtpServerAddress
@@ -62,6 +66,10 @@ TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPo
 // The address inside "Name <address>", or the trimmed text; "" when it is not usable in a
 // MAIL FROM or RCPT TO command (blank, control characters, brackets).
 std::string MailboxAddress(const std::string &text);
+
+// A text/plain body part: its content header lines, an empty line and the text, encoded
+// quoted-printable when it holds 8-bit bytes or over-long lines.
+std::vector<std::string> PlainTextPart(const std::vector<std::string> &lines);
 
 // The whole message (header and text) with CRLF line ends, before dot-stuffing.
 std::string ComposeMessage(const TSmtpMessage &message);

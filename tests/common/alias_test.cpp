@@ -26,6 +26,9 @@ TEST(Alias, ActiveAliasesMatchAsSubstringsIgnoringCase)
     // Inactive aliases stay in the list but never match; an empty name matches nothing.
     EXPECT_FALSE(AliasListMatches("support@x.org", aliases));
     EXPECT_FALSE(AliasListMatches("", aliases));
+    // Letters outside ASCII too: "Jürgen" is named by "JÜRGEN".
+    TStringList accented{AliasLine("J\xC3\xBCrgen", true)};
+    EXPECT_TRUE(AliasListMatches("J\xC3\x9CRGEN <j@x.de>", accented));
 }
 
 TEST(Alias, MailboxGate)

@@ -84,6 +84,33 @@ TEST(MatchRules, ExactMatchIgnoresOnlyBlanksAndCase)
     EXPECT_EQ(Match("bob@x.com", "", Rules({"bob@x.com|||7|"})), -1);
 }
 
+TEST(MatchRules, CaseOfEveryScriptIsIgnored)
+{
+    // Über; / über, and an exact address with capital accented letters.
+    EXPECT_EQ(Match("x@y",
+                    "\xC3\xBC"
+                    "ber uns",
+                    Rules({"|\xC3\x9C"
+                           "ber;|"})),
+              0);
+    EXPECT_EQ(Match("J\xC3\x9CRGEN@X.DE", "", Rules({"j\xC3\xBCrgen@x.de|||1|"})), 0);
+    // Punctuation around a non-ASCII word does not hide it; "?" counts one character, not
+    // one byte.
+    EXPECT_EQ(Match("x@y",
+                    "\xC3\x9C"
+                    "BER!!",
+                    Rules({"|\xC3\xBC"
+                           "ber;|"})),
+              0);
+    EXPECT_EQ(Score("caf?;", "un caf\xC3\xA9 noir"), 1);
+    EXPECT_EQ(Score("caf?;", "un caf\xC3\xA9s noir"), 0);
+    EXPECT_EQ(Score("\xC3\xBC"
+                    "ber;",
+                    "gr\xC3\xBC\xC3\xBC"
+                    "ber"),
+              0);
+}
+
 TEST(MatchRules, ActionsComeFromTheMatchedRule)
 {
     TRuleActions actions;

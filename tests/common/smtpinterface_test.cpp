@@ -222,6 +222,54 @@ TEST_F(SmtpFuncTest, ForwardPutsNotesFirstAndDropsTheStoredHeader)
     EXPECT_TRUE(StartsText(sender.HeaderLines[0], "From:"));
 }
 
+TEST_F(SmtpFuncTest, ForwardedMimeBodiesArriveWithTheirOwnDescription)
+{
+    REQUIRE_FIXTURES();
+    // A multipart message without notes: the body and its boundary arrive as they were.
+    fixtures::Sample multipart = fixtures::MultipartSample();
+    std::string to = fixtures::UniqueAddress("forward-multipart");
+    Prepare(to, Lines(multipart.raw), "Fwd: " + multipart.subject);
+    ASSERT_TRUE(sender.Forward(StartTls(), nullptr)) << sender.LastProblem;
+    auto got = fixtures::WaitForMessagesTo(to, 1);
+    ASSERT_EQ(got.size(), 1u);
+    std::string header = HeaderOf(got[0].raw);
+    EXPECT_NE(header.find("Content-Type: multipart/mixed;\r\n\tboundary=\"----=_Part_outer_7d2c\""),
+              std::string::npos)
+        << header;
+    EXPECT_EQ(header.find("text/plain"), std::string::npos);
+    EXPECT_EQ(BodyOf(got[0].raw), BodyOf(multipart.raw));
+
+    // A quoted-printable text with notes: the notes are a text part of their own, the original
+    // follows with its encoding.
+    fixtures::MessageFields fields;
+    fields.extraHeaders = {"MIME-Version: 1.0", "Content-Type: text/plain; charset=utf-8",
+                           "Content-Transfer-Encoding: quoted-printable"};
+    fields.body = "un caf=C3=A9 noir\r\n";
+    std::string encoded = fixtures::BuildMessage(fields);
+    to = fixtures::UniqueAddress("forward-qp");
+    Prepare(to, Lines(encoded), "Fwd: coffee");
+    std::vector<std::string> notes = {"Forwarded by Corvex"};
+    ASSERT_TRUE(sender.Forward(StartTls(), &notes)) << sender.LastProblem;
+    got = fixtures::WaitForMessagesTo(to, 1);
+    ASSERT_EQ(got.size(), 1u);
+    header = HeaderOf(got[0].raw);
+    std::size_t at = header.find("Content-Type: multipart/mixed; boundary=\"");
+    ASSERT_NE(at, std::string::npos) << header;
+    std::size_t open = header.find('"', at) + 1;
+    std::string boundary = header.substr(open, header.find('"', open) - open);
+    EXPECT_EQ(BodyOf(got[0].raw), "--" + boundary +
+                                      "\r\nContent-Type: text/plain; charset=\"us-ascii\"\r\n"
+                                      "Content-Transfer-Encoding: 7bit\r\n\r\n"
+                                      "Forwarded by Corvex\r\n--" +
+                                      boundary +
+                                      "\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                                      "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                                      "un caf=C3=A9 noir\r\n--" +
+                                      boundary + "--\r\n");
+    // The stored header is still what the forward took off.
+    EXPECT_TRUE(StartsText(sender.HeaderLines[0], "From:"));
+}
+
 TEST_F(SmtpFuncTest, DotLinesAndEightBitTextSurviveTheTrip)
 {
     REQUIRE_FIXTURES();

@@ -91,3 +91,40 @@ TEST(TextHelpers, CaseAndNumbers)
     EXPECT_EQ(Format("%s@%s", "ann", "example.com"), "ann@example.com");
     EXPECT_EQ(Format("%s", std::string(5000, 'x').c_str()).size(), 5000u);
 }
+
+TEST(TextHelpers, CaseIsFoldedForEveryScriptAndStrayBytesStayThemselves)
+{
+    EXPECT_TRUE(SameText("J\xC3\xBCrgen", "J\xC3\x9CRGEN")); // Jürgen, JÜRGEN
+    EXPECT_TRUE(SameText("\xCE\xA3\xCE\xBF\xCF\x86", "\xCF\x83\xCE\xBF\xCF\x86")); // Σοφ, σοφ
+    EXPECT_FALSE(SameText("\xC3\xBC", "u"));
+    // A folded letter may be shorter than the original (the Kelvin sign is "k"): positions
+    // are those of the searched text.
+    EXPECT_TRUE(SameText("\xE2\x84\xAA"
+                         "elvin",
+                         "KELVIN"));
+    EXPECT_EQ(FindText("Gr\xC3\xBC\xC3\x9F aus K\xC3\x96LN", "k\xC3\xB6ln"), 11u);
+    EXPECT_TRUE(StartsText("\xC3\x9C"
+                           "ber alles",
+                           "\xC3\xBC"
+                           "BER"));
+    EXPECT_TRUE(EndsText("caf\xC3\x89", "\xC3\xA9"));
+    EXPECT_EQ(LowerCase("\xC3\x9C"
+                        "BER"),
+              "\xC3\xBC"
+              "ber");
+    EXPECT_EQ(UpperCase("stra\xC3\xA9"), "STRA\xC3\x89");
+    // Bytes that are not UTF-8 (Latin-1 "Ü", a cut sequence) compare only with themselves and
+    // come back unchanged, ASCII beside them still folds.
+    EXPECT_TRUE(SameText("\xDC"
+                         "BER",
+                         "\xDC"
+                         "ber"));
+    EXPECT_FALSE(SameText("\xDC", "\xFC"));
+    EXPECT_EQ(LowerCase("A\xC3"), "a\xC3");
+    EXPECT_EQ(FindText("x\xC3 \xC3\xA9", "\xC3\x89"), 3u);
+    EXPECT_EQ(PreviousCharStart("a\xC3\xA9", 3), 1u);
+    EXPECT_EQ(NextCharStart("\xC3\xA9"
+                            "b",
+                            0),
+              2u);
+}
