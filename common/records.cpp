@@ -56,7 +56,8 @@ bool ReadMailBoxFile(const std::string &path, std::vector<TMailBoxRecord> &recor
     if (!platform::ReadWholeFile(path, bytes))
         return false;
     records.resize(bytes.size() / sizeof(TMailBoxRecord));
-    std::memcpy(records.data(), bytes.data(), records.size() * sizeof(TMailBoxRecord));
+    if (!records.empty()) // an empty vector may have no buffer to copy into
+        std::memcpy(records.data(), bytes.data(), records.size() * sizeof(TMailBoxRecord));
     return true;
 }
 
