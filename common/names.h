@@ -31,6 +31,8 @@ inline constexpr char MyAlertsFolder[] = "My Alerts";    // documents folder
 inline constexpr char HelpFolder[] = "Help";             // program folder or its parent
 inline constexpr char MediaFolder[] = "Media";           // program folder: shipped sounds
 inline constexpr char RejectedMailFolder[] = "Rejected Mail";
+inline constexpr char ParameterFolder[] = "corvex-parameters"; // runtime folder, when the
+                                                               // program folder is read-only
 
 // Data files.
 inline constexpr char IconMailboxFile[] = "IconMailbox.ini";

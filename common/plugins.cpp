@@ -6,6 +6,7 @@
 
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/platform/files.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
@@ -97,7 +98,13 @@ std::vector<std::string> TPlugInDescription::Params() const
 
 std::string ParameterFileFor(const std::string &programPath)
 {
-    return Format(ParameterFileFormat, programPath.c_str());
+    const std::string folder = TUtils::ExtractParent(programPath, "/");
+    if (platform::FolderWritable(folder))
+        return Format(ParameterFileFormat, programPath.c_str());
+    // An installed program folder belongs to root: the user's own runtime folder holds the file.
+    const std::string perUser = platform::RuntimeFolder() + "/" + names::ParameterFolder;
+    platform::MakeFolder(perUser, platform::DataFolderMode);
+    return Format(ParameterFileFormat, (perUser + "/" + FileNameOf(programPath)).c_str());
 }
 
 TStringList ReadOwnParameters()

@@ -74,5 +74,24 @@ kill -TERM "$monitor_pid"
 wait "$monitor_pid" && status=0 || status=$?
 monitor_pid=
 [ "$status" -eq 0 ] || fail "the installed monitor ended with $status"
+# A launcher in a read-only program folder hands its parameters to the program it starts through
+# the user's runtime folder, and creates nothing in the program folder.
+readonly_folder=$work/readonly
+mkdir -p "$readonly_folder/Extentions"
+cp "$build_dir/tests/bin/plugin_probe" "$readonly_folder/probe"
+printf 'caption=Probe\nexecutable=probe\nexecute=child\n' >"$readonly_folder/Extentions/Probe.ini"
+chmod -R a+rX,a-w "$readonly_folder"
+before=$(ls -laR "$readonly_folder")
+seen=$home/probe.seen
+env -i PATH=/usr/bin:/bin HOME="$home" CORVEX_PROBE_SEEN="$seen" \
+  "${as_user[@]}" "$readonly_folder/probe" --launch Probe "first line" second ||
+  fail "the launcher in a read-only folder started nothing"
+grep -qx 'param=first line' "$seen" 2>/dev/null && grep -qx 'param=second' "$seen" ||
+  fail "the started program did not receive its parameters: $(cat "$seen" 2>/dev/null)"
+grep -q '^arg=.*/corvex-parameters/probe\.ini$' "$seen" 2>/dev/null ||
+  fail "the parameter file is not in the runtime folder"
+[ "$(ls -laR "$readonly_folder")" = "$before" ] ||
+  fail "the launcher wrote into the read-only program folder"
+
 [ $failures -eq 0 ] || { cat "$work/monitor.log"; exit 1; }
 echo "install check passed"
