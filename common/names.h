@@ -50,6 +50,7 @@ inline constexpr char PopSrvFile[] = "PopSrv.cfg";
 
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder
+inline constexpr char HelpGuideFile[] = "index.html"; // the HTML guide, beside the help file
 // Scratch message, relative to the data root; it lies in the "Temp" folder (names are
 // case-sensitive here, so it uses that folder's spelling).
 inline constexpr char TempMessageFile[] = "Temp/temp.eml";

@@ -9,6 +9,7 @@
 #include "common/platform/files.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
+#include "common/platform/opener.h"
 #include "common/platform/process.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -312,7 +313,20 @@ bool TGlobals::StartPelloway()
 
 bool TGlobals::StartOmblee()
 {
-    return StartCompanion(names::Omblee, {}, false);
+    if (StartCompanion(names::Omblee, {}, false))
+        return true;
+    // No help program registered: the HTML guide in the desktop's browser, from the program
+    // folder's "Help", else from beside the help file.
+    std::string guide =
+        TUtils::AddBackslash(ProgramFolder) + names::HelpFolder + "/" + names::HelpGuideFile;
+    if (!TUtils::FileExists(guide))
+        guide = TUtils::ExtractParent(HelpFile, "/") + "/" + names::HelpGuideFile;
+    if (!TUtils::FileExists(guide))
+        return false;
+    const bool opened = platform::Opener().Open(guide);
+    if (!opened)
+        Log("Can't open the user guide " + guide);
+    return opened;
 }
 
 bool TGlobals::StartQuintor()

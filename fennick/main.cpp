@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <memory>
 
+#include "common/cmdline.h"
 #include "common/names.h"
 #include "common/ui/companion.h"
 #include "fennick/aliasfrm.h"
 
 int main(int argc, char **argv)
 {
+    AnswerInformationOptions(argc, argv);
     QApplication::setApplicationName("Corvex Alias Manager");
     return RunCompanion(
         argc, argv,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/ui/filtercriteriafrm.h"
+#include "common/cmdline.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
@@ -49,6 +50,7 @@ void InstallRuleEditor(const TCorvexMonitor &monitor)
 
 int main(int argc, char **argv)
 {
+    AnswerInformationOptions(argc, argv);
     // A second start ends at once and silently; the running instance is left alone.
     std::unique_ptr<platform::TNamedLock> instanceLock =
         platform::AcquireNamedLock(names::MonitorLock);

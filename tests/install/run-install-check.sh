@@ -46,6 +46,10 @@ for icon in scalable/apps/org.corvex.Korrind.svg 48x48/apps/org.corvex.Korrind.p
   [ -f "$prefix/share/icons/hicolor/$icon" ] || fail "icon $icon not installed"
 done
 [ -f "$prefix/share/metainfo/org.corvex.Korrind.metainfo.xml" ] || fail "metainfo not installed"
+for program in "$prefix"/bin/*; do
+  "$program" --version | grep -q "^$(basename "$program") (Corvex) [0-9]" || fail "$program --version"
+  "$program" --help | grep -q -- "--version" || fail "$program --help"
+done
 [ -d "$prefix/lib/corvex/desktop" ] && fail "desktop files copied into the program folder"
 
 # The installed monitor, started as an ordinary user with a home of its own.
