@@ -69,14 +69,19 @@ void TGlobals::CreateDataFolders()
         root + names::PlugInsFolder,
         root + names::ExtentionsFolder,
         documents + names::MyAlertsFolder,
-        program + names::ExtBinFolder,
-        program + names::ExtentionsFolder,
-        program + names::PlugInsFolder,
+        root + names::ExtBinFolder,
     };
     // Parents are created too: a fresh account may not have ~/.local/share or ~/Documents yet.
     // A failure is left to the file operations that follow, which report their own errors.
     for (const std::string &folder : folders)
         platform::MakeFolderPath(TUtils::RemoveTrailingBackslash(folder), platform::DataFolderMode);
+
+    // The program folder's own are shared by every user of it and hold no data: readable by all.
+    // An installed, read-only folder is left alone; the data root has the user's own.
+    if (!platform::FolderWritable(TUtils::RemoveTrailingBackslash(program)))
+        return;
+    for (const char *name : {names::ExtBinFolder, names::ExtentionsFolder, names::PlugInsFolder})
+        platform::MakeFolder(program + name, platform::SharedFolderMode);
 }
 
 void TGlobals::SetRejectedPath(const std::string &rulesPath)

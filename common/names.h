@@ -31,6 +31,8 @@ inline constexpr char MyAlertsFolder[] = "My Alerts";    // documents folder
 inline constexpr char HelpFolder[] = "Help";             // program folder or its parent
 inline constexpr char MediaFolder[] = "Media";           // program folder: shipped sounds
 inline constexpr char RejectedMailFolder[] = "Rejected Mail";
+inline constexpr char ParameterFolder[] = "corvex-parameters"; // runtime folder, when the
+                                                               // program folder is read-only
 
 // Data files.
 inline constexpr char IconMailboxFile[] = "IconMailbox.ini";
@@ -48,6 +50,7 @@ inline constexpr char PopSrvFile[] = "PopSrv.cfg";
 
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder
+inline constexpr char HelpGuideFile[] = "index.html"; // the HTML guide, beside the help file
 // Scratch message, relative to the data root; it lies in the "Temp" folder (names are
 // case-sensitive here, so it uses that folder's spelling).
 inline constexpr char TempMessageFile[] = "Temp/temp.eml";

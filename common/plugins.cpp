@@ -6,8 +6,10 @@
 
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/platform/files.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
+#include "common/platform/opener.h"
 #include "common/platform/process.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -97,7 +99,13 @@ std::vector<std::string> TPlugInDescription::Params() const
 
 std::string ParameterFileFor(const std::string &programPath)
 {
-    return Format(ParameterFileFormat, programPath.c_str());
+    const std::string folder = TUtils::ExtractParent(programPath, "/");
+    if (platform::FolderWritable(folder))
+        return Format(ParameterFileFormat, programPath.c_str());
+    // An installed program folder belongs to root: the user's own runtime folder holds the file.
+    const std::string perUser = platform::RuntimeFolder() + "/" + names::ParameterFolder;
+    platform::MakeFolder(perUser, platform::DataFolderMode);
+    return Format(ParameterFileFormat, (perUser + "/" + FileNameOf(programPath)).c_str());
 }
 
 TStringList ReadOwnParameters()
@@ -305,7 +313,20 @@ bool TGlobals::StartPelloway()
 
 bool TGlobals::StartOmblee()
 {
-    return StartCompanion(names::Omblee, {}, false);
+    if (StartCompanion(names::Omblee, {}, false))
+        return true;
+    // No help program registered: the HTML guide in the desktop's browser, from the program
+    // folder's "Help", else from beside the help file.
+    std::string guide =
+        TUtils::AddBackslash(ProgramFolder) + names::HelpFolder + "/" + names::HelpGuideFile;
+    if (!TUtils::FileExists(guide))
+        guide = TUtils::ExtractParent(HelpFile, "/") + "/" + names::HelpGuideFile;
+    if (!TUtils::FileExists(guide))
+        return false;
+    const bool opened = platform::Opener().Open(guide);
+    if (!opened)
+        Log("Can't open the user guide " + guide);
+    return opened;
 }
 
 bool TGlobals::StartQuintor()

@@ -2,8 +2,9 @@
 // "*.ini" file of key=value lines in a "PlugIns" or "Extentions" folder (in the program folder
 // and in the data root). The registry lists them by caption and menuid and starts one either as a
 // child whose end is awaited while events keep running, or as an independent process. The
-// caller's parameters travel in a parameter file "<program>.ini" beside the program; the program
-// then gets only that file's name as its one argument.
+// caller's parameters travel in a parameter file "<program>.ini" beside the program (in the
+// user's runtime folder when the program folder is not writable, as an installed one is); the
+// program then gets only that file's name as its one argument.
 #pragma once
 
 #include <functional>
@@ -37,7 +38,9 @@ private:
     std::vector<std::pair<std::string, std::string>> Entries;
 };
 
-// The parameter file of a program: "<program>.ini" beside it.
+// The parameter file of a program: "<program>.ini" beside it, or "<runtime>/corvex-parameters/
+// <program file name>.ini" when this user cannot write to its folder. The launcher and the
+// launched program both ask here, so they agree.
 std::string ParameterFileFor(const std::string &programPath);
 
 // The lines of the running program's own parameter file (empty when there is none).

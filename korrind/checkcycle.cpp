@@ -302,6 +302,8 @@ void TCorvexMonitor::CheckMail(int index)
         if (!Window.IsWindowVisible() && (activateOn == 1 || activateOn == 2))
             ShowMonitor();
     }
+    if (EMailTest->OnPassEnded)
+        EMailTest->OnPassEnded();
     EndCheck();
     if (timerWasRunning)
         RestartMainTimer();

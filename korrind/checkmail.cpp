@@ -625,6 +625,8 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         if (!CurrentLines.Empty())
             NewMailFound = true;
         FillSummaryRow();
+        if (OnNewMailTested)
+            OnNewMailTested(*this);
         // A message whose actions failed stays out of the list, so the next check tries it
         // again.
         for (const std::string &line : FailedLines) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,6 +80,10 @@ public:
     TStringList ProgramQueue; // programs for the main timer to start
     TSummaryFetch SummaryFetch = TSummaryFetch::Batch;
     unsigned SummaryPauseMs = 200; // OneByOne: pause after each summary, events processed
+    // Desktop notification hooks (korrind/notifier.h): a mailbox's new mail was tested; a pass ended.
+    std::function<void(TEMailTest &)> OnNewMailTested;
+    std::function<void()> OnPassEnded;
+    friend class TDesktopNotifier; // reads which lines are new
 
     // Tests the connected mailbox of row index with count messages; again is the repeat test
     // after a deletion. Answers whether a message was deleted (test the mailbox again).

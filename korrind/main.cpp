@@ -10,11 +10,15 @@
 #include <vector>
 
 #include "common/ui/filtercriteriafrm.h"
+#include "common/cmdline.h"
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
 #include "common/utils.h"
 #include "common/alerts.h"
+#include "korrind/checkmail.h"
+#include "korrind/notifier.h"
 #include "korrind/popviewfrm.h"
 
 namespace {
@@ -49,6 +53,7 @@ void InstallRuleEditor(const TCorvexMonitor &monitor)
 
 int main(int argc, char **argv)
 {
+    AnswerInformationOptions(argc, argv);
     // A second start ends at once and silently; the running instance is left alone.
     std::unique_ptr<platform::TNamedLock> instanceLock =
         platform::AcquireNamedLock(names::MonitorLock);
@@ -66,6 +71,10 @@ int main(int argc, char **argv)
         try {
             TCorvexFrm mainWindow;
             InstallRuleEditor(*mainWindow.Monitor);
+            TDesktopNotifier notifier;
+            notifier.Enabled = [] { return Globals && Globals->Config.NewMailNotification; };
+            notifier.ShowMonitor = [&mainWindow] { mainWindow.Monitor->ShowMonitor(); };
+            notifier.Attach(*EMailTest);
             const std::vector<std::string> arguments = Arguments(argc, argv);
             mainWindow.show();
             // The first activation; the window may have run it already when it was activated.

@@ -1,6 +1,7 @@
 // Quintor, the restart tool: ends the running monitor and starts it again.
 #include <QApplication>
 
+#include "common/cmdline.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
@@ -9,6 +10,7 @@
 
 int main(int argc, char **argv)
 {
+    AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
     // One copy at a time; a second one ends silently.
     std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(names::Quintor);

@@ -8,7 +8,7 @@ packages=(
   libsodium-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dovecot-core dovecot-pop3d python3-aiosmtpd openssl
-  xdg-utils desktop-file-utils procps
+  xdg-utils desktop-file-utils appstream procps
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
   clang libclang-rt-14-dev
 )

@@ -148,8 +148,11 @@ bool ReadWholeFile(const std::string &path, std::string &bytes)
 
 bool MakeFolder(const std::string &path, unsigned mode)
 {
-    if (::mkdir(path.c_str(), mode) == 0)
+    // The mode is exact: the process's umask must not take the group and others' reading away.
+    if (::mkdir(path.c_str(), mode) == 0) {
+        ::chmod(path.c_str(), mode);
         return true;
+    }
     struct stat info = {};
     return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -161,6 +164,11 @@ bool MakeFolderPath(const std::string &path, unsigned mode)
     for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
         MakeFolder(path.substr(0, pos), mode);
     return MakeFolder(path, mode);
+}
+
+bool FolderWritable(const std::string &path)
+{
+    return ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 } // namespace platform

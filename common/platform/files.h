@@ -9,6 +9,8 @@ namespace platform {
 // Mode of data files and folders.
 inline constexpr unsigned DataFileMode = 0600;
 inline constexpr unsigned DataFolderMode = 0700;
+// Mode of folders a program folder shares with every user (no data in them).
+inline constexpr unsigned SharedFolderMode = 0755;
 
 // Writes bytes to a temporary file in the same folder (path + TempFileInfix + six random
 // characters), flushes it to disk and renames it over path, so a crash mid-write leaves the
@@ -29,11 +31,14 @@ bool MoveAside(const std::string &path, const std::string &base, std::string &ke
 // The whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &path, std::string &bytes);
 
-// Creates one folder (no parents) with the given mode; true when it exists afterwards.
+// Creates one folder (no parents) with exactly the given mode; true when it exists afterwards.
 bool MakeFolder(const std::string &path, unsigned mode = DataFolderMode);
 
 // Creates the folder and any missing parents with the given mode.
 bool MakeFolderPath(const std::string &path, unsigned mode = DataFolderMode);
+
+// Whether this user may create files in the folder (an installed program folder is not).
+bool FolderWritable(const std::string &path);
 
 // Text of the last system error (errno).
 std::string SystemErrorText(int errorNumber);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "common/cmdline.h"
 #include "common/globals.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
@@ -37,6 +38,7 @@ std::string FirstParameter(const TStringList &parameters)
 
 int RunCompanion(int argc, char **argv, const TCompanionEntry &entry)
 {
+    AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
     std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(entry.LockName);
     if (!lock)

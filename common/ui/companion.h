@@ -30,7 +30,7 @@ struct TCompanionEntry
     std::function<std::unique_ptr<QWidget>(const TStringList &parameters)> CreateWindow;
 };
 
-// The whole entry of a companion: the application, the lock (a second copy ends at once with
+// The whole entry of a companion: "--help" and "--version", the application, the lock (a second copy ends at once with
 // 0), the parameter file, the window and the event loop. Answers the program's exit code.
 int RunCompanion(int argc, char **argv, const TCompanionEntry &entry);
 

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "common/globals.h"
-#include "common/ui/escapehook.h"
 #include "common/platform/files.h"
+#include "common/ui/escapehook.h"
 #include "common/utils.h"
 #include "support/testenv.h"
 
@@ -63,7 +63,7 @@ TEST_F(GlobalsTest, DataRootAndFoldersAreCreatedOwnerOnly)
         EXPECT_EQ(testenv::FileMode(globals.DataRoot + sub), 0700u) << sub;
     EXPECT_TRUE(TUtils::FolderExists(Env("XDG_DOCUMENTS_DIR") + "/My Alerts"));
     for (const char *sub : {"Ext Bin", "Extentions", "PlugIns"})
-        EXPECT_TRUE(TUtils::FolderExists(globals.ProgramFolder + sub)) << sub;
+        EXPECT_EQ(testenv::FileMode(globals.ProgramFolder + sub), 0755u) << sub;
 
     globals.SetRejectedPath("");
     EXPECT_EQ(globals.RejectedPath, globals.DataRoot + "/Rejected Mail");

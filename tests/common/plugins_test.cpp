@@ -2,6 +2,7 @@
 // rules, and real starts of a stand-in companion (the plugin_probe program and small scripts).
 #include "common/globals.h"
 #include "common/platform/locks.h"
+#include "common/platform/opener.h"
 #include "common/plugins.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -249,3 +250,40 @@ TEST_F(CompanionStartTest, WaitsWhileRulesSynchronisationRuns)
 }
 
 } // namespace
+
+// Help with no help program registered opens the shipped HTML guide in the desktop's browser;
+// a registered help program is started instead.
+TEST_F(CompanionStartTest, HelpOpensTheGuideUnlessAHelpProgramIsRegistered)
+{
+    struct TRecordingOpener : platform::TOpener
+    {
+        std::vector<std::string> Opened;
+        bool Open(const std::string &target) override
+        {
+            Opened.push_back(target);
+            return true;
+        }
+    } opener;
+    platform::SetOpener(&opener);
+    globals->ProgramFolder = programFolder;
+    globals->HelpFile = root + "/prog/Help/CORVEX.HLP";
+
+    EXPECT_FALSE(globals->StartOmblee()) << "no guide anywhere";
+    Describe(root + "/prog/Help/index.html", "<html></html>");
+    EXPECT_TRUE(globals->StartOmblee());
+    Describe(programFolder + "Help/index.html", "<html></html>");
+    EXPECT_TRUE(globals->StartOmblee());
+    ASSERT_EQ(opener.Opened.size(), 2u);
+    EXPECT_EQ(opener.Opened[0], root + "/prog/Help/index.html");
+    EXPECT_EQ(opener.Opened[1], programFolder + "Help/index.html");
+
+    Script("omblee", "exit 0");
+    Describe(programFolder + "Extentions/Omblee.ini",
+             "menuid=Omblee\nexecutable=omblee\nexecute=spawn\n");
+    Load();
+    EXPECT_TRUE(globals->StartOmblee());
+    EXPECT_EQ(opener.Opened.size(), 2u);
+    platform::SetOpener(nullptr);
+
+    EXPECT_TRUE(TUtils::FileExists(std::string(CORVEX_BIN_DIR) + "/Help/index.html"));
+}

@@ -1,0 +1,158 @@
+#include "korrind/notifier.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+#include "common/alias.h"
+#include "common/filterparam.h"
+#include "common/names.h"
+#include "common/text.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+
+namespace {
+
+constexpr char Service[] = "org.freedesktop.Notifications";
+constexpr char ObjectPath[] = "/org/freedesktop/Notifications";
+constexpr char Interface[] = "org.freedesktop.Notifications";
+constexpr char DesktopId[] = "org.corvex.Korrind";
+constexpr char DefaultAction[] = "default";
+constexpr char DefaultActionLabel[] = "Show Corvex";
+constexpr int ShownMessages = 5;
+constexpr uchar NormalUrgency = 1;
+constexpr uchar CriticalUrgency = 2;
+
+// The body may be shown as simple markup: a sender's "<address>" must stay text.
+std::string EscapeMarkup(const std::string &text)
+{
+    return QString::fromStdString(text).toHtmlEscaped().toStdString();
+}
+
+bool AnyPriority(const std::vector<TNewMailNote> &notes)
+{
+    for (const TNewMailNote &note : notes)
+        if (note.Priority)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TDesktopNotifier::TDesktopNotifier(QObject *parent) : QObject(parent) {}
+
+void TDesktopNotifier::Attach(TEMailTest &test)
+{
+    test.OnNewMailTested = [this](TEMailTest &tested) { CollectNewMail(tested); };
+    test.OnPassEnded = [this] { PassEnded(); };
+}
+
+void TDesktopNotifier::CollectNewMail(TEMailTest &test)
+{
+    if (test.Mailbox == nullptr)
+        return;
+    const int count = test.CurrentLines.Count();
+    for (int k = count - 1; k >= test.FirstNew && k >= 0; --k) {
+        if ((size_t(k) < test.Known.size() && test.Known[k]) ||
+            (k < test.ToLines.Count() && !AliasMatches(test.ToLines[k], test.Mailbox)))
+            continue;
+        std::vector<std::string> fields = SplitText(test.CurrentLines[k], '|');
+        TNewMailNote note;
+        note.Mailbox = test.Mailbox->Caption;
+        note.From = fields.empty() ? std::string() : fields[0];
+        note.Subject = fields.size() > 1 ? fields[1] : std::string();
+        TRuleActions actions;
+        note.Priority = !test.PriorityRules.Empty() &&
+                        MatchRules(note.From, note.Subject, actions, test.PriorityRules) >= 0;
+        Add(note);
+    }
+}
+
+void TDesktopNotifier::Add(const TNewMailNote &note)
+{
+    Notes.push_back(note);
+}
+
+std::string TDesktopNotifier::SummaryText(const std::vector<TNewMailNote> &notes)
+{
+    const std::string count = notes.size() == 1 ? std::string("1 new message")
+                                                : Format("%d new messages", int(notes.size()));
+    return AnyPriority(notes) ? "Priority mail: " + count : "New mail: " + count;
+}
+
+// Priority mail first, then the rest, each group newest first as collected.
+std::string TDesktopNotifier::BodyText(const std::vector<TNewMailNote> &notes)
+{
+    std::vector<const TNewMailNote *> ordered;
+    for (bool priority : {true, false})
+        for (const TNewMailNote &note : notes)
+            if (note.Priority == priority)
+                ordered.push_back(&note);
+    std::string body;
+    int shown = 0;
+    for (const TNewMailNote *note : ordered) {
+        if (shown++ == ShownMessages) {
+            body += Format("… and %d more", int(ordered.size()) - ShownMessages);
+            break;
+        }
+        if (!body.empty())
+            body += "\n";
+        body += EscapeMarkup((note->Priority ? "[Priority] " : "") + note->Mailbox + ": " +
+                             note->From + " — " + note->Subject);
+    }
+    return body;
+}
+
+bool TDesktopNotifier::PassEnded()
+{
+    std::vector<TNewMailNote> notes;
+    notes.swap(Notes);
+    if (notes.empty() || !Enabled || !Enabled())
+        return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    if (!Connected) {
+        bus.connect(Service, ObjectPath, Interface, "ActionInvoked", this,
+                    SLOT(ActionInvoked(uint, QString)));
+        bus.connect(Service, ObjectPath, Interface, "NotificationClosed", this,
+                    SLOT(Closed(uint, uint)));
+        Connected = true;
+    }
+    QVariantMap hints;
+    hints["urgency"] = QVariant::fromValue(AnyPriority(notes) ? CriticalUrgency : NormalUrgency);
+    hints["desktop-entry"] = QString(DesktopId);
+    hints["category"] = QString("email.arrived");
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, "Notify");
+    call << QString(names::AppTitle) << LastId << QString(DesktopId)
+         << QString::fromStdString(SummaryText(notes)) << QString::fromStdString(BodyText(notes))
+         << QStringList{DefaultAction, DefaultActionLabel} << hints << int(-1);
+    // Asynchronous: a slow notification service must not hold up the monitor.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher *finished) {
+                QDBusPendingReply<uint> reply = *finished;
+                if (reply.isValid())
+                    LastId = reply.value();
+                else if (Utils)
+                    Utils->DebugLog("No desktop notification: %s",
+                                    reply.error().message().toStdString().c_str());
+                finished->deleteLater();
+            });
+    return true;
+}
+
+void TDesktopNotifier::ActionInvoked(uint id, const QString &key)
+{
+    if (id == LastId && key == DefaultAction && ShowMonitor)
+        ShowMonitor();
+}
+
+void TDesktopNotifier::Closed(uint id, uint reason)
+{
+    // A closed notification cannot be replaced: the next pass starts a new one.
+    if (id == LastId)
+        LastId = 0;
+}

@@ -1,0 +1,196 @@
+// Desktop notifications of new mail: real passes against the fixture POP3 server, with a fake
+// notification service on a private session bus that records every call.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QVariantMap>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+#include "korrind/notifier.h"
+#include "korrind/popview.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+#include "tests/korrind/monitortestwindow.h"
+
+namespace {
+
+constexpr char Service[] = "org.freedesktop.Notifications";
+constexpr char Path[] = "/org/freedesktop/Notifications";
+
+struct TNotifyCall
+{
+    uint ReplacesId;
+    QString Summary, Body;
+    QStringList Actions;
+    QVariantMap Hints;
+};
+
+class TFakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    std::vector<TNotifyCall> Calls;
+    uint NextId = 7;
+
+public slots:
+    uint Notify(const QString &, uint replacesId, const QString &, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
+    {
+        Calls.push_back({replacesId, summary, body, actions, hints});
+        return replacesId != 0 ? replacesId : NextId++;
+    }
+};
+
+// A session bus of the test's own, the fake service on it.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!daemon.waitForStarted() || !daemon.waitForReadyRead(5000))
+            return;
+        Address = QString::fromUtf8(daemon.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", Address.toUtf8());
+        QDBusConnection fake = QDBusConnection::connectToBus(Address, "fake-notifications");
+        fake.registerObject(Path, &Fake, QDBusConnection::ExportAllSlots);
+        Registered = fake.registerService(Service);
+    }
+    ~PrivateBus()
+    {
+        QDBusConnection::disconnectFromBus("fake-notifications");
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+    void EmitAction(uint id)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(Path, Service, "ActionInvoked");
+        signal << id << QString("default");
+        QDBusConnection("fake-notifications").send(signal);
+    }
+
+    QString Address;
+    bool Registered = false;
+    TFakeNotifications Fake;
+
+private:
+    QProcess daemon;
+};
+
+TListRow &AddMailbox(TCorvexMonitor &monitor, const fixtures::Mailbox &box)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, box.user);
+    SetText(record.MailServer, box.host + ":" + std::to_string(box.pop3Port));
+    SetText(record.Password, box.password);
+    SetText(record.InboxPath, testenv::MakeScratchDir("inbox"));
+    record.LeaveOnServer = 1;
+    record.Active = 1;
+    monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
+    monitor.Store.SetPassword(box.user, box.password);
+    monitor.Store.Summary.push_back(SummaryRow(box.user));
+    return monitor.Store.Mailboxes.back();
+}
+
+std::string Message(const std::string &from, const std::string &subject)
+{
+    fixtures::MessageFields fields;
+    fields.from = from;
+    fields.subject = subject;
+    return fixtures::BuildMessage(fields);
+}
+
+// Waits with events running: the fake service answers on this thread.
+bool PumpUntil(const std::function<bool()> &done, int ms = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+} // namespace
+
+TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingTheLast)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    PrivateBus bus;
+    ASSERT_TRUE(bus.Registered) << "no private session bus";
+    TMonitorTestWindow window;
+    auto monitor = std::make_unique<TCorvexMonitor>(window);
+    monitor->PauseMs = 0;
+    ASSERT_TRUE(monitor->Store.LoadSettings(false));
+    Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
+    Globals->Config.TimeoutMs = 2000;
+
+    int shown = 0;
+    bool enabled = true;
+    TDesktopNotifier notifier;
+    notifier.Enabled = [&] { return enabled; };
+    notifier.ShowMonitor = [&] { ++shown; };
+    notifier.Attach(*EMailTest);
+
+    fixtures::Mailbox box = fixtures::CreateMailbox("notify");
+    fixtures::AddMessages(box, {Message("Alice Ordinary <alice@example.org>", "Lunch"),
+                                Message("The Boss <boss@example.org>", "Budget <draft>")});
+    TListRow &row = AddMailbox(*monitor, box);
+    row.SetCell(mcPriorityActive, "1");
+    testenv::WriteFile(row.Cell(mcInboxPath) + "/" + names::PriorityFile, "boss@example.org|\n");
+
+    monitor->CheckMail(-1);
+    ASSERT_TRUE(PumpUntil([&] { return bus.Fake.Calls.size() == 1; }));
+    const TNotifyCall first = bus.Fake.Calls[0];
+    EXPECT_EQ(first.ReplacesId, 0u);
+    EXPECT_TRUE(first.Summary.startsWith("Priority mail: 2 new messages"))
+        << first.Summary.toStdString();
+    const QStringList lines = first.Body.split('\n');
+    ASSERT_EQ(lines.size(), 2) << first.Body.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("[Priority] notify")) << "priority mail comes first";
+    EXPECT_TRUE(lines[0].contains("boss@example.org") && lines[0].contains("Budget &lt;draft&gt;"));
+    EXPECT_TRUE(lines[1].contains("alice@example.org") && lines[1].contains("Lunch"));
+    EXPECT_FALSE(lines[1].contains("[Priority]"));
+    EXPECT_EQ(first.Hints.value("urgency").toInt(), 2);
+    EXPECT_TRUE(first.Actions.contains("default"));
+
+    // The default action shows the monitor.
+    bus.EmitAction(7);
+    EXPECT_TRUE(PumpUntil([&] { return shown == 1; }));
+
+    // A pass without new mail sends nothing; the next new message replaces the notification.
+    monitor->CheckMail(-1);
+    fixtures::AddMessage(box, Message("Carol <carol@example.org>", "Later"));
+    monitor->CheckMail(-1);
+    ASSERT_TRUE(PumpUntil([&] { return bus.Fake.Calls.size() == 2; }));
+    const TNotifyCall second = bus.Fake.Calls[1];
+    EXPECT_EQ(second.ReplacesId, 7u);
+    EXPECT_EQ(second.Summary, "New mail: 1 new message");
+    EXPECT_TRUE(second.Body.contains("carol@example.org"));
+    EXPECT_EQ(second.Hints.value("urgency").toInt(), 1);
+
+    // Switched off, or with no service on the bus: nothing is shown and the pass is as before.
+    enabled = false;
+    fixtures::AddMessage(box, Message("Dave <dave@example.org>", "Off"));
+    monitor->CheckMail(-1);
+    enabled = true;
+    QDBusConnection("fake-notifications").unregisterService(Service);
+    fixtures::AddMessage(box, Message("Erin <erin@example.org>", "No service"));
+    monitor->CheckMail(-1);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(bus.Fake.Calls.size(), 2u);
+    EXPECT_NE(monitor->Store.Summary.at(0).ImageIndex, siTimedOut);
+}
+
+#include "notifier_test.moc"
