@@ -30,8 +30,9 @@ struct TCompanionEntry
     std::function<std::unique_ptr<QWidget>(const TStringList &parameters)> CreateWindow;
 };
 
-// The whole entry of a companion: "--help" and "--version", the application, the lock (a second copy ends at once with
-// 0), the parameter file, the window and the event loop. Answers the program's exit code.
+// The whole entry of a companion: "--help" and "--version", the application, the lock (a second
+// copy ends at once with 0), the parameter file, the window and the event loop. Answers the
+// program's exit code.
 int RunCompanion(int argc, char **argv, const TCompanionEntry &entry);
 
 // The first line of the parameter lines, trimmed ("" when there is none).
