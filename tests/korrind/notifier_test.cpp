@@ -98,7 +98,7 @@ TListRow &AddMailbox(TCorvexMonitor &monitor, const fixtures::Mailbox &box)
     record.LeaveOnServer = 1;
     record.Active = 1;
     monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
-    monitor.Store.SetPassword(box.user, box.password);
+    monitor.Store.SetPassword(box.user, GetText(record.MailServer), box.password);
     monitor.Store.Summary.push_back(SummaryRow(box.user));
     return monitor.Store.Mailboxes.back();
 }
