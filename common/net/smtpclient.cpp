@@ -760,7 +760,10 @@ void TSmtpClient::OnSendReply(int code, const std::vector<std::string> &lines)
         if (code == 250 || code == 251)
             ++acceptedRcpt;
         else
-            Report(TSmtpReport::RecipientNotFound, 0, rcptTo[nextRcpt - 1]);
+            // The server's own answer goes with the address: it says why (no such user, …).
+            Report(TSmtpReport::RecipientNotFound, code,
+                   rcptTo[nextRcpt - 1] + " (" + std::to_string(code) + " " +
+                       Printable(lines.front()) + ")");
         SendNextRecipient();
         break;
     case TStep::Data:

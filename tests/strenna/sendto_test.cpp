@@ -57,7 +57,8 @@ TEST(SendTo, ForwardsWithTheNoteAndKeepsTheDialogOpenOnARefusal)
     const std::string book = TUtils::AddBackslash(Globals->DataRoot) + names::AddressBookFile;
     EXPECT_EQ(testenv::ReadFile(book), to + "\n");
 
-    // A refused recipient: the dialog stays open and says which address the server refused.
+    // A refused recipient: the dialog stays open and says which address the server refused, and
+    // with the server's own answer.
     const std::string refused = std::string(fixtures::RefusedRecipientPrefix) + "@corvex.test";
     dialog.Prepare(dir + "saved.eml", "joe@pop.example.org");
     dialog.show();
@@ -67,5 +68,7 @@ TEST(SendTo, ForwardsWithTheNoteAndKeepsTheDialogOpenOnARefusal)
     const std::string shown = dialog.LMDpfStatusBar->Caption();
     EXPECT_NE(shown.find("No recipient was accepted"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Recipient Not Found: " + refused), std::string::npos) << shown;
+    EXPECT_NE(shown.find("(550 5.1.1 <" + refused + ">: no such user)"), std::string::npos)
+        << shown;
     dialog.hide();
 }
