@@ -5,7 +5,7 @@
 #include "common/names.h"
 #include "common/stringlist.h"
 #include "fuzzsupport.h"
-#include "korrind/alerts.h"
+#include "common/alerts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
