@@ -6,5 +6,6 @@
 #include <QSslConfiguration>
 
 // A configuration that verifies the peer against the trusted certificates. The variable is read
-// at each call, so a changed SSL_CERT_FILE takes effect with the next connection.
+// at each call, so a changed SSL_CERT_FILE (or a changed file) takes effect with the next
+// connection; an unchanged file is not parsed again.
 QSslConfiguration TrustedTlsConfiguration();

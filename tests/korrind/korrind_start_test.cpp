@@ -1,6 +1,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -45,9 +46,12 @@ TEST(KorrindStart, SecondStartEndsAtOnceAndFirstKeepsRunning)
     StartMonitor(first);
 
     std::string root = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/Corvex Users";
-    EXPECT_TRUE(
-        testenv::WaitUntil([&] { return testenv::FileMode(root + "/Rejected Mail") != 0; }));
-    for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"})
+    const char *folders[] = {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"};
+    EXPECT_TRUE(testenv::WaitUntil([&] {
+        return std::all_of(std::begin(folders), std::end(folders),
+                           [&](const char *sub) { return testenv::FileMode(root + sub) != 0; });
+    }));
+    for (const char *sub : folders)
         EXPECT_EQ(testenv::FileMode(root + sub), 0700u) << sub;
 
     QProcess second;
