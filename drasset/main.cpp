@@ -8,13 +8,11 @@
 
 int main(int argc, char **argv)
 {
-    return RunCompanion(argc, argv,
-                        {names::Drasset, true, [](const TStringList &parameters) {
-                             QGuiApplication::setApplicationDisplayName("Corvex Sync Rules");
-                             auto window = std::make_unique<TSyncRulesFrm>();
-                             window->show();
-                             if (!window->Activate(parameters))
-                                 return std::unique_ptr<QWidget>();
-                             return std::unique_ptr<QWidget>(std::move(window));
-                         }});
+    return RunCompanion(argc, argv, {names::Drasset, true, [](const TStringList &parameters) {
+                                         auto window = std::make_unique<TSyncRulesFrm>();
+                                         window->show();
+                                         if (!window->Activate(parameters))
+                                             return std::unique_ptr<QWidget>();
+                                         return std::unique_ptr<QWidget>(std::move(window));
+                                     }});
 }

@@ -166,6 +166,51 @@ void TCorvexMonitor::MarkTimedOut(TListRow &row)
     row.SetCell(scFrom, monitortext::TimedOut);
     row.SetCell(scSubject, "");
     row.ImageIndex = siTimedOut;
+    RecordFailure(row.Caption);
+}
+
+// The row keeps its fixed caption; the cause goes to its tip, the tray tip and the log.
+void TCorvexMonitor::RecordFailure(const std::string &mailbox)
+{
+    TMailboxFailure failure;
+    failure.Text = Pop3->FailureText();
+    if (failure.Text.empty())
+        failure.Text = Pop3FailureText(TPop3Failure::TimedOut);
+    failure.NeedsUser = Pop3FailureNeedsUser(Pop3->LastFailure());
+    Utils->DebugLog("%s: %s - %s", mailbox.c_str(), monitortext::TimedOut, failure.Text.c_str());
+    Failures[mailbox] = std::move(failure);
+}
+
+std::string TCorvexMonitor::RowTip(const TListRow &row) const
+{
+    if (row.ImageIndex != siTimedOut)
+        return "";
+    auto found = Failures.find(row.Caption);
+    if (found == Failures.end())
+        return "";
+    return std::string(monitortext::TimedOut) + ": " + found->second.Text;
+}
+
+std::string TCorvexMonitor::FailureSummary() const
+{
+    std::string lines;
+    for (const TListRow &row : Store.Summary) {
+        auto found = Failures.find(row.Caption);
+        if (row.ImageIndex != siTimedOut || found == Failures.end())
+            continue;
+        lines += (lines.empty() ? "" : "\n") + row.Caption + ": " + found->second.Text;
+    }
+    return lines;
+}
+
+bool TCorvexMonitor::FailureNeedsUser() const
+{
+    for (const TListRow &row : Store.Summary) {
+        auto found = Failures.find(row.Caption);
+        if (row.ImageIndex == siTimedOut && found != Failures.end() && found->second.NeedsUser)
+            return true;
+    }
+    return false;
 }
 
 // The newest message's summary, as far as the security level lets the Summary list show it.
@@ -196,6 +241,7 @@ void TCorvexMonitor::FillSummary(TListRow &row, const TListRow &mailbox, int cou
 TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &again)
 {
     TListRow *row = CurrentSummaryRow();
+    const std::string mailbox = row->Caption;
     row->SetCell(scMsgs, "0");
     for (size_t cell = scFrom; cell < SummaryCellCount; ++cell)
         row->SetCell(cell, "");
@@ -203,6 +249,7 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
 
     if (!ConnectMailbox(index))
         return TMailboxOutcome::Next;
+    Failures.erase(mailbox);
     if (!Pump())
         return TMailboxOutcome::Stop;
     int count = Pop3->MessageCount();
@@ -438,7 +485,11 @@ void TCorvexMonitor::EndCheck()
     } else {
         icon = IconAllTimedOut;
         counters.NewMailState = 0;
-        if (rows > 0) {
+        // A certificate or a login the server refuses stays refused after any number of
+        // restarts: only time-outs and unreachable servers lead to one.
+        if (FailureNeedsUser()) {
+            TimedOutSince = 0;
+        } else if (rows > 0) {
             // Measured from the start of the passes, so that a pass that ends a little sooner
             // than the first one cannot put the restart off by a whole interval. In 64 bits:
             // retries × interval may well pass a day.
@@ -450,6 +501,7 @@ void TCorvexMonitor::EndCheck()
                 restart = true;
         }
     }
+    Tray.Detail = FailureSummary();
     Tray.SetIconState(icon);
     Window.SetStatusText(monitortext::CheckComplete);
     Window.RowsChanged(false);

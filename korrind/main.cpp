@@ -64,7 +64,9 @@ int main(int argc, char **argv)
     {
         QApplication app(argc, argv);
         QApplication::setApplicationName(names::AppTitle);
-        QApplication::setApplicationDisplayName(names::AppTitle);
+        // No display name: the desktop would append it to every window title, and dialog
+        // titles are fixed texts.
+        QGuiApplication::setDesktopFileName("org.corvex.Korrind");
         QApplication::setQuitOnLastWindowClosed(false);
         platform::QuitOnTerminationSignals(&TUtils::Terminate);
 

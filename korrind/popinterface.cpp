@@ -193,6 +193,9 @@ bool TPop3::ConnectLoop()
         // Retrying a refused login only repeats the refusal (and may lock the account).
         if (LoginGaveUp)
             break;
+        // So does a certificate that does not verify.
+        if (Pop3FailureNeedsUser(Client->LastFailure()))
+            break;
         Client->TimeOut += TimeoutStep;
         if (Level() > 2 && Utils)
             Utils->DebugLog("Connect Timeout: %s Cnt: %d", UserText(), Client->TimeOut / 1000);
@@ -627,4 +630,21 @@ void TPop3::OnRequestFinished(unsigned ticket, bool ok)
         --BatchOpen;
         BatchProgress = true;
     }
+}
+
+TPop3Failure TPop3::LastFailure() const
+{
+    return Client ? Client->LastFailure() : TPop3Failure::None;
+}
+
+std::string TPop3::FailureText() const
+{
+    const TPop3Failure failure = LastFailure();
+    std::string text = Pop3FailureText(failure);
+    const std::string detail = Client ? Client->LastErrorText() : std::string();
+    if (text.empty())
+        return detail;
+    if (!detail.empty())
+        text += " (" + detail + ")";
+    return text;
 }

@@ -111,6 +111,11 @@ public:
 
     TPop3Client *Component() { return Client.get(); }
 
+    // Why the last connect or retrieval failed: its class, and that class in words followed
+    // by the client's own description ("server certificate not trusted (…)").
+    TPop3Failure LastFailure() const;
+    std::string FailureText() const;
+
 private:
     enum class TWaitEnd { Done, TimedOut, Cancelled, Terminated };
     enum class TConnectEnd { Connected, Failed, Cancelled, Terminated };

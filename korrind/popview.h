@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -168,8 +169,18 @@ public:
     std::string RulesFolder() const;
     // A pass is running (commands that change the mailbox lists wait for its end).
     bool PassRunning() const { return InPass; }
+    // The tip of a Summary row: what made it time out ("" for a row that did not).
+    std::string RowTip(const TListRow &row) const;
 
     // ---- state
+    // Why a mailbox's last check failed, by user ID: the cause in words, and whether only the
+    // user can mend it (a certificate or a login the server refuses), which a restart cannot.
+    struct TMailboxFailure
+    {
+        std::string Text;
+        bool NeedsUser = false;
+    };
+    std::map<std::string, TMailboxFailure> Failures;
     TDataStore Store; // Mailboxes, Summary, PasswordMap, InboxMap
     TTrayIcon Tray;
     bool Activated = false;
@@ -203,6 +214,10 @@ private:
     void RestartMainTimer();
     void ClearTopmostTick();
     void MarkTimedOut(TListRow &row);
+    void RecordFailure(const std::string &mailbox);
+    // The time-out causes of the Summary rows, one "user ID: cause" line each.
+    std::string FailureSummary() const;
+    bool FailureNeedsUser() const;
     void FillSummary(TListRow &row, const TListRow &mailbox, int count);
     TListRow *CurrentSummaryRow();
     void PlayNextSound();

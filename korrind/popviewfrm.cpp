@@ -89,10 +89,20 @@ QTableView *ListView(QAbstractItemModel *model, QWidget *parent)
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->horizontalHeader()->setSectionsClickable(true);
     view->horizontalHeader()->setHighlightSections(false);
+    // Every column as wide as its widest text; the last takes the rest of the width.
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view->horizontalHeader()->setStretchLastSection(true);
+    view->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     view->setShowGrid(false);
     view->setWordWrap(false);
     return view;
+}
+
+// Tab goes through the widgets in this order (hidden pages are passed over).
+void ChainFocus(const std::vector<QWidget *> &widgets)
+{
+    for (std::size_t i = 1; i < widgets.size(); ++i)
+        QWidget::setTabOrder(widgets[i - 1], widgets[i]);
 }
 
 // Names of the Summary menu items that the menu's opening enables or disables.
@@ -124,6 +134,7 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
         std::vector<std::string>(std::begin(SummaryColumns), std::end(SummaryColumns)), false,
         this);
     SummaryModel->Images = SummaryImage;
+    SummaryModel->ToolTip = [this](const TListRow &row) { return Monitor->RowTip(row); };
     MailboxModel = new TRowModel(
         Monitor->Store.Mailboxes,
         std::vector<std::string>(std::begin(MailboxColumns), std::end(MailboxColumns)), true, this);
@@ -140,6 +151,7 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
         auto *scroll = new QScrollArea(Pages);
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setFocusPolicy(Qt::NoFocus); // only a frame: Tab goes to the page's controls
         scroll->setWidget(page);
         Pages->addWidget(scroll);
     }
@@ -150,6 +162,24 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
 
     BuildMenus();
     ConnectSettingsControls();
+    std::vector<QWidget *> focusOrder = {tsSummary, tsMailboxes, tsOperation, tsPreferences,
+                                         LMDpfCheckNow, LMDpfListMail, LMDpfListMailDrop,
+                                         LMDpfNewMsg, LMDseQueryInterval, lvSummary, lvMailBoxes,
+                                         LMDpfSyncAll, LMDpfAdd, LMDpfEdit, LMDpfInbox, LMDpfRemove,
+                                         LMDpfLoad, LMDseCheckMinutes, LMDseTimerFrequency,
+                                         LMDseTimeout, LMDseRetries, LMDpfOutGoing, LMDpfProxy};
+    for (QAbstractButton *radio : ActivateOn->buttons())
+        focusOrder.push_back(radio);
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{LMDcbCorvex, LMDtbSecurity, LMDpfPassword, LMDcbxOptions,
+                                          LMDcbPriorityActive, LMDcbPriorityGlobal,
+                                          LMDpfManagePriority, LMDpfManagePriorityDrop,
+                                          LMDpfSyncPriority, LMDcbRejectActive, LMDcbRejectGlobal,
+                                          LMDpfManageReject, LMDpfManageRejectDrop, LMDpfSyncReject,
+                                          LMDpfApply, LMDpfExit, LMDpfHelp, LMDpfHelpDrop,
+                                          LMDtbTimer, LMDpfClose})
+        focusOrder.push_back(widget);
+    ChainFocus(focusOrder);
 
     frmOutgoingServer = new TfrmOutgoingServer(this);
     frmOutgoingServer->StartImport = [] { return Globals && Globals->StartPelloway(); };
@@ -167,7 +197,9 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     ShowPage(TMonitorPage::Summary);
     SetApplyEnabled(false);
 
-    resize(InitialWidth, SettingsPageHeight);
+    // Tall enough for the fullest page (the options), never below the settings pages' height.
+    resize(std::max(InitialWidth, sizeHint().width()),
+           std::max(SettingsPageHeight, sizeHint().height()));
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect desktop = screen->availableGeometry();
         move(desktop.center() - rect().center());
@@ -431,6 +463,9 @@ QWidget *TCorvexFrm::BuildPreferencesPage()
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
         item->setCheckState(Qt::Unchecked);
     }
+    // Every option shows without scrolling.
+    LMDcbxOptions->setMinimumHeight(LMDcbxOptions->sizeHintForRow(0) * LMDcbxOptions->count() +
+                                    2 * LMDcbxOptions->frameWidth());
     optionsLayout->addWidget(LMDcbxOptions);
 
     auto *lists = new QVBoxLayout;

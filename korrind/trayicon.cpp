@@ -50,6 +50,8 @@ void TTrayIcon::SetIconState(int state)
         CurrentImage = Phase;
     }
     CurrentTip = look.Tip;
+    if (!Detail.empty() && look.Image != CheckingImage2)
+        CurrentTip += "\n" + Detail;
     if (OnChange)
         OnChange(CurrentImage, CurrentTip);
 }

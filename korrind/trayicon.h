@@ -54,6 +54,10 @@ public:
     // The image chosen by the last call for a state from 1 to 5.
     int IconPhase() const { return Phase; }
 
+    // Shown under the tip of every state but checking: why mailboxes timed out, one line
+    // each ("" for none).
+    std::string Detail;
+
     // Hooks the main window fills in.
     std::function<void(int image, const std::string &tip)> OnChange;
     std::function<void(bool resetImages)> OnClearNewMail;

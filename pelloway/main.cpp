@@ -9,8 +9,6 @@
 int main(int argc, char **argv)
 {
     return RunCompanion(argc, argv, {names::Pelloway, false, [](const TStringList &) {
-                                         QApplication::setApplicationDisplayName(
-                                             "Import Mailboxes from registry");
                                          auto window = std::make_unique<TEmailSetupFrm>();
                                          window->show();
                                          window->activateWindow();

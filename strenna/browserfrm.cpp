@@ -42,7 +42,6 @@ constexpr int ShowProgressFrom = 500; // files; smaller folders load without a p
 TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(parent)
 {
     Browser.SetLaunchValues(parameters);
-    QApplication::setApplicationDisplayName(browsertext::AppTitle);
     setObjectName("InboxFrm");
     Confirm = [this](const std::string &text) {
         return QMessageBox::warning(this, browsertext::WarningTitle, ToQ(text),

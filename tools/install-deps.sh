@@ -12,6 +12,8 @@ packages=(
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
   clang libclang-rt-14-dev
 )
+# Extra packages a tool asks for (tools/screenshots.sh); the build and the tests need none of them.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,13 +7,12 @@
 
 int main(int argc, char **argv)
 {
-    return RunCompanion(
-        argc, argv, {names::Velmot, true, [](const TStringList &parameters) {
-                         QGuiApplication::setApplicationDisplayName("Corvex Rules Manager");
-                         auto window = std::make_unique<TFilteringFrm>(FirstParameter(parameters));
-                         window->show();
-                         if (!window->Activate())
-                             return std::unique_ptr<QWidget>();
-                         return std::unique_ptr<QWidget>(std::move(window));
-                     }});
+    return RunCompanion(argc, argv, {names::Velmot, true, [](const TStringList &parameters) {
+                                         auto window = std::make_unique<TFilteringFrm>(
+                                             FirstParameter(parameters));
+                                         window->show();
+                                         if (!window->Activate())
+                                             return std::unique_ptr<QWidget>();
+                                         return std::unique_ptr<QWidget>(std::move(window));
+                                     }});
 }

@@ -153,6 +153,8 @@ void TPop3Client::Connect()
     Messages.clear();
     LastErrorText_.clear();
     SslErrorText.clear();
+    LastFailure_ = TPop3Failure::None;
+    SslNameOnly = false;
     QuitConfirmed_ = false;
     Secure_ = Pipelining_ = CanPlain = OffersStls = false;
     ApopStamp.clear();
@@ -203,6 +205,10 @@ void TPop3Client::Connect()
         QObject::connect(socket, &QSslSocket::sslErrors, socket,
                          [this](const QList<QSslError> &errors) {
                              SslErrorText.clear();
+                             SslNameOnly = !errors.isEmpty();
+                             for (const QSslError &error : errors)
+                                 SslNameOnly =
+                                     SslNameOnly && error.error() == QSslError::HostNameMismatch;
                              for (const QSslError &error : errors)
                                  SslErrorText += (SslErrorText.empty() ? "" : "; ") +
                                                  error.errorString().toStdString();
@@ -707,11 +713,12 @@ void TPop3Client::LoginRefused(const std::string &status)
     Listener->OnAuthenticationFailed(retry);
     if (generation != Generation)
         return;
-    if (retry)
+    if (retry) {
         StartLogin();
-    else
-        FailConnect(TFailKind::Silent,
-                    "the server refused the login: \"" + Printable(status) + "\"");
+        return;
+    }
+    NoteFailure(TPop3Failure::LoginRefused);
+    FailConnect(TFailKind::Silent, "the server refused the login: \"" + Printable(status) + "\"");
 }
 
 void TPop3Client::LoginDone()
@@ -757,6 +764,7 @@ void TPop3Client::ProtocolError(const std::string &why)
 
 void TPop3Client::FailConnect(TFailKind kind, const std::string &why)
 {
+    NoteFailure(kind == TFailKind::InvalidHost ? TPop3Failure::NameNotFound : TPop3Failure::Other);
     LastErrorText_ = why;
     TearDown();
     Listener->OnError(why);
@@ -772,6 +780,7 @@ void TPop3Client::LoseConnection(const std::string &why)
         FailConnect(TFailKind::Connection, why);
         return;
     }
+    NoteFailure(TPop3Failure::Other);
     LastErrorText_ = why;
     bool quitting = State_ == TState::Quitting;
     std::vector<unsigned> tickets = PendingTickets();
@@ -809,6 +818,7 @@ void TPop3Client::OnSocketError()
         return;
     }
     std::string text = Socket->errorString().toStdString();
+    NoteFailure(SocketFailure(error, SslNameOnly && !SslErrorText.empty()));
     if (error == QAbstractSocket::SslHandshakeFailedError && !SslErrorText.empty())
         text = "the server's certificate does not verify: " + SslErrorText;
     if (error == QAbstractSocket::HostNotFoundError && State_ == TState::Connecting)
@@ -819,6 +829,8 @@ void TPop3Client::OnSocketError()
 
 void TPop3Client::OnTimeOut(const std::string &why)
 {
+    if (State_ != TState::Disconnected)
+        NoteFailure(TPop3Failure::TimedOut);
     if (State_ == TState::Quitting) {
         LastErrorText_ = why;
         TearDown();
@@ -939,4 +951,59 @@ bool TPop3Client::TakeUniqueIds(unsigned ticket, std::vector<std::string> &ids)
     ids = std::move(found->second);
     UniqueIds.erase(found);
     return true;
+}
+
+// ---- failure classes
+
+const char *Pop3FailureText(TPop3Failure failure)
+{
+    switch (failure) {
+    case TPop3Failure::None:
+        return "";
+    case TPop3Failure::CertificateUntrusted:
+        return "server certificate not trusted";
+    case TPop3Failure::CertificateName:
+        return "server certificate names another server";
+    case TPop3Failure::LoginRefused:
+        return "login refused";
+    case TPop3Failure::ConnectionRefused:
+        return "connection refused";
+    case TPop3Failure::NameNotFound:
+        return "server name not found";
+    case TPop3Failure::TimedOut:
+        return "timed out";
+    case TPop3Failure::Other:
+        break;
+    }
+    return "connection failed";
+}
+
+bool Pop3FailureNeedsUser(TPop3Failure failure)
+{
+    return failure == TPop3Failure::CertificateUntrusted ||
+           failure == TPop3Failure::CertificateName || failure == TPop3Failure::LoginRefused;
+}
+
+// The first cause seen wins: the reports that follow it (the connection torn down, the
+// session lost) describe its consequences.
+void TPop3Client::NoteFailure(TPop3Failure failure)
+{
+    if (LastFailure_ == TPop3Failure::None)
+        LastFailure_ = failure;
+}
+
+TPop3Failure TPop3Client::SocketFailure(QAbstractSocket::SocketError error, bool nameOnly)
+{
+    switch (error) {
+    case QAbstractSocket::SslHandshakeFailedError:
+        return nameOnly ? TPop3Failure::CertificateName : TPop3Failure::CertificateUntrusted;
+    case QAbstractSocket::ConnectionRefusedError:
+        return TPop3Failure::ConnectionRefused;
+    case QAbstractSocket::HostNotFoundError:
+        return TPop3Failure::NameNotFound;
+    case QAbstractSocket::SocketTimeoutError:
+        return TPop3Failure::TimedOut;
+    default:
+        return TPop3Failure::Other;
+    }
 }

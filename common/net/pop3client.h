@@ -49,6 +49,22 @@ struct TServerAddress
 };
 TServerAddress ParseServerAddress(const std::string &server, int defaultPort);
 
+// What ended the last connection or session, in the classes a user can act on.
+enum class TPop3Failure {
+    None,
+    CertificateUntrusted, // the server's certificate does not verify
+    CertificateName,      // the certificate is valid but names another server
+    LoginRefused,
+    ConnectionRefused,
+    NameNotFound,
+    TimedOut,
+    Other // see LastErrorText
+};
+// The failure in a few words ("server certificate not trusted"); "" for None.
+const char *Pop3FailureText(TPop3Failure failure);
+// Failures that trying again cannot mend: the user must change a setting or the server's.
+bool Pop3FailureNeedsUser(TPop3Failure failure);
+
 // The reports of the client. Each has an empty default so a listener binds what it needs.
 class TPop3Listener
 {
@@ -114,6 +130,8 @@ public:
     bool Pipelining() const { return Pipelining_; }
     std::string ServerHost() const { return Address_.Host; }
     std::string LastErrorText() const { return LastErrorText_; }
+    // The class of the failure that LastErrorText describes; None after a clean session.
+    TPop3Failure LastFailure() const { return LastFailure_; }
     // True when the last QUIT was answered +OK, i.e. the server committed its deletions.
     bool QuitConfirmed() const { return QuitConfirmed_; }
 
@@ -228,6 +246,10 @@ private:
     std::string ApopStamp;
     std::string LastErrorText_;
     std::string SslErrorText;
+    TPop3Failure LastFailure_ = TPop3Failure::None;
+    bool SslNameOnly = false; // every certificate error of the handshake was a name mismatch
+    void NoteFailure(TPop3Failure failure);
+    static TPop3Failure SocketFailure(QAbstractSocket::SocketError error, bool nameOnly);
     int Count_ = 0;
     std::vector<int64_t> Sizes; // index = message number - 1
 

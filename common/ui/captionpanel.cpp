@@ -1,5 +1,6 @@
 #include "common/ui/captionpanel.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <qdrawutil.h>
@@ -28,6 +29,7 @@ TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent) : QLabel(c
     // help mode is handled by TPButtons, not by Qt.
     setAttribute(Qt::WA_CustomWhatsThis);
     setCursor(Qt::PointingHandCursor); // the enabled look
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void TCaptionPanel::SetBevels(TBevel inner, TBevel outer)
@@ -57,6 +59,23 @@ void TCaptionPanel::paintEvent(QPaintEvent *event)
     DrawBevel(painter, outer, bevelOuter, palette());
     DrawBevel(painter, outer.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth), bevelInner,
               palette());
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        painter.drawRect(outer.adjusted(3, 3, -4, -4));
+    }
+}
+
+void TCaptionPanel::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            emit clicked();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
 }
 
 void TCaptionPanel::mousePressEvent(QMouseEvent *event)

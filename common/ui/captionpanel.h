@@ -1,6 +1,7 @@
 // A flat panel with a caption that serves as a button: two bevels (inner and outer) give it a
 // raised or lowered look, a left click emits clicked(), and it carries a help context number and
-// keyword for the caption-bar help mode. TPButtons gives it its button behaviour.
+// keyword for the caption-bar help mode. TPButtons gives it its button behaviour. Like a button it
+// takes focus by Tab or click, and Space, Enter or Return on the focused panel click it.
 #pragma once
 
 #include <QLabel>
@@ -36,6 +37,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 

@@ -133,6 +133,8 @@ bool TPButtons::SetEnabled(TCaptionPanel *panel, bool enabled)
         SetTextColour(panel, QPalette::Disabled);
         panel->setCursor(Qt::ForbiddenCursor);
     }
+    // A disabled panel is passed over by Tab, like a disabled button.
+    panel->setFocusPolicy(enabled ? Qt::StrongFocus : Qt::NoFocus);
     ProcessPendingMessages();
     return enabled;
 }

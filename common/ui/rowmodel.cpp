@@ -72,6 +72,13 @@ QVariant TRowModel::data(const QModelIndex &index, int role) const
         if (Checkable && index.column() == 0)
             return row.Checked ? Qt::Checked : Qt::Unchecked;
         return {};
+    case Qt::ToolTipRole:
+        if (ToolTip) {
+            const std::string tip = ToolTip(row);
+            if (!tip.empty())
+                return QString::fromStdString(tip);
+        }
+        return {};
     case Qt::DecorationRole:
         if (index.column() == 0 && Images)
             return Images(row.ImageIndex);

@@ -40,6 +40,8 @@ public:
 
     // The image shown before the caption for a row's image index (none when empty).
     std::function<QIcon(int image)> Images;
+    // The tip shown over a row (none when empty or the text is empty).
+    std::function<std::string(const TListRow &row)> ToolTip;
     // The user switched a row's check box; called after the row changed.
     std::function<void(int row)> OnCheckChanged;
 

@@ -78,6 +78,45 @@ kill -TERM "$monitor_pid"
 wait "$monitor_pid" && status=0 || status=$?
 monitor_pid=
 [ "$status" -eq 0 ] || fail "the installed monitor ended with $status"
+
+# One check of real mail from the installed tree as that user, against the fixture dovecot: a
+# message from a sender on the master rejection list leaves the server and lands in
+# "Rejected Mail". Needs the servers of tools/test.sh and root (mailboxes belong to the mail user).
+if [ -n "${CORVEX_POP3_PORT:-}" ] && [ "$(id -u)" -eq 0 ] && [ -x "$build_dir/tools/corvex-seed" ]; then
+  mail_user=install-$(openssl rand -hex 4)
+  mail_password=$(openssl rand -hex 8)
+  mail_home=$CORVEX_MAIL_ROOT/$mail_user
+  install -d -o 65534 -g 65534 -m 0700 "$mail_home" "$mail_home/Maildir" \
+    "$mail_home/Maildir/cur" "$mail_home/Maildir/new" "$mail_home/Maildir/tmp"
+  printf '%s:{PLAIN}%s:65534:65534::%s::\n' "$mail_user" "$mail_password" "$mail_home" >"$work/user"
+  install -g dovecot -m 0640 "$work/user" "$CORVEX_DOVECOT_USERS_DIR/$mail_user"
+  printf '%s\r\n' "From: Prize Desk <winner@prize-desk.example>" "To: $mail_user@corvex.test" \
+    "Subject: You have won" "Message-ID: <$mail_user@corvex.test>" "" "Claim it now." >"$work/spam"
+  install -o 65534 -g 65534 -m 0600 "$work/spam" "$mail_home/Maildir/new/1.$mail_user.corvex"
+  install -m 0755 "$build_dir/tools/corvex-seed" "$work/corvex-seed"
+  env -i PATH=/usr/bin:/bin HOME="$home" "${as_user[@]}" "$work/corvex-seed" --user "$mail_user" \
+    --server "127.0.0.1:$CORVEX_POP3_PORT" --password "$mail_password" \
+    --reject winner@prize-desk.example >/dev/null || fail "the data root could not be seeded"
+  env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen SSL_CERT_FILE="$CORVEX_CA_FILE" \
+    "${as_user[@]}" "$prefix/bin/korrind" >>"$work/monitor.log" 2>&1 &
+  monitor_pid=$!
+  for _ in $(seq 150); do
+    compgen -G "$root/Rejected Mail/*.eml" >/dev/null && break
+    sleep 0.2
+  done
+  compgen -G "$root/Rejected Mail/*.eml" >/dev/null ||
+    fail "the installed monitor did not reject the message within 30 s"
+  for _ in $(seq 50); do
+    compgen -G "$mail_home/Maildir/*/1.$mail_user.corvex*" >/dev/null || break
+    sleep 0.2
+  done
+  compgen -G "$mail_home/Maildir/*/1.$mail_user.corvex*" >/dev/null &&
+    fail "the rejected message is still on the server"
+  kill -TERM "$monitor_pid"
+  wait "$monitor_pid" || fail "the installed monitor did not end cleanly after its check"
+  monitor_pid=
+fi
+
 # A launcher in a read-only program folder hands its parameters to the program it starts through
 # the user's runtime folder, and creates nothing in the program folder.
 readonly_folder=$work/readonly
