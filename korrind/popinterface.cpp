@@ -193,9 +193,11 @@ bool TPop3::ConnectLoop()
         // Retrying a refused login only repeats the refusal (and may lock the account).
         if (LoginGaveUp)
             break;
-        // So does a certificate that does not verify.
-        if (Pop3FailureNeedsUser(Client->LastFailure()))
+        // So does a certificate that does not verify: give up at once.
+        if (Pop3FailureNeedsUser(Client->LastFailure())) {
+            LastError = -1;
             break;
+        }
         Client->TimeOut += TimeoutStep;
         if (Level() > 2 && Utils)
             Utils->DebugLog("Connect Timeout: %s Cnt: %d", UserText(), Client->TimeOut / 1000);

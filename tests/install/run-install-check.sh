@@ -115,6 +115,9 @@ if [ -n "${CORVEX_POP3_PORT:-}" ] && [ "$(id -u)" -eq 0 ] && [ -x "$build_dir/to
   kill -TERM "$monitor_pid"
   wait "$monitor_pid" || fail "the installed monitor did not end cleanly after its check"
   monitor_pid=
+  echo "the installed monitor checked mail on the fixture server"
+else
+  echo "no fixture servers (or not root): the installed monitor's mail check was skipped"
 fi
 
 # A launcher in a read-only program folder hands its parameters to the program it starts through
