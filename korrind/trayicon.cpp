@@ -62,6 +62,8 @@ void TTrayIcon::ClearNewMail(bool resetImages)
         Globals->CheckCounters.NewMailState = 0;
     if (OnClearNewMail)
         OnClearNewMail(resetImages);
+    if (resetImages)
+        Detail.clear(); // no row shows a time-out any more
     SetIconState(IconIdle);
 }
 
