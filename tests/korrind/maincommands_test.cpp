@@ -31,40 +31,13 @@
 #include "korrind/popviewfrm.h"
 #include "korrind/trayview.h"
 #include "korrind/whattodofrm.h"
+#include "korrind/windowsteps.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-TMailBoxRecord Record(const std::string &user, const std::string &server, const std::string &inbox)
-{
-    TMailBoxRecord record{};
-    SetText(record.UserId, user);
-    SetText(record.MailServer, server);
-    SetText(record.Password, user + "-pw");
-    SetText(record.InboxPath, inbox);
-    record.Active = 1;
-    record.LeaveOnServer = 1;
-    return record;
-}
-
-// Runs steps on the next modal window of type T once it shows.
-template <typename T> void OnModal(std::function<void(T *)> steps)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, steps] {
-        auto *window = dynamic_cast<T *>(QApplication::activeModalWidget());
-        if (!window || !window->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        steps(window);
-    });
-    poll->start();
-}
 
 void AnswerMessage(QMessageBox::StandardButton button, std::string &text)
 {
@@ -231,6 +204,7 @@ TEST_F(MainCommands, ReadLastMessageShowsItAndCarriesOutThePrompt)
     const std::string inbox = testenv::MakeScratchDir("inbox");
     TMailBoxRecord record = Record(box.user, box.host + ":" + std::to_string(box.pop3Port), inbox);
     SetText(record.Password, box.password);
+    record.LeaveOnServer = 1;
     SetMailboxes({record});
 
     // The mail program: a desktop entry whose command takes the file.
