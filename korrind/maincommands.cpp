@@ -110,10 +110,12 @@ void TCorvexFrm::ReadLastMessageOf(int summaryRow)
         frmWhatToDo = new TfrmWhatToDo(this);
 
     TWhatToDoHooks hooks;
-    hooks.Connect = [this, mailbox, caption = row.Caption] {
-        // A failed connect marks this mailbox's row, not the one a pass checked last.
+    hooks.Connect = [this, caption = row.Caption] {
+        // Found again by name: the prompt waits in an event loop. A failed connect marks this
+        // mailbox's row, not the one a pass checked last.
+        const int index = FindRow(Monitor->Store.Mailboxes, caption);
         Monitor->CurrentSummary = FindRow(Monitor->Store.Summary, caption);
-        return Monitor->ConnectMailbox(mailbox);
+        return index >= 0 && Monitor->ConnectMailbox(index);
     };
     hooks.Ask = [this](bool promptOff) { return frmWhatToDo->AskWhatToDo(promptOff); };
     hooks.Open = [this](const std::string &path) {
