@@ -147,8 +147,6 @@ TEST_F(MainCommands, CompanionsGetTheirFilesAndLoadKeepsUnappliedEdits)
     EXPECT_EQ(Seen(velmot), Lines{priority});
     Frm->LMDpfManageReject->Click();
     EXPECT_EQ(Seen(velmot), Lines{reject});
-    Frm->LMDpfSyncPriority->Click();
-    EXPECT_EQ(Seen(drasset), Lines{priority});
     Frm->LMDpfSyncReject->Click();
     EXPECT_EQ(Seen(drasset), Lines{reject});
 
@@ -168,13 +166,7 @@ TEST_F(MainCommands, CompanionsGetTheirFilesAndLoadKeepsUnappliedEdits)
     EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, "ann@pop.a.org"}));
     SetMailboxes({});
     Item(tray.Menu(), "Rejection Box")->trigger();
-    const Lines noMailbox = Seen(strenna);
-    ASSERT_FALSE(noMailbox.empty());
-    EXPECT_EQ(noMailbox[0], Globals->RejectedPath);
-    EXPECT_LE(noMailbox.size(), 2u);
-    if (noMailbox.size() == 2) {
-        EXPECT_EQ(noMailbox[1], "");
-    }
+    EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, ""})) << "no address without mailboxes";
 
     // A mailbox added but not applied is offered for saving before the import runs, and is
     // still there when the list is read again afterwards.
