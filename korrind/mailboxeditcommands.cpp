@@ -116,6 +116,10 @@ void TCorvexFrm::LMDpfLoadClick()
         return;
     TDataStore &store = Monitor->Store;
     const std::time_t settingsDate = TUtils::GetFileDate(store.ConfigPath());
+    if (!OfferApply()) {
+        PButtons->Release(LMDpfLoad);
+        return;
+    }
     if (Globals->StartPelloway()) {
         Monitor->ReloadMailboxes(false);
         if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate &&

@@ -182,7 +182,9 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     ChainFocus(focusOrder);
 
     frmOutgoingServer = new TfrmOutgoingServer(this);
-    frmOutgoingServer->StartImport = [] { return Globals && Globals->StartPelloway(); };
+    frmOutgoingServer->StartImport = [this] {
+        return Globals && OfferApply() && Globals->StartPelloway();
+    };
     frmProxyServer = new TfrmProxyServer(this);
     MailBoxEditFrm = new TMailBoxEditFrm(this);
     MailBoxEditFrm->RulesFolder = [this] { return Monitor->RulesFolder(); };
@@ -313,6 +315,7 @@ QWidget *TCorvexFrm::BuildSummaryPage()
     });
     connect(lvSummary->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortSummary(column); });
+    WatchSummaryDoubleClick();
     connect(lvSummary, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         pmSummary->exec(lvSummary->viewport()->mapToGlobal(pos));
     });
@@ -348,6 +351,7 @@ QWidget *TCorvexFrm::BuildMailboxesPage()
     connect(LMDpfEdit, &TCaptionPanel::clicked, this, [this] { LMDpfEditClick(); });
     connect(LMDpfInbox, &TCaptionPanel::clicked, this, [this] { LMDpfInboxClick(); });
     connect(LMDpfLoad, &TCaptionPanel::clicked, this, [this] { LMDpfLoadClick(); });
+    connect(LMDpfSyncAll, &TCaptionPanel::clicked, this, [this] { LMDpfSyncAllClick(); });
     connect(lvMailBoxes, &QTableView::doubleClicked, this, [this] { MailboxDoubleClick(); });
     connect(lvMailBoxes->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortMailboxes(column); });
@@ -476,6 +480,14 @@ QWidget *TCorvexFrm::BuildPreferencesPage()
                                           LMDcbRejectGlobal, LMDpfManageReject,
                                           LMDpfManageRejectDrop, LMDpfSyncReject));
     lists->addStretch(1);
+    for (bool reject : {false, true}) {
+        TCaptionPanel *manage = reject ? LMDpfManageReject : LMDpfManagePriority;
+        TCaptionPanel *sync = reject ? LMDpfSyncReject : LMDpfSyncPriority;
+        connect(manage, &TCaptionPanel::clicked, this,
+                [this, manage, reject] { ManageListClick(manage, reject); });
+        connect(sync, &TCaptionPanel::clicked, this,
+                [this, sync, reject] { SyncListClick(sync, reject); });
+    }
     auto *layout = new QHBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(options, 1);
@@ -547,12 +559,12 @@ void TCorvexFrm::BuildMenus()
         };
         QAction *checkMail = add("Check Mail", ItemCheckMail);
         add("List Mail ", ItemListMail);
-        add("Read Last Message", nullptr);
+        QAction *readLast = add("Read Last Message", nullptr);
         add("Save All Mail", nullptr);
         add("Delete All Mail", ItemDeleteAll);
         menu->addSeparator();
         QAction *inbox = add("Inbox", ItemInbox);
-        add("Rejected Mail", nullptr);
+        QAction *rejectedMail = add("Rejected Mail", nullptr);
         menu->addSeparator();
         QAction *defaultMailer = add("default", ItemDefault);
         QMenu *runMail = menu->addMenu("Run Mail");
@@ -574,6 +586,8 @@ void TCorvexFrm::BuildMenus()
         });
         connect(send, &QAction::triggered, this, [this] { LMDpfNewMsgClick(); });
         connect(inbox, &QAction::triggered, this, [this] { SummaryInboxClick(); });
+        connect(readLast, &QAction::triggered, this, [this] { ReadLastMessageClick(); });
+        connect(rejectedMail, &QAction::triggered, this, [this] { RejectedMailClick(); });
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareSummaryMenu(menu); });
         return menu;
     };
@@ -948,7 +962,7 @@ void TCorvexFrm::LMDpfProxyClick()
 {
     if (!Globals || !PButtons || !PButtons->Press(LMDpfProxy))
         return;
-    if (frmProxyServer->Execute(Globals->Config)) {
+    if (frmProxyServer->Execute(Globals->Config) && OfferApply()) {
         Monitor->ReloadMailboxes(Globals->Config.EncryptMailboxes != 0);
         ShowSettings();
     }
@@ -1215,8 +1229,14 @@ void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)
             case TTrayCommand::Exit:
                 LMDpfExitClick();
                 break;
+            case TTrayCommand::Inboxes:
+                TrayInboxClick(TTrayMenu::ItemName(name));
+                break;
+            case TTrayCommand::RejectionBox:
+                RejectedMailClick();
+                break;
             default:
-                break; // the inboxes and the rejected mail open in the saved message manager
+                break;
             }
         };
     }

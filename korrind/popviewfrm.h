@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ class TRowModel;
 class TTrayView;
 class TfrmOutgoingServer;
 class TfrmProxyServer;
+class TfrmWhatToDo;
 
 // Fixed texts and sizes of the main window.
 namespace windowtext {
@@ -183,6 +185,29 @@ public:
     void SummaryInboxClick();
     void LMDpfLoadClick();
     void AboutClick();
+    // The Summary and companion commands (maincommands.cpp).
+    void ReadLastMessageClick();
+    // Reads the newest message of a Summary row's mailbox into the mail program, then asks
+    // what to do with it and checks the mailbox again.
+    void ReadLastMessageOf(int summaryRow);
+    // Double click on the Summary list: list, read or open the saved messages by the row.
+    void SummaryDoubleClick();
+    void RejectedMailClick(); // also the tray's "Rejection Box"
+    void TrayInboxClick(const std::string &userId);
+    void LMDpfSyncAllClick();
+    void ManageListClick(TCaptionPanel *button, bool reject);
+    void SyncListClick(TCaptionPanel *button, bool reject);
+    // Before the mailbox list is read again over unapplied edits: offers Apply. False when the
+    // user wanted them applied and they could not be saved (the caller then reads nothing).
+    bool OfferApply();
+    // The server mail list window on a Mailboxes row, −1 for every mailbox listed; answers 2
+    // when something was deleted on the server.
+    int OpenServerMailList(int mailboxRow);
+    // Opens the server mail list instead of OpenServerMailList when set (tests).
+    std::function<int(int mailboxRow)> ListServerMail;
+    TfrmWhatToDo *frmWhatToDo = nullptr; // the new-mail decision prompt, made when first used
+    bool PromptOff = false;              // "Don't show these options again" was chosen
+    unsigned ReadMessageDelayMs = 5000;  // the mail program's time to show a read message
     // Header click on a list: sort it by that column (shared sort state of Utils).
     void SortSummary(int column);
     void SortMailboxes(int column);
@@ -226,6 +251,8 @@ private:
     void RunMailerByName(const std::string &name);
     void AddRunMailItems(QMenu *menu);
     void EditSelectedMailbox();
+    void WatchSummaryDoubleClick();
+    int ListServerMailOf(int mailboxRow);
 
     std::vector<TCaptionPanel *> Panels() const;
 

@@ -36,23 +36,11 @@
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/popviewfrm.h"
+#include "korrind/windowsteps.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
 namespace {
-
-TMailBoxRecord Record(const std::string &user, const std::string &server, const std::string &inbox)
-{
-    TMailBoxRecord record{};
-    SetText(record.UserId, user);
-    SetText(record.MailServer, server);
-    SetText(record.Password, user + "-pw");
-    SetText(record.InboxPath, inbox);
-    SetText(record.ArrivalAlert, "BELL");
-    SetText(record.PriorityAlert, "BELL");
-    record.Active = 1;
-    return record;
-}
 
 TListRow Active(const std::string &user, bool on)
 {
@@ -60,23 +48,6 @@ TListRow Active(const std::string &user, bool on)
     row.Caption = user;
     row.Checked = on;
     return row;
-}
-
-// Runs steps on the next modal window of type T once it shows (polling, since the code that
-// opens it blocks in its own event loop).
-template <typename T> void OnModal(std::function<void(T *)> steps)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, steps] {
-        auto *window = dynamic_cast<T *>(QApplication::activeModalWidget());
-        if (!window || !window->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        steps(window);
-    });
-    poll->start();
 }
 
 // Answers the next message box with OK and keeps its text.

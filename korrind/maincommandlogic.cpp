@@ -1,0 +1,57 @@
+#include "korrind/maincommandlogic.h"
+
+#include "common/names.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+TSummaryClick SummaryClickCase(const TListRow *row, bool smartMailRead)
+{
+    if (row == nullptr)
+        return TSummaryClick::ListAll;
+    const int messages = MessagesOf(*row);
+    if (messages == 0)
+        return TSummaryClick::OpenInbox;
+    if (messages == 1 || smartMailRead)
+        return TSummaryClick::ReadLast;
+    return TSummaryClick::ListOne;
+}
+
+int MessagesOf(const TListRow &summaryRow)
+{
+    const long long messages = StrToIntDef(Trim(summaryRow.Cell(scMsgs)), 0);
+    return messages > 0 && messages <= INT32_MAX ? int(messages) : 0;
+}
+
+bool AsksBeforeReading(const TListRow &summaryRow, bool warnLargeMail, long long &size)
+{
+    size = StrToIntDef(Trim(summaryRow.Cell(scSize)), 0);
+    return warnLargeMail && size > LargeMessageLimit;
+}
+
+std::string MailboxAddress(const TListRow &mailbox)
+{
+    return Format("%s@%s", mailbox.Caption.c_str(), mailbox.Cell(mcMailServer).c_str());
+}
+
+std::string RejectionBoxAddress(const TListRows &mailboxes)
+{
+    return mailboxes.empty() ? std::string() : MailboxAddress(mailboxes.front());
+}
+
+std::string MasterListFile(const std::string &rulesFolder, bool reject)
+{
+    return TUtils::AddBackslash(rulesFolder) +
+           (reject ? names::MasterRejectFile : names::MasterPriorityFile);
+}
+
+std::vector<std::string> SyncAllFiles(const std::string &rulesFolder, const TListRows &mailboxes)
+{
+    std::vector<std::string> files = {MasterListFile(rulesFolder, false),
+                                      MasterListFile(rulesFolder, true)};
+    for (const TListRow &mailbox : mailboxes) {
+        const std::string folder = TUtils::AddBackslash(mailbox.Cell(mcInboxPath));
+        files.push_back(folder + names::PriorityFile);
+        files.push_back(folder + names::RejectFile);
+    }
+    return files;
+}
