@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/alerts.h"
 #include "common/alias.h"
 #include "common/globals.h"
 #include "common/names.h"
@@ -15,7 +16,6 @@
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "common/alerts.h"
 #include "korrind/popinterface.h"
 
 TEMailTest *EMailTest = nullptr;
@@ -68,6 +68,11 @@ std::string SummaryLine(const TMailSummary &summary)
                      SummaryField(summary.Date), Format("%d", summary.Size),
                      SummaryField(summary.Received)},
                     "|");
+}
+
+std::string MessageFileBytes(const TStringList &lines)
+{
+    return LinesAsMessage(lines);
 }
 
 std::string SavedMessageBaseName(const std::string &from, const std::string &date)

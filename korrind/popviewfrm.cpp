@@ -29,20 +29,20 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/ui/captionpanel.h"
 #include "common/globals.h"
 #include "common/names.h"
-#include "common/ui/panelbuttons.h"
 #include "common/password.h"
-#include "common/ui/passwordfrm.h"
 #include "common/text.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/passwordfrm.h"
+#include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "korrind/aboutfrm.h"
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/outgoingedit.h"
 #include "korrind/proxysetup.h"
-#include "common/ui/rowmodel.h"
 #include "korrind/trayview.h"
 
 namespace {
@@ -271,6 +271,7 @@ QWidget *TCorvexFrm::BuildSummaryPage()
 
     connect(LMDpfCheckNow, &TCaptionPanel::clicked, this, [this] { LMDpfCheckNowClick(); });
     connect(LMDpfNewMsg, &TCaptionPanel::clicked, this, [this] { LMDpfNewMsgClick(); });
+    connect(LMDpfListMail, &TCaptionPanel::clicked, this, [this] { LMDpfListMailClick(); });
     connect(LMDpfListMailDrop, &TCaptionPanel::clicked, this, [this] {
         if (PButtons && PButtons->DropDown(LMDpfListMailDrop, pmListMail))
             PButtons->ReleaseDropDown(LMDpfListMailDrop);
@@ -540,6 +541,7 @@ void TCorvexFrm::BuildMenus()
         connect(send, &QAction::triggered, this, [this] { LMDpfNewMsgClick(); });
         connect(inbox, &QAction::triggered, this, [this] { SummaryInboxClick(); });
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareSummaryMenu(menu); });
+        ConnectMailListItems(menu);
         return menu;
     };
     pmSummary = buildSummaryMenu("pmSummary");
@@ -1146,11 +1148,6 @@ void TCorvexFrm::SetTopmost(bool topmost)
 void TCorvexFrm::FocusCheckNow()
 {
     LMDpfCheckNow->setFocus();
-}
-
-bool TCorvexFrm::MailListVisible() const
-{
-    return false; // the server mail list window is not part of this window
 }
 
 void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)
