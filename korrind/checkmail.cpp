@@ -6,7 +6,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/alerts.h"
 #include "common/alias.h"
 #include "common/globals.h"
 #include "common/names.h"
@@ -16,6 +15,7 @@
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
+#include "common/alerts.h"
 #include "korrind/popinterface.h"
 
 TEMailTest *EMailTest = nullptr;
