@@ -29,20 +29,20 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/ui/captionpanel.h"
 #include "common/globals.h"
 #include "common/names.h"
-#include "common/password.h"
-#include "common/text.h"
-#include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "common/password.h"
 #include "common/ui/passwordfrm.h"
-#include "common/ui/rowmodel.h"
+#include "common/text.h"
 #include "common/utils.h"
 #include "korrind/aboutfrm.h"
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/outgoingedit.h"
 #include "korrind/proxysetup.h"
+#include "common/ui/rowmodel.h"
 #include "korrind/trayview.h"
 
 namespace {
