@@ -73,8 +73,8 @@ struct TMailListRow
 // "John Smith <jsmith>" becomes "JohnSmithJsmith".
 std::string MakeFileName(const std::string &text, const std::string &separator);
 
-// Writes the lines (CRLF after each) to a new file at path, atomically; an existing file is
-// never replaced (false then).
+// Writes the lines (CRLF after each) to a new file at path, which shows either nothing or the
+// whole message; an existing file is never replaced (false then).
 bool WriteNewMessageFile(const std::string &path, const TStringList &lines);
 
 class TMailList

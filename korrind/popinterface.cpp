@@ -476,6 +476,8 @@ bool TPop3::GetUniqueIds(std::vector<std::string> &ids)
 // The client's own deadlines bound the wait: a silent or lost server fails the request.
 bool TPop3::WaitStreamed(unsigned ticket)
 {
+    if (StreamState[ticket] != 0) // already here: a wait would sleep until the next event
+        return StreamState[ticket] == 1;
     TWaitEnd end =
         WaitUntil([this, ticket] { return StreamState[ticket] != 0; }, [] { return INT_MAX; });
     return end == TWaitEnd::Done && StreamState[ticket] == 1;
