@@ -248,8 +248,12 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
 
 bool TCorvexMonitor::CheckMail(int index)
 {
-    if (InPass || Owner == TSessionOwner::Command)
-        return false; // one pass at a time, and never on a window command's session
+    if (InPass)
+        return false; // one pass at a time
+    if (Owner == TSessionOwner::Command) {
+        LastCheck = 0; // never on a window command's session: the first tick after it checks
+        return false;
+    }
     InPass = true;
     Owner = TSessionOwner::Pass;
     PassStarted = Now();

@@ -193,6 +193,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
     EXPECT_EQ(fillSessions, 1);
     EXPECT_EQ(rowsListed, 1998);
 
+    Frm->Monitor->LastCheck = Frm->Monitor->Now(); // a check just ran
     QTimer::singleShot(0, [&] {
         TMailListFrm &window = *Frm->MailListFrm;
         auto connect = window.List.OnConnectMailbox;
