@@ -261,12 +261,8 @@ bool TMailList::ReadCache(int mailboxRow, int count, TStringList &cache)
 
 void TMailList::FillMailbox(int mailboxRow)
 {
-    if (!Hold())
+    if (!OpenSession(mailboxRow))
         return;
-    if (!OnConnectMailbox || !OnConnectMailbox(mailboxRow) || !Pop3->IsConnected()) {
-        Release();
-        return;
-    }
     const int count = Pop3->MessageCount();
     std::vector<std::string> ids;
     if (count > 0 && !Pop3->GetUniqueIds(ids))
@@ -379,28 +375,41 @@ std::vector<int> TMailList::CurrentNumbers(const std::vector<size_t> &rows)
     return numbers;
 }
 
+std::vector<std::pair<int, std::vector<size_t>>>
+TMailList::ByMailbox(const std::vector<size_t> &rows) const
+{
+    std::vector<std::pair<int, std::vector<size_t>>> groups;
+    for (size_t row : rows) {
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const auto &g) { return g.first == Rows[row].Mailbox; });
+        if (group == groups.end())
+            groups.push_back({Rows[row].Mailbox, {row}});
+        else
+            group->second.push_back(row);
+    }
+    return groups;
+}
+
+bool TMailList::OpenSession(int mailbox)
+{
+    if (!Hold())
+        return false;
+    if (OnConnectMailbox && OnConnectMailbox(mailbox) && Pop3->IsConnected())
+        return true;
+    Release();
+    return false;
+}
+
 int TMailList::ForEachMessage(const std::vector<size_t> &rows,
                               const std::function<bool(size_t row, TStringList &lines)> &write,
                               int &skipped)
 {
     int written = 0;
-    std::vector<int> mailboxes;
-    for (size_t row : rows)
-        if (std::find(mailboxes.begin(), mailboxes.end(), Rows[row].Mailbox) == mailboxes.end())
-            mailboxes.push_back(Rows[row].Mailbox);
-    for (int mailbox : mailboxes) {
+    for (const auto &[mailbox, mine] : ByMailbox(rows)) {
         if (TUtils::Terminating())
             break;
-        std::vector<size_t> mine;
-        for (size_t row : rows)
-            if (Rows[row].Mailbox == mailbox)
-                mine.push_back(row);
-        if (!Hold())
+        if (!OpenSession(mailbox))
             continue;
-        if (!OnConnectMailbox || !OnConnectMailbox(mailbox) || !Pop3->IsConnected()) {
-            Release();
-            continue;
-        }
         std::vector<int> now = CurrentNumbers(mine);
         std::map<int, size_t> rowOf;
         std::vector<int> numbers;
@@ -516,21 +525,10 @@ int TMailList::DeleteRows(const std::vector<size_t> &rows, bool smartRejection)
                 OnAddSender(Rows[row], true, true);
 
     int deleted = 0, skipped = 0, failed = 0;
-    std::vector<int> mailboxes;
-    for (size_t row : rows)
-        if (std::find(mailboxes.begin(), mailboxes.end(), Rows[row].Mailbox) == mailboxes.end())
-            mailboxes.push_back(Rows[row].Mailbox);
-    for (int mailbox : mailboxes) {
+    for (const auto &[mailbox, mine] : ByMailbox(rows)) {
         if (TUtils::Terminating())
             break;
-        std::vector<size_t> mine;
-        for (size_t row : rows)
-            if (Rows[row].Mailbox == mailbox)
-                mine.push_back(row);
-        if (!Hold())
-            continue;
-        if (!OnConnectMailbox || !OnConnectMailbox(mailbox) || !Pop3->IsConnected()) {
-            Release();
+        if (!OpenSession(mailbox)) {
             failed += int(mine.size());
             continue;
         }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/listrows.h"
@@ -133,6 +134,11 @@ private:
     void AddRow(int number, int mailboxRow, const TMailSummary &summary,
                 const std::vector<std::string> &ids);
     void Status(const std::string &text);
+    // The rows grouped by mailbox, the mailboxes in the order of their first rows.
+    std::vector<std::pair<int, std::vector<size_t>>>
+    ByMailbox(const std::vector<size_t> &rows) const;
+    // Takes the session and connects it to the mailbox; false (session given back) when not.
+    bool OpenSession(int mailbox);
     // Finds the rows on the connected server: the message number each one has now, 0 when
     // it is gone or changed.
     std::vector<int> CurrentNumbers(const std::vector<size_t> &rows);
