@@ -530,6 +530,8 @@ int TMailList::DeleteRows(const std::vector<size_t> &rows, bool smartRejection)
             break;
         if (!OpenSession(mailbox)) {
             failed += int(mine.size());
+            for (size_t row : mine)
+                Status(Format(maillisttext::DeleteError, Rows[row].Number));
             continue;
         }
         std::vector<int> numbers;

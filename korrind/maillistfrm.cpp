@@ -193,7 +193,10 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
 
     connect(lvMailList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { List.SortByColumn(column); });
-    connect(lvMailList, &QTableView::doubleClicked, this, [this] { RunMail(RunMailName()); });
+    connect(lvMailList, &QTableView::doubleClicked, this, [this] {
+        if (!SelectedRows().empty())
+            RunMail(RunMailName());
+    });
     connect(lvMailList, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         pmMailList->popup(lvMailList->viewport()->mapToGlobal(pos));
     });
