@@ -438,8 +438,9 @@ std::string TMailList::DefaultSaveName(size_t index) const
     const std::string folder = TUtils::AddBackslash(InboxFolder(row.Mailbox));
     std::string base =
         CutUtf8(ReplaceAll(MakeFileName(row.From, "") + row.Date, "/", "_"), MaxBaseNameBytes);
-    if (!base.empty() && base.front() == '.')
-        base.front() = '_';
+    // Neither hidden nor nameless.
+    if (base.empty() || base.front() == '.')
+        base.insert(0, "_");
     if (!TUtils::FileExists(folder + base + ".eml"))
         return base + ".eml";
     for (int counter = 1; counter <= MaxNameCounter; ++counter) {
