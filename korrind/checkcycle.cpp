@@ -73,16 +73,19 @@ void TCorvexMonitor::MainTimerTick()
             }
         }
         Window.SetStatusText(monitortext::CheckingForMail);
+        bool ran = false;
         try {
-            CheckMail(-1);
+            ran = CheckMail(-1);
         } catch (const std::exception &error) {
             EndCheck();
             LogException(int(TPassSource::Timer), error.what());
             RestartMainTimer();
             return;
         }
-        // The time the pass started: the next one is due one interval after it.
-        LastCheck = now;
+        // The time the pass started: the next one is due one interval after it. A pass put
+        // off by a window command is due at the next tick.
+        if (ran)
+            LastCheck = now;
         RestartMainTimer();
     } catch (const std::exception &error) {
         LogException(0, error.what());
@@ -290,11 +293,16 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }
 
-void TCorvexMonitor::CheckMail(int index)
+bool TCorvexMonitor::CheckMail(int index)
 {
     if (InPass)
-        return; // one pass at a time; a command during a pass finds the session busy anyway
+        return false; // one pass at a time
+    if (Owner == TSessionOwner::Command) {
+        LastCheck = 0; // never on a window command's session: the first tick after it checks
+        return false;
+    }
     InPass = true;
+    Owner = TSessionOwner::Pass;
     PassStarted = Now();
     Window.SetBusyCursors(true);
     const bool timerWasRunning = MainTimer.isActive();
@@ -354,13 +362,13 @@ void TCorvexMonitor::CheckMail(int index)
     EndCheck();
     if (timerWasRunning)
         RestartMainTimer();
+    return true;
 }
 
 void TCorvexMonitor::CheckMailFrom(TPassSource source, int index)
 {
     try {
-        CheckMail(index);
-        if (source == TPassSource::CheckNow)
+        if (CheckMail(index) && source == TPassSource::CheckNow)
             LastCheck = Now();
     } catch (const std::exception &error) {
         EndCheck();
@@ -407,11 +415,57 @@ void TCorvexMonitor::RecheckAfterApply()
 
 bool TCorvexMonitor::ConnectMailbox(int index)
 {
-    if (Pop3->IsConnected())
+    if (Pop3->IsConnected() || Owner == TSessionOwner::Command)
         return false;
     Utils->Delay(PauseMs);
-    if (TUtils::Terminating())
+    if (TUtils::Terminating() || Owner == TSessionOwner::Command)
         return false;
+    if (!PrepareSession(index))
+        return false;
+    if (Pop3->Connect())
+        return true;
+    if (!Window.MailListVisible())
+        if (TListRow *row = CurrentSummaryRow())
+            MarkTimedOut(*row);
+    return false;
+}
+
+bool TCorvexMonitor::HoldSessionForCommand()
+{
+    if (InPass || Owner != TSessionOwner::None || Pop3->IsConnected())
+        return false;
+    Owner = TSessionOwner::Command;
+    return true;
+}
+
+void TCorvexMonitor::ReleaseCommandSession()
+{
+    if (Owner != TSessionOwner::Command)
+        return;
+    Pop3->Disconnect();
+    Owner = TSessionOwner::None;
+}
+
+bool TCorvexMonitor::ConnectForCommand(int index)
+{
+    if (Owner != TSessionOwner::Command || Pop3->IsConnected() || index < 0 ||
+        index >= int(Store.Mailboxes.size()) || !PrepareSession(index))
+        return false;
+    if (Pop3->Connect())
+        return true;
+    if (!Window.MailListVisible()) {
+        int summary = FindRow(Store.Summary, Store.Mailboxes[size_t(index)].Caption);
+        if (summary >= 0) {
+            MarkTimedOut(Store.Summary[size_t(summary)]);
+            Window.RowsChanged(false);
+        }
+    }
+    return false;
+}
+
+// The session's settings for the mailbox of row index (none for −1: the last ones stay).
+bool TCorvexMonitor::PrepareSession(int index)
+{
     if (index >= int(Store.Mailboxes.size()))
         return false;
     if (index >= 0) {
@@ -436,17 +490,15 @@ bool TCorvexMonitor::ConnectMailbox(int index)
         else
             Pop3->SetProxy("", 0);
     }
-    if (Pop3->Connect())
-        return true;
-    if (!Window.MailListVisible())
-        if (TListRow *row = CurrentSummaryRow())
-            MarkTimedOut(*row);
-    return false;
+    return true;
 }
 
 void TCorvexMonitor::EndCheck()
 {
+    if (Owner == TSessionOwner::Command)
+        return; // no pass ran; the command's session stays as it is
     InPass = false;
+    Owner = TSessionOwner::None;
     Window.SetProgress(0);
     Pop3->Disconnect();
     FetchTimer.stop();

@@ -70,6 +70,11 @@ std::string SummaryLine(const TMailSummary &summary)
                     "|");
 }
 
+std::string MessageFileBytes(const TStringList &lines)
+{
+    return LinesAsMessage(lines);
+}
+
 std::string SavedMessageBaseName(const std::string &from, const std::string &date)
 {
     std::string name = from + date;

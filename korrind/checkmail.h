@@ -53,6 +53,9 @@ std::string SavedMessageBaseName(const std::string &from, const std::string &dat
 // every counter up to 99999 is taken.
 std::string FreeMessageFileName(const std::string &folder, const std::string &baseName);
 
+// The bytes of a saved message: every line followed by CRLF.
+std::string MessageFileBytes(const TStringList &lines);
+
 class TEMailTest
 {
 public:
@@ -80,7 +83,8 @@ public:
     TStringList ProgramQueue; // programs for the main timer to start
     TSummaryFetch SummaryFetch = TSummaryFetch::Batch;
     unsigned SummaryPauseMs = 200; // OneByOne: pause after each summary, events processed
-    // Desktop notification hooks (korrind/notifier.h): a mailbox's new mail was tested; a pass ended.
+    // Desktop notification hooks (korrind/notifier.h): a mailbox's new mail was tested; a pass
+    // ended.
     std::function<void(TEMailTest &)> OnNewMailTested;
     std::function<void()> OnPassEnded;
     friend class TDesktopNotifier; // reads which lines are new

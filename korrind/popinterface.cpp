@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <deque>
 
 #include "common/net/mimeheader.h"
 #include "common/utils.h"
@@ -477,6 +478,87 @@ bool TPop3::GetUniqueIds(std::vector<std::string> &ids)
     return end == TWaitEnd::Done && RetrieveDone && Client->TakeUniqueIds(CurrentTicket, ids);
 }
 
+// The client's own deadlines bound the wait: a silent or lost server fails the request.
+bool TPop3::WaitStreamed(unsigned ticket)
+{
+    if (StreamState[ticket] != 0) // already here: a wait would sleep until the next event
+        return StreamState[ticket] == 1;
+    TWaitEnd end =
+        WaitUntil([this, ticket] { return StreamState[ticket] != 0; }, [] { return INT_MAX; });
+    return end == TWaitEnd::Done && StreamState[ticket] == 1;
+}
+
+bool TPop3::RetrieveMessages(const std::vector<int> &numbers, const TMessageSink &sink)
+{
+    LastError = 0;
+    StreamState.clear();
+    if (!Client || !Client->Connected())
+        return numbers.empty();
+    std::deque<std::pair<int, unsigned>> inFlight;
+    size_t next = 0;
+    bool ok = true;
+    while (ok && (next < numbers.size() || !inFlight.empty())) {
+        while (next < numbers.size() &&
+               inFlight.size() < static_cast<size_t>(TPop3Client::PipelineWindow)) {
+            unsigned ticket = Client->RequestMessage(numbers[next]);
+            if (ticket == 0) {
+                ok = false;
+                break;
+            }
+            StreamState.emplace(ticket, 0);
+            inFlight.emplace_back(numbers[next++], ticket);
+        }
+        if (!ok || inFlight.empty())
+            break;
+        auto [number, ticket] = inFlight.front();
+        inFlight.pop_front();
+        if (!WaitStreamed(ticket)) {
+            ok = false;
+            break;
+        }
+        StreamState.erase(ticket);
+        RawLines.Clear();
+        Client->TakeMessage(ticket, RawLines);
+        ok = sink(number, RawLines);
+        RawLines.Clear();
+    }
+    // Messages still under way are taken and dropped so the client frees them.
+    for (auto &[number, ticket] : inFlight) {
+        if (WaitStreamed(ticket)) {
+            TStringList dropped;
+            Client->TakeMessage(ticket, dropped);
+        }
+    }
+    StreamState.clear();
+    return ok;
+}
+
+std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers)
+{
+    std::vector<int> accepted;
+    StreamState.clear();
+    if (!Client || !Client->Connected())
+        return accepted;
+    std::vector<std::pair<int, unsigned>> tickets;
+    for (int number : numbers) {
+        unsigned ticket = Client->RequestDelete(number);
+        if (ticket == 0)
+            break;
+        StreamState.emplace(ticket, 0);
+        tickets.emplace_back(number, ticket);
+    }
+    for (auto &[number, ticket] : tickets) {
+        if (!WaitStreamed(ticket)) {
+            Log(1, "Error:Deleting Message %d", number);
+            continue;
+        }
+        ++PendingDeletes;
+        accepted.push_back(number);
+    }
+    StreamState.clear();
+    return accepted;
+}
+
 std::string TPop3::HeaderValue(const std::vector<std::string> &lines, const std::string &name)
 {
     std::string prefix = LowerCase(name);
@@ -632,6 +714,9 @@ void TPop3::OnRequestFinished(unsigned ticket, bool ok)
         --BatchOpen;
         BatchProgress = true;
     }
+    auto streamed = StreamState.find(ticket);
+    if (streamed != StreamState.end() && streamed->second == 0)
+        streamed->second = ok ? 1 : 2;
 }
 
 TPop3Failure TPop3::LastFailure() const

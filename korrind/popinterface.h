@@ -100,6 +100,14 @@ public:
     enum class TDeleteOutcome { Pending, Committed, Lost };
     uint32_t Session() const { return SessionNumber; }
     TDeleteOutcome DeleteOutcome(uint32_t session) const;
+    // Messages by number, requested pipelined; each one is handed to sink as soon as it has
+    // arrived and is freed afterwards, so no more than the pipeline's messages are held at
+    // once. sink answers false to stop. True when every message arrived and was taken.
+    using TMessageSink = std::function<bool(int number, TStringList &lines)>;
+    bool RetrieveMessages(const std::vector<int> &numbers, const TMessageSink &sink);
+    // DELE for every number, sent together; answers the numbers the server accepted. They are
+    // deleted only once QUIT confirmed them (DeleteOutcome of this Session()).
+    std::vector<int> DeleteMessages(const std::vector<int> &numbers);
     std::string HeaderValue(const std::vector<std::string> &lines, const std::string &name);
     std::string HeaderValue(const TStringList &lines, const std::string &name)
     {
@@ -168,6 +176,9 @@ private:
     std::map<unsigned, size_t> BatchIndex; // ticket → entry of the batch under way
     std::vector<char> BatchState;          // per entry: 0 waiting, 1 done, 2 failed
     size_t BatchOpen = 0;
+    std::map<unsigned, char> StreamState; // ticket → 0 waiting, 1 done, 2 failed (batches
+                                          // of RetrieveMessages and DeleteMessages)
+    bool WaitStreamed(unsigned ticket);
 };
 
 extern TPop3 *Pop3;

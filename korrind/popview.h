@@ -137,7 +137,9 @@ public:
     // ---- check cycle
     void MainTimerTick();
     void FetchTimerTick();
-    void CheckMail(int index);
+    // A pass over one mailbox (index) or all (−1); false when it did not run because a pass
+    // or a window command holds the POP3 session.
+    bool CheckMail(int index);
     // CheckMail guarded against exceptions, logged with the number of source (Check Now and
     // the Summary menu's "Check Mail"; index −1 for all mailboxes).
     void CheckMailFrom(TPassSource source, int index);
@@ -152,6 +154,19 @@ public:
     void ReloadAfterImport();
     bool ConnectMailbox(int index);
     void EndCheck();
+
+    // ---- who holds the POP3 session: a check pass or a window command (server mail list,
+    // Save All Mail, Delete All Mail). Neither starts on nor drops the other's session. A
+    // pass asked for while a command holds it does not run; the main timer's next tick runs
+    // it once the command is done.
+    enum class TSessionOwner { None, Pass, Command };
+    TSessionOwner SessionOwner() const { return Owner; }
+    // False while a pass runs or another command holds the session.
+    bool HoldSessionForCommand();
+    void ReleaseCommandSession();
+    // Connects a command's session to a mailbox at once (no pause before it). A failure marks
+    // that mailbox's Summary row "Timed Out" unless the server mail list window is open.
+    bool ConnectForCommand(int index);
     // Check Now: action 7 allowed → full pass, LastCheck = now. The caller holds the button.
     void CheckNow();
     // Query Interval changed (minutes, at least 3).
@@ -229,8 +244,11 @@ private:
     void PurgeOlderThan(int days);
     void LogException(int number, const char *what);
 
+    bool PrepareSession(int index);
+
     TMonitorWindow &Window;
     bool InPass = false;
+    TSessionOwner Owner = TSessionOwner::None;
     // A reload asked for during a pass, done when the pass ends; after Apply the next tick checks.
     bool ReloadAfterPass = false;
     bool ReloadDecrypt = false;

@@ -305,6 +305,7 @@ QWidget *TCorvexFrm::BuildSummaryPage()
 
     connect(LMDpfCheckNow, &TCaptionPanel::clicked, this, [this] { LMDpfCheckNowClick(); });
     connect(LMDpfNewMsg, &TCaptionPanel::clicked, this, [this] { LMDpfNewMsgClick(); });
+    connect(LMDpfListMail, &TCaptionPanel::clicked, this, [this] { LMDpfListMailClick(); });
     connect(LMDpfListMailDrop, &TCaptionPanel::clicked, this, [this] {
         if (PButtons && PButtons->DropDown(LMDpfListMailDrop, pmListMail))
             PButtons->ReleaseDropDown(LMDpfListMailDrop);
@@ -589,6 +590,7 @@ void TCorvexFrm::BuildMenus()
         connect(readLast, &QAction::triggered, this, [this] { ReadLastMessageClick(); });
         connect(rejectedMail, &QAction::triggered, this, [this] { RejectedMailClick(); });
         connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareSummaryMenu(menu); });
+        ConnectMailListItems(menu);
         return menu;
     };
     pmSummary = buildSummaryMenu("pmSummary");
@@ -1195,11 +1197,6 @@ void TCorvexFrm::SetTopmost(bool topmost)
 void TCorvexFrm::FocusCheckNow()
 {
     LMDpfCheckNow->setFocus();
-}
-
-bool TCorvexFrm::MailListVisible() const
-{
-    return false; // the server mail list window is not part of this window
 }
 
 void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)

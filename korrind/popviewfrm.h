@@ -27,6 +27,7 @@ class QTableView;
 class TAboutFrm;
 class TCaptionPanel;
 class TMailBoxEditFrm;
+class TMailListFrm;
 class TPasswordf;
 class TRowModel;
 class TTrayView;
@@ -215,6 +216,15 @@ public:
     void PrepareSummaryMenu(QMenu *menu);
     // Minimises the monitor: Summary page, window hidden.
     void Minimize();
+    // The server mail list window for a Mailboxes row (−1: every active mailbox); answers its
+    // result, 2 when messages were deleted (server mail list commands, maillistcommands.cpp).
+    int OpenServerMailList(int mailboxRow);
+    void LMDpfListMailClick();
+    void SaveAllMailClick();
+    void DeleteAllMailClick();
+    // Connects the "List Mail ", "Save All Mail" and "Delete All Mail" items of a menu.
+    void ConnectMailListItems(QMenu *menu);
+    TMailListFrm *MailListFrm = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

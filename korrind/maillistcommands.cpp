@@ -1,0 +1,188 @@
+// The main window's server mail commands: the server mail list window ("List Mail" button and
+// menu items), "Save All Mail" and "Delete All Mail". Each takes the POP3 session from the
+// monitor for its work, so a check pass neither starts on it nor drops it.
+#include <QMenu>
+#include <QTableView>
+
+#include "common/globals.h"
+#include "common/net/pop3client.h"
+#include "common/text.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/utils.h"
+#include "korrind/checkmail.h"
+#include "korrind/maillistfrm.h"
+#include "korrind/popinterface.h"
+#include "korrind/popviewfrm.h"
+
+namespace {
+
+constexpr char SavingMessages[] = "Saving Messages - Please Wait!";
+constexpr char SavingComplete[] = "Saving Complete!";
+constexpr char SavingIncomplete[] = "Saving Complete! - %d of %d could not be saved";
+constexpr char DeleteAllQuestion[] = "\nAre you sure you want to delete";
+constexpr char DeleteAllOne[] = " %d message from %s?\n";
+constexpr char DeleteAllMany[] = " %d messages from %s?\n";
+constexpr char MessageDeleted[] = "Message %d deleted";
+constexpr char MessageNotDeleted[] = "Error:Deleting Message %d";
+constexpr int NameAttempts = 3; // a free name taken meanwhile by another writer
+
+bool Pump()
+{
+    TUtils::ProcessMessages();
+    return !TUtils::Terminating();
+}
+
+// Saves a retrieved message into folder the way the mail check saves it.
+bool SaveIntoFolder(const std::string &folder, const TStringList &lines)
+{
+    const std::string from = SummarizeHeader(lines.Items()).From;
+    const std::string date = TUtils::NormalizeMailDate(Pop3->HeaderValue(lines, "Date:"));
+    const std::string base = SavedMessageBaseName(from, date);
+    for (int attempt = 0; attempt < NameAttempts; ++attempt) {
+        std::string path = FreeMessageFileName(folder, base);
+        if (path.empty())
+            break;
+        if (WriteNewMessageFile(path, lines))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool TCorvexFrm::MailListVisible() const
+{
+    return MailListFrm != nullptr && MailListFrm->IsOpen();
+}
+
+void TCorvexFrm::ConnectMailListItems(QMenu *menu)
+{
+    for (QAction *action : menu->actions()) {
+        const QString text = action->text();
+        if (text == "List Mail ")
+            connect(action, &QAction::triggered, this, [this] { LMDpfListMailClick(); });
+        else if (text == "Save All Mail")
+            connect(action, &QAction::triggered, this, [this] { SaveAllMailClick(); });
+        else if (text == "Delete All Mail")
+            connect(action, &QAction::triggered, this, [this] { DeleteAllMailClick(); });
+    }
+}
+
+int TCorvexFrm::OpenServerMailList(int mailboxRow)
+{
+    TListRows &mailboxes = Monitor->Store.Mailboxes;
+    if (mailboxRow >= int(mailboxes.size()) || MailListFrm != nullptr)
+        return 0;
+    const std::string name = mailboxRow >= 0 ? mailboxes[size_t(mailboxRow)].Caption : "";
+    TMailListFrm window(mailboxes, this);
+    window.List.OnConnectMailbox = [this](int row) { return Monitor->ConnectForCommand(row); };
+    window.List.OnHoldSession = [this](bool hold) {
+        if (hold)
+            return Monitor->HoldSessionForCommand();
+        Monitor->ReleaseCommandSession();
+        return true;
+    };
+    MailListFrm = &window;
+    const int result = window.ShowMailList(name);
+    MailListFrm = nullptr;
+    return result;
+}
+
+void TCorvexFrm::LMDpfListMailClick()
+{
+    if (!PButtons || !PButtons->Press(LMDpfListMail))
+        return;
+    const bool timerWasRunning = Monitor->MainTimer.isActive();
+    Monitor->MainTimer.stop();
+    const TDataStore &store = Monitor->Store;
+    const int summary = SelectedRow(lvSummary);
+    int mailbox = -1;
+    int result = 0;
+    if (summary >= 0) {
+        mailbox = FindRow(store.Mailboxes, store.Summary[size_t(summary)].Caption);
+        if (mailbox >= 0)
+            result = OpenServerMailList(mailbox);
+    } else {
+        bool anyOpen = false;
+        for (const TListRow &row : store.Mailboxes)
+            anyOpen = anyOpen || row.Cell(mcBoxProtected) != FlagOn;
+        if (anyOpen)
+            result = OpenServerMailList(-1);
+    }
+    // Deleted messages change what the Summary shows: the mailbox listed (all of them when
+    // all were listed) is checked again.
+    if (result == 2 && (summary < 0 || mailbox >= 0))
+        Monitor->CheckMailFrom(TPassSource::SummaryMenu, mailbox);
+    Monitor->Tray.ClearNewMail(false);
+    if (timerWasRunning && !TUtils::Terminating())
+        Monitor->MainTimer.start();
+    PButtons->Release(LMDpfListMail);
+}
+
+void TCorvexFrm::SaveAllMailClick()
+{
+    const TDataStore &store = Monitor->Store;
+    const int summary = SelectedRow(lvSummary);
+    if (summary < 0 || StrToIntDef(store.Summary[size_t(summary)].Cell(scMsgs), 0) <= 0)
+        return;
+    const int mailbox = FindRow(store.Mailboxes, store.Summary[size_t(summary)].Caption);
+    if (mailbox < 0 || !Monitor->HoldSessionForCommand())
+        return;
+    SetBusyCursors(true);
+    SetStatusText(SavingMessages);
+    const std::string folder = store.Mailboxes[size_t(mailbox)].Cell(mcInboxPath);
+    int count = 0, saved = 0;
+    if (Monitor->ConnectForCommand(mailbox)) {
+        count = Pop3->MessageCount();
+        std::vector<int> numbers;
+        for (int n = 1; n <= count; ++n)
+            numbers.push_back(n);
+        Pop3->RetrieveMessages(numbers, [&](int number, TStringList &lines) {
+            if (SaveIntoFolder(folder, lines))
+                ++saved;
+            else if (Utils)
+                Utils->DebugLog("Can't save message %d of %s", number,
+                                store.Mailboxes[size_t(mailbox)].Caption.c_str());
+            return Pump();
+        });
+    }
+    Monitor->ReleaseCommandSession();
+    SetBusyCursors(false);
+    SetStatusText(saved == count ? std::string(SavingComplete)
+                                 : Format(SavingIncomplete, count - saved, count));
+}
+
+void TCorvexFrm::DeleteAllMailClick()
+{
+    const TDataStore &store = Monitor->Store;
+    const int summary = SelectedRow(lvSummary);
+    if (summary < 0)
+        return;
+    const int mailbox = FindRow(store.Mailboxes, store.Summary[size_t(summary)].Caption);
+    if (mailbox < 0 || !Monitor->HoldSessionForCommand())
+        return;
+    const std::string user = store.Mailboxes[size_t(mailbox)].Caption;
+    const int count = Monitor->ConnectForCommand(mailbox) ? Pop3->MessageCount() : 0;
+    const char *tail = count == 1 ? DeleteAllOne : DeleteAllMany;
+    if (count > 0 && AskYesNo(DeleteAllQuestion + Format(tail, count, user.c_str()), "Warning") ==
+                         TAnswer::Yes) {
+        SetBusyCursors(true);
+        std::vector<int> numbers;
+        for (int n = count; n >= 1; --n)
+            numbers.push_back(n);
+        // One session: the server removes them all at QUIT, or none when QUIT fails.
+        std::vector<int> accepted = Pop3->DeleteMessages(numbers);
+        const uint32_t session = Pop3->Session();
+        Pop3->Disconnect();
+        const bool committed =
+            !accepted.empty() && Pop3->DeleteOutcome(session) == TPop3::TDeleteOutcome::Committed;
+        for (int number : numbers) {
+            bool gone =
+                committed && std::find(accepted.begin(), accepted.end(), number) != accepted.end();
+            SetStatusText(Format(gone ? MessageDeleted : MessageNotDeleted, number));
+        }
+        SetBusyCursors(false);
+    }
+    Monitor->ReleaseCommandSession();
+}

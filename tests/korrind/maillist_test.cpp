@@ -1,0 +1,294 @@
+// The server mail list and the main window's server mail commands, driven through the real
+// main window against the fixture dovecot: listing a big mailbox in one session, deleting in
+// one session exactly the messages listed, never another mailbox's or a renumbered message,
+// saving, opening in a mail program, and Check Now while a command holds the session.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTableView>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/password.h"
+#include "common/platform/files.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "korrind/maillistfrm.h"
+#include "korrind/popinterface.h"
+#include "korrind/popviewfrm.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+
+namespace {
+
+std::string Server(const fixtures::Mailbox &box)
+{
+    return box.host + ":" + std::to_string(box.pop3Port);
+}
+
+std::string Message(const std::string &from, const std::string &subject, const std::string &id)
+{
+    fixtures::MessageFields fields;
+    fields.from = from;
+    fields.subject = subject;
+    fields.messageId = id;
+    return fixtures::BuildMessage(fields);
+}
+
+// The Message-IDs still in the maildir.
+std::set<std::string> StoredIds(const fixtures::Mailbox &box)
+{
+    std::set<std::string> ids;
+    for (const std::string &raw : fixtures::StoredMessages(box)) {
+        size_t at = raw.find("Message-ID: ");
+        if (at == std::string::npos)
+            at = raw.find("Message-Id: ");
+        if (at != std::string::npos)
+            ids.insert(raw.substr(at + 12, raw.find("\r\n", at) - at - 12));
+    }
+    return ids;
+}
+
+class ServerMailList : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_FIXTURES();
+        fixtures::TrustTestCa();
+        Frm = std::make_unique<TCorvexFrm>();
+        Frm->Monitor->Activated = true;
+        Frm->Monitor->PauseMs = 0;
+        Globals->InitPaths();
+        Globals->CreateDataFolders();
+        TConfigRecord &config = Globals->Config;
+        config.PasswordActive = 0;
+        config.SecurityLevel = 0;
+        config.TimeoutMs = 5000;
+        config.SmartRejection = 0;
+    }
+    void TearDown() override { Frm.reset(); }
+
+    int AddMailbox(const fixtures::Mailbox &box)
+    {
+        TMailBoxRecord record{};
+        SetText(record.UserId, box.user);
+        SetText(record.MailServer, Server(box));
+        SetText(record.Password, box.password);
+        SetText(record.InboxPath, testenv::MakeScratchDir("inbox"));
+        record.LeaveOnServer = 1;
+        record.Active = 1;
+        TDataStore &store = Frm->Monitor->Store;
+        store.Mailboxes.push_back(MailboxRow(record, false));
+        store.SetPassword(box.user, Server(box), box.password);
+        store.Summary.push_back(SummaryRow(box.user));
+        Frm->RowsChanged(true);
+        return int(store.Mailboxes.size()) - 1;
+    }
+
+    // Opens the list for a mailbox row (−1: all) and runs work once it is filled; the window
+    // is closed afterwards. Answers the window's result.
+    int WithList(int mailboxRow, const std::function<void(TMailListFrm &)> &work)
+    {
+        bool filled = false;
+        QTimer::singleShot(0, [&] {
+            ASSERT_NE(Frm->MailListFrm, nullptr);
+            ASSERT_TRUE(Frm->MailListVisible());
+            TMailListFrm &window = *Frm->MailListFrm;
+            window.Confirm = [](const std::string &) { return true; };
+            window.OnFilled = [&] {
+                filled = true;
+                work(window);
+                window.accept();
+            };
+        });
+        int result = Frm->OpenServerMailList(mailboxRow);
+        EXPECT_TRUE(filled);
+        EXPECT_FALSE(Frm->MailListVisible());
+        return result;
+    }
+
+    static void Select(TMailListFrm &window, const std::function<bool(const TMailListRow &)> &pick)
+    {
+        window.lvMailList->clearSelection();
+        QItemSelectionModel *selection = window.lvMailList->selectionModel();
+        for (size_t i = 0; i < window.List.Rows.size(); ++i)
+            if (pick(window.List.Rows[i]))
+                selection->select(window.lvMailList->model()->index(int(i), 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    std::unique_ptr<TCorvexFrm> Frm;
+};
+
+} // namespace
+
+TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenMessages)
+{
+    fixtures::Mailbox box = fixtures::CreateMailbox("biglist");
+    std::vector<std::string> messages = fixtures::BulkMessages(2000);
+    messages.push_back(fixtures::MultipartSample().raw);
+    fixtures::AddMessages(box, messages);
+    const int row = AddMailbox(box);
+
+    std::set<std::string> deletedIds;
+    int fillSessions = -1;
+    bool checkNowTried = false;
+    const int result = WithList(row, [&](TMailListFrm &window) {
+        TMailList &list = window.List;
+        ASSERT_EQ(list.Rows.size(), 2001u);
+        EXPECT_EQ(window.LMDpfStatusBar->text().toStdString(), "Message Count: 2001");
+        EXPECT_EQ(window.windowTitle().toStdString(), " Mail for: " + box.user);
+        EXPECT_EQ(list.Rows.front().Number, 2001) << "newest on top";
+        EXPECT_TRUE(list.Rows.front().Multipart);
+        EXPECT_EQ(window.lvMailList->model()->index(0, 0).data(Qt::UserRole).toInt(), 1);
+        EXPECT_FALSE(list.Rows[1].Multipart);
+        EXPECT_EQ(list.Rows.back().Number, 1);
+        EXPECT_EQ(list.Rows.back().Subject, "Bulk message 0001 of 2000");
+        EXPECT_EQ(list.Rows[1].Subject, "Bulk message 2000 of 2000");
+
+        // Size sorts as a number: the largest first, then reversed by a second click.
+        list.SortByColumn(mlSize);
+        list.SortByColumn(mlSize);
+        EXPECT_LE(list.Rows.front().Size, list.Rows[1000].Size);
+        list.SortByColumn(mlNumber);
+
+        const uint32_t before = Pop3->Session();
+        Select(window, [&](const TMailListRow &r) {
+            if (r.Number == 5 || r.Number == 1000 || r.Number == 1999) {
+                deletedIds.insert(r.MessageId);
+                return true;
+            }
+            return false;
+        });
+        ASSERT_EQ(window.SelectedRows().size(), 3u);
+        window.DeleteSelected();
+        // One session for the three deletions, one for the list filled again.
+        EXPECT_EQ(Pop3->Session() - before, 2u);
+        EXPECT_EQ(list.Rows.size(), 1998u);
+    });
+    EXPECT_EQ(result, 2);
+
+    std::set<std::string> left = StoredIds(box);
+    EXPECT_EQ(left.size(), 1998u);
+    ASSERT_EQ(deletedIds.size(), 3u);
+    for (const std::string &id : deletedIds)
+        EXPECT_EQ(left.count(id), 0u) << id;
+
+    // The fill again, with Check Now (window and tray alike) pressed while the fill holds the
+    // session: the pass waits, the fill ends whole and the mailbox is not "Timed Out".
+    const uint32_t sessionsBefore = Pop3->Session();
+    int rowsListed = 0;
+    WithList(row, [&](TMailListFrm &window) {
+        fillSessions = int(Pop3->Session() - sessionsBefore);
+        rowsListed = int(window.List.Rows.size());
+    });
+    EXPECT_EQ(fillSessions, 1);
+    EXPECT_EQ(rowsListed, 1998);
+
+    Frm->Monitor->LastCheck = Frm->Monitor->Now(); // a check just ran
+    QTimer::singleShot(0, [&] {
+        TMailListFrm &window = *Frm->MailListFrm;
+        auto connect = window.List.OnConnectMailbox;
+        window.List.OnConnectMailbox = [&, connect](int mailbox) {
+            bool connected = connect(mailbox);
+            checkNowTried = true;
+            Frm->LMDpfCheckNowClick();
+            EXPECT_TRUE(Pop3->IsConnected()) << "the pass dropped the fill's session";
+            return connected;
+        };
+        window.OnFilled = [&] {
+            rowsListed = int(window.List.Rows.size());
+            window.accept();
+        };
+    });
+    Frm->OpenServerMailList(row);
+    EXPECT_TRUE(checkNowTried);
+    EXPECT_EQ(rowsListed, 1998);
+    EXPECT_NE(Frm->Monitor->Store.Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_EQ(Frm->Monitor->SessionOwner(), TCorvexMonitor::TSessionOwner::None);
+    // The pass that was put off runs at the next tick.
+    Frm->Monitor->MainTimerTick();
+    EXPECT_EQ(Frm->Monitor->Store.Summary[0].Cell(scMsgs), "1998");
+}
+
+TEST_F(ServerMailList, RowsActOnTheirOwnMailboxAndMessageOnly)
+{
+    fixtures::Mailbox a = fixtures::CreateMailbox("lista");
+    fixtures::Mailbox b = fixtures::CreateMailbox("listb");
+    fixtures::AddMessages(a, {Message("One <one@a.example>", "a one", "<a1@corvex.test>"),
+                              Message("Two <two@a.example>", "a two", "<a2@corvex.test>"),
+                              Message("Three <three@a.example>", "a three", "<a3@corvex.test>")});
+    fixtures::AddMessages(b, {Message("John Smith <jsmith@b.example>", "b one", "<b1@corvex.test>"),
+                              Message("Other <other@b.example>", "b two", "<b2@corvex.test>")});
+    AddMailbox(a);
+    const int rowB = AddMailbox(b);
+    const std::string inboxB = Frm->Monitor->Store.Mailboxes[size_t(rowB)].Cell(mcInboxPath);
+
+    // A test mail program that records the file it was handed.
+    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
+    platform::MakeFolderPath(apps);
+    const std::string record = testenv::MakeScratchDir("mailer") + "/args";
+    const std::string script = apps + "/recordmail.sh";
+    testenv::WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    ::chmod(script.c_str(), 0700);
+    testenv::WriteFile(apps + "/recordmail.desktop",
+                       "[Desktop Entry]\nName=Record Mail\nExec=" + script +
+                           " %f\nMimeType=x-scheme-handler/mailto;\n");
+    testenv::WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
+                       "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    Globals->BuildMailerList();
+    ASSERT_EQ(Globals->DefaultMailer, "Record Mail");
+
+    const int result = WithList(-1, [&](TMailListFrm &window) {
+        TMailList &list = window.List;
+        EXPECT_EQ(window.windowTitle().toStdString(), "Mail for: All Listed");
+        ASSERT_EQ(list.Rows.size(), 5u);
+
+        // Save on B's #1 while A also has a #1: B's message is written, under the sender's
+        // name, and never over an existing file.
+        Select(window, [&](const TMailListRow &r) { return r.Mailbox == rowB && r.Number == 1; });
+        const std::string name = list.DefaultSaveName(window.SelectedRows().front());
+        EXPECT_EQ(name.rfind("JohnSmithJsmith", 0), 0u) << name;
+        testenv::WriteFile(inboxB + "/" + name, "keep me");
+        window.SaveMessages(false);
+        EXPECT_EQ(testenv::ReadFile(inboxB + "/" + name), "keep me");
+        const std::string saved = inboxB + "/" + name.substr(0, name.size() - 4) + "-001.eml";
+        EXPECT_NE(testenv::ReadFile(saved).find("Subject: b one\r\n"), std::string::npos);
+        EXPECT_TRUE(window.SelectedRows().empty());
+
+        // A double click hands the mail program the scratch file and marks the row read.
+        Select(window, [&](const TMailListRow &r) { return r.Mailbox == rowB && r.Number == 2; });
+        const QModelIndex cell =
+            window.lvMailList->model()->index(int(window.SelectedRows().front()), 0);
+        emit window.lvMailList->doubleClicked(cell);
+        const std::string temp = Globals->DataRoot + "/" + names::TempMessageFile;
+        EXPECT_TRUE(fixtures::WaitUntil([&] { return TUtils::FileExists(record); }));
+        EXPECT_EQ(testenv::ReadFile(record), temp);
+        EXPECT_NE(testenv::ReadFile(temp).find("Subject: b two\r\n"), std::string::npos);
+        EXPECT_EQ(cell.siblingAtColumn(mlRead).data().toString().toStdString(), "Read");
+
+        // Another client deletes A's #1; the row that was #2 then deletes that message, now
+        // at #1, and nothing else.
+        TPop3 other;
+        other.Host = Server(a);
+        other.User = a.user;
+        other.Password = a.password;
+        ASSERT_TRUE(other.Connect());
+        ASSERT_TRUE(other.DeleteMessage(1));
+        other.Disconnect();
+        Select(window, [&](const TMailListRow &r) { return r.Mailbox != rowB && r.Number == 2; });
+        window.DeleteSelected();
+        EXPECT_EQ(list.Rows.size(), 3u);
+    });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(StoredIds(a), std::set<std::string>{"<a3@corvex.test>"});
+    EXPECT_EQ(fixtures::MessageCount(b), 2);
+}
