@@ -201,9 +201,6 @@ public:
     // Before the mailbox list is read again over unapplied edits: offers Apply. False when the
     // user wanted them applied and they could not be saved (the caller then reads nothing).
     bool OfferApply();
-    // The server mail list window on a Mailboxes row, −1 for every mailbox listed; answers 2
-    // when something was deleted on the server.
-    int OpenServerMailList(int mailboxRow);
     // Opens the server mail list instead of OpenServerMailList when set (tests).
     std::function<int(int mailboxRow)> ListServerMail;
     TfrmWhatToDo *frmWhatToDo = nullptr; // the new-mail decision prompt, made when first used
