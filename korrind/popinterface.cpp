@@ -375,12 +375,30 @@ bool TPop3::Retrieve(TKind kind, int n)
 
 bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summaries)
 {
+    std::vector<int> numbers;
+    for (int n = first; n <= last; ++n)
+        numbers.push_back(n);
+    return GetSummaryBatch(numbers, summaries);
+}
+
+bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSummary> &summaries,
+                            std::vector<std::string> *ids)
+{
     summaries.clear();
+    if (ids != nullptr)
+        ids->clear();
     LastError = 0;
-    if (!Client || first > last)
-        return Client != nullptr;
+    if (!Client)
+        return false;
+    if (numbers.empty() && ids == nullptr)
+        return true;
     if (Client->Connected()) {
-        std::vector<unsigned> tickets = Client->RequestSummaries(first, last);
+        // The listing of unique ids rides in the same pipeline as the summaries.
+        const unsigned idsTicket = ids != nullptr ? Client->RequestUniqueIds() : 0;
+        std::vector<unsigned> tickets = Client->RequestSummaries(numbers);
+        const size_t summaryCount = tickets.size();
+        if (idsTicket != 0)
+            tickets.push_back(idsTicket);
         BatchIndex.clear();
         BatchState.assign(tickets.size(), 0);
         for (size_t i = 0; i < tickets.size(); ++i)
@@ -401,7 +419,9 @@ bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summari
             LastError = -1;
         if (end != TWaitEnd::Done)
             return false;
-        for (size_t i = 0; i < tickets.size() && BatchState[i] == 1; ++i) {
+        if (idsTicket != 0 && BatchState.back() == 1)
+            Client->TakeUniqueIds(idsTicket, *ids);
+        for (size_t i = 0; i < summaryCount && BatchState[i] == 1; ++i) {
             if (i % BatchPumpEntries == BatchPumpEntries - 1) {
                 TUtils::ProcessMessages();
                 if (TUtils::Terminating())
@@ -413,8 +433,8 @@ bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summari
         }
     }
     // Whatever the batch did not deliver is fetched one by one, with retries.
-    for (int n = first + static_cast<int>(summaries.size()); n <= last; ++n) {
-        if (!GetSummary(n))
+    for (size_t i = summaries.size(); i < numbers.size(); ++i) {
+        if (!GetSummary(numbers[i]))
             return false;
         summaries.push_back(Summary);
     }

@@ -90,6 +90,10 @@ public:
     // Summaries of messages first..last, requested in one pipelined batch; the results equal
     // those of GetSummary one by one. Summary holds the last one afterwards.
     bool GetSummaries(int first, int last, std::vector<TMailSummary> &summaries);
+    // The same for the given message numbers, in that order. With ids, the unique ids of all
+    // messages are asked in the same pipeline; ids stays empty when the server refuses them.
+    bool GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSummary> &summaries,
+                         std::vector<std::string> *ids = nullptr);
     // True only when the server accepted the DELE; the server removes the message at QUIT.
     bool DeleteMessage(int n);
     // The server's unique id of every message (index = number - 1); false when the server
@@ -110,6 +114,11 @@ public:
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
     TPop3Client *Component() { return Client.get(); }
+    // Whether the server is worth asking for unique ids: CAPA lists UIDL, or gave no list.
+    bool MayOfferUniqueIds() const
+    {
+        return Client && (Client->OffersUidl() || !Client->CapaAnswered());
+    }
 
 private:
     enum class TWaitEnd { Done, TimedOut, Cancelled, Terminated };

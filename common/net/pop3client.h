@@ -85,7 +85,9 @@ public:
     // Limits that keep a broken or hostile server from growing memory without bound.
     static constexpr size_t MaxReplyLine = 64 * 1024;     // status lines, CAPA, LIST
     static constexpr size_t MaxMessageLine = 1024 * 1024; // lines of TOP and RETR
-    static constexpr int PipelineWindow = 64;             // requests in flight at once
+    // The pipeline sends requests while the replies expected to them stay within this many
+    // bytes, so many small summaries share a round trip and few large messages do.
+    static constexpr int64_t PipelineBytes = 1 << 20;
     // A reply may take ReplyTimeOuts time-outs plus one time-out for each DeadlineBlock bytes
     // it is expected to hold (a message's size from LIST, the LIST itself).
     static constexpr int ReplyTimeOuts = 2;
@@ -112,6 +114,11 @@ public:
     bool Connected() const { return State_ == TState::Ready; }
     bool Secure() const { return Secure_; }
     bool Pipelining() const { return Pipelining_; }
+    // What CAPA told: whether the server answered it, and whether it lists UIDL.
+    bool CapaAnswered() const { return CapaAnswered_; }
+    bool OffersUidl() const { return OffersUidl_; }
+    // Bytes read from the server since this client was made (after TLS decryption).
+    int64_t BytesReceived() const { return BytesReceived_; }
     std::string ServerHost() const { return Address_.Host; }
     std::string LastErrorText() const { return LastErrorText_; }
     // True when the last QUIT was answered +OK, i.e. the server committed its deletions.
@@ -134,6 +141,8 @@ public:
     unsigned RequestDelete(int number);
     // TOP for every message of first..last, sent together when the server pipelines.
     std::vector<unsigned> RequestSummaries(int first, int last);
+    // TOP for each of the given message numbers, in that order (0 tickets for those not asked).
+    std::vector<unsigned> RequestSummaries(const std::vector<int> &numbers);
 
     // Results of finished requests; each can be taken once.
     bool TakeSummary(unsigned ticket, TPop3Summary &summary);
@@ -169,7 +178,8 @@ private:
         int Number = 0;
         unsigned Ticket = 0;
         bool Sent = false;
-        uint64_t Serial = 0; // tells the replies awaited apart for their deadlines
+        uint64_t Serial = 0;  // tells the replies awaited apart for their deadlines
+        int64_t Expected = 0; // bytes of reply counted in flight while it is sent
     };
     enum class TFailKind { Connection, InvalidHost, Silent };
 
@@ -177,6 +187,7 @@ private:
     void Push(TKind kind, const std::string &line, int number = 0, unsigned ticket = 0);
     void SendQueued();
     bool Pipelinable(TKind kind) const;
+    int64_t ExpectedReplyBytes(const TCommand &command) const;
     void ArmTimer(bool restart = true);
     int ReplyDeadlineMs() const;
     void Pop();
@@ -225,6 +236,12 @@ private:
     bool CanPlain = false;
     bool OffersStls = false;
     bool QuitConfirmed_ = false;
+    bool CapaAnswered_ = false;
+    bool OffersUidl_ = false;
+    int64_t BytesReceived_ = 0;
+    int64_t BytesInFlight = 0; // expected reply bytes of the sent commands
+    int64_t TopReplyBytes = 0; // TOP replies read in this session and their bytes, for the
+    int64_t TopReplies = 0;    // size expected of the next one
     std::string ApopStamp;
     std::string LastErrorText_;
     std::string SslErrorText;
