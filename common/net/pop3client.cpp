@@ -386,7 +386,8 @@ void TPop3Client::SendQueued()
         bool pipelinable = Pipelinable(command.Kind);
         command.Expected = ExpectedReplyBytes(command);
         bool mayJoin = Pipelining_ && allPipelinable && pipelinable &&
-                       BytesInFlight + command.Expected <= PipelineBytes;
+                       BytesInFlight + command.Expected <= PipelineBytes &&
+                       inFlight < MaxRequestsInFlight;
         if (inFlight > 0 && !mayJoin)
             break;
         out += command.Line + "\r\n";

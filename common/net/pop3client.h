@@ -107,6 +107,9 @@ public:
     TAuthMethod AuthMethod = TAuthMethod::Auto;
     std::string AttachmentPath;          // kept for the owner; this client decodes no parts
     int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
+    // A cap on the requests in flight besides PipelineBytes (none unless set; comparisons
+    // with a fixed window use it).
+    size_t MaxRequestsInFlight = SIZE_MAX;
     // A SOCKS5 proxy ("host" or "host:port"); an empty host means a direct connection.
     void SetProxy(const std::string &host, int port);
 
