@@ -287,6 +287,10 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
     TUidCache cache;
     if (!cache.Load(UidCachePath()))
         return false;
+    if (FetchAppendedLines(cache))
+        return true;
+    CurrentLines.Clear();
+    ToLines.Clear();
     if (!Pop3->GetUniqueIds(ids) || !TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
         ids.clear();
         return false;
@@ -299,12 +303,7 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
             unknown.push_back(n);
             continue;
         }
-        // A cached line that does not give the server's size for its message is not that
-        // message's: none of the cache is trusted then.
-        const int64_t size = std::min<int64_t>(Pop3->Component()->MessageSize(n), INT32_MAX);
-        std::vector<std::string> fields = SplitText(entry->Line, '|');
-        if (fields.size() != SummaryFieldCount ||
-            fields[SummarySizeField] != Format("%lld", static_cast<long long>(size)))
+        if (!CachedLineFits(entry->Line, n))
             return false;
         known[static_cast<size_t>(n - 1)] = entry;
     }
@@ -322,6 +321,52 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
     }
     // The file is rewritten only when the mailbox holds other messages than it lists.
     KeepUniqueIds(ids, !unknown.empty() || cache.Size() != ids.size());
+    return true;
+}
+
+// A cached line that does not give the server's size for message n is not that message's.
+bool TEMailTest::CachedLineFits(const std::string &line, int n) const
+{
+    const int64_t size = std::min<int64_t>(Pop3->Component()->MessageSize(n), INT32_MAX);
+    std::vector<std::string> fields = SplitText(line, '|');
+    return fields.size() == SummaryFieldCount &&
+           fields[SummarySizeField] == Format("%lld", static_cast<long long>(size));
+}
+
+// Messages join a mailbox at its end. So when the last message the cache lists still has its
+// number, the messages before it are those the cache lists before it, and only the ids and
+// summaries of the messages after it are asked, together with its own id, in one round trip.
+// False when that does not hold (a message went, or the mailbox was reordered) or a size
+// disagrees; the whole id listing decides then.
+bool TEMailTest::FetchAppendedLines(const TUidCache &cache)
+{
+    const std::vector<std::string> &order = cache.Order();
+    const int known = static_cast<int>(order.size());
+    if (known == 0 || known > MessageCount)
+        return false;
+    std::vector<int> idNumbers, newNumbers;
+    for (int n = known; n <= MessageCount; ++n)
+        idNumbers.push_back(n);
+    for (int n = known + 1; n <= MessageCount; ++n)
+        newNumbers.push_back(n);
+    std::vector<std::string> tailIds;
+    std::vector<TMailSummary> fetched;
+    if (!Pop3->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
+        tailIds.front() != order.back())
+        return false;
+    std::vector<std::string> ids(order.begin(), order.end() - 1);
+    ids.insert(ids.end(), tailIds.begin(), tailIds.end());
+    if (!TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount)))
+        return false;
+    for (int n = 1; n <= known; ++n) {
+        const TUidCache::TEntry *entry = cache.Find(order[static_cast<size_t>(n - 1)]);
+        if (entry == nullptr || !CachedLineFits(entry->Line, n))
+            return false;
+        AddCurrentLine(entry->Line, entry->To);
+    }
+    for (const TMailSummary &summary : fetched)
+        AddCurrentLine(SummaryLine(summary), Trim(summary.To));
+    KeepUniqueIds(ids, !newNumbers.empty());
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "common/stringlist.h"
 
 struct TMailSummary;
+class TUidCache;
 
 // Kinds of TestLine.
 enum TTestKind : int {
@@ -116,6 +117,8 @@ private:
     bool FetchCurrentLines(bool again);
     void FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids);
     bool FetchLinesByUniqueIds(std::vector<std::string> &ids);
+    bool FetchAppendedLines(const TUidCache &cache);
+    bool CachedLineFits(const std::string &line, int n) const;
     void AddCurrentLine(const std::string &line, const std::string &to);
     void KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCurrent);
     std::string UidCachePath() const;

@@ -399,25 +399,7 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
         const size_t summaryCount = tickets.size();
         if (idsTicket != 0)
             tickets.push_back(idsTicket);
-        BatchIndex.clear();
-        BatchState.assign(tickets.size(), 0);
-        for (size_t i = 0; i < tickets.size(); ++i)
-            BatchIndex[tickets[i]] = i;
-        BatchOpen = tickets.size();
-        // The client fails a reply that is silent or too slow; this wait also ends when no
-        // request of the batch finished for a while.
-        const int64_t stallMs = WaitLimitMs();
-        TWaitEnd end;
-        do {
-            BatchProgress = false;
-            end = WaitUntil(
-                [this] { return BatchOpen == 0 || BatchProgress; },
-                [stallMs] { return static_cast<int>(std::min<int64_t>(stallMs, INT_MAX)); });
-        } while (end == TWaitEnd::Done && BatchOpen > 0);
-        BatchIndex.clear();
-        if (end == TWaitEnd::TimedOut)
-            LastError = -1;
-        if (end != TWaitEnd::Done)
+        if (!AwaitBatch(tickets))
             return false;
         if (idsTicket != 0 && BatchState.back() == 1)
             Client->TakeUniqueIds(idsTicket, *ids);
@@ -437,6 +419,64 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
         if (!GetSummary(numbers[i]))
             return false;
         summaries.push_back(Summary);
+    }
+    if (!summaries.empty())
+        Summary = summaries.back();
+    return true;
+}
+
+// Waits until every request of the batch finished; BatchState then tells which succeeded.
+bool TPop3::AwaitBatch(const std::vector<unsigned> &tickets)
+{
+    BatchIndex.clear();
+    BatchState.assign(tickets.size(), 0);
+    for (size_t i = 0; i < tickets.size(); ++i)
+        BatchIndex[tickets[i]] = i;
+    BatchOpen = BatchIndex.size();
+    // The client fails a reply that is silent or too slow; this wait also ends when no
+    // request of the batch finished for a while.
+    const int64_t stallMs = WaitLimitMs();
+    TWaitEnd end;
+    do {
+        BatchProgress = false;
+        end =
+            WaitUntil([this] { return BatchOpen == 0 || BatchProgress; },
+                      [stallMs] { return static_cast<int>(std::min<int64_t>(stallMs, INT_MAX)); });
+    } while (end == TWaitEnd::Done && BatchOpen > 0);
+    BatchIndex.clear();
+    if (end == TWaitEnd::TimedOut)
+        LastError = -1;
+    return end == TWaitEnd::Done;
+}
+
+bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
+                                     std::vector<std::string> &ids,
+                                     const std::vector<int> &summaryNumbers,
+                                     std::vector<TMailSummary> &summaries)
+{
+    ids.clear();
+    summaries.clear();
+    LastError = 0;
+    if (!Client || !Client->Connected())
+        return false;
+    std::vector<unsigned> tickets = Client->RequestUniqueIdsOf(idNumbers);
+    std::vector<unsigned> tops = Client->RequestSummaries(summaryNumbers);
+    if (tickets.size() != idNumbers.size() || tops.size() != summaryNumbers.size())
+        return false;
+    tickets.insert(tickets.end(), tops.begin(), tops.end());
+    if (!AwaitBatch(tickets) ||
+        std::find(BatchState.begin(), BatchState.end(), 2) != BatchState.end())
+        return false;
+    for (size_t i = 0; i < idNumbers.size(); ++i) {
+        std::vector<std::string> one;
+        if (!Client->TakeUniqueIds(tickets[i], one) || one.size() != 1)
+            return false;
+        ids.push_back(one[0]);
+    }
+    for (unsigned ticket : tops) {
+        TPop3Summary fields;
+        Client->TakeSummary(ticket, fields);
+        summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
     }
     if (!summaries.empty())
         Summary = summaries.back();

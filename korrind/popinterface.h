@@ -94,6 +94,11 @@ public:
     // messages are asked in the same pipeline; ids stays empty when the server refuses them.
     bool GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSummary> &summaries,
                          std::vector<std::string> *ids = nullptr);
+    // In one pipeline: the unique id of each of idNumbers (one "UIDL n" each) and the
+    // summaries of summaryNumbers. False unless every one of them came.
+    bool GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers, std::vector<std::string> &ids,
+                                  const std::vector<int> &summaryNumbers,
+                                  std::vector<TMailSummary> &summaries);
     // True only when the server accepted the DELE; the server removes the message at QUIT.
     bool DeleteMessage(int n);
     // The server's unique id of every message (index = number - 1); false when the server
@@ -134,6 +139,7 @@ private:
     TConnectEnd AttemptConnect();
     bool Retrieve(TKind kind, int n);
     void TakeSummary(unsigned ticket);
+    bool AwaitBatch(const std::vector<unsigned> &tickets);
     void TakeMessage(unsigned ticket);
     TMailSummary MakeSummary(const TPop3Summary &fields, const std::vector<std::string> &lines);
     const char *HostText() const;

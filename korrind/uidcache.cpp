@@ -90,6 +90,7 @@ bool TUidCache::Save(const std::string &path, const std::vector<std::string> &id
 bool TUidCache::Load(const std::string &path)
 {
     Entries.clear();
+    Ids.clear();
     std::string bytes;
     if (!platform::ReadWholeFile(path, bytes) || bytes.empty() || bytes.back() != '\n')
         return false;
@@ -113,10 +114,12 @@ bool TUidCache::Load(const std::string &path)
         if (secondTab == std::string::npos || firstTab == 0 ||
             !Unescape(lines[i].substr(firstTab + 1, secondTab - firstTab - 1), entry.To)) {
             Entries.clear();
+            Ids.clear();
             return false;
         }
         entry.Line = lines[i].substr(secondTab + 1);
-        Entries[lines[i].substr(0, firstTab)] = std::move(entry);
+        Ids.push_back(lines[i].substr(0, firstTab));
+        Entries[Ids.back()] = std::move(entry);
     }
     return true;
 }

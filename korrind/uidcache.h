@@ -23,10 +23,13 @@ public:
                      const std::vector<std::string> &tos, const std::vector<std::string> &lines);
     const TEntry *Find(const std::string &id) const;
     size_t Size() const { return Entries.size(); }
+    // The ids in the order of the file, which is the server's order when it was written.
+    const std::vector<std::string> &Order() const { return Ids; }
 
     // Ids a cache can be keyed by: one per message, printable without blanks, no two alike.
     static bool UsableIds(const std::vector<std::string> &ids, size_t messageCount);
 
 private:
     std::unordered_map<std::string, TEntry> Entries;
+    std::vector<std::string> Ids;
 };

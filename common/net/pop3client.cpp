@@ -347,7 +347,8 @@ void TPop3Client::Pop()
 
 bool TPop3Client::Pipelinable(TKind kind) const
 {
-    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele || kind == TKind::Uidl;
+    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele ||
+           kind == TKind::Uidl || kind == TKind::UidlOne;
 }
 
 // The reply a request is expected to bring: a message's size from LIST, a summary as large as
@@ -652,6 +653,9 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         return;
     case TKind::Uidl:
         UniqueIdsDone(command, ok, status);
+        return;
+    case TKind::UidlOne:
+        UniqueIdDone(command, ok, status);
         return;
     }
 }
@@ -968,6 +972,32 @@ void TPop3Client::UniqueIdsDone(const TCommand &command, bool ok, const std::str
         }
         UniqueIds[command.Ticket] = std::move(ids);
     }
+    if (command.Ticket)
+        Listener->OnRequestFinished(command.Ticket, ok);
+}
+
+std::vector<unsigned> TPop3Client::RequestUniqueIdsOf(const std::vector<int> &numbers)
+{
+    std::vector<unsigned> tickets;
+    for (int number : numbers) {
+        unsigned ticket = Enqueue(TKind::UidlOne, Format("UIDL %d", number), number);
+        if (ticket == 0)
+            break;
+        tickets.push_back(ticket);
+    }
+    SendQueued();
+    return tickets;
+}
+
+// The reply is "+OK <number> <id>"; one naming another message fails the request.
+void TPop3Client::UniqueIdDone(const TCommand &command, bool ok, const std::string &status)
+{
+    std::vector<std::string> words = SplitText(Trim(status), ' ');
+    ok = ok && words.size() == 3 && StrToIntDef(words[1], 0) == command.Number;
+    if (!ok)
+        Listener->OnStatus(status);
+    else if (command.Ticket)
+        UniqueIds[command.Ticket] = {words[2]};
     if (command.Ticket)
         Listener->OnRequestFinished(command.Ticket, ok);
 }

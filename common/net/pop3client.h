@@ -154,6 +154,8 @@ public:
     // UIDL: the server's unique id of every message (index = number - 1, "" when the server
     // listed none). A server without UIDL refuses it and the request fails.
     unsigned RequestUniqueIds();
+    // "UIDL n" for each of the given messages; TakeUniqueIds then gives one id.
+    std::vector<unsigned> RequestUniqueIdsOf(const std::vector<int> &numbers);
     bool TakeUniqueIds(unsigned ticket, std::vector<std::string> &ids);
 
 private:
@@ -172,7 +174,8 @@ private:
         Retr,
         Dele,
         Quit,
-        Uidl
+        Uidl,
+        UidlOne
     };
     struct TCommand
     {
@@ -207,6 +210,7 @@ private:
     void LoginDone();
     void RequestDone(const TCommand &command, bool ok, const std::string &status);
     void UniqueIdsDone(const TCommand &command, bool ok, const std::string &status);
+    void UniqueIdDone(const TCommand &command, bool ok, const std::string &status);
     void ProtocolError(const std::string &why);
     void FailConnect(TFailKind kind, const std::string &why);
     void LoseConnection(const std::string &why);
