@@ -184,6 +184,18 @@ bool MeasureProgram(const std::vector<std::string> &inboxes, int messages, long 
     return true;
 }
 
+// The floor under any program of this kind on this machine: qt_floor (beside this program).
+long FloorKb()
+{
+    QProcess floor;
+    floor.setProgram(QCoreApplication::applicationDirPath() + "/qt_floor");
+    floor.setProcessChannelMode(QProcess::SeparateChannels);
+    floor.start();
+    if (!floor.waitForFinished(30000))
+        return 0;
+    return std::atol(floor.readAllStandardOutput().constData());
+}
+
 // The main window and logic in this process: every pass fetches and tests every message.
 bool MeasurePasses(const std::vector<std::string> &inboxes, long &firstKb, long &lastKb)
 {
@@ -241,6 +253,9 @@ int main(int argc, char **argv)
     long idleKb = 0, firstKb = 0, lastKb = 0;
     if (!MeasureProgram(inboxes, messages, idleKb))
         return 1;
+    const long floorKb = FloorKb();
+    std::printf("  floor: an empty Qt Widgets window with OpenSSL loaded: %.1f MB\n", Mb(floorKb));
+    std::printf("  korrind above that floor: %.1f MB\n", Mb(idleKb - floorKb));
     std::printf("  main window and logic in this process, %d passes of every message:\n", Passes);
     if (!MeasurePasses(inboxes, firstKb, lastKb))
         return 1;

@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${CORVEX_BUILD_DIR:-$top/build}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja
-cmake --build "$build" --target uidl_bench monitor_memory_bench --parallel 2
+cmake --build "$build" --target uidl_bench monitor_memory_bench qt_floor korrind --parallel 2
 
 if [ -z "${CORVEX_POP3_PORT:-}" ]; then
   exec "$top/tests/fixtures/with-servers.sh" "$build/bench-fixtures" "$0" "$@"
