@@ -918,9 +918,16 @@ std::vector<unsigned> TPop3Client::RequestSummaries(int first, int last)
 
 std::vector<unsigned> TPop3Client::RequestSummaries(const std::vector<int> &numbers)
 {
+    return RequestEach(TKind::Top, "TOP %d 0", numbers);
+}
+
+// One request of the kind for each message number, sent together.
+std::vector<unsigned> TPop3Client::RequestEach(TKind kind, const char *format,
+                                               const std::vector<int> &numbers)
+{
     std::vector<unsigned> tickets;
     for (int number : numbers) {
-        unsigned ticket = Enqueue(TKind::Top, Format("TOP %d 0", number), number);
+        unsigned ticket = Enqueue(kind, Format(format, number), number);
         if (ticket == 0)
             break;
         tickets.push_back(ticket);
@@ -978,15 +985,7 @@ void TPop3Client::UniqueIdsDone(const TCommand &command, bool ok, const std::str
 
 std::vector<unsigned> TPop3Client::RequestUniqueIdsOf(const std::vector<int> &numbers)
 {
-    std::vector<unsigned> tickets;
-    for (int number : numbers) {
-        unsigned ticket = Enqueue(TKind::UidlOne, Format("UIDL %d", number), number);
-        if (ticket == 0)
-            break;
-        tickets.push_back(ticket);
-    }
-    SendQueued();
-    return tickets;
+    return RequestEach(TKind::UidlOne, "UIDL %d", numbers);
 }
 
 // The reply is "+OK <number> <id>"; one naming another message fails the request.

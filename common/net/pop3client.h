@@ -226,6 +226,8 @@ private:
     unsigned PendingTicket(TKind kind, int number) const;
     std::vector<unsigned> PendingTickets() const;
     unsigned Enqueue(TKind kind, const std::string &line, int number);
+    std::vector<unsigned> RequestEach(TKind kind, const char *format,
+                                      const std::vector<int> &numbers);
 
     TPop3Listener *Listener;
     std::unique_ptr<QSslSocket> Socket;
