@@ -41,6 +41,8 @@ inline constexpr char AddressBookFile[] = "AddressBook.ini";
 inline constexpr char AliasFile[] = "Alias.ini";
 inline constexpr char AlertsFile[] = "Alerts.ini";
 inline constexpr char LastMailFile[] = "LastMail.ini";
+// Beside "LastMail.ini": each message's summary line by the server's unique id.
+inline constexpr char UidCacheFile[] = "LastMailIds.ini";
 inline constexpr char MasterPriorityFile[] = "mPriorityMail.ini";
 inline constexpr char MasterRejectFile[] = "mRejectMail.ini";
 inline constexpr char PriorityFile[] = "PriorityMail.ini";

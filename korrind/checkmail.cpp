@@ -1,11 +1,15 @@
 #include "korrind/checkmail.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <exception>
 #include <sys/stat.h>
 #include <unordered_set>
 #include <vector>
 
+#include "common/alerts.h"
 #include "common/alias.h"
 #include "common/globals.h"
 #include "common/names.h"
@@ -15,16 +19,18 @@
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "common/alerts.h"
 #include "korrind/popinterface.h"
+#include "korrind/uidcache.h"
 
 TEMailTest *EMailTest = nullptr;
 
 namespace {
 
 const char NoAlert[] = "~NONE~";
-const size_t MaxBaseNameLength = 200;     // leaves room for the counter within a file name
-const int SummaryToField = 3;             // the To field of a summary line
+const size_t MaxBaseNameLength = 200; // leaves room for the counter within a file name
+const int SummaryToField = 3;         // the To field of a summary line
+const int SummarySizeField = 5;       // its Size field
+const size_t SummaryFieldCount = 7;
 const long MaxMessageFileCounter = 99999; // the last counter tried for a free file name
 const int SummaryPumpLines = 256;         // events are processed every this many summaries
 // A bit beside the TSaveTarget bits in the record of what was done for a message: the
@@ -233,12 +239,21 @@ bool TEMailTest::MailboxUnchanged()
 }
 
 // Summaries of messages 1 to MessageCount, oldest first; fewer when a fetch failed or the
-// program is quitting.
-void TEMailTest::FetchSummaries(std::vector<TMailSummary> &summaries)
+// program is quitting. When ids is empty and the server may have unique ids, they are asked in
+// the same pipeline.
+void TEMailTest::FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids)
 {
     summaries.clear();
     if (Pop3 == nullptr)
         return;
+    if (SummaryFetch == TSummaryFetch::UniqueIds) {
+        std::vector<int> numbers(static_cast<size_t>(MessageCount));
+        for (int n = 1; n <= MessageCount; ++n)
+            numbers[static_cast<size_t>(n - 1)] = n;
+        const bool askIds = ids.empty() && Pop3->MayOfferUniqueIds();
+        Pop3->GetSummaryBatch(numbers, summaries, askIds ? &ids : nullptr);
+        return;
+    }
     if (SummaryFetch == TSummaryFetch::Batch) {
         Pop3->GetSummaries(1, MessageCount, summaries);
         return;
@@ -252,20 +267,149 @@ void TEMailTest::FetchSummaries(std::vector<TMailSummary> &summaries)
     }
 }
 
+std::string TEMailTest::UidCachePath() const
+{
+    return InboxPath.empty() ? std::string()
+                             : TUtils::AddBackslash(InboxPath) + names::UidCacheFile;
+}
+
+void TEMailTest::AddCurrentLine(const std::string &line, const std::string &to)
+{
+    CurrentLines.Add(line);
+    ToLines.Add(to);
+}
+
+// The lines of all messages, those the id cache knows taken from it and the others fetched in
+// one pipelined batch. False when the full batch must run instead: no cache, no usable ids, a
+// cached line whose size is not the server's, or a failed fetch. ids gets the server's ids
+// when it gave them.
+bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
+{
+    ids.clear();
+    if (SummaryFetch != TSummaryFetch::UniqueIds || Pop3 == nullptr ||
+        Pop3->Component() == nullptr || !Pop3->MayOfferUniqueIds())
+        return false;
+    TUidCache cache;
+    if (!cache.Load(UidCachePath()))
+        return false;
+    if (FetchAppendedLines(cache))
+        return true;
+    CurrentLines.Clear();
+    ToLines.Clear();
+    if (!Pop3->GetUniqueIds(ids) || !TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
+        ids.clear();
+        return false;
+    }
+    std::vector<const TUidCache::TEntry *> known(ids.size(), nullptr);
+    std::vector<int> unknown;
+    for (int n = 1; n <= MessageCount; ++n) {
+        const TUidCache::TEntry *entry = cache.Find(ids[static_cast<size_t>(n - 1)]);
+        if (entry == nullptr) {
+            unknown.push_back(n);
+            continue;
+        }
+        if (!CachedLineFits(entry->Line, n))
+            return false;
+        known[static_cast<size_t>(n - 1)] = entry;
+    }
+    std::vector<TMailSummary> fetched;
+    if (!Pop3->GetSummaryBatch(unknown, fetched) || fetched.size() != unknown.size())
+        return false;
+    size_t next = 0;
+    for (size_t k = 0; k < known.size(); ++k) {
+        if (known[k] != nullptr) {
+            AddCurrentLine(known[k]->Line, known[k]->To);
+        } else {
+            AddCurrentLine(SummaryLine(fetched[next]), Trim(fetched[next].To));
+            ++next;
+        }
+    }
+    // The file is rewritten only when the mailbox holds other messages than it lists.
+    KeepUniqueIds(ids, !unknown.empty() || cache.Size() != ids.size());
+    return true;
+}
+
+// A cached line that does not give the server's size for message n is not that message's.
+bool TEMailTest::CachedLineFits(const std::string &line, int n) const
+{
+    const int64_t size = std::min<int64_t>(Pop3->Component()->MessageSize(n), INT32_MAX);
+    std::vector<std::string> fields = SplitText(line, '|');
+    return fields.size() == SummaryFieldCount &&
+           fields[SummarySizeField] == Format("%lld", static_cast<long long>(size));
+}
+
+// Messages join a mailbox at its end. So when the last message the cache lists still has its
+// number, the messages before it are those the cache lists before it, and only the ids and
+// summaries of the messages after it are asked, together with its own id, in one round trip.
+// False when that does not hold (a message went, or the mailbox was reordered) or a size
+// disagrees; the whole id listing decides then.
+bool TEMailTest::FetchAppendedLines(const TUidCache &cache)
+{
+    const std::vector<std::string> &order = cache.Order();
+    const int known = static_cast<int>(order.size());
+    if (known == 0 || known > MessageCount)
+        return false;
+    std::vector<int> idNumbers, newNumbers;
+    for (int n = known; n <= MessageCount; ++n)
+        idNumbers.push_back(n);
+    for (int n = known + 1; n <= MessageCount; ++n)
+        newNumbers.push_back(n);
+    std::vector<std::string> tailIds;
+    std::vector<TMailSummary> fetched;
+    if (!Pop3->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
+        tailIds.front() != order.back())
+        return false;
+    std::vector<std::string> ids(order.begin(), order.end() - 1);
+    ids.insert(ids.end(), tailIds.begin(), tailIds.end());
+    if (!TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount)))
+        return false;
+    for (int n = 1; n <= known; ++n) {
+        const TUidCache::TEntry *entry = cache.Find(order[static_cast<size_t>(n - 1)]);
+        if (entry == nullptr || !CachedLineFits(entry->Line, n))
+            return false;
+        AddCurrentLine(entry->Line, entry->To);
+    }
+    for (const TMailSummary &summary : fetched)
+        AddCurrentLine(SummaryLine(summary), Trim(summary.To));
+    KeepUniqueIds(ids, !newNumbers.empty());
+    return true;
+}
+
+// Keeps the id cache in line with the lines just built; a server that gave no ids leaves no
+// cache to trust.
+void TEMailTest::KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCurrent)
+{
+    const std::string path = UidCachePath();
+    if (path.empty() || TUtils::Terminating() || CurrentLines.Count() != MessageCount)
+        return;
+    if (!TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
+        std::remove(path.c_str());
+        return;
+    }
+    if (cacheCurrent && !TUidCache::Save(path, ids, ToLines.Items(), CurrentLines.Items()) && Utils)
+        Utils->DebugLog("Can't save file:%s", path.c_str());
+}
+
 bool TEMailTest::FetchCurrentLines(bool again)
 {
     CurrentLines.Clear();
     ToLines.Clear();
-    std::vector<TMailSummary> summaries;
-    FetchSummaries(summaries);
-    for (const TMailSummary &summary : summaries) {
-        if (CurrentLines.Count() % SummaryPumpLines == SummaryPumpLines - 1) {
-            TUtils::ProcessMessages();
-            if (TUtils::Terminating())
-                return false;
+    std::vector<std::string> ids;
+    if (!FetchLinesByUniqueIds(ids)) {
+        CurrentLines.Clear();
+        ToLines.Clear();
+        std::vector<TMailSummary> summaries;
+        FetchSummaries(summaries, ids);
+        for (const TMailSummary &summary : summaries) {
+            if (CurrentLines.Count() % SummaryPumpLines == SummaryPumpLines - 1) {
+                TUtils::ProcessMessages();
+                if (TUtils::Terminating())
+                    return false;
+            }
+            AddCurrentLine(SummaryLine(summary), Trim(summary.To));
         }
-        CurrentLines.Add(SummaryLine(summary));
-        ToLines.Add(Trim(summary.To));
+        if (SummaryFetch == TSummaryFetch::UniqueIds)
+            KeepUniqueIds(ids, true);
     }
     // A message is new when its line was not stored at the last test. With the server's
     // order (oldest first) the first new message starts the part to test.

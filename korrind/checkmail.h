@@ -15,6 +15,7 @@
 #include "common/stringlist.h"
 
 struct TMailSummary;
+class TUidCache;
 
 // Kinds of TestLine.
 enum TTestKind : int {
@@ -32,10 +33,12 @@ enum TSaveTarget : unsigned {
     stAltFolder = 8 // the rule's alternate folder
 };
 
-// How TestMail fetches the summaries of all messages once a mailbox has changed: one pipelined
-// batch, or one request per message with a pause after each (the slow, traditional way, kept
-// for comparison).
-enum class TSummaryFetch { Batch, OneByOne };
+// How TestMail fetches the summaries of all messages once a mailbox has changed: by the
+// server's unique ids, fetching only the summaries the mailbox's id cache does not hold (one
+// pipelined batch of all of them when there is no usable cache or the server has no ids); one
+// pipelined batch of all; or one request per message with a pause after each (the slow,
+// traditional way, kept for comparison).
+enum class TSummaryFetch { UniqueIds, Batch, OneByOne };
 
 // The lists ListFile works on.
 enum class TListWhich { PriorityRules, RejectRules, StoredLines, CurrentLines, Scratch };
@@ -81,7 +84,7 @@ public:
     TStringList PriorityRules, RejectRules;
     TStringList SoundQueue;   // wave files for the main timer to play
     TStringList ProgramQueue; // programs for the main timer to start
-    TSummaryFetch SummaryFetch = TSummaryFetch::Batch;
+    TSummaryFetch SummaryFetch = TSummaryFetch::UniqueIds;
     unsigned SummaryPauseMs = 200; // OneByOne: pause after each summary, events processed
     // Desktop notification hooks (korrind/notifier.h): a mailbox's new mail was tested; a pass
     // ended.
@@ -115,7 +118,13 @@ private:
     bool StartTest(int index);
     bool MailboxUnchanged();
     bool FetchCurrentLines(bool again);
-    void FetchSummaries(std::vector<TMailSummary> &summaries);
+    void FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids);
+    bool FetchLinesByUniqueIds(std::vector<std::string> &ids);
+    bool FetchAppendedLines(const TUidCache &cache);
+    bool CachedLineFits(const std::string &line, int n) const;
+    void AddCurrentLine(const std::string &line, const std::string &to);
+    void KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCurrent);
+    std::string UidCachePath() const;
     void TestNewMessages(bool again);
     void FillSummaryRow();
     void ShowTestedMail();

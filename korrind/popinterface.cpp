@@ -381,33 +381,35 @@ bool TPop3::Retrieve(TKind kind, int n)
 
 bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summaries)
 {
+    std::vector<int> numbers;
+    for (int n = first; n <= last; ++n)
+        numbers.push_back(n);
+    return GetSummaryBatch(numbers, summaries);
+}
+
+bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSummary> &summaries,
+                            std::vector<std::string> *ids)
+{
     summaries.clear();
+    if (ids != nullptr)
+        ids->clear();
     LastError = 0;
-    if (!Client || first > last)
-        return Client != nullptr;
+    if (!Client)
+        return false;
+    if (numbers.empty() && ids == nullptr)
+        return true;
     if (Client->Connected()) {
-        std::vector<unsigned> tickets = Client->RequestSummaries(first, last);
-        BatchIndex.clear();
-        BatchState.assign(tickets.size(), 0);
-        for (size_t i = 0; i < tickets.size(); ++i)
-            BatchIndex[tickets[i]] = i;
-        BatchOpen = tickets.size();
-        // The client fails a reply that is silent or too slow; this wait also ends when no
-        // request of the batch finished for a while.
-        const int64_t stallMs = WaitLimitMs();
-        TWaitEnd end;
-        do {
-            BatchProgress = false;
-            end = WaitUntil(
-                [this] { return BatchOpen == 0 || BatchProgress; },
-                [stallMs] { return static_cast<int>(std::min<int64_t>(stallMs, INT_MAX)); });
-        } while (end == TWaitEnd::Done && BatchOpen > 0);
-        BatchIndex.clear();
-        if (end == TWaitEnd::TimedOut)
-            LastError = -1;
-        if (end != TWaitEnd::Done)
+        // The listing of unique ids rides in the same pipeline as the summaries.
+        const unsigned idsTicket = ids != nullptr ? Client->RequestUniqueIds() : 0;
+        std::vector<unsigned> tickets = Client->RequestSummaries(numbers);
+        const size_t summaryCount = tickets.size();
+        if (idsTicket != 0)
+            tickets.push_back(idsTicket);
+        if (!AwaitBatch(tickets))
             return false;
-        for (size_t i = 0; i < tickets.size() && BatchState[i] == 1; ++i) {
+        if (idsTicket != 0 && BatchState.back() == 1)
+            Client->TakeUniqueIds(idsTicket, *ids);
+        for (size_t i = 0; i < summaryCount && BatchState[i] == 1; ++i) {
             if (i % BatchPumpEntries == BatchPumpEntries - 1) {
                 TUtils::ProcessMessages();
                 if (TUtils::Terminating())
@@ -419,10 +421,68 @@ bool TPop3::GetSummaries(int first, int last, std::vector<TMailSummary> &summari
         }
     }
     // Whatever the batch did not deliver is fetched one by one, with retries.
-    for (int n = first + static_cast<int>(summaries.size()); n <= last; ++n) {
-        if (!GetSummary(n))
+    for (size_t i = summaries.size(); i < numbers.size(); ++i) {
+        if (!GetSummary(numbers[i]))
             return false;
         summaries.push_back(Summary);
+    }
+    if (!summaries.empty())
+        Summary = summaries.back();
+    return true;
+}
+
+// Waits until every request of the batch finished; BatchState then tells which succeeded.
+bool TPop3::AwaitBatch(const std::vector<unsigned> &tickets)
+{
+    BatchIndex.clear();
+    BatchState.assign(tickets.size(), 0);
+    for (size_t i = 0; i < tickets.size(); ++i)
+        BatchIndex[tickets[i]] = i;
+    BatchOpen = BatchIndex.size();
+    // The client fails a reply that is silent or too slow; this wait also ends when no
+    // request of the batch finished for a while.
+    const int64_t stallMs = WaitLimitMs();
+    TWaitEnd end;
+    do {
+        BatchProgress = false;
+        end =
+            WaitUntil([this] { return BatchOpen == 0 || BatchProgress; },
+                      [stallMs] { return static_cast<int>(std::min<int64_t>(stallMs, INT_MAX)); });
+    } while (end == TWaitEnd::Done && BatchOpen > 0);
+    BatchIndex.clear();
+    if (end == TWaitEnd::TimedOut)
+        LastError = -1;
+    return end == TWaitEnd::Done;
+}
+
+bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
+                                     std::vector<std::string> &ids,
+                                     const std::vector<int> &summaryNumbers,
+                                     std::vector<TMailSummary> &summaries)
+{
+    ids.clear();
+    summaries.clear();
+    LastError = 0;
+    if (!Client || !Client->Connected())
+        return false;
+    std::vector<unsigned> tickets = Client->RequestUniqueIdsOf(idNumbers);
+    std::vector<unsigned> tops = Client->RequestSummaries(summaryNumbers);
+    if (tickets.size() != idNumbers.size() || tops.size() != summaryNumbers.size())
+        return false;
+    tickets.insert(tickets.end(), tops.begin(), tops.end());
+    if (!AwaitBatch(tickets) ||
+        std::find(BatchState.begin(), BatchState.end(), 2) != BatchState.end())
+        return false;
+    for (size_t i = 0; i < idNumbers.size(); ++i) {
+        std::vector<std::string> one;
+        if (!Client->TakeUniqueIds(tickets[i], one) || one.size() != 1)
+            return false;
+        ids.push_back(one[0]);
+    }
+    for (unsigned ticket : tops) {
+        TPop3Summary fields;
+        Client->TakeSummary(ticket, fields);
+        summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
     }
     if (!summaries.empty())
         Summary = summaries.back();
@@ -488,6 +548,10 @@ bool TPop3::WaitStreamed(unsigned ticket)
     return end == TWaitEnd::Done && StreamState[ticket] == 1;
 }
 
+// Messages asked for ahead of the one the sink takes next; the client sends them as its byte
+// window allows, so memory stays bounded by this count and that window.
+constexpr size_t StreamedMessagesQueued = 64;
+
 bool TPop3::RetrieveMessages(const std::vector<int> &numbers, const TMessageSink &sink)
 {
     LastError = 0;
@@ -499,7 +563,7 @@ bool TPop3::RetrieveMessages(const std::vector<int> &numbers, const TMessageSink
     bool ok = true;
     while (ok && (next < numbers.size() || !inFlight.empty())) {
         while (next < numbers.size() &&
-               inFlight.size() < static_cast<size_t>(TPop3Client::PipelineWindow)) {
+               inFlight.size() < StreamedMessagesQueued) {
             unsigned ticket = Client->RequestMessage(numbers[next]);
             if (ticket == 0) {
                 ok = false;

@@ -90,6 +90,15 @@ public:
     // Summaries of messages first..last, requested in one pipelined batch; the results equal
     // those of GetSummary one by one. Summary holds the last one afterwards.
     bool GetSummaries(int first, int last, std::vector<TMailSummary> &summaries);
+    // The same for the given message numbers, in that order. With ids, the unique ids of all
+    // messages are asked in the same pipeline; ids stays empty when the server refuses them.
+    bool GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSummary> &summaries,
+                         std::vector<std::string> *ids = nullptr);
+    // In one pipeline: the unique id of each of idNumbers (one "UIDL n" each) and the
+    // summaries of summaryNumbers. False unless every one of them came.
+    bool GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers, std::vector<std::string> &ids,
+                                  const std::vector<int> &summaryNumbers,
+                                  std::vector<TMailSummary> &summaries);
     // True only when the server accepted the DELE; the server removes the message at QUIT.
     bool DeleteMessage(int n);
     // The server's unique id of every message (index = number - 1); false when the server
@@ -118,6 +127,11 @@ public:
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
     TPop3Client *Component() { return Client.get(); }
+    // Whether the server is worth asking for unique ids: CAPA lists UIDL, or gave no list.
+    bool MayOfferUniqueIds() const
+    {
+        return Client && (Client->OffersUidl() || !Client->CapaAnswered());
+    }
 
     // Why the last connect or retrieval failed: its class, and that class in words followed
     // by the client's own description ("server certificate not trusted (…)").
@@ -138,6 +152,7 @@ private:
     TConnectEnd AttemptConnect();
     bool Retrieve(TKind kind, int n);
     void TakeSummary(unsigned ticket);
+    bool AwaitBatch(const std::vector<unsigned> &tickets);
     void TakeMessage(unsigned ticket);
     TMailSummary MakeSummary(const TPop3Summary &fields, const std::vector<std::string> &lines);
     const char *HostText() const;

@@ -303,6 +303,7 @@ void TPop3Client::TearDown()
     Secure_ = false;
     Queue.clear();
     SentCount = SentSerialOnly = 0;
+    BytesInFlight = TopReplyBytes = TopReplies = 0;
     PendingIndex.clear();
     Buffer.clear();
     BufferPos = 0;
@@ -338,6 +339,7 @@ void TPop3Client::Pop()
     const TCommand &command = Queue.front();
     if (command.Sent) {
         --SentCount;
+        BytesInFlight -= command.Expected;
         if (!Pipelinable(command.Kind))
             --SentSerialOnly;
     }
@@ -351,7 +353,30 @@ void TPop3Client::Pop()
 
 bool TPop3Client::Pipelinable(TKind kind) const
 {
-    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele;
+    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele ||
+           kind == TKind::Uidl || kind == TKind::UidlOne;
+}
+
+// The reply a request is expected to bring: a message's size from LIST, a summary as large as
+// the summaries read so far, a listing a line per message.
+int64_t TPop3Client::ExpectedReplyBytes(const TCommand &command) const
+{
+    constexpr int64_t StatusBytes = 32;
+    constexpr int64_t FirstTopBytes = 2048;
+    constexpr int64_t UidlEntryBytes = 32;
+    switch (command.Kind) {
+    case TKind::Retr:
+        return StatusBytes + MessageSize(command.Number);
+    case TKind::Top: {
+        int64_t seen = TopReplies > 0 ? TopReplyBytes / TopReplies : FirstTopBytes;
+        int64_t size = MessageSize(command.Number);
+        return StatusBytes + (size > 0 ? std::min(seen, size) : seen);
+    }
+    case TKind::Uidl:
+        return StatusBytes + static_cast<int64_t>(Count_) * UidlEntryBytes;
+    default:
+        return StatusBytes;
+    }
 }
 
 void TPop3Client::SendQueued()
@@ -366,12 +391,15 @@ void TPop3Client::SendQueued()
     for (size_t i = SentCount; i < Queue.size(); ++i) {
         TCommand &command = Queue[i];
         bool pipelinable = Pipelinable(command.Kind);
+        command.Expected = ExpectedReplyBytes(command);
         bool mayJoin = Pipelining_ && allPipelinable && pipelinable &&
-                       inFlight < static_cast<size_t>(PipelineWindow);
+                       BytesInFlight + command.Expected <= PipelineBytes &&
+                       inFlight < MaxRequestsInFlight;
         if (inFlight > 0 && !mayJoin)
             break;
         out += command.Line + "\r\n";
         command.Sent = true;
+        BytesInFlight += command.Expected;
         ++SentCount;
         if (!pipelinable)
             ++SentSerialOnly;
@@ -427,6 +455,7 @@ void TPop3Client::OnReadyRead()
     Reading = true;
     unsigned generation = Generation;
     QByteArray data = Socket->readAll();
+    BytesReceived_ += data.size();
     Buffer.append(data.constData(), static_cast<size_t>(data.size()));
     ArmTimer();
 
@@ -631,6 +660,9 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
     case TKind::Uidl:
         UniqueIdsDone(command, ok, status);
         return;
+    case TKind::UidlOne:
+        UniqueIdDone(command, ok, status);
+        return;
     }
 }
 
@@ -647,12 +679,15 @@ void TPop3Client::AfterGreeting(const std::string &status)
 void TPop3Client::AfterCapa(bool ok)
 {
     // A server without CAPA simply has none of the extensions.
-    Pipelining_ = CanPlain = OffersStls = false;
+    Pipelining_ = CanPlain = OffersStls = OffersUidl_ = false;
+    CapaAnswered_ = ok;
     if (ok)
         for (const std::string &entry : Body) {
             std::vector<std::string> words = SplitText(Trim(entry), ' ');
             std::string name = UpperCase(words[0]);
-            if (name == "STLS")
+            if (name == "UIDL")
+                OffersUidl_ = true;
+            else if (name == "STLS")
                 OffersStls = true;
             else if (name == "PIPELINING")
                 Pipelining_ = true;
@@ -733,6 +768,8 @@ void TPop3Client::RequestDone(const TCommand &command, bool ok, const std::strin
         Listener->OnStatus(status);
         Listener->OnFailure();
     } else if (command.Kind == TKind::Top) {
+        TopReplyBytes += BodyBytes;
+        ++TopReplies;
         TPop3Summary summary = SummarizeHeader(Body);
         summary.Size = MessageSize(command.Number);
         if (command.Ticket)
@@ -885,9 +922,24 @@ unsigned TPop3Client::RequestDelete(int number)
 
 std::vector<unsigned> TPop3Client::RequestSummaries(int first, int last)
 {
+    std::vector<int> numbers;
+    for (int number = first; number <= last; ++number)
+        numbers.push_back(number);
+    return RequestSummaries(numbers);
+}
+
+std::vector<unsigned> TPop3Client::RequestSummaries(const std::vector<int> &numbers)
+{
+    return RequestEach(TKind::Top, "TOP %d 0", numbers);
+}
+
+// One request of the kind for each message number, sent together.
+std::vector<unsigned> TPop3Client::RequestEach(TKind kind, const char *format,
+                                               const std::vector<int> &numbers)
+{
     std::vector<unsigned> tickets;
-    for (int number = first; number <= last; ++number) {
-        unsigned ticket = Enqueue(TKind::Top, Format("TOP %d 0", number), number);
+    for (int number : numbers) {
+        unsigned ticket = Enqueue(kind, Format(format, number), number);
         if (ticket == 0)
             break;
         tickets.push_back(ticket);
@@ -939,6 +991,24 @@ void TPop3Client::UniqueIdsDone(const TCommand &command, bool ok, const std::str
         }
         UniqueIds[command.Ticket] = std::move(ids);
     }
+    if (command.Ticket)
+        Listener->OnRequestFinished(command.Ticket, ok);
+}
+
+std::vector<unsigned> TPop3Client::RequestUniqueIdsOf(const std::vector<int> &numbers)
+{
+    return RequestEach(TKind::UidlOne, "UIDL %d", numbers);
+}
+
+// The reply is "+OK <number> <id>"; one naming another message fails the request.
+void TPop3Client::UniqueIdDone(const TCommand &command, bool ok, const std::string &status)
+{
+    std::vector<std::string> words = SplitText(Trim(status), ' ');
+    ok = ok && words.size() == 3 && StrToIntDef(words[1], 0) == command.Number;
+    if (!ok)
+        Listener->OnStatus(status);
+    else if (command.Ticket)
+        UniqueIds[command.Ticket] = {words[2]};
     if (command.Ticket)
         Listener->OnRequestFinished(command.Ticket, ok);
 }

@@ -101,7 +101,9 @@ public:
     // Limits that keep a broken or hostile server from growing memory without bound.
     static constexpr size_t MaxReplyLine = 64 * 1024;     // status lines, CAPA, LIST
     static constexpr size_t MaxMessageLine = 1024 * 1024; // lines of TOP and RETR
-    static constexpr int PipelineWindow = 64;             // requests in flight at once
+    // The pipeline sends requests while the replies expected to them stay within this many
+    // bytes, so many small summaries share a round trip and few large messages do.
+    static constexpr int64_t PipelineBytes = 1 << 20;
     // A reply may take ReplyTimeOuts time-outs plus one time-out for each DeadlineBlock bytes
     // it is expected to hold (a message's size from LIST, the LIST itself).
     static constexpr int ReplyTimeOuts = 2;
@@ -121,6 +123,9 @@ public:
     TAuthMethod AuthMethod = TAuthMethod::Auto;
     std::string AttachmentPath;          // kept for the owner; this client decodes no parts
     int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
+    // A cap on the requests in flight besides PipelineBytes (none unless set; comparisons
+    // with a fixed window use it).
+    size_t MaxRequestsInFlight = SIZE_MAX;
     // A SOCKS5 proxy ("host" or "host:port"); an empty host means a direct connection.
     void SetProxy(const std::string &host, int port);
 
@@ -128,6 +133,11 @@ public:
     bool Connected() const { return State_ == TState::Ready; }
     bool Secure() const { return Secure_; }
     bool Pipelining() const { return Pipelining_; }
+    // What CAPA told: whether the server answered it, and whether it lists UIDL.
+    bool CapaAnswered() const { return CapaAnswered_; }
+    bool OffersUidl() const { return OffersUidl_; }
+    // Bytes read from the server since this client was made (after TLS decryption).
+    int64_t BytesReceived() const { return BytesReceived_; }
     std::string ServerHost() const { return Address_.Host; }
     std::string LastErrorText() const { return LastErrorText_; }
     // The class of the failure that LastErrorText describes; None after a clean session.
@@ -152,6 +162,8 @@ public:
     unsigned RequestDelete(int number);
     // TOP for every message of first..last, sent together when the server pipelines.
     std::vector<unsigned> RequestSummaries(int first, int last);
+    // TOP for each of the given message numbers, in that order (0 tickets for those not asked).
+    std::vector<unsigned> RequestSummaries(const std::vector<int> &numbers);
 
     // Results of finished requests; each can be taken once.
     bool TakeSummary(unsigned ticket, TPop3Summary &summary);
@@ -160,6 +172,8 @@ public:
     // UIDL: the server's unique id of every message (index = number - 1, "" when the server
     // listed none). A server without UIDL refuses it and the request fails.
     unsigned RequestUniqueIds();
+    // "UIDL n" for each of the given messages; TakeUniqueIds then gives one id.
+    std::vector<unsigned> RequestUniqueIdsOf(const std::vector<int> &numbers);
     bool TakeUniqueIds(unsigned ticket, std::vector<std::string> &ids);
 
 private:
@@ -178,7 +192,8 @@ private:
         Retr,
         Dele,
         Quit,
-        Uidl
+        Uidl,
+        UidlOne
     };
     struct TCommand
     {
@@ -187,7 +202,8 @@ private:
         int Number = 0;
         unsigned Ticket = 0;
         bool Sent = false;
-        uint64_t Serial = 0; // tells the replies awaited apart for their deadlines
+        uint64_t Serial = 0;  // tells the replies awaited apart for their deadlines
+        int64_t Expected = 0; // bytes of reply counted in flight while it is sent
     };
     enum class TFailKind { Connection, InvalidHost, Silent };
 
@@ -195,6 +211,7 @@ private:
     void Push(TKind kind, const std::string &line, int number = 0, unsigned ticket = 0);
     void SendQueued();
     bool Pipelinable(TKind kind) const;
+    int64_t ExpectedReplyBytes(const TCommand &command) const;
     void ArmTimer(bool restart = true);
     int ReplyDeadlineMs() const;
     void Pop();
@@ -211,6 +228,7 @@ private:
     void LoginDone();
     void RequestDone(const TCommand &command, bool ok, const std::string &status);
     void UniqueIdsDone(const TCommand &command, bool ok, const std::string &status);
+    void UniqueIdDone(const TCommand &command, bool ok, const std::string &status);
     void ProtocolError(const std::string &why);
     void FailConnect(TFailKind kind, const std::string &why);
     void LoseConnection(const std::string &why);
@@ -226,6 +244,8 @@ private:
     unsigned PendingTicket(TKind kind, int number) const;
     std::vector<unsigned> PendingTickets() const;
     unsigned Enqueue(TKind kind, const std::string &line, int number);
+    std::vector<unsigned> RequestEach(TKind kind, const char *format,
+                                      const std::vector<int> &numbers);
 
     TPop3Listener *Listener;
     std::unique_ptr<QSslSocket> Socket;
@@ -243,6 +263,12 @@ private:
     bool CanPlain = false;
     bool OffersStls = false;
     bool QuitConfirmed_ = false;
+    bool CapaAnswered_ = false;
+    bool OffersUidl_ = false;
+    int64_t BytesReceived_ = 0;
+    int64_t BytesInFlight = 0; // expected reply bytes of the sent commands
+    int64_t TopReplyBytes = 0; // TOP replies read in this session and their bytes, for the
+    int64_t TopReplies = 0;    // size expected of the next one
     std::string ApopStamp;
     std::string LastErrorText_;
     std::string SslErrorText;

@@ -3,13 +3,38 @@
 #include "korrind/checkmail.h"
 
 #include <QElapsedTimer>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
 
 #include "common/smtpinterface.h"
 #include "korrind/engine_environment.h"
+#include "korrind/uidcache.h"
+#include "support/fakeserver.h"
 #include "support/fixtures.h"
 
 namespace {
+
+int LineCount(const std::string &text)
+{
+    int lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines;
+}
+
+// What a check of a mailbox left behind, for comparing two ways of fetching the summaries.
+struct CheckOutcome
+{
+    std::vector<int> calls;
+    std::vector<std::string> lastMail;
+    std::vector<std::string> rejections; // in the order the log got them
+    std::vector<std::string> savedFiles;
+    int onServer = 0;
+    bool priorityFound = false;
+    std::vector<std::string> sounds;
+};
 
 class CheckMailEngine : public ::testing::Test, protected TEngineEnvironment
 {
@@ -87,6 +112,63 @@ protected:
         utils.ListFiles(inbox + "/*.eml", fileattr::AnyFile, files, true);
         return files.Count();
     }
+
+    // Points the engine at another mailbox and inbox folder, fetching the summaries as asked.
+    void UseMailbox(const fixtures::Mailbox &mailbox, const std::string &folder,
+                    TSummaryFetch fetch)
+    {
+        mailboxes[0].Caption = mailbox.user;
+        mailboxes[0].SetCell(mcMailServer, mailbox.host + ":" + std::to_string(mailbox.pop3Port));
+        mailboxes[0].SetCell(mcInboxPath, folder);
+        box = mailbox;
+        inbox = folder;
+        engine.SummaryFetch = fetch;
+        engine.PriorityFound = false;
+        engine.SoundQueue.Clear();
+    }
+
+    // What the checks since the log had logStart bytes left behind.
+    CheckOutcome Outcome(size_t logStart, int onServer)
+    {
+        CheckOutcome outcome;
+        outcome.lastMail = LastMail().Items();
+        for (const std::string &line : SplitText(Log().substr(logStart), '\n')) {
+            size_t at = line.find("Rejecting Msg from:");
+            if (at != std::string::npos)
+                outcome.rejections.push_back(Trim(line.substr(at)));
+        }
+        TStringList files;
+        utils.ListFiles(inbox + "/*.eml", fileattr::AnyFile, files, false);
+        files.Sort();
+        outcome.savedFiles = files.Items();
+        outcome.onServer = onServer;
+        outcome.priorityFound = engine.PriorityFound;
+        outcome.sounds = engine.SoundQueue.Items();
+        return outcome;
+    }
+
+    static void ExpectSameOutcome(const CheckOutcome &a, const CheckOutcome &b)
+    {
+        EXPECT_EQ(a.calls, b.calls);
+        EXPECT_EQ(a.lastMail, b.lastMail);
+        EXPECT_EQ(a.rejections, b.rejections);
+        EXPECT_EQ(a.savedFiles, b.savedFiles);
+        EXPECT_EQ(a.onServer, b.onServer);
+        EXPECT_EQ(a.priorityFound, b.priorityFound);
+        EXPECT_EQ(a.sounds, b.sounds);
+    }
+
+    // A message with a fixed message ID, so two mailboxes give the same summary lines.
+    static std::string Numbered(int number, const std::string &from, const std::string &subject)
+    {
+        fixtures::MessageFields fields;
+        fields.from = from;
+        fields.subject = subject;
+        fields.messageId = Format("<same-%d@corvex.test>", number);
+        return fixtures::BuildMessage(fields);
+    }
+
+    std::string UidCachePath() const { return inbox + "/" + names::UidCacheFile; }
 
     TSMTPFunc smtp;
     TListRow summaryRow;
@@ -283,67 +365,28 @@ TEST_F(CheckMailEngine, FailedSaveLeavesTheMessageOnTheServer)
     EXPECT_EQ(saved.Count(), 1);
 }
 
-// What a check of a mailbox left behind, for comparing two ways of fetching the summaries.
-struct CheckOutcome
-{
-    std::vector<int> calls;
-    std::vector<std::string> lastMail;
-    std::vector<std::string> rejections; // in the order the log got them
-    std::vector<std::string> savedFiles;
-    int onServer = 0;
-    bool priorityFound = false;
-    std::vector<std::string> sounds;
-};
-
 TEST_F(CheckMailEngine, OneByOneFetchGivesTheSameResultsAsTheBatch)
 {
     testenv::WriteFile(root + "/" + names::MasterPriorityFile, "|ham;||0|0|00120||100|\n");
     testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
-    auto message = [](int number, const std::string &from, const std::string &subject) {
-        fixtures::MessageFields fields;
-        fields.from = from;
-        fields.subject = subject;
-        fields.messageId = Format("<same-%d@corvex.test>", number);
-        return fixtures::BuildMessage(fields);
-    };
-    const std::vector<std::string> known = {message(1, "a@example.org", "note"),
-                                            message(2, "b@example.org", "ham one")};
+    const std::vector<std::string> known = {Numbered(1, "a@example.org", "note"),
+                                            Numbered(2, "b@example.org", "ham one")};
     const std::vector<std::string> arrived = {
-        message(3, "w1@spam.example", "buy"), message(4, "c@example.org", "ham two"),
-        message(5, "d@example.org", "plain"), message(6, "w2@spam.example", "offer")};
+        Numbered(3, "w1@spam.example", "buy"), Numbered(4, "c@example.org", "ham two"),
+        Numbered(5, "d@example.org", "plain"), Numbered(6, "w2@spam.example", "offer")};
 
     auto run = [&](TSummaryFetch fetch, const fixtures::Mailbox &mailbox,
                    const std::string &folder) {
-        mailboxes[0].Caption = mailbox.user;
-        mailboxes[0].SetCell(mcMailServer, mailbox.host + ":" + std::to_string(mailbox.pop3Port));
-        mailboxes[0].SetCell(mcInboxPath, folder);
-        box = mailbox;
-        inbox = folder;
-        engine.SummaryFetch = fetch;
+        UseMailbox(mailbox, folder, fetch);
         engine.SummaryPauseMs = 20;
-        engine.PriorityFound = false;
-        engine.SoundQueue.Clear();
         size_t logStart = Log().size();
-
-        CheckOutcome outcome;
+        std::vector<int> calls;
         fixtures::AddMessages(mailbox, known);
-        outcome.calls.push_back(Check());
+        calls.push_back(Check());
         fixtures::AddMessages(mailbox, arrived);
-        outcome.calls.push_back(Check());
-
-        outcome.lastMail = LastMail().Items();
-        for (const std::string &line : SplitText(Log().substr(logStart), '\n')) {
-            size_t at = line.find("Rejecting Msg from:");
-            if (at != std::string::npos)
-                outcome.rejections.push_back(Trim(line.substr(at)));
-        }
-        TStringList files;
-        utils.ListFiles(folder + "/*.eml", fileattr::AnyFile, files, false);
-        files.Sort();
-        outcome.savedFiles = files.Items();
-        outcome.onServer = fixtures::MessageCount(mailbox);
-        outcome.priorityFound = engine.PriorityFound;
-        outcome.sounds = engine.SoundQueue.Items();
+        calls.push_back(Check());
+        CheckOutcome outcome = Outcome(logStart, fixtures::MessageCount(mailbox));
+        outcome.calls = calls;
         return outcome;
     };
 
@@ -363,13 +406,153 @@ TEST_F(CheckMailEngine, OneByOneFetchGivesTheSameResultsAsTheBatch)
                                         "Rejecting Msg from: w1@spam.example-buy"}));
     EXPECT_EQ(batch.savedFiles.size(), 2u);
     EXPECT_EQ(batch.onServer, 4);
-    EXPECT_EQ(oneByOne.calls, batch.calls);
-    EXPECT_EQ(oneByOne.lastMail, batch.lastMail);
-    EXPECT_EQ(oneByOne.rejections, batch.rejections);
-    EXPECT_EQ(oneByOne.savedFiles, batch.savedFiles);
-    EXPECT_EQ(oneByOne.onServer, batch.onServer);
-    EXPECT_EQ(oneByOne.priorityFound, batch.priorityFound);
-    EXPECT_EQ(oneByOne.sounds, batch.sounds);
+    ExpectSameOutcome(oneByOne, batch);
+}
+
+// Mail deleted by another client while new mail arrives, so the id cache names a message that
+// is gone: the check by unique ids fetches only what it does not know and ends exactly as the
+// full batch does, acting once on each message.
+TEST_F(CheckMailEngine, UniqueIdChecksEndLikeTheFullBatchWhenMailComesAndGoes)
+{
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile, "|ham;||0|0|00120||100|\n");
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
+    const std::vector<std::string> first = {Numbered(1, "a@example.org", "note"),
+                                            Numbered(2, "b@example.org", "ham one"),
+                                            Numbered(3, "c@example.org", "plain")};
+    const std::vector<std::string> second = {Numbered(4, "w@spam.example", "buy"),
+                                             Numbered(5, "d@example.org", "ham two")};
+    const std::string third = Numbered(6, "e@example.org", "later");
+
+    int64_t lastCheckBytes = 0;
+    auto run = [&](TSummaryFetch fetch, const fixtures::Mailbox &mailbox,
+                   const std::string &folder) {
+        UseMailbox(mailbox, folder, fetch);
+        size_t logStart = Log().size();
+        std::vector<int> calls;
+        fixtures::AddMessages(mailbox, first);
+        calls.push_back(Check());
+
+        TPop3 other;
+        other.Host = mailbox.host;
+        other.Port = mailbox.pop3Port;
+        other.User = mailbox.user;
+        other.Password = mailbox.password;
+        EXPECT_TRUE(other.Connect());
+        EXPECT_TRUE(other.DeleteMessage(2));
+        other.Disconnect();
+        fixtures::AddMessages(mailbox, second);
+        calls.push_back(Check());
+
+        fixtures::AddMessage(mailbox, third);
+        const int64_t before = pop3.Component()->BytesReceived();
+        calls.push_back(Check());
+        lastCheckBytes = pop3.Component()->BytesReceived() - before;
+        CheckOutcome outcome = Outcome(logStart, fixtures::MessageCount(mailbox));
+        outcome.calls = calls;
+        return outcome;
+    };
+
+    CheckOutcome batch = run(TSummaryFetch::Batch, box, inbox);
+    const int64_t batchBytes = lastCheckBytes;
+    EXPECT_EQ(batch.calls, (std::vector<int>{1, 2, 1}));
+    EXPECT_EQ(batch.lastMail.size(), 4u);
+    EXPECT_EQ(batch.savedFiles.size(), 2u);
+    EXPECT_EQ(batch.rejections, std::vector<std::string>{"Rejecting Msg from: w@spam.example-buy"});
+    EXPECT_EQ(batch.onServer, 4);
+
+    CheckOutcome byIds = run(TSummaryFetch::UniqueIds, fixtures::CreateMailbox("uidl"),
+                             testenv::MakeScratchDir("inbox-uidl"));
+    ExpectSameOutcome(byIds, batch);
+    EXPECT_LT(lastCheckBytes, batchBytes);
+    struct stat info;
+    ASSERT_EQ(stat(UidCachePath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(LineCount(testenv::ReadFile(UidCachePath())), 4 + 2); // the messages, head, end
+}
+
+// A server that refuses its ids, and caches that are cut short, garbage, or hold a summary
+// whose size is not the server's: each check falls back to the full batch and ends as it
+// does, acting once on each message.
+TEST_F(CheckMailEngine, UniqueIdFaultsFallBackToTheFullBatch)
+{
+    using Fault = FakePop3Mailbox::Fault;
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile, "|ham;||0|0|00120||100|\n");
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
+    const std::vector<std::string> known = {Numbered(1, "a@example.org", "note"),
+                                            Numbered(2, "b@example.org", "ham one")};
+    const std::vector<std::string> arrived = {Numbered(3, "w@spam.example", "buy"),
+                                              Numbered(4, "c@example.org", "ham two"),
+                                              Numbered(5, "d@example.org", "plain")};
+    std::vector<std::string> removed;
+    auto run = [&](TSummaryFetch fetch, const std::function<void(FakePop3Mailbox &)> &spoil) {
+        FakePop3Mailbox server;
+        fixtures::Mailbox mailbox;
+        mailbox.user = "fake";
+        mailbox.password = FakePop3Mailbox::Password;
+        mailbox.host = "127.0.0.1";
+        mailbox.pop3Port = server.port();
+        UseMailbox(mailbox, testenv::MakeScratchDir("inbox-fake"), fetch);
+        size_t logStart = Log().size();
+        std::vector<int> calls;
+        for (const std::string &message : known)
+            server.Add(message);
+        calls.push_back(Check());
+        spoil(server);
+        for (const std::string &message : arrived)
+            server.Add(message);
+        calls.push_back(Check());
+        removed = server.removed();
+        CheckOutcome outcome = Outcome(logStart, static_cast<int>(server.messages().size()));
+        outcome.calls = calls;
+        return outcome;
+    };
+
+    CheckOutcome batch = run(TSummaryFetch::Batch, [](FakePop3Mailbox &) {});
+    const std::vector<std::string> batchRemoved = removed;
+    EXPECT_EQ(batch.calls, (std::vector<int>{1, 2}));
+    EXPECT_EQ(batch.savedFiles.size(), 2u);
+    ASSERT_EQ(batchRemoved.size(), 1u);
+
+    const std::map<std::string, std::function<void(FakePop3Mailbox &)>> spoilers = {
+        {"ids refused", [](FakePop3Mailbox &server) { server.Arm(Fault::Refused, "UIDL"); }},
+        {"cut short",
+         [this](FakePop3Mailbox &) {
+             std::string text = testenv::ReadFile(UidCachePath());
+             testenv::WriteFile(UidCachePath(), text.substr(0, text.size() / 2));
+         }},
+        {"garbage",
+         [this](FakePop3Mailbox &) {
+             testenv::WriteFile(UidCachePath(), std::string("\x01\xff\tgarbage\t|\nend\n"));
+         }},
+        {"wrong size",
+         [this](FakePop3Mailbox &) {
+             // A well-formed cache whose lines belong to other messages.
+             std::vector<std::string> ids, tos, lines;
+             for (const std::string &line : SplitText(testenv::ReadFile(UidCachePath()), '\n')) {
+                 std::vector<std::string> parts = SplitText(line, '\t');
+                 if (parts.size() != 3)
+                     continue;
+                 std::vector<std::string> fields = SplitText(parts[2], '|');
+                 fields[5] = "1";
+                 ids.push_back(parts[0]);
+                 tos.push_back(parts[1]);
+                 lines.push_back(JoinText(fields, "|"));
+             }
+             ASSERT_EQ(ids.size(), 2u);
+             ASSERT_TRUE(TUidCache::Save(UidCachePath(), ids, tos, lines));
+         }},
+    };
+    for (const auto &[name, spoil] : spoilers) {
+        SCOPED_TRACE(name);
+        CheckOutcome byIds = run(TSummaryFetch::UniqueIds, spoil);
+        ExpectSameOutcome(byIds, batch);
+        EXPECT_EQ(removed, batchRemoved);
+        // A cache is kept only where the server gives ids, and then it lists what is there.
+        if (name == "ids refused")
+            EXPECT_FALSE(TUtils::FileExists(UidCachePath()));
+        else
+            EXPECT_EQ(LineCount(testenv::ReadFile(UidCachePath())), 4 + 2);
+    }
 }
 
 } // namespace

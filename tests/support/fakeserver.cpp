@@ -523,6 +523,8 @@ FakeServer::Reply FakePop3Mailbox::Faulty(const std::string &reply, bool multiLi
         return FakeServer::Reply("+OK lots of mail");
     case Fault::HugeStat:
         return FakeServer::Reply("+OK 4294967297 1");
+    case Fault::Refused:
+        return FakeServer::Reply("-ERR not available");
     case Fault::None:
         break;
     }

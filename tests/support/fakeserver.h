@@ -134,6 +134,7 @@ public:
         QuitLostAfterCommit, // QUIT commits, then the connection closes without a reply
         MalformedStat,       // STAT answers no number
         HugeStat,            // STAT claims more messages than any client keeps
+        Refused,             // "-ERR" instead of the reply (CAPA still lists the command)
     };
 
     explicit FakePop3Mailbox(bool apop = false);

@@ -1,0 +1,35 @@
+// TUidCache: a mailbox's summary lines by the server's unique id of each message, kept in a
+// file of its own beside "LastMail.ini". A check of a changed mailbox asks the server for the
+// ids and fetches the headers only of the messages the cache does not know.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class TUidCache
+{
+public:
+    struct TEntry
+    {
+        std::string To;   // the To value as the engine tests it against aliases
+        std::string Line; // the summary line
+    };
+
+    // False, with nothing loaded, when the file is missing, cut short or damaged.
+    bool Load(const std::string &path);
+    // Writes the entries of the messages now on the server (ids[k] ↔ tos[k], lines[k]).
+    static bool Save(const std::string &path, const std::vector<std::string> &ids,
+                     const std::vector<std::string> &tos, const std::vector<std::string> &lines);
+    const TEntry *Find(const std::string &id) const;
+    size_t Size() const { return Entries.size(); }
+    // The ids in the order of the file, which is the server's order when it was written.
+    const std::vector<std::string> &Order() const { return Ids; }
+
+    // Ids a cache can be keyed by: one per message, printable without blanks, no two alike.
+    static bool UsableIds(const std::vector<std::string> &ids, size_t messageCount);
+
+private:
+    std::unordered_map<std::string, TEntry> Entries;
+    std::vector<std::string> Ids;
+};
