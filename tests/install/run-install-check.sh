@@ -19,6 +19,7 @@ work=$(mktemp -d)
 monitor_pid=
 cleanup() {
   [ -n "$monitor_pid" ] && kill "$monitor_pid" 2>/dev/null || true
+  pkill -f "^$prefix/lib/corvex/" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -71,6 +72,23 @@ for _ in $(seq 100); do
 done
 [ -d "$root/Rejected Mail" ] || fail "the installed monitor made no data root"
 kill -0 "$monitor_pid" 2>/dev/null || fail "the installed monitor ended early"
+# With no mailbox yet the monitor starts the installed mailbox import with the data root as its
+# parameter, handed through a parameter file in the user's runtime folder.
+import_pid=
+for _ in $(seq 100); do
+  import_pid=$(pgrep -P "$monitor_pid" -x pelloway || true)
+  [ -n "$import_pid" ] && break
+  sleep 0.2
+done
+if [ -z "$import_pid" ]; then
+  fail "the installed monitor did not start the mailbox import"
+else
+  parameters=$(tr '\0' '\n' <"/proc/$import_pid/cmdline" | grep '/corvex-parameters/' || true)
+  [ -n "$parameters" ] && [ "$(head -n 1 "$parameters")" = "$root" ] ||
+    fail "the mailbox import did not get the data root: '$parameters' holds '$(head -n 1 "$parameters" 2>/dev/null)'"
+fi
+# The import is a window of its own that outlives the monitor; end it with the monitor.
+[ -n "$import_pid" ] && kill "$import_pid" 2>/dev/null
 for leftover in PlugIns Debug.txt; do
   [ -e "$folder/$leftover" ] && fail "the monitor wrote $leftover into the program folder"
 done
