@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "common/ui/filtercriteriafrm.h"
+#include "common/alerts.h"
 #include "common/cmdline.h"
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
+#include "common/ui/filtercriteriafrm.h"
 #include "common/utils.h"
-#include "common/alerts.h"
 #include "korrind/checkmail.h"
 #include "korrind/notifier.h"
 #include "korrind/popviewfrm.h"

@@ -562,8 +562,7 @@ bool TPop3::RetrieveMessages(const std::vector<int> &numbers, const TMessageSink
     size_t next = 0;
     bool ok = true;
     while (ok && (next < numbers.size() || !inFlight.empty())) {
-        while (next < numbers.size() &&
-               inFlight.size() < StreamedMessagesQueued) {
+        while (next < numbers.size() && inFlight.size() < StreamedMessagesQueued) {
             unsigned ticket = Client->RequestMessage(numbers[next]);
             if (ticket == 0) {
                 ok = false;

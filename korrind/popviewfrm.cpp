@@ -29,20 +29,20 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/ui/captionpanel.h"
 #include "common/globals.h"
 #include "common/names.h"
-#include "common/ui/panelbuttons.h"
 #include "common/password.h"
-#include "common/ui/passwordfrm.h"
 #include "common/text.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/passwordfrm.h"
+#include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "korrind/aboutfrm.h"
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/outgoingedit.h"
 #include "korrind/proxysetup.h"
-#include "common/ui/rowmodel.h"
 #include "korrind/trayview.h"
 
 namespace {
@@ -162,22 +162,34 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
 
     BuildMenus();
     ConnectSettingsControls();
-    std::vector<QWidget *> focusOrder = {tsSummary, tsMailboxes, tsOperation, tsPreferences,
-                                         LMDpfCheckNow, LMDpfListMail, LMDpfListMailDrop,
-                                         LMDpfNewMsg, LMDseQueryInterval, lvSummary, lvMailBoxes,
-                                         LMDpfSyncAll, LMDpfAdd, LMDpfEdit, LMDpfInbox, LMDpfRemove,
-                                         LMDpfLoad, LMDseCheckMinutes, LMDseTimerFrequency,
-                                         LMDseTimeout, LMDseRetries, LMDpfOutGoing, LMDpfProxy};
+    std::vector<QWidget *> focusOrder = {
+        tsSummary,     tsMailboxes,       tsOperation,       tsPreferences,       LMDpfCheckNow,
+        LMDpfListMail, LMDpfListMailDrop, LMDpfNewMsg,       LMDseQueryInterval,  lvSummary,
+        lvMailBoxes,   LMDpfSyncAll,      LMDpfAdd,          LMDpfEdit,           LMDpfInbox,
+        LMDpfRemove,   LMDpfLoad,         LMDseCheckMinutes, LMDseTimerFrequency, LMDseTimeout,
+        LMDseRetries,  LMDpfOutGoing,     LMDpfProxy};
     for (QAbstractButton *radio : ActivateOn->buttons())
         focusOrder.push_back(radio);
-    for (QWidget *widget :
-         std::initializer_list<QWidget *>{LMDcbCorvex, LMDtbSecurity, LMDpfPassword, LMDcbxOptions,
-                                          LMDcbPriorityActive, LMDcbPriorityGlobal,
-                                          LMDpfManagePriority, LMDpfManagePriorityDrop,
-                                          LMDpfSyncPriority, LMDcbRejectActive, LMDcbRejectGlobal,
-                                          LMDpfManageReject, LMDpfManageRejectDrop, LMDpfSyncReject,
-                                          LMDpfApply, LMDpfExit, LMDpfHelp, LMDpfHelpDrop,
-                                          LMDtbTimer, LMDpfClose})
+    for (QWidget *widget : std::initializer_list<QWidget *>{LMDcbCorvex,
+                                                            LMDtbSecurity,
+                                                            LMDpfPassword,
+                                                            LMDcbxOptions,
+                                                            LMDcbPriorityActive,
+                                                            LMDcbPriorityGlobal,
+                                                            LMDpfManagePriority,
+                                                            LMDpfManagePriorityDrop,
+                                                            LMDpfSyncPriority,
+                                                            LMDcbRejectActive,
+                                                            LMDcbRejectGlobal,
+                                                            LMDpfManageReject,
+                                                            LMDpfManageRejectDrop,
+                                                            LMDpfSyncReject,
+                                                            LMDpfApply,
+                                                            LMDpfExit,
+                                                            LMDpfHelp,
+                                                            LMDpfHelpDrop,
+                                                            LMDtbTimer,
+                                                            LMDpfClose})
         focusOrder.push_back(widget);
     ChainFocus(focusOrder);
 
