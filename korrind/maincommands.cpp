@@ -114,8 +114,7 @@ void TCorvexFrm::ReadLastMessageOf(int summaryRow)
         // Found again by name: the prompt waits in an event loop. A failed connect marks this
         // mailbox's row, not the one a pass checked last.
         const int index = FindRow(Monitor->Store.Mailboxes, caption);
-        Monitor->CurrentSummary = FindRow(Monitor->Store.Summary, caption);
-        return index >= 0 && Monitor->ConnectMailbox(index);
+        return index >= 0 && Monitor->ConnectForCommand(index);
     };
     hooks.Ask = [this](bool promptOff) { return frmWhatToDo->AskWhatToDo(promptOff); };
     hooks.Open = [this](const std::string &path) {
@@ -129,9 +128,14 @@ void TCorvexFrm::ReadLastMessageOf(int summaryRow)
     hooks.ShowError = [this](const std::string &text) { ShowMessage(text); };
     hooks.ShowStatus = [this](const std::string &text) { SetStatusText(text); };
 
+    // The session is this command's until the prompt's choices are carried out: a check asked
+    // for meanwhile runs at the first tick after it.
+    if (!Monitor->HoldSessionForCommand())
+        return;
     SetBusyCursors(true);
     const std::string inbox = store.Mailboxes[std::size_t(mailbox)].Cell(mcInboxPath);
     const bool read = ReadLastMessage(*Pop3, hooks, newest, inbox, PromptOff);
+    Monitor->ReleaseCommandSession();
     SetBusyCursors(false);
     if (!read)
         return;
