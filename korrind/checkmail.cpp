@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <sys/stat.h>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -386,6 +387,10 @@ void TEMailTest::KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCu
         std::remove(path.c_str());
         return;
     }
+    // Each step takes a while on a mailbox of many thousand messages.
+    TUtils::ProcessMessages();
+    if (TUtils::Terminating() || (Pop3 && Pop3->CancelRequested()))
+        return;
     if (cacheCurrent && !TUidCache::Save(path, ids, ToLines.Items(), CurrentLines.Items()) && Utils)
         Utils->DebugLog("Can't save file:%s", path.c_str());
 }
@@ -403,7 +408,7 @@ bool TEMailTest::FetchCurrentLines(bool again)
         for (const TMailSummary &summary : summaries) {
             if (CurrentLines.Count() % SummaryPumpLines == SummaryPumpLines - 1) {
                 TUtils::ProcessMessages();
-                if (TUtils::Terminating())
+                if (TUtils::Terminating() || (Pop3 && Pop3->CancelRequested()))
                     return false;
             }
             AddCurrentLine(SummaryLine(summary), Trim(summary.To));
@@ -413,7 +418,8 @@ bool TEMailTest::FetchCurrentLines(bool again)
     }
     // A message is new when its line was not stored at the last test. With the server's
     // order (oldest first) the first new message starts the part to test.
-    std::unordered_set<std::string> stored(StoredLines.begin(), StoredLines.end());
+    TUtils::ProcessMessages();
+    std::unordered_set<std::string_view> stored(StoredLines.begin(), StoredLines.end());
     Known.clear();
     FirstNew = CurrentLines.Count();
     for (int k = 0; k < CurrentLines.Count(); ++k) {

@@ -412,7 +412,7 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
         for (size_t i = 0; i < summaryCount && BatchState[i] == 1; ++i) {
             if (i % BatchPumpEntries == BatchPumpEntries - 1) {
                 TUtils::ProcessMessages();
-                if (TUtils::Terminating())
+                if (TUtils::Terminating() || Cancelled(false))
                     return false;
             }
             TPop3Summary fields;

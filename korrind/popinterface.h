@@ -123,6 +123,9 @@ public:
         return HeaderValue(lines.Items(), name);
     }
     bool Reconnect(int factor);
+    // The user asked to stop (Esc) since the last wait began; answered once. For work between
+    // waits that pumps events.
+    bool CancelRequested() { return Cancelled(false); }
     bool WaitFor(int ms, const bool *flag = nullptr);
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
 #include <unordered_set>
 
 #include "common/platform/files.h"
@@ -28,6 +29,8 @@ uint64_t Checksum(const std::string &bytes, size_t length)
 // A To value may hold any byte; the cache keeps it on one line and apart from the tabs.
 std::string Escape(const std::string &text)
 {
+    if (text.find_first_of("%\t\r\n") == std::string::npos)
+        return text;
     std::string out;
     for (char c : text) {
         if (c == '%' || c == '\t' || c == '\r' || c == '\n')
@@ -63,7 +66,8 @@ bool TUidCache::UsableIds(const std::vector<std::string> &ids, size_t messageCou
 {
     if (ids.size() != messageCount)
         return false;
-    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(ids.size());
     for (const std::string &id : ids) {
         if (id.empty() || !seen.insert(id).second)
             return false;
@@ -81,8 +85,18 @@ bool TUidCache::Save(const std::string &path, const std::vector<std::string> &id
     if (ids.size() != lines.size() || ids.size() != tos.size())
         return false;
     std::string bytes = Format("%s %d %zu\n", HeaderTag, Version, ids.size());
+    size_t size = bytes.size();
     for (size_t k = 0; k < ids.size(); ++k)
-        bytes += ids[k] + "\t" + Escape(tos[k]) + "\t" + lines[k] + "\n";
+        size += ids[k].size() + tos[k].size() + lines[k].size() + 3;
+    bytes.reserve(size + 64);
+    for (size_t k = 0; k < ids.size(); ++k) {
+        bytes += ids[k];
+        bytes += '\t';
+        bytes += Escape(tos[k]);
+        bytes += '\t';
+        bytes += lines[k];
+        bytes += '\n';
+    }
     bytes += Format("%s %016" PRIx64 "\n", EndTag, Checksum(bytes, bytes.size()));
     return platform::WriteFileAtomic(path, bytes);
 }

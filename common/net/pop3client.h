@@ -123,9 +123,11 @@ public:
     TAuthMethod AuthMethod = TAuthMethod::Auto;
     std::string AttachmentPath;          // kept for the owner; this client decodes no parts
     int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
-    // A cap on the requests in flight besides PipelineBytes (none unless set; comparisons
-    // with a fixed window use it).
-    size_t MaxRequestsInFlight = SIZE_MAX;
+    // A cap on the requests in flight besides PipelineBytes: replies to tiny messages would
+    // otherwise arrive by the thousand in one read and keep the event loop from running
+    // (comparisons with a fixed window lower it).
+    static constexpr size_t DefaultRequestsInFlight = 1024;
+    size_t MaxRequestsInFlight = DefaultRequestsInFlight;
     // A SOCKS5 proxy ("host" or "host:port"); an empty host means a direct connection.
     void SetProxy(const std::string &host, int port);
 
