@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstdio>
 #include <exception>
-#include <sys/stat.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_set>
 #include <vector>
 
