@@ -165,8 +165,8 @@ void TCorvexFrm::DeleteAllMailClick()
     const std::string user = store.Mailboxes[size_t(mailbox)].Caption;
     const int count = Monitor->ConnectForCommand(mailbox) ? Pop3->MessageCount() : 0;
     const char *tail = count == 1 ? DeleteAllOne : DeleteAllMany;
-    if (count > 0 && AskYesNo(DeleteAllQuestion + Format(tail, count, user.c_str()), "Warning") ==
-                         TAnswer::Yes) {
+    if (count > 0 && AskYesNo(DeleteAllQuestion + Format(tail, count, user.c_str()),
+                              monitortext::WarningCaption) == TAnswer::Yes) {
         SetBusyCursors(true);
         std::vector<int> numbers;
         for (int n = count; n >= 1; --n)
