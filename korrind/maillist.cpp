@@ -1,8 +1,6 @@
 #include "korrind/maillist.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <map>
 #include <unistd.h>
 
@@ -108,70 +106,15 @@ std::string MakeFileName(const std::string &text, const std::string &separator)
     return ReplaceAll(Trim(name), "\"", "");
 }
 
-namespace {
-
-bool WriteAll(int fd, const std::string &bytes)
-{
-    for (size_t done = 0; done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-// An unnamed file in the folder, written and then given its name: the name never shows a
-// partial message, and linking never replaces an existing file. -1: the file system has no
-// unnamed files; 0: failed; 1: written.
-int WriteUnnamedThenLink(const std::string &path, const std::string &bytes)
-{
-    const std::string folder = TUtils::ExtractParent(path, "/");
-    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                    platform::DataFileMode);
-    if (fd < 0)
-        return errno == EOPNOTSUPP || errno == EISDIR ? -1 : 0;
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    bool ok = WriteAll(fd, bytes) &&
-              ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    ::close(fd);
-    return ok ? 1 : 0;
-}
-
-// The same with a temporary name, for file systems without unnamed files.
-bool WriteStagedThenLink(const std::string &path, const std::string &bytes)
-{
-    const std::string stage = path + platform::TempFileInfix + "stage";
-    int fd = ::open(stage.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, platform::DataFileMode);
-    if (fd < 0)
-        return false;
-    bool ok = WriteAll(fd, bytes);
-    ok = ::close(fd) == 0 && ok;
-    if (ok) {
-        ok = ::link(stage.c_str(), path.c_str()) == 0;
-        // Without hard links: a rename after a last look.
-        if (!ok && errno != EEXIST && !TUtils::FileExists(path))
-            ok = ::rename(stage.c_str(), path.c_str()) == 0;
-    }
-    ::unlink(stage.c_str());
-    return ok;
-}
-
-} // namespace
-
 // Saved copies are not flushed to disk one by one: saving never deletes, so a copy lost to a
 // crash is still on the server, and a flush per message would cost more than its retrieval.
 bool WriteNewMessageFile(const std::string &path, const TStringList &lines)
 {
-    const std::string bytes = MessageFileBytes(lines);
-    int written = WriteUnnamedThenLink(path, bytes);
-    if (written < 0)
-        written = WriteStagedThenLink(path, bytes) ? 1 : 0;
-    if (written == 0 && Utils)
+    if (platform::WriteNewFile(path, MessageFileBytes(lines)))
+        return true;
+    if (Utils)
         Utils->DebugLog("Can't save file:%s", path.c_str());
-    return written == 1;
+    return false;
 }
 
 // ---- opening and filling ---------------------------------------------------------------

@@ -37,6 +37,40 @@ bool WriteAll(int fd, const std::string &bytes)
     return true;
 }
 
+// An unnamed file in the folder, written and then given its name: the name never shows a
+// partial file, and linking never replaces an existing file. -1: the file system has no
+// unnamed files; 0: failed; 1: written.
+int WriteUnnamedThenLink(const std::string &path, const std::string &bytes)
+{
+    int fd = ::open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, DataFileMode);
+    if (fd < 0)
+        return errno == EOPNOTSUPP || errno == EISDIR ? -1 : 0;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    bool ok = WriteAll(fd, bytes) &&
+              ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    ::close(fd);
+    return ok ? 1 : 0;
+}
+
+// The same with a temporary name, for file systems without unnamed files.
+bool WriteStagedThenLink(const std::string &path, const std::string &bytes)
+{
+    const std::string stage = path + TempFileInfix + "stage";
+    int fd = ::open(stage.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, DataFileMode);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, bytes);
+    ok = ::close(fd) == 0 && ok;
+    if (ok) {
+        ok = ::link(stage.c_str(), path.c_str()) == 0;
+        // Without hard links: a rename after a last look.
+        if (!ok && errno != EEXIST && ::access(path.c_str(), F_OK) != 0)
+            ok = ::rename(stage.c_str(), path.c_str()) == 0;
+    }
+    ::unlink(stage.c_str());
+    return ok;
+}
+
 void SetError(std::string *errorText, const std::string &what, int errorNumber)
 {
     if (errorText)
@@ -169,6 +203,14 @@ bool MakeFolderPath(const std::string &path, unsigned mode)
 bool FolderWritable(const std::string &path)
 {
     return ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool WriteNewFile(const std::string &path, const std::string &bytes)
+{
+    int written = WriteUnnamedThenLink(path, bytes);
+    if (written < 0)
+        written = WriteStagedThenLink(path, bytes) ? 1 : 0;
+    return written == 1;
 }
 
 } // namespace platform

@@ -20,6 +20,11 @@ bool WriteFileAtomic(const std::string &path, const std::string &bytes,
                      unsigned mode = DataFileMode, std::string *errorText = nullptr);
 inline constexpr char TempFileInfix[] = ".tmp-";
 
+// Writes bytes to a new file at path, mode DataFileMode, that appears under its name only when
+// whole and never replaces an existing file (false then, and when writing fails). Not flushed
+// to disk: for copies whose original is kept elsewhere.
+bool WriteNewFile(const std::string &path, const std::string &bytes);
+
 // Removes the temporary files of WriteFileAtomic in folder that a crashed writer left behind
 // (a running writer holds a lock on its file, so its file is left alone). Answers how many.
 int RemoveStaleTemporaries(const std::string &folder);
