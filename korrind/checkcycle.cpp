@@ -9,6 +9,7 @@
 #endif
 
 #include "common/globals.h"
+#include "common/net/tlstrust.h"
 #include "common/password.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -33,9 +34,11 @@ constexpr int RepeatLimit = 100;
 constexpr int ProgramStartAttempts = 5;
 
 // A pass over large mailboxes leaves the allocator holding free pages; they go back to the
-// system so the monitor idles light between passes.
+// system so the monitor idles light between passes, as do the certificates read for its
+// sessions.
 void ReleaseFreeMemory()
 {
+    ReleaseTrustedCertificates();
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
@@ -513,6 +516,8 @@ void TCorvexMonitor::EndCheck()
     Owner = TSessionOwner::None;
     Window.SetProgress(0);
     Pop3->Disconnect();
+    if (Pop3->Component())
+        Pop3->Component()->ReleaseClosedSockets();
     FetchTimer.stop();
     Window.SetBusyCursors(false);
     ReleaseFreeMemory();

@@ -152,6 +152,9 @@ public:
     // (they finish as failed).
     void Disconnect();
     void Abort(); // close at once; requests under way fail, nothing is committed
+    // Deletes the sockets of ended sessions, with their TLS state, now rather than at the next
+    // Connect. Never from inside one of the client's own signals.
+    void ReleaseClosedSockets() { Retired.clear(); }
 
     int MessageCount() const { return State_ == TState::Ready ? Count_ : -1; }
     int64_t MessageSize(int number) const; // from LIST, 0 when unknown

@@ -4,42 +4,60 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QList>
+#include <QSet>
 #include <QSslCertificate>
 #include <QSslSocket>
 
 namespace {
 
-// The certificates of a PEM file, parsed again only when the file's name, size or time changed
-// (a large bundle takes a noticeable part of a second to parse at every connection).
-QList<QSslCertificate> CertificatesOfFile(const QString &path)
+// The certificates read for a configuration with an extra file, kept from one connection to
+// the next (reading the system's roots takes a noticeable part of a second) until released.
+struct TTrustCache
 {
-    struct TParsed
-    {
-        QString Path;
-        qint64 Size = -1;
-        QDateTime Modified;
-        QList<QSslCertificate> Certificates;
-    };
-    static TParsed parsed;
-    const QFileInfo info(path);
-    if (info.absoluteFilePath() != parsed.Path || info.size() != parsed.Size ||
-        info.lastModified() != parsed.Modified) {
-        parsed = {info.absoluteFilePath(), info.size(), info.lastModified(),
-                  QSslCertificate::fromPath(path, QSsl::Pem,
-                                            QSslCertificate::PatternSyntax::FixedString)};
-    }
-    return parsed.Certificates;
+    bool HaveSystem = false;
+    QList<QSslCertificate> System;
+    QString FilePath;
+    qint64 FileSize = -1;
+    QDateTime FileModified;
+    QList<QSslCertificate> File;
+};
+
+TTrustCache &Cache()
+{
+    static TTrustCache cache;
+    return cache;
 }
 
-QList<QSslCertificate> TrustedCertificates()
+// The system's roots, each once: the system folders hold most of them under two names.
+const QList<QSslCertificate> &SystemCertificates()
 {
-    // Reading the system store takes a while; it does not change while the program runs.
-    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-    QList<QSslCertificate> certificates = system;
-    QByteArray file = qgetenv("SSL_CERT_FILE");
-    if (!file.isEmpty())
-        certificates += CertificatesOfFile(QString::fromLocal8Bit(file));
-    return certificates;
+    TTrustCache &cache = Cache();
+    if (!cache.HaveSystem) {
+        QSet<QSslCertificate> seen;
+        for (const QSslCertificate &certificate : QSslConfiguration::systemCaCertificates())
+            if (!seen.contains(certificate)) {
+                seen.insert(certificate);
+                cache.System.append(certificate);
+            }
+        cache.HaveSystem = true;
+    }
+    return cache.System;
+}
+
+// The certificates of a PEM file, read again only when its name, size or time changed.
+const QList<QSslCertificate> &CertificatesOfFile(const QString &path)
+{
+    TTrustCache &cache = Cache();
+    const QFileInfo info(path);
+    if (info.absoluteFilePath() != cache.FilePath || info.size() != cache.FileSize ||
+        info.lastModified() != cache.FileModified) {
+        cache.FilePath = info.absoluteFilePath();
+        cache.FileSize = info.size();
+        cache.FileModified = info.lastModified();
+        cache.File =
+            QSslCertificate::fromPath(path, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    }
+    return cache.File;
 }
 
 } // namespace
@@ -47,7 +65,18 @@ QList<QSslCertificate> TrustedCertificates()
 QSslConfiguration TrustedTlsConfiguration()
 {
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setCaCertificates(TrustedCertificates());
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Left alone, the TLS library looks the system's roots up in their folders when a chain
+    // needs one, and nothing is held in memory. A list set here replaces that lookup, so with
+    // an extra file the system's roots are read in full and the file's certificates added.
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        config.setCaCertificates(SystemCertificates() +
+                                 CertificatesOfFile(QString::fromLocal8Bit(file)));
     return config;
+}
+
+void ReleaseTrustedCertificates()
+{
+    Cache() = TTrustCache{};
 }

@@ -7,5 +7,9 @@
 
 // A configuration that verifies the peer against the trusted certificates. The variable is read
 // at each call, so a changed SSL_CERT_FILE (or a changed file) takes effect with the next
-// connection; an unchanged file is not parsed again.
+// connection; an unchanged file is not parsed again until the certificates are released.
 QSslConfiguration TrustedTlsConfiguration();
+
+// Drops the certificates read for SSL_CERT_FILE (about 2 MB with the system's roots); the
+// next configuration reads them again. Sessions already configured keep their own copy.
+void ReleaseTrustedCertificates();
