@@ -1,16 +1,14 @@
 #include "common/ui/sound.h"
 
-#include <QAudioDevice>
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QMediaDevices>
-#include <QSoundEffect>
-#include <QTimer>
-#include <QUrl>
+#include <QLibrary>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+
+#include "common/platform/folders.h"
+#include "common/ui/soundmodule/soundplayer.h"
 
 namespace platform {
 
@@ -18,8 +16,6 @@ namespace {
 
 // Beyond the sound's own length the wait allows this much for loading and device start-up.
 constexpr int ExtraWaitMs = 3000;
-// How often the caller's pump runs while a sound plays.
-constexpr int PumpIntervalMs = 20;
 
 uint32_t LittleEndian32(const unsigned char *bytes)
 {
@@ -66,59 +62,40 @@ int WaveFileLengthMs(const std::string &path)
     return -1;
 }
 
+namespace {
+
+// The player, loaded beside the program at the first call and kept loaded; null when the
+// module is missing or broken (logged once).
+TCorvexPlayWave Player()
+{
+    static TCorvexPlayWave player = [] {
+        const QString path =
+            QString::fromStdString(ExecutableFolder()) + QStringLiteral(CORVEX_SOUND_MODULE);
+        QLibrary module(path);
+        auto found = reinterpret_cast<TCorvexPlayWave>(module.resolve(CORVEX_PLAY_WAVE_SYMBOL));
+        if (!found)
+            qWarning("sounds are off: %s", qPrintable(module.errorString()));
+        return found;
+    }();
+    return player;
+}
+
+} // namespace
+
+bool SoundPlayerAvailable()
+{
+    return QCoreApplication::instance() && Player();
+}
+
 bool PlayWaveFile(const std::string &path, const TPump &pump)
 {
     if (path.empty() || !QCoreApplication::instance())
         return false;
     const int lengthMs = WaveFileLengthMs(path);
-    if (lengthMs < 0 || QMediaDevices::audioOutputs().isEmpty())
+    if (lengthMs < 0)
         return false;
-
-    QSoundEffect effect;
-    QEventLoop loop;
-    bool started = false;
-    QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, [&] {
-        if (effect.isPlaying())
-            started = true;
-        else if (started)
-            loop.quit();
-    });
-    // The sample loads in the background; play it once it is ready.
-    bool requested = false;
-    auto playWhenReady = [&] {
-        if (!requested && effect.status() == QSoundEffect::Ready) {
-            requested = true;
-            effect.play();
-        }
-    };
-    QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, [&] {
-        if (effect.status() == QSoundEffect::Error)
-            loop.quit();
-        else
-            playWhenReady();
-    });
-
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QTimer pumpTimer;
-    QObject::connect(&pumpTimer, &QTimer::timeout, &loop, [&] {
-        if (pump && !pump())
-            loop.quit();
-    });
-
-    effect.setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
-    if (effect.status() == QSoundEffect::Error)
-        return false;
-    playWhenReady();
-    limit.start(lengthMs + ExtraWaitMs);
-    pumpTimer.start(PumpIntervalMs);
-    loop.exec();
-
-    // Without its signals the stop below cannot look like the end of the sound.
-    QObject::disconnect(&effect, nullptr, &loop, nullptr);
-    effect.stop();
-    return true;
+    TCorvexPlayWave player = Player();
+    return player && player(path.c_str(), lengthMs + ExtraWaitMs, &pump);
 }
 
 } // namespace platform

@@ -20,4 +20,8 @@ int WaveFileLengthMs(const std::string &path);
 // when the sound was started.
 bool PlayWaveFile(const std::string &path, const TPump &pump = {});
 
+// Whether the sound player can be used. It is a module beside the programs, loaded at the
+// first sound (or by this call), so a program that plays none never maps the audio libraries.
+bool SoundPlayerAvailable();
+
 } // namespace platform

@@ -77,3 +77,16 @@ TEST_F(SoundTest, PumpAnsweringFalseEndsTheWait)
     platform::PlayWaveFile(path, [] { return false; });
     EXPECT_LT(clock.elapsed(), 2000);
 }
+
+// The audio libraries stay out of a program until a sound is to be played: files that cannot
+// be played never load them, the player does.
+TEST_F(SoundTest, ThePlayerModuleLoadsOnlyForASound)
+{
+    auto audioMapped = [] {
+        return testenv::ReadFile("/proc/self/maps").find("libQt6Multimedia") != std::string::npos;
+    };
+    EXPECT_FALSE(platform::PlayWaveFile(Folder + "/missing.wav"));
+    EXPECT_FALSE(audioMapped());
+    EXPECT_TRUE(platform::SoundPlayerAvailable());
+    EXPECT_TRUE(audioMapped());
+}
