@@ -209,5 +209,11 @@ TEST_F(Pop3Session, TlsVerifiesTheServerCertificate)
     EXPECT_FALSE(pop3.Connect());
     EXPECT_EQ(pop3.LastError, -1);
     EXPECT_NE(DebugLog().find("certificate does not verify"), std::string::npos) << DebugLog();
+
+    // With no certificate file only the system's roots, looked up on demand, count; the test
+    // CA is not among them.
+    qunsetenv("SSL_CERT_FILE");
+    EXPECT_FALSE(pop3.Connect());
+    EXPECT_EQ(pop3.Component()->LastFailure(), TPop3Failure::CertificateUntrusted) << DebugLog();
     fixtures::TrustTestCa();
 }
