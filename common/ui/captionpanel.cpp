@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <algorithm>
 #include <qdrawutil.h>
 
 namespace {
@@ -18,9 +20,10 @@ void DrawBevel(QPainter &painter, const QRect &rect, TBevel bevel, const QPalett
 
 } // namespace
 
-TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent) : QLabel(caption, parent)
+TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent)
+    : QFrame(parent), caption(caption)
 {
-    setAlignment(Qt::AlignCenter);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setAutoFillBackground(true);
     // Room for both bevels around the caption.
     setContentsMargins(2 * BevelWidth + 1, 2 * BevelWidth + 1, 2 * BevelWidth + 1,
@@ -30,6 +33,64 @@ TCaptionPanel::TCaptionPanel(const QString &caption, QWidget *parent) : QLabel(c
     setAttribute(Qt::WA_CustomWhatsThis);
     setCursor(Qt::PointingHandCursor); // the enabled look
     setFocusPolicy(Qt::StrongFocus);
+}
+
+void TCaptionPanel::setText(const QString &text)
+{
+    if (text == caption)
+        return;
+    caption = text;
+    updateGeometry();
+    update();
+}
+
+void TCaptionPanel::setAlignment(Qt::Alignment alignment)
+{
+    align = alignment;
+    update();
+}
+
+void TCaptionPanel::setWordWrap(bool on)
+{
+    wrap = on;
+    QSizePolicy policy = sizePolicy();
+    policy.setHeightForWidth(on);
+    setSizePolicy(policy);
+    updateGeometry();
+    update();
+}
+
+int TCaptionPanel::TextFlags() const
+{
+    return int(align) | Qt::TextExpandTabs | (wrap ? Qt::TextWordWrap : 0);
+}
+
+QSize TCaptionPanel::TextSize(int width) const
+{
+    return fontMetrics().boundingRect(QRect(0, 0, width, 2000), TextFlags(), caption).size();
+}
+
+QSize TCaptionPanel::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    // A wrapping caption prefers lines of about 80 average characters, as a label does.
+    const int width = wrap ? 80 * fontMetrics().averageCharWidth() : 2000;
+    return TextSize(width).grownBy(margins);
+}
+
+QSize TCaptionPanel::minimumSizeHint() const
+{
+    if (!wrap)
+        return sizeHint();
+    const QMargins margins = contentsMargins();
+    return QSize(fontMetrics().averageCharWidth() * 10, fontMetrics().height()).grownBy(margins);
+}
+
+int TCaptionPanel::heightForWidth(int width) const
+{
+    const QMargins margins = contentsMargins();
+    const int inner = std::max(1, width - margins.left() - margins.right());
+    return TextSize(inner).height() + margins.top() + margins.bottom();
 }
 
 void TCaptionPanel::SetBevels(TBevel inner, TBevel outer)
@@ -53,8 +114,10 @@ void TCaptionPanel::SetCaption(const std::string &caption)
 
 void TCaptionPanel::paintEvent(QPaintEvent *event)
 {
-    QLabel::paintEvent(event);
+    QFrame::paintEvent(event);
     QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), TextFlags(), palette(), isEnabled(), caption,
+                          foregroundRole());
     QRect outer = rect();
     DrawBevel(painter, outer, bevelOuter, palette());
     DrawBevel(painter, outer.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth), bevelInner,
@@ -75,14 +138,14 @@ void TCaptionPanel::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    QLabel::keyPressEvent(event);
+    QFrame::keyPressEvent(event);
 }
 
 void TCaptionPanel::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
         leftButtonDown = true;
-    QLabel::mousePressEvent(event);
+    QFrame::mousePressEvent(event);
 }
 
 void TCaptionPanel::mouseReleaseEvent(QMouseEvent *event)
@@ -90,7 +153,7 @@ void TCaptionPanel::mouseReleaseEvent(QMouseEvent *event)
     bool wasDown = leftButtonDown && event->button() == Qt::LeftButton;
     if (event->button() == Qt::LeftButton)
         leftButtonDown = false;
-    QLabel::mouseReleaseEvent(event);
+    QFrame::mouseReleaseEvent(event);
     // Like a button: the click happens when the button is let go over the panel.
     if (wasDown && rect().contains(event->position().toPoint()))
         emit clicked();

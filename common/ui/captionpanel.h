@@ -2,18 +2,32 @@
 // raised or lowered look, a left click emits clicked(), and it carries a help context number and
 // keyword for the caption-bar help mode. TPButtons gives it its button behaviour. Like a button it
 // takes focus by Tab or click, and Space, Enter or Return on the focused panel click it.
+// It draws its plain-text caption itself: a focusable QLabel would keep a rich-text document
+// for every panel, and the windows hold dozens of panels.
 #pragma once
 
-#include <QLabel>
+#include <QFrame>
 #include <string>
 
 enum class TBevel { None, Raised, Lowered };
 
-class TCaptionPanel : public QLabel
+class TCaptionPanel : public QFrame
 {
     Q_OBJECT
 public:
     explicit TCaptionPanel(const QString &caption = QString(), QWidget *parent = nullptr);
+
+    QString text() const { return caption; }
+    void setText(const QString &text);
+    Qt::Alignment alignment() const { return align; }
+    void setAlignment(Qt::Alignment alignment);
+    bool wordWrap() const { return wrap; }
+    void setWordWrap(bool on);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return wrap; }
+    int heightForWidth(int width) const override;
 
     void SetBevels(TBevel inner, TBevel outer);
     TBevel BevelInner() const { return bevelInner; }
@@ -42,6 +56,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    int TextFlags() const;
+    QSize TextSize(int width) const; // the caption's size within width
+
+    QString caption;
+    Qt::Alignment align = Qt::AlignCenter;
+    bool wrap = false;
     TBevel bevelInner = TBevel::Raised;
     TBevel bevelOuter = TBevel::Raised;
     int helpContext = 0;
