@@ -94,22 +94,6 @@ void PrintBreakdown(const std::map<std::string, long> &byName, int top)
     std::printf("      %-40s %8.1f MB\n", "(everything else)", Mb(rest));
 }
 
-TMailBoxRecord MailboxFor(const fixtures::Mailbox &box, const std::string &inbox)
-{
-    TMailBoxRecord record{};
-    SetText(record.UserId, box.user);
-    SetText(record.MailServer, box.host + ":" + std::to_string(box.pop3Port));
-    SetText(record.Password, box.password);
-    SetText(record.InboxPath, inbox);
-    SetText(record.ArrivalAlert, "BELL");
-    SetText(record.PriorityAlert, "CHIME");
-    record.LeaveOnServer = 1;
-    record.Active = 1;
-    record.RejectActive = 1;
-    record.PriorityActive = 1;
-    return record;
-}
-
 // Writes the settings and mailbox list the monitor will read (this process's data root).
 bool PrepareDataRoot(const std::vector<TMailBoxRecord> &mailboxes, std::string &root)
 {
@@ -241,7 +225,8 @@ int main(int argc, char **argv)
         fixtures::Mailbox box = fixtures::CreateMailbox(hint);
         fixtures::AddMessages(box, fixtures::BulkMessages(messages));
         inboxes.push_back(testenv::MakeScratchDir(hint));
-        records.push_back(MailboxFor(box, inboxes.back()));
+        records.push_back(fixtures::MonitoredMailbox(
+            box.user, box.host + ":" + std::to_string(box.pop3Port), box.password, inboxes.back()));
     }
     std::string root;
     if (!PrepareDataRoot(records, root)) {

@@ -27,23 +27,6 @@ std::string Server(const fixtures::Mailbox &box)
     return box.host + ":" + std::to_string(box.pop3Port);
 }
 
-TMailBoxRecord MailboxFor(const std::string &user, const std::string &server,
-                          const std::string &password, const std::string &inbox)
-{
-    TMailBoxRecord record{};
-    SetText(record.UserId, user);
-    SetText(record.MailServer, server);
-    SetText(record.Password, password);
-    SetText(record.InboxPath, inbox);
-    SetText(record.ArrivalAlert, "BELL");
-    SetText(record.PriorityAlert, "CHIME");
-    record.LeaveOnServer = 1;
-    record.Active = 1;
-    record.RejectActive = 1;
-    record.PriorityActive = 1;
-    return record;
-}
-
 std::string Message(const std::string &from, const std::string &subject)
 {
     fixtures::MessageFields fields;
@@ -95,8 +78,8 @@ TEST(MonitorPass, PriorityRuleMarksTheRowRaisesThePriorityStateAndQueuesItsSound
     fixtures::Mailbox box = fixtures::CreateMailbox("priority");
     fixtures::AddMessages(
         box, {Message("a@example.org", "hello"), Message("Boss <" + boss + ">", "see me")});
-    TMailBoxRecord record =
-        MailboxFor(box.user, Server(box), box.password, testenv::MakeScratchDir("inbox"));
+    TMailBoxRecord record = fixtures::MonitoredMailbox(box.user, Server(box), box.password,
+                                                       testenv::MakeScratchDir("inbox"));
     monitor.Store.Mailboxes.push_back(MailboxRow(record, false));
     monitor.Store.SetPassword(box.user, Server(box), box.password);
     monitor.Store.Summary.push_back(SummaryRow(box.user));
@@ -212,7 +195,7 @@ TEST_F(MonitorProgram, FirstPassRejectsForwardsAndRecordsWhatIsLeft)
     const std::string spammer = fixtures::UniqueAddress("win");
     const std::string forwardTo = fixtures::UniqueAddress("forwarded");
     fixtures::Mailbox box = fixtures::CreateMailbox("monitor");
-    PrepareDataRoot({MailboxFor(box.user, Server(box), box.password, inbox)});
+    PrepareDataRoot({fixtures::MonitoredMailbox(box.user, Server(box), box.password, inbox)});
     testenv::WriteFile(root + "/" + names::MasterRejectFile, spammer + "|\n");
     testenv::WriteFile(root + "/" + names::MasterPriorityFile,
                        "|forward me;||0|0|10120|" + forwardTo + "|000|\n");
@@ -266,7 +249,7 @@ TEST_F(MonitorProgram, FirstPassRejectsForwardsAndRecordsWhatIsLeft)
 // Takes a little over three minutes: the shortest retry span is one 3-minute interval.
 TEST_F(MonitorProgram, EveryMailboxTimingOutRestartsTheMonitorThroughTheRestartTool)
 {
-    PrepareDataRoot({MailboxFor("nobody", "127.0.0.1:1", "secret", inbox)});
+    PrepareDataRoot({fixtures::MonitoredMailbox("nobody", "127.0.0.1:1", "secret", inbox)});
     StartMonitor();
     const pid_t first = pid_t(monitor.processId());
 

@@ -273,6 +273,23 @@ void AddMessages(const Mailbox &box, const std::vector<std::string> &raws)
         AddMessage(box, raw);
 }
 
+TMailBoxRecord MonitoredMailbox(const std::string &user, const std::string &server,
+                                const std::string &password, const std::string &inbox)
+{
+    TMailBoxRecord record{};
+    SetText(record.UserId, user);
+    SetText(record.MailServer, server);
+    SetText(record.Password, password);
+    SetText(record.InboxPath, inbox);
+    SetText(record.ArrivalAlert, "BELL");
+    SetText(record.PriorityAlert, "CHIME");
+    record.LeaveOnServer = 1;
+    record.Active = 1;
+    record.RejectActive = 1;
+    record.PriorityActive = 1;
+    return record;
+}
+
 int MessageCount(const Mailbox &box)
 {
     return static_cast<int>(MaildirFiles(box).size());

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/records.h"
+
 namespace fixtures {
 
 // ---- waiting ---------------------------------------------------------------------------
@@ -40,6 +42,11 @@ Mailbox CreateMailbox(const std::string &hint);
 // Delivers one message (bytes as given). Messages are numbered by POP3 in the order added.
 void AddMessage(const Mailbox &box, const std::string &raw);
 void AddMessages(const Mailbox &box, const std::vector<std::string> &raws);
+
+// A mailbox record as the monitor checks it: active, rejection and priority rules on, mail
+// left on the server, "BELL" on arrival and "CHIME" for priority mail. server is "host:port".
+TMailBoxRecord MonitoredMailbox(const std::string &user, const std::string &server,
+                                const std::string &password, const std::string &inbox);
 
 // Messages in the maildir (new/ and cur/), and their bytes in delivery order.
 int MessageCount(const Mailbox &box);
