@@ -8,7 +8,7 @@ build="${CORVEX_BUILD_DIR:-$top/build}"
 
 cd "$build"
 "$top/tests/fixtures/with-servers.sh" "$build/fixtures" \
-  ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"
+  ctest --output-on-failure --parallel "$(nproc)" --timeout 120 "$@"
 
 # The full run (no ctest arguments, as CI runs it) also fuzzes each input parser for 30 s.
 if [ $# -eq 0 ]; then

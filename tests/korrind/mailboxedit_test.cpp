@@ -50,15 +50,6 @@ TListRow Active(const std::string &user, bool on)
     return row;
 }
 
-// Answers the next message box with OK and keeps its text.
-void AnswerMessage(std::string &text)
-{
-    OnModal<QMessageBox>([&text](QMessageBox *box) {
-        text = box->text().toStdString();
-        box->button(QMessageBox::Ok)->click();
-    });
-}
-
 void Type(QLineEdit *edit, const QString &text)
 {
     edit->selectAll();
@@ -242,8 +233,7 @@ TEST_F(MailboxWindows, EditingAlertsKeepsTheInboxAndRefusesWhatDoesNotFit)
         // The sound browsed to is entered in the list and chosen.
         OnModal<QFileDialog>([&](QFileDialog *dialog) {
             EXPECT_EQ(dialog->windowTitle(), "Open Audio File");
-            dialog->selectFile(QString::fromStdString(sound));
-            QMetaObject::invokeMethod(dialog, "accept");
+            ChooseFile(dialog, sound);
         });
         editor->LMDpfBrowseAlert1->Click();
         EXPECT_EQ(editor->LMDcmbMailArrival->currentText(), "RING TONE");

@@ -39,14 +39,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-void AnswerMessage(QMessageBox::StandardButton button, std::string &text)
-{
-    OnModal<QMessageBox>([button, &text](QMessageBox *box) {
-        text = box->text().toStdString();
-        box->button(button)->click();
-    });
-}
-
 QAction *Item(const QMenu *menu, const QString &caption)
 {
     for (QAction *action : menu->actions())
@@ -173,7 +165,7 @@ TEST_F(MainCommands, CompanionsGetTheirFilesAndLoadKeepsUnappliedEdits)
     SetMailboxes({Record("carl", "pop.c.org", "/mail/carl")});
     Frm->SetApplyEnabled(true);
     std::string question;
-    AnswerMessage(QMessageBox::Yes, question);
+    AnswerMessage(question, QMessageBox::Yes);
     Frm->LMDpfLoad->Click();
     EXPECT_EQ(question, "\nMail Box Information has changed\nApply Changes?\n");
     EXPECT_EQ(Seen(pelloway), Lines{Globals->DataRoot});
@@ -222,7 +214,7 @@ TEST_F(MainCommands, ReadLastMessageShowsItAndCarriesOutThePrompt)
     Globals->Config.SmartMailRead = 1;
     row.SetCell(scSize, "50001");
     std::string question;
-    AnswerMessage(QMessageBox::No, question);
+    AnswerMessage(question, QMessageBox::No);
     Frm->lvSummary->selectRow(0);
     Frm->SummaryDoubleClick();
     EXPECT_EQ(question, "Message Size Is: 50001.\nDo you want to continue?");

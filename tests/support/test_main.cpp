@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 int main(int argc, char **argv)
@@ -18,6 +19,7 @@ int main(int argc, char **argv)
     testenv::UsePrivateHome(home.path());
 
     QApplication app(argc, argv);
+    modalsteps::StartWatchdog();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
