@@ -1,10 +1,11 @@
 // Password protection driven offscreen through the real dialog: the user's steps are queued and
 // played each time the dialog shows (typing, Enter, clicking Continue, Cancel or the check box).
-#include "common/ui/captionpanel.h"
 #include "common/globals.h"
-#include "common/ui/panelbuttons.h"
 #include "common/password.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 #include "common/ui/passwordfrm.h"
+#include "support/modalsteps.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,7 +59,10 @@ protected:
                 step = steps.front();
                 steps.pop_front();
             }
-            QTimer::singleShot(0, dialog, step);
+            QTimer::singleShot(0, dialog, [this, step] {
+                modalsteps::TAnswering answering(dialog);
+                step();
+            });
         };
     }
 

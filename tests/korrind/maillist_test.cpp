@@ -24,6 +24,7 @@
 #include "korrind/popinterface.h"
 #include "korrind/popviewfrm.h"
 #include "support/fixtures.h"
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 namespace {
@@ -102,6 +103,7 @@ protected:
             ASSERT_NE(Frm->MailListFrm, nullptr);
             ASSERT_TRUE(Frm->MailListVisible());
             TMailListFrm &window = *Frm->MailListFrm;
+            modalsteps::DrivenByTest(&window);
             window.Confirm = [](const std::string &) { return true; };
             window.OnFilled = [&] {
                 filled = true;
@@ -196,6 +198,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
     Frm->Monitor->LastCheck = Frm->Monitor->Now(); // a check just ran
     QTimer::singleShot(0, [&] {
         TMailListFrm &window = *Frm->MailListFrm;
+        modalsteps::DrivenByTest(&window);
         auto connect = window.List.OnConnectMailbox;
         window.List.OnConnectMailbox = [&, connect](int mailbox) {
             bool connected = connect(mailbox);

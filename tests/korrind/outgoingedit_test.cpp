@@ -11,6 +11,7 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/outgoingedit.h"
+#include "support/modalsteps.h"
 
 namespace {
 
@@ -32,15 +33,10 @@ protected:
         Utils = nullptr;
     }
 
-    // Runs steps once the window is up (opening pumps events, so a plain zero timer could fire
-    // before the window shows), then closes a window the steps left open.
+    // Runs steps once the window is up, then closes a window the steps left open.
     void WhenShown(const std::function<void()> &steps)
     {
-        QTimer::singleShot(10, &form, [this, steps] {
-            if (!form.isVisible()) {
-                WhenShown(steps);
-                return;
-            }
+        modalsteps::WhenShown(&form, [this, steps] {
             steps();
             if (form.isVisible())
                 form.reject();

@@ -10,6 +10,7 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
 #include "korrind/proxysetup.h"
+#include "support/modalsteps.h"
 
 namespace {
 
@@ -25,15 +26,10 @@ protected:
     }
     void TearDown() override { PButtons = nullptr; }
 
-    // Runs steps once the window is up (opening pumps events, so a plain zero timer could fire
-    // before the window shows), then closes a window the steps left open.
+    // Runs steps once the window is up, then closes a window the steps left open.
     void WhenShown(const std::function<void()> &steps)
     {
-        QTimer::singleShot(10, &form, [this, steps] {
-            if (!form.isVisible()) {
-                WhenShown(steps);
-                return;
-            }
+        modalsteps::WhenShown(&form, [this, steps] {
             steps();
             if (form.isVisible())
                 form.reject();

@@ -14,18 +14,14 @@
 #include "korrind/engine_environment.h"
 #include "korrind/whattodofrm.h"
 #include "support/fixtures.h"
+#include "support/modalsteps.h"
 
 namespace {
 
 // Runs steps once the prompt is open (the prompt is modal).
 void WhenPromptOpens(TfrmWhatToDo &prompt, std::function<void()> steps)
 {
-    QTimer::singleShot(20, [&prompt, steps] {
-        if (!prompt.isVisible())
-            WhenPromptOpens(prompt, steps);
-        else
-            steps();
-    });
+    modalsteps::WhenShown(&prompt, std::move(steps));
 }
 
 std::vector<std::string> Checked(const TfrmWhatToDo &prompt)

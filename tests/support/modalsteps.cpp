@@ -66,6 +66,33 @@ TAnswering::~TAnswering()
         Window->setProperty(AnsweringProperty, false);
 }
 
+void DrivenByTest(QWidget *window)
+{
+    window->setProperty(AnsweringProperty, true);
+}
+
+void WhenShown(QWidget *window, std::function<void()> steps)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QElapsedTimer waited;
+    waited.start();
+    QObject::connect(
+        poll, &QTimer::timeout, [poll, target = QPointer<QWidget>(window), steps, waited] {
+            if (target && !target->isVisible() && waited.elapsed() <= ShowLimitMs)
+                return;
+            poll->stop();
+            poll->deleteLater();
+            if (!target || !target->isVisible()) {
+                ADD_FAILURE() << "the window did not show within " << ShowLimitMs / 1000 << " s";
+                return;
+            }
+            TAnswering answering(target);
+            steps();
+        });
+    poll->start();
+}
+
 } // namespace modalsteps
 
 void ChooseFile(QFileDialog *dialog, const std::string &path)

@@ -39,6 +39,13 @@ private:
     QPointer<QWidget> Window;
 };
 
+// Tells the watchdog that the test drives window by its own means for as long as it lives.
+void DrivenByTest(QWidget *window);
+
+// Runs steps once window shows (opening pumps events, so a plain zero timer could fire before
+// the window shows). Fails the test when the window does not show in time.
+void WhenShown(QWidget *window, std::function<void()> steps);
+
 } // namespace modalsteps
 
 // Runs steps on the next modal window of type T once it shows (polling, since the code that
