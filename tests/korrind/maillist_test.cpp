@@ -283,7 +283,8 @@ TEST_F(ServerMailList, RowsActOnTheirOwnMailboxAndMessageOnly)
             window.lvMailList->model()->index(int(window.SelectedRows().front()), 0);
         emit window.lvMailList->doubleClicked(cell);
         const std::string temp = Globals->DataRoot + "/" + names::TempMessageFile;
-        EXPECT_TRUE(fixtures::WaitUntil([&] { return TUtils::FileExists(record); }));
+        // The shell creates the record before it writes into it.
+        EXPECT_TRUE(fixtures::WaitUntil([&] { return !testenv::ReadFile(record).empty(); }));
         EXPECT_EQ(testenv::ReadFile(record), temp);
         EXPECT_NE(testenv::ReadFile(temp).find("Subject: b two\r\n"), std::string::npos);
         EXPECT_EQ(cell.siblingAtColumn(mlRead).data().toString().toStdString(), "Read");
