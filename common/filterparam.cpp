@@ -267,6 +267,13 @@ std::string ListFilePath(const std::string &folder, TListKind kind, bool master)
     return TUtils::AddBackslash(folder) + name;
 }
 
+bool IsBlankRule(const std::string &line)
+{
+    return std::all_of(line.begin(), line.end(), [](char c) {
+        return c == RuleSeparator || static_cast<unsigned char>(c) <= ' ';
+    });
+}
+
 TListLoad LoadListFile(const std::string &path, TStringList &lines)
 {
     lines.Clear();
@@ -277,7 +284,7 @@ TListLoad LoadListFile(const std::string &path, TStringList &lines)
     if (!lines.LoadFromFile(path))
         return TListLoad::Unreadable;
     for (int i = lines.Count() - 1; i >= 0; --i) {
-        if (lines[i].empty())
+        if (IsBlankRule(lines[i]))
             lines.Delete(i);
     }
     return TListLoad::Loaded;
@@ -286,7 +293,7 @@ TListLoad LoadListFile(const std::string &path, TStringList &lines)
 void MergeRules(TStringList &lines, const TStringList &extra)
 {
     for (const std::string &line : extra) {
-        if (!line.empty() && lines.IndexOf(line) < 0)
+        if (!IsBlankRule(line) && lines.IndexOf(line) < 0)
             lines.Add(line);
     }
 }
@@ -294,7 +301,7 @@ void MergeRules(TStringList &lines, const TStringList &extra)
 bool AppendRule(const std::string &path, const std::string &line)
 {
     TStringList lines;
-    if (path.empty() || LoadListFile(path, lines) == TListLoad::Unreadable)
+    if (path.empty() || IsBlankRule(line) || LoadListFile(path, lines) == TListLoad::Unreadable)
         return false;
     if (lines.IndexOf(line) >= 0)
         return false;

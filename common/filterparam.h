@@ -71,13 +71,17 @@ enum class TListKind { Priority, Reject };
 // The master list in the rules folder or the mailbox's own list in its inbox folder.
 std::string ListFilePath(const std::string &folder, TListKind kind, bool master);
 
+// A line of nothing but blanks and "|" holds no rule: it is neither read nor written.
+bool IsBlankRule(const std::string &line);
+
 enum class TListLoad { Loaded, Missing, Unreadable };
-// Reads a list file without its empty lines. A missing file is created empty (nothing is
-// written over a file that exists but cannot be read).
+// Reads a list file without its blank lines (IsBlankRule). A missing file is created empty (nothing
+// is written over a file that exists but cannot be read).
 TListLoad LoadListFile(const std::string &path, TStringList &lines);
 // Appends each line of extra that lines does not hold yet (ignoring case), in order.
 void MergeRules(TStringList &lines, const TStringList &extra);
-// Appends line to the file unless the file already holds it (ignoring case); true when added.
+// Appends line to the file unless it is blank or the file already holds it (ignoring case);
+// true when added.
 // A file that exists but cannot be read is left alone (false).
 bool AppendRule(const std::string &path, const std::string &line);
 

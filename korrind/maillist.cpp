@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "common/alias.h"
 #include "common/globals.h"
@@ -13,6 +15,7 @@
 #include "common/utils.h"
 #include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
+#include "korrind/uidcache.h"
 
 namespace {
 
@@ -46,6 +49,38 @@ TMailSummary SummaryFromCacheLine(const std::string &line)
     summary.Size = static_cast<int32_t>(StrToIntDef(fields[5], 0));
     summary.Received = fields[6];
     return summary;
+}
+
+// The message numbers under each unique id of the server's listing (index = number - 1).
+using TIdHolders = std::unordered_map<std::string, std::vector<int>>;
+
+TIdHolders HoldersOf(const std::vector<std::string> &ids)
+{
+    TIdHolders holders;
+    for (size_t k = 0; k < ids.size(); ++k)
+        holders[ids[k]].push_back(int(k) + 1);
+    return holders;
+}
+
+// Where the row's message should be now: the message under its unique id, or its own number
+// when it has no id or the server gives none. When several messages share the id (a server
+// breaking the id rules), only its own number can be told apart from the others. 0: gone.
+int CandidateNumber(const TMailListRow &row, const TIdHolders &holders, int count)
+{
+    if (row.UniqueId.empty() || holders.empty())
+        return row.Number >= 1 && row.Number <= count ? row.Number : 0;
+    auto found = holders.find(row.UniqueId);
+    if (found == holders.end())
+        return 0;
+    const std::vector<int> &numbers = found->second;
+    if (numbers.size() == 1)
+        return numbers.front();
+    return std::find(numbers.begin(), numbers.end(), row.Number) != numbers.end() ? row.Number : 0;
+}
+
+bool ShowsRow(const TMailSummary &summary, const TMailListRow &row)
+{
+    return Trim(summary.MessageId) == Trim(row.MessageId) && summary.Size == row.Size;
 }
 
 } // namespace
@@ -212,8 +247,11 @@ void TMailList::FillMailbox(int mailboxRow)
         ids.clear();
     TStringList cache;
     if (ReadCache(mailboxRow, count, cache)) {
+        // The server may have reordered its messages since the cache was written: a cached
+        // row takes the id of the message it describes, not of the one at its number.
+        const std::vector<std::string> cachedIds = IdsByContent(mailboxRow, cache, ids);
         for (int n = 1; n <= count && !TUtils::Terminating(); ++n)
-            AddRow(n, mailboxRow, SummaryFromCacheLine(cache[n - 1]), ids);
+            AddRow(n, mailboxRow, SummaryFromCacheLine(cache[n - 1]), cachedIds);
     } else if (count > 0) {
         std::vector<TMailSummary> summaries;
         Pop3->GetSummaries(1, count, summaries); // what arrived is listed even after a failure
@@ -222,6 +260,30 @@ void TMailList::FillMailbox(int mailboxRow)
     }
     Pop3->Disconnect();
     Release();
+}
+
+std::vector<std::string> TMailList::IdsByContent(int mailboxRow, const TStringList &lines,
+                                                 const std::vector<std::string> &ids) const
+{
+    std::vector<std::string> found(size_t(lines.Count()));
+    TUidCache known;
+    if (ids.empty() ||
+        !known.Load(TUtils::AddBackslash(InboxFolder(mailboxRow)) + names::UidCacheFile))
+        return found;
+    std::unordered_map<std::string, std::string> idOfLine; // "" for a line of several ids
+    for (const std::string &id : ids) {
+        if (const TUidCache::TEntry *entry = known.Find(id)) {
+            auto [at, added] = idOfLine.emplace(entry->Line, id);
+            if (!added)
+                at->second.clear();
+        }
+    }
+    for (int n = 0; n < lines.Count(); ++n) {
+        auto at = idOfLine.find(lines[n]);
+        if (at != idOfLine.end())
+            found[size_t(n)] = at->second;
+    }
+    return found;
 }
 
 void TMailList::AddRow(int number, int mailboxRow, const TMailSummary &summary,
@@ -281,39 +343,33 @@ void TMailList::Sort()
 
 std::vector<int> TMailList::CurrentNumbers(const std::vector<size_t> &rows)
 {
-    std::vector<int> numbers(rows.size(), 0);
     const int count = Pop3->MessageCount();
     std::vector<std::string> ids;
-    std::map<std::string, int> byId;
-    if (Pop3->GetUniqueIds(ids))
-        for (size_t i = 0; i < ids.size(); ++i)
-            if (!ids[i].empty())
-                byId[ids[i]] = int(i) + 1;
+    if (!Pop3->GetUniqueIds(ids) || int(ids.size()) != count)
+        ids.clear();
+    const TIdHolders holders = HoldersOf(ids);
+    std::vector<int> numbers(rows.size(), 0);
+    for (size_t i = 0; i < rows.size(); ++i)
+        numbers[i] = CandidateNumber(Rows[rows[i]], holders, count);
 
-    int first = count + 1, last = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const TMailListRow &row = Rows[rows[i]];
-        if (!row.UniqueId.empty() && !byId.empty()) {
-            auto found = byId.find(row.UniqueId);
-            numbers[i] = found == byId.end() ? 0 : found->second;
-        } else if (row.Number >= 1 && row.Number <= count) {
-            first = std::min(first, row.Number);
-            last = std::max(last, row.Number);
-            numbers[i] = -1; // to be compared by Message-ID and size
-        }
-    }
-    if (first > last)
-        return numbers;
+    // Each message found must still show the row's Message-ID and size.
+    std::vector<int> wanted;
+    for (int number : numbers)
+        if (number > 0)
+            wanted.push_back(number);
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<TMailSummary> summaries;
-    Pop3->GetSummaries(first, last, summaries);
+    Pop3->GetSummaryBatch(wanted, summaries); // a summary that did not come confirms nothing
+    std::set<int> taken;
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (numbers[i] != -1)
+        if (numbers[i] <= 0)
             continue;
-        const TMailListRow &row = Rows[rows[i]];
-        size_t at = size_t(row.Number - first);
-        bool same = at < summaries.size() && summaries[at].MessageId == row.MessageId &&
-                    summaries[at].Size == row.Size;
-        numbers[i] = same ? row.Number : 0;
+        const size_t at =
+            size_t(std::lower_bound(wanted.begin(), wanted.end(), numbers[i]) - wanted.begin());
+        const bool same = at < summaries.size() && ShowsRow(summaries[at], Rows[rows[i]]);
+        if (!same || !taken.insert(numbers[i]).second)
+            numbers[i] = 0;
     }
     return numbers;
 }

@@ -1,8 +1,9 @@
 // TMailList: the logic of the server mail list window. It lists the messages waiting on the
 // POP3 servers of one mailbox or of every active one, and deletes, saves and opens them. Rows
 // are keyed by mailbox and message number; before a later session acts on a row, the row is
-// found again on the server by its unique id (or its Message-ID and size), so a message that
-// moved is acted on at its new number and one that is gone is skipped, never another one.
+// found again on the server by its unique id (its number when it has none) and must still show
+// its Message-ID and size there, so a message that moved is acted on at its new number and one
+// that is gone or cannot be told apart is skipped, never another one.
 #pragma once
 
 #include <cstdint>
@@ -131,6 +132,10 @@ private:
     void FillMailbox(int mailboxRow);
     std::vector<TMailListRow> Incoming; // rows of the fill under way
     bool ReadCache(int mailboxRow, int count, TStringList &cache);
+    // The unique id of the message each summary line describes, found through the mailbox's
+    // id cache ("" where it cannot be told); ids is the server's listing.
+    std::vector<std::string> IdsByContent(int mailboxRow, const TStringList &lines,
+                                          const std::vector<std::string> &ids) const;
     void AddRow(int number, int mailboxRow, const TMailSummary &summary,
                 const std::vector<std::string> &ids);
     void Status(const std::string &text);
@@ -140,7 +145,7 @@ private:
     // Takes the session and connects it to the mailbox; false (session given back) when not.
     bool OpenSession(int mailbox);
     // Finds the rows on the connected server: the message number each one has now, 0 when
-    // it is gone or changed.
+    // it is gone, changed or not to be told apart from another.
     std::vector<int> CurrentNumbers(const std::vector<size_t> &rows);
     // Retrieves the rows of one mailbox (all in one session) and hands each to write.
     int ForEachMessage(const std::vector<size_t> &rows,

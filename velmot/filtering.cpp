@@ -88,7 +88,7 @@ TStringList TFilterList::SortedLines() const
     for (int row = 0; row < int(Rows.size()); ++row) {
         // The monitor writes rules the same way, so each program sees the other's as equal.
         std::string line = JoinRule(RowFields(row));
-        if (lines.IndexOf(line) < 0)
+        if (!IsBlankRule(line) && lines.IndexOf(line) < 0)
             lines.Add(line);
     }
     lines.Sort();

@@ -38,7 +38,8 @@ public:
     void SetRow(int row, const TRuleFields &fields);
     void RemoveRow(int row);
 
-    // The rows as rule lines, sorted ignoring case, each line once (ignoring case).
+    // The rows as rule lines, sorted ignoring case, each line once (ignoring case); a blank row
+    // is no rule and left out.
     TStringList SortedLines() const;
 
     // Writes the rows to ListFile. Lines another program (the monitor) added to the file since

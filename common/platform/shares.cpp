@@ -28,6 +28,11 @@ constexpr const char *NetworkTypes[] = {"cifs", "smb3", "nfs", "nfs4", "fuse.ssh
 constexpr const char *GvfsNetworkBackends[] = {
     "smb-share:", "sftp:", "ftp:", "ftps:", "dav:", "davs:", "nfs:", "afp-volume:"};
 constexpr int MountWaitMs = 30000;
+// A temporary file of ours this much older than the file just written beside it was left by a
+// write that failed and could not remove it (the share was lost); no write takes this long.
+constexpr time_t StaleTemporarySeconds = 600;
+// The random part of a temporary file's name (mkostemp's XXXXXX).
+constexpr size_t TemporaryRandomLength = 6;
 
 struct TMount
 {
@@ -116,6 +121,27 @@ std::string Canonical(const std::string &folder)
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
+}
+
+// Removes the temporary files of earlier writes of path left behind on the share: named as
+// WriteFileOnShare names them, and older than the file just written by the share's own clock,
+// so a write under way on another machine is never touched.
+void RemoveStaleTemporariesOf(const std::string &path)
+{
+    struct stat written = {};
+    if (::stat(path.c_str(), &written) != 0)
+        return;
+    const std::filesystem::path target(path);
+    const std::string prefix = target.filename().string() + TempFileInfix;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(target.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        struct stat info = {};
+        if (name.size() == prefix.size() + TemporaryRandomLength && name.rfind(prefix, 0) == 0 &&
+            ::lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_mtime + StaleTemporarySeconds < written.st_mtime)
+            ::unlink(entry.path().c_str());
+    }
 }
 
 } // namespace
@@ -225,7 +251,7 @@ bool WriteFileOnShare(const std::string &path, const std::string &bytes, std::st
 {
     struct stat old = {};
     const bool existed = ::stat(path.c_str(), &old) == 0;
-    std::string temp = path + ".tmp-XXXXXX";
+    std::string temp = path + TempFileInfix + std::string(TemporaryRandomLength, 'X');
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         error = "cannot create a temporary file beside " + path + ": " + SystemErrorText(errno);
@@ -247,11 +273,14 @@ bool WriteFileOnShare(const std::string &path, const std::string &bytes, std::st
         ok = errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
     int failure = errno;
     ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
+        RemoveStaleTemporariesOf(path);
         return true;
+    }
     failure = ok ? errno : failure;
-    ::unlink(temp.c_str());
     error = "cannot write " + path + ": " + SystemErrorText(failure);
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
+        error += "; " + temp + " is left and removed by a later write";
     return false;
 }
 

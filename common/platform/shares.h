@@ -32,8 +32,10 @@ bool MountShare(const TNetworkLocation &location, const std::string &user,
 bool ShareRootOf(const std::string &folder, std::string &root);
 
 // Writes bytes to path on a share whole or not at all (a temporary file in the same folder
-// renamed over it). The file keeps the mode it had where the share lets it be set; nothing
-// depends on changing modes, which GVFS refuses. False with the reason in error.
+// renamed over it, removed when the write fails). The file keeps the mode it had where the
+// share lets it be set; nothing depends on changing modes, which GVFS refuses. A successful
+// write also removes temporary files of path that failed writes left behind long before.
+// False with the reason in error.
 bool WriteFileOnShare(const std::string &path, const std::string &bytes, std::string &error);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRadioButton>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -151,10 +152,18 @@ TEST_F(RealShareTest, SynchronisesWithAnInstallationOnAMountedShare)
     EXPECT_EQ(testenv::FileMode(served), 0u);
     EXPECT_EQ(testenv::ReadFile(served), "theirs\n");
 
-    // Once readable again it is replaced whole, although the share refuses mode changes.
+    // Once readable again it is replaced whole, although the share refuses mode changes. The
+    // temporary file a failed write left long ago goes; one of a write under way stays.
     ASSERT_EQ(::chmod(served.c_str(), 0640), 0);
+    const std::string leftover = ".tmp-a1B2c3", underWay = ".tmp-d4E5f6";
+    for (const std::string &name : {leftover, underWay})
+        testenv::WriteFile(served + name, "");
+    fs::last_write_time(served + leftover,
+                        fs::file_time_type::clock::now() - std::chrono::hours(1));
     EXPECT_TRUE(sync.SyncNext()) << sync.LastError;
     EXPECT_EQ(testenv::ReadFile(served), "keep|this\n");
+    EXPECT_FALSE(fs::exists(served + leftover));
+    EXPECT_TRUE(fs::exists(served + underWay));
 
     // A share that is not mounted yet is mounted with the user's logon.
     qputenv("DBUS_SESSION_BUS_ADDRESS", Share.value("SHARE_BUS").toUtf8());

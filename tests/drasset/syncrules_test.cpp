@@ -62,7 +62,8 @@ TEST_F(SyncLogicTest, CombineReplaceAndMissingPartners)
     const std::string remote = Installation("home/joe/.local/share/Corvex Users");
     const std::string localReject = Local + "/" + names::MasterRejectFile;
     testenv::WriteFile(localReject, "A\nB\n");
-    testenv::WriteFile(remote + names::MasterRejectFile, "b\nC\n");
+    testenv::WriteFile(remote + names::MasterRejectFile,
+                       "b\n \t\nC\n||||||||\n"); // blank: no rules
     fs::create_directory(Local + "/joe");
     const std::string mailboxReject = Local + "/joe/" + names::RejectFile;
     testenv::WriteFile(mailboxReject, "J\n");

@@ -19,10 +19,12 @@
 #include "common/password.h"
 #include "common/platform/files.h"
 #include "common/records.h"
+#include "common/text.h"
 #include "common/utils.h"
 #include "korrind/maillistfrm.h"
 #include "korrind/popinterface.h"
 #include "korrind/popviewfrm.h"
+#include "support/fakeserver.h"
 #include "support/fixtures.h"
 #include "support/modalsteps.h"
 #include "support/testenv.h"
@@ -55,6 +57,17 @@ std::set<std::string> StoredIds(const fixtures::Mailbox &box)
             ids.insert(raw.substr(at + 12, raw.find("\r\n", at) - at - 12));
     }
     return ids;
+}
+
+// A mailbox on the scripted server, as a mailbox row names it.
+fixtures::Mailbox FakeBox(const FakePop3Mailbox &fake)
+{
+    fixtures::Mailbox box;
+    box.user = "fake";
+    box.password = FakePop3Mailbox::Password;
+    box.host = "127.0.0.1";
+    box.pop3Port = fake.port();
+    return box;
 }
 
 class ServerMailList : public ::testing::Test
@@ -273,7 +286,8 @@ TEST_F(ServerMailList, RowsActOnTheirOwnMailboxAndMessageOnly)
             window.lvMailList->model()->index(int(window.SelectedRows().front()), 0);
         emit window.lvMailList->doubleClicked(cell);
         const std::string temp = Globals->DataRoot + "/" + names::TempMessageFile;
-        EXPECT_TRUE(fixtures::WaitUntil([&] { return TUtils::FileExists(record); }));
+        // The shell creates the record before it writes into it.
+        EXPECT_TRUE(fixtures::WaitUntil([&] { return !testenv::ReadFile(record).empty(); }));
         EXPECT_EQ(testenv::ReadFile(record), temp);
         EXPECT_NE(testenv::ReadFile(temp).find("Subject: b two\r\n"), std::string::npos);
         EXPECT_EQ(cell.siblingAtColumn(mlRead).data().toString().toStdString(), "Read");
@@ -294,4 +308,77 @@ TEST_F(ServerMailList, RowsActOnTheirOwnMailboxAndMessageOnly)
     EXPECT_EQ(result, 2);
     EXPECT_EQ(StoredIds(a), std::set<std::string>{"<a3@corvex.test>"});
     EXPECT_EQ(fixtures::MessageCount(b), 2);
+}
+
+// Rows act on the message they show, told by its content, on a server that reorders its
+// messages behind rows filled from the check's cache, gives one id to two messages, or gives a
+// gone message's id to a new one.
+TEST_F(ServerMailList, RowsFindTheirMessageByContentOnAServerThatReordersOrReusesIds)
+{
+    FakePop3Mailbox fake;
+    std::vector<std::string> raw;
+    for (int i = 1; i <= 6; ++i)
+        raw.push_back(Message(Format("Sender%d <s%d@x.example>", i, i), Format("subject %d", i),
+                              Format("<m%d@corvex.test>", i)));
+    for (int i = 0; i < 5; ++i)
+        fake.Add(raw[size_t(i)]);
+    const int row = AddMailbox(FakeBox(fake));
+    const std::string inbox = Frm->Monitor->Store.Mailboxes[size_t(row)].Cell(mcInboxPath);
+    Globals->Config.NewMailNotification = 1; // the check keeps its cache
+    Frm->Monitor->CheckMailFrom(TPassSource::CheckNow, -1);
+    ASSERT_TRUE(TUtils::FileExists(inbox + "/" + names::LastMailFile));
+
+    auto select = [](TMailListFrm &window, const std::string &subject) {
+        Select(window, [&](const TMailListRow &r) { return r.Subject == subject; });
+        ASSERT_EQ(window.SelectedRows().size(), 1u) << subject;
+    };
+    // The server swaps messages 2 and 3 after the check; the newest is still last, so the
+    // rows come from the check's cache. Save and Delete each reach the message shown.
+    fake.Swap(2, 3);
+    auto tops = [&] {
+        const std::vector<std::string> lines = fake.server().commands();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string &line) { return StartsText(line, "TOP "); });
+    };
+    const auto topsBefore = tops();
+    std::string savedAs;
+    WithList(row, [&](TMailListFrm &window) {
+        ASSERT_EQ(window.List.Rows.size(), 5u);
+        EXPECT_EQ(tops() - topsBefore, 1) << "not from the cache";
+        select(window, "subject 3");
+        savedAs = inbox + "/" + window.List.DefaultSaveName(window.SelectedRows().front());
+        window.SaveMessages(false);
+        select(window, "subject 2");
+        window.DeleteSelected();
+    });
+    EXPECT_NE(testenv::ReadFile(savedAs).find("Subject: subject 3\r\n"), std::string::npos);
+    EXPECT_EQ(fake.removed(), std::vector<std::string>{raw[1]});
+
+    // Two messages share an id: each row deletes its own. Then another message goes and a new
+    // one arrives under its id: its row deletes nothing and says so.
+    fake.SetUid(raw[0], "shared");
+    fake.SetUid(raw[4], "shared");
+    fake.SetUid(raw[3], "reused");
+    WithList(row, [&](TMailListFrm &window) {
+        ASSERT_EQ(window.List.Rows.size(), 4u);
+        select(window, "subject 1");
+        window.DeleteSelected();
+        EXPECT_EQ(fake.removed().back(), raw[0]);
+
+        TPop3 other;
+        other.Host = Server(FakeBox(fake));
+        other.User = "other";
+        other.Password = FakePop3Mailbox::Password;
+        ASSERT_TRUE(other.Connect());
+        ASSERT_TRUE(other.DeleteMessage(2)); // message 4, after 3
+        other.Disconnect();
+        fake.Add(raw[5]);
+        fake.SetUid(raw[5], "reused");
+        select(window, "subject 4");
+        window.DeleteSelected();
+        EXPECT_EQ(window.LMDpfStatusBar->text().toStdString(),
+                  "Deleted 0 - 1 no longer on the server as listed");
+    });
+    EXPECT_EQ(fake.removed(), (std::vector<std::string>{raw[1], raw[0], raw[3]}));
+    EXPECT_EQ(fake.messages(), (std::vector<std::string>{raw[2], raw[4], raw[5]}));
 }

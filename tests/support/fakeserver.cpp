@@ -394,6 +394,13 @@ void FakePop3Mailbox::Arm(Fault fault, const std::string &command)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
+std::string FakePop3Mailbox::Uid(const std::string &raw) const
+{
+    auto given = uids_.find(raw);
+    return given != uids_.end() ? given->second
+                                : "uid" + std::to_string(std::hash<std::string>{}(raw));
+}
+
 int FakePop3Mailbox::Count(const Session &session) const
 {
     return static_cast<int>(messages_.size() - session.marked.size());
@@ -461,9 +468,7 @@ std::string FakePop3Mailbox::Normal(Session &session, const std::string &verb,
     if (verb == "LIST" || verb == "UIDL") {
         auto entry = [&](size_t i) {
             return std::to_string(i + 1) + " " +
-                   (verb == "LIST"
-                        ? std::to_string(messages_[i].size())
-                        : "uid" + std::to_string(std::hash<std::string>{}(messages_[i])));
+                   (verb == "LIST" ? std::to_string(messages_[i].size()) : Uid(messages_[i]));
         };
         if (!args.empty()) {
             const std::string *message = Message(session, args[0]);

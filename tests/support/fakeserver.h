@@ -28,6 +28,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QTcpSocket;
@@ -140,6 +141,11 @@ public:
     explicit FakePop3Mailbox(bool apop = false);
 
     void Add(std::string raw); // lines end in CRLF
+    // The unique id UIDL gives the message with these bytes, instead of one made from them (a
+    // server breaking the id rules gives two messages one id, or an old id to a new message).
+    void SetUid(const std::string &raw, std::string uid) { uids_[raw] = std::move(uid); }
+    // Messages a and b (1 = oldest) change places, as a server may reorder its mailbox.
+    void Swap(int a, int b) { std::swap(messages_.at(size_t(a - 1)), messages_.at(size_t(b - 1))); }
     void Arm(Fault fault, const std::string &command);
     void Disarm() { fault_ = Fault::None; }
 
@@ -166,12 +172,14 @@ private:
     FakeServer::Reply Faulty(const std::string &reply, bool multiLine);
     void Commit(Session &session);
     int Count(const Session &session) const;
+    std::string Uid(const std::string &raw) const;
     const std::string *Message(const Session &session, const std::string &number) const;
 
     FakeServer server_;
     bool apop_;
     std::vector<std::string> messages_;
     std::vector<std::string> removed_;
+    std::map<std::string, std::string> uids_; // by message bytes
     std::map<int, Session> sessions_;
     Fault fault_ = Fault::None;
     std::string faultCommand_;

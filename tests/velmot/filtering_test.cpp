@@ -58,7 +58,9 @@ protected:
 TEST_F(FilteringWindowTest, EditsAreWrittenSortedOnceAndRulesAddedMeanwhileSurvive)
 {
     const std::string file = Folder + "/" + names::MasterRejectFile;
-    testenv::WriteFile(file, "zed@x| Win big |||||||\n\nA|b|c|0|0|00120|||\na|B|c|0|0|00120|||\n");
+    // Empty and blank lines (an empty rule written out by an older copy among them) are no rules.
+    testenv::WriteFile(file, "zed@x| Win big |||||||\n\nA|b|c|0|0|00120|||\n \t\n||||||||\n"
+                             "a|B|c|0|0|00120|||\n");
     auto window = Open(file);
     ASSERT_TRUE(window->Activate());
     EXPECT_EQ(window->windowTitle(), "Master E-mail Rejection List");
@@ -96,7 +98,7 @@ TEST_F(FilteringWindowTest, EditsAreWrittenSortedOnceAndRulesAddedMeanwhileSurvi
     window->LMDpfApplyClick();
     EXPECT_TRUE(Messages.empty());
     EXPECT_FALSE(PButtons->IsAvailable(window->LMDpfApply));
-    // "A|b…" and "a|B…" are one rule; the empty line is gone; the order ignores case.
+    // "A|b…" and "a|B…" are one rule; the blank lines are gone; the order ignores case.
     TStringList written;
     ASSERT_TRUE(written.LoadFromFile(file));
     ASSERT_EQ(written.Count(), 4);
