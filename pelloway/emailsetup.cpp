@@ -328,9 +328,10 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         SetText(record.UserId, user);
         SetText(record.MailServer, entry.Server);
         SetText(record.InboxPath, inbox);
-        SetText(record.Password, PasswordNotGiven); // the monitor asks for it
+        // Inactive until the user gives the password: the monitor never logs in with this.
+        SetText(record.Password, PasswordNotGiven);
         record.LeaveOnServer = 1;
-        record.Active = 1;
+        record.Active = 0;
         TUtils::CreateFolder(inbox);
         usedFolders.insert(inbox);
         added.push_back(record);

@@ -449,6 +449,18 @@ TEST_F(CheckCycle, NoPasswordInClearTextToAServerKnownToSpeakTls)
     EXPECT_EQ(testenv::FileMode(TlsServersPath()), 0600u);
 }
 
+// An imported mailbox waits for its password: its placeholder is never sent, even when the
+// mailbox is ticked active.
+TEST_F(CheckCycle, PlaceholderPasswordIsNeverSent)
+{
+    FakePop3Mailbox server;
+    AddMailbox(*monitor, "imported", "127.0.0.1:" + std::to_string(server.port()),
+               PasswordNotGiven);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(server.server().connectionCount(), 0);
+    EXPECT_EQ(window.Messages, std::vector<std::string>{"Invalid password for mail box"});
+}
+
 // A mailbox that keeps no mail on the server, a rule that saves to a folder and deletes: while
 // the folder cannot take the copy the message stays on the server; once it can, the next check
 // saves it once and deletes it.

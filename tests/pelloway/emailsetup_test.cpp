@@ -115,7 +115,9 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     EXPECT_EQ(std::string(second + offsetof(TMailBoxRecord, InboxPath)),
               Globals->DataRoot + "/john@pop.other.com");
     EXPECT_EQ(second[offsetof(TMailBoxRecord, LeaveOnServer)], 1);
-    EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 1);
+    // Not checked before the user gives the password; the placeholder is never sent.
+    EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 0);
+    EXPECT_STREQ(second + offsetof(TMailBoxRecord, Password), PasswordNotGiven);
 
     TDataStore store;
     EXPECT_TRUE(store.LoadSettingsReadOnly()) << store.LastError;
@@ -221,7 +223,7 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         dataRoot = Globals->DataRoot;
     }
 
-    // The user gives the password, as the monitor asks for it.
+    // The user gives the password, as the monitor asks for it, and ticks the mailbox.
     {
         TUtils utils;
         TGlobals globals;
@@ -233,6 +235,7 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         store.LoadMailBoxes(false);
         ASSERT_EQ(store.Mailboxes.size(), 1u);
         store.SetPassword(box.user, store.Mailboxes[0].Cell(mcMailServer), box.password);
+        store.Mailboxes[0].Checked = true;
         ASSERT_TRUE(store.SaveMailBoxes(false));
         Utils = nullptr;
         Globals = nullptr;
