@@ -30,6 +30,11 @@ std::string PasswordCellText(const std::string &password, bool displayPasswords)
     return password != PasswordNotGiven ? PasswordMask : PasswordNotGiven;
 }
 
+bool PasswordGiven(const std::string &password)
+{
+    return !password.empty() && password != PasswordNotGiven;
+}
+
 bool FlagCellSet(const std::string &cell)
 {
     return StrToIntDef(cell, 0) != 0;

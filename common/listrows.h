@@ -72,6 +72,8 @@ inline constexpr char FlagOff[] = "0";
 // What the "Password" cell shows: the password itself when passwords are displayed, otherwise
 // a mask for a given password and "Add PW" for none.
 std::string PasswordCellText(const std::string &password, bool displayPasswords);
+// A password the user gave: neither empty nor the "Add PW" placeholder, which is never sent.
+bool PasswordGiven(const std::string &password);
 
 // A hidden flag cell counts as set when it is a non-zero number.
 bool FlagCellSet(const std::string &cell);

@@ -49,6 +49,8 @@ inline constexpr char PriorityFile[] = "PriorityMail.ini";
 inline constexpr char RejectFile[] = "RejectMail.ini";
 inline constexpr char ConfigFile[] = "Config.cfg";
 inline constexpr char PopSrvFile[] = "PopSrv.cfg";
+// Data root: the mail servers that offered STLS or STARTTLS once (they get no password in clear).
+inline constexpr char TlsServersFile[] = "TlsServers.ini";
 
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder

@@ -7,6 +7,7 @@
 #include "common/globals.h"
 #include "common/net/mimeheader.h"
 #include "common/text.h"
+#include "common/tlsservers.h"
 #include "common/utils.h"
 
 TSMTPFunc *SMTPFunc = nullptr;
@@ -204,6 +205,10 @@ void TSMTPFunc::OnReport(TSmtpReport report, int code, const std::string &text)
     case TSmtpReport::PacketSent:
         Log(4, "Packet Sent");
         break;
+    case TSmtpReport::TlsOffered:
+        if (!client->SpokeTlsBefore)
+            RememberTlsServer(TlsProtocolSmtp, client->Host, client->Port);
+        break;
     case TSmtpReport::Status:
         Log(3, "Statue: %s", text.c_str());
         break;
@@ -285,6 +290,8 @@ bool TSMTPFunc::Prelude(const TConfigRecord &settings)
     client->Host = server.Host;
     client->Port = server.Port;
     client->ImplicitTls = server.ImplicitTls;
+    client->RequireTls = server.RequireTls;
+    client->SpokeTlsBefore = KnownTlsServer(TlsProtocolSmtp, server.Host, server.Port);
     client->UserId = GetText(settings.SmtpUserId);
     client->Password = GetText(settings.SmtpPassword);
     senderName = GetText(settings.SmtpUserName);

@@ -495,7 +495,8 @@ bool TCorvexMonitor::PrepareSession(int index)
             !inbox.empty() && TUtils::FolderExists(inbox) ? inbox : Globals->DataRoot);
         Pop3->Host = mailbox.Cell(mcMailServer);
         Pop3->User = mailbox.Caption;
-        if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password)) {
+        if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password) ||
+            !PasswordGiven(Pop3->Password)) {
             Utils->DebugLog("%s: %s", monitortext::NoPassword, mailbox.Caption.c_str());
             Window.ShowMessage(monitortext::NoPassword);
             return false;

@@ -159,7 +159,11 @@ void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool di
         store.InboxMap.Add(inboxLine);
     } else {
         TListRow &old = store.Mailboxes[std::size_t(row)];
-        edited.Checked = old.Checked;
+        std::string oldPassword;
+        store.FindPassword(old.Caption, old.Cell(mcMailServer), oldPassword);
+        // A mailbox waiting for its password (an imported one) is checked once it has one.
+        edited.Checked =
+            old.Checked || (!PasswordGiven(oldPassword) && PasswordGiven(GetText(record.Password)));
         store.RemovePassword(old.Caption, old.Cell(mcMailServer));
         const int inboxIndex = store.InboxMap.IndexOfName(old.Caption);
         if (inboxIndex >= 0)

@@ -11,6 +11,7 @@
 #include <deque>
 
 #include "common/net/mimeheader.h"
+#include "common/tlsservers.h"
 #include "common/utils.h"
 
 TPop3 *Pop3 = nullptr;
@@ -146,6 +147,8 @@ bool TPop3::Connect()
     Client->User = User;
     Client->Password = Password;
     Client->AttachmentPath = WorkFolder;
+    const TServerAddress address = ParseServerAddress(Host, Port);
+    Client->SpokeTlsBefore = KnownTlsServer(TlsProtocolPop3, address.Host, address.Port);
     if (Level() > 3 && Utils)
         Utils->DebugLog("Connect: %s %s", User.c_str(), Host.c_str());
     return ConnectLoop();
@@ -669,6 +672,14 @@ void TPop3::OnConnected()
 void TPop3::OnConnectionFailed()
 {
     Log(0, "Connection Failed to: %s for: %s", HostText(), UserText());
+}
+
+void TPop3::OnTlsOffered()
+{
+    if (Client->SpokeTlsBefore)
+        return;
+    Client->SpokeTlsBefore = true;
+    RememberTlsServer(TlsProtocolPop3, Client->ServerHost(), Client->ServerPort());
 }
 
 void TPop3::OnConnectionRequired()

@@ -166,6 +166,7 @@ private:
     void OnAuthenticationNeeded() override;
     void OnConnected() override;
     void OnConnectionFailed() override;
+    void OnTlsOffered() override; // remembered: the server gets no login in clear text again
     void OnConnectionRequired() override;
     void OnDisconnected() override;
     void OnFailure() override;

@@ -151,6 +151,22 @@ int RegistryPort(const std::string &text)
     return port >= 1 && port <= 65535 ? int(port) : 0;
 }
 
+// The server as a field of room characters keeps it. An account that requires STARTTLS says so
+// in its server text where that fits; a text too long with it is kept plain (the server's
+// first STARTTLS offer is then remembered by the monitor instead).
+std::string ServerText(TFoundAccount account, std::size_t room,
+                       std::string (*text)(const TFoundAccount &))
+{
+    const std::string server = text(account);
+    if (server.size() <= room || account.Tls != TTlsMode::StartTls)
+        return server;
+    account.Tls = TTlsMode::Plain;
+    const std::string plain = text(account);
+    LogImport("\"" + server + "\" is too long to keep; kept as \"" + plain +
+              "\" (TLS is required once the server has offered it)");
+    return plain;
+}
+
 // "login[=server]" as the mail-client registry gives Eudora's account.
 TFoundAccount EudoraAccount(const std::string &line)
 {
@@ -182,7 +198,7 @@ std::string TImportEntry::Caption() const
 
 void TMailImport::AddMailbox(const TFoundAccount &account)
 {
-    TImportEntry entry{account, Pop3ServerText(account), {}};
+    TImportEntry entry{account, ServerText(account, MailServerRoom, Pop3ServerText), {}};
     for (const TImportEntry &known : Mailboxes)
         if (known.Account.UserId == account.UserId && SameText(known.Server, entry.Server))
             return;
@@ -192,7 +208,7 @@ void TMailImport::AddMailbox(const TFoundAccount &account)
 
 void TMailImport::AddSmtpServer(const TFoundAccount &account)
 {
-    TImportEntry entry{account, SmtpServerText(account), {}, true};
+    TImportEntry entry{account, ServerText(account, SmtpServerRoom, SmtpServerText), {}, true};
     for (const TImportEntry &known : SmtpServers)
         if (SameText(known.Server, entry.Server))
             return;
@@ -312,9 +328,10 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         SetText(record.UserId, user);
         SetText(record.MailServer, entry.Server);
         SetText(record.InboxPath, inbox);
-        SetText(record.Password, PasswordNotGiven); // the monitor asks for it
+        // Inactive until the user gives the password: the monitor never logs in with this.
+        SetText(record.Password, PasswordNotGiven);
         record.LeaveOnServer = 1;
-        record.Active = 1;
+        record.Active = 0;
         TUtils::CreateFolder(inbox);
         usedFolders.insert(inbox);
         added.push_back(record);

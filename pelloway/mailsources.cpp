@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "common/net/pop3client.h"
+#include "common/net/smtpclient.h"
 #include "common/text.h"
 #include "common/utils.h"
 #include "pelloway/keyfile.h"
@@ -355,7 +357,9 @@ std::string Pop3ServerText(const TFoundAccount &account)
         return account.Port == 0 || account.Port == Pop3sPort
                    ? "pop3s://" + host
                    : "pop3s://" + WithPort(host, account.Port);
-    return account.Port == 0 || account.Port == Pop3Port ? host : WithPort(host, account.Port);
+    const std::string scheme = account.Tls == TTlsMode::StartTls ? Pop3RequireTlsScheme : "";
+    return scheme +
+           (account.Port == 0 || account.Port == Pop3Port ? host : WithPort(host, account.Port));
 }
 
 std::string SmtpServerText(const TFoundAccount &account)
@@ -365,5 +369,7 @@ std::string SmtpServerText(const TFoundAccount &account)
         return account.Port == 0 || account.Port == SmtpsPort
                    ? "smtps://" + host
                    : "smtps://" + WithPort(host, account.Port);
-    return account.Port == 0 || account.Port == SmtpPort ? host : WithPort(host, account.Port);
+    const std::string scheme = account.Tls == TTlsMode::StartTls ? SmtpRequireTlsScheme : "";
+    return scheme +
+           (account.Port == 0 || account.Port == SmtpPort ? host : WithPort(host, account.Port));
 }

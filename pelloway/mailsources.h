@@ -32,9 +32,11 @@ void ReadThunderbird(const std::string &home, TFoundAccounts &found);
 void ReadEvolution(const std::string &configHome, TFoundAccounts &found);
 void ReadKMail(const std::string &configHome, TFoundAccounts &found);
 
-// The POP3 server as a mailbox record keeps it: "host", "host:port", "pop3s://host[:port]".
+// The POP3 server as a mailbox record keeps it: "host", "host:port", "pop3s://host[:port]", or
+// "pop3+tls://host[:port]" for an account that requires STARTTLS.
 std::string Pop3ServerText(const TFoundAccount &account);
-// The outgoing server as the settings keep it: "host", "host:port", "smtps://host[:port]".
+// The outgoing server as the settings keep it: "host", "host:port", "smtps://host[:port]", or
+// "smtp+tls://host[:port]" for a server that requires STARTTLS.
 std::string SmtpServerText(const TFoundAccount &account);
 
 // Writes "Mailbox import: <what>" to the debug log (when the program has one).

@@ -79,6 +79,9 @@ TServerAddress ParseServerAddress(const std::string &server, int defaultPort)
     if (StartsText(rest, "pop3s://")) {
         schemeTls = true;
         rest = rest.substr(8);
+    } else if (StartsText(rest, Pop3RequireTlsScheme)) {
+        address.RequireTls = true;
+        rest = rest.substr(sizeof(Pop3RequireTlsScheme) - 1);
     } else if (StartsText(rest, "pop3://")) {
         rest = rest.substr(7);
     }
@@ -688,21 +691,35 @@ void TPop3Client::AfterCapa(bool ok)
             if (name == "UIDL")
                 OffersUidl_ = true;
             else if (name == "STLS")
-                OffersStls = true;
+                OffersStls = !Secure_;
             else if (name == "PIPELINING")
                 Pipelining_ = true;
             else if (name == "SASL")
                 for (size_t i = 1; i < words.size(); ++i)
                     CanPlain = CanPlain || SameText(words[i], "PLAIN");
         }
-    if (!Secure_ && OffersStls)
-        Push(TKind::Stls, "STLS");
-    else
+    if (OffersStls) {
+        unsigned generation = Generation;
+        Listener->OnTlsOffered();
+        if (generation == Generation)
+            Push(TKind::Stls, "STLS");
+    } else {
         StartLogin();
+    }
 }
 
 void TPop3Client::StartLogin()
 {
+    if (!Secure_ && (Address_.RequireTls || SpokeTlsBefore)) {
+        NoteFailure(TPop3Failure::TlsNotOffered);
+        FailConnect(TFailKind::Connection,
+                    Address_.RequireTls
+                        ? "the server did not offer STLS, and its address asks for TLS: the "
+                          "password is not sent in clear text"
+                        : "the server did not offer STLS, although it did before: the password "
+                          "is not sent in clear text");
+        return;
+    }
     if (User.empty() || Password.empty()) {
         Listener->OnAuthenticationNeeded();
         FailConnect(TFailKind::Silent, "no user ID or password to log in with");
@@ -1042,6 +1059,8 @@ const char *Pop3FailureText(TPop3Failure failure)
         return "server name not found";
     case TPop3Failure::TimedOut:
         return "timed out";
+    case TPop3Failure::TlsNotOffered:
+        return "TLS required but not offered";
     case TPop3Failure::Other:
         break;
     }
@@ -1051,7 +1070,8 @@ const char *Pop3FailureText(TPop3Failure failure)
 bool Pop3FailureNeedsUser(TPop3Failure failure)
 {
     return failure == TPop3Failure::CertificateUntrusted ||
-           failure == TPop3Failure::CertificateName || failure == TPop3Failure::LoginRefused;
+           failure == TPop3Failure::CertificateName || failure == TPop3Failure::LoginRefused ||
+           failure == TPop3Failure::TlsNotOffered;
 }
 
 // The first cause seen wins: the reports that follow it (the connection torn down, the

@@ -9,6 +9,7 @@
 // trickles a byte at a time cannot hold a session for ever. The client never deletes on its
 // own: a DELE is sent only when the owner asks for it.
 // Certificates are verified against the system CAs plus those in the file SSL_CERT_FILE names.
+// No login goes out in clear text to a server that must be reached over TLS.
 #pragma once
 
 #include <QSslSocket>
@@ -40,13 +41,18 @@ struct TPop3Summary
 // Builds the decoded fields of a summary from header lines (or a whole message).
 TPop3Summary SummarizeHeader(const std::vector<std::string> &lines);
 
-// A server written "host", "host:port", "pop3s://host[:port]", "pop3://host" or "[v6]:port".
+// A server written "host", "host:port", "pop3s://host[:port]", "pop3+tls://host[:port]",
+// "pop3://host" or "[v6]:port".
 struct TServerAddress
 {
     std::string Host;
     int Port = 0;
     bool ImplicitTls = false;
+    bool RequireTls = false; // written with Pop3RequireTlsScheme
 };
+// The form of a server that must be reached over TLS: the connection is upgraded with STLS, and
+// without it no login is sent.
+inline constexpr char Pop3RequireTlsScheme[] = "pop3+tls://";
 TServerAddress ParseServerAddress(const std::string &server, int defaultPort);
 
 // What ended the last connection or session, in the classes a user can act on.
@@ -58,7 +64,8 @@ enum class TPop3Failure {
     ConnectionRefused,
     NameNotFound,
     TimedOut,
-    Other // see LastErrorText
+    TlsNotOffered, // TLS is required, but the server did not offer STLS: no login was sent
+    Other          // see LastErrorText
 };
 // The failure in a few words ("server certificate not trusted"); "" for None.
 const char *Pop3FailureText(TPop3Failure failure);
@@ -75,6 +82,7 @@ public:
     virtual void OnAuthenticationNeeded() {} // no user or password to log in with
     virtual void OnConnected() {}            // logged in, mailbox open
     virtual void OnConnectionFailed() {}     // the connection or its set-up failed
+    virtual void OnTlsOffered() {}           // CAPA on the clear-text connection listed STLS
     virtual void OnConnectionRequired() {}   // an operation needs a connection there is not
     virtual void OnDisconnected() {}
     virtual void OnFailure() {}      // the server refused a command (or answered garbage)
@@ -121,6 +129,9 @@ public:
     std::string Password;
     int TimeOut = 30000; // ms of silence from the server before an operation fails
     TAuthMethod AuthMethod = TAuthMethod::Auto;
+    // The server offered STLS before: without TLS now it gets no login (someone may have taken
+    // the offer out of CAPA to read the password).
+    bool SpokeTlsBefore = false;
     std::string AttachmentPath;          // kept for the owner; this client decodes no parts
     int64_t MaxReplyBytes = 256LL << 20; // largest multi-line reply (a whole message)
     // A cap on the requests in flight besides PipelineBytes: replies to tiny messages would
@@ -141,6 +152,7 @@ public:
     // Bytes read from the server since this client was made (after TLS decryption).
     int64_t BytesReceived() const { return BytesReceived_; }
     std::string ServerHost() const { return Address_.Host; }
+    int ServerPort() const { return Address_.Port; }
     std::string LastErrorText() const { return LastErrorText_; }
     // The class of the failure that LastErrorText describes; None after a clean session.
     TPop3Failure LastFailure() const { return LastFailure_; }

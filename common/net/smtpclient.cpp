@@ -254,6 +254,9 @@ TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPo
         result.ImplicitTls = true;
         text = text.substr(scheme.size());
         defaultPort = 465;
+    } else if (StartsText(text, SmtpRequireTlsScheme)) {
+        result.RequireTls = true;
+        text = text.substr(sizeof(SmtpRequireTlsScheme) - 1);
     } else if (UpperCase(text.substr(0, 7)) == "SMTP://") {
         text = text.substr(7);
     }
@@ -648,9 +651,17 @@ void TSmtpClient::AfterHello(const std::vector<std::string> &lines)
         capabilities.push_back(UpperCase(Trim(lines[i])));
     bool offersTls =
         std::find(capabilities.begin(), capabilities.end(), "STARTTLS") != capabilities.end();
-    if (!tlsActive && offersTls)
-        Command("STARTTLS", TStep::StartTls);
-    else if (!UserId.empty())
+    if (!tlsActive && offersTls) {
+        Report(TSmtpReport::TlsOffered);
+        if (step == TStep::Ehlo)
+            Command("STARTTLS", TStep::StartTls);
+    } else if (!tlsActive && (RequireTls || SpokeTlsBefore)) {
+        FailConnect(TSmtpReport::ConnectionFailed,
+                    RequireTls ? "The server did not offer STARTTLS, and its address asks for "
+                                 "TLS: nothing is sent in clear text"
+                               : "The server did not offer STARTTLS, although it did before: "
+                                 "nothing is sent in clear text");
+    } else if (!UserId.empty())
         Authenticate();
     else
         SessionReady();

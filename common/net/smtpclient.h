@@ -3,6 +3,7 @@
 // when a user ID is set), any number of Send (MAIL FROM, RCPT TO, DATA with dot-stuffing) and
 // Disconnect (QUIT). Every outcome is told through OnReport; the owner waits by pumping events
 // until IsBusy() turns false.
+// Nothing after EHLO goes out in clear text to a server that must be reached over TLS.
 #pragma once
 
 #include <QObject>
@@ -27,8 +28,9 @@ enum class TSmtpReport {
     RecipientNotFound,
     SendStart,
     PacketSent,
-    Status,  // a server reply
-    Problem, // why the next failure report comes, in words
+    TlsOffered, // EHLO on the clear-text connection listed STARTTLS
+    Status,     // a server reply
+    Problem,    // why the next failure report comes, in words
     Success,
     Failure
 };
@@ -56,11 +58,16 @@ struct TSmtpServerAddress
     std::string Host;
     uint16_t Port = 25;
     bool ImplicitTls = false;
+    bool RequireTls = false; // written with SmtpRequireTlsScheme
     bool Valid = false;
 };
 
-// Reads "host", "host:port", "[v6]:port" and "smtps://host[:port]". Port 465 or the smtps
-// scheme mean TLS from the first byte.
+// The form of a server that must be reached over TLS: the connection is upgraded with
+// STARTTLS, and without it nothing is sent.
+inline constexpr char SmtpRequireTlsScheme[] = "smtp+tls://";
+
+// Reads "host", "host:port", "[v6]:port", "smtps://host[:port]" and "smtp+tls://host[:port]".
+// Port 465 or the smtps scheme mean TLS from the first byte.
 TSmtpServerAddress ParseSmtpServer(const std::string &server, uint16_t defaultPort);
 
 // The address inside "Name <address>", or the trimmed text; "" when it is not usable in a
@@ -87,7 +94,9 @@ public:
     std::string Host;
     uint16_t Port = 25;
     bool ImplicitTls = false;
-    std::string UserId; // authentication login; no authentication when empty
+    bool RequireTls = false;     // the server's address asks for TLS
+    bool SpokeTlsBefore = false; // the server offered STARTTLS before: it must now too
+    std::string UserId;          // authentication login; no authentication when empty
     std::string Password;
     int TimeoutMs = 60000; // longest wait for one server reply
     TReportHandler OnReport;

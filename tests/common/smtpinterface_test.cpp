@@ -6,8 +6,10 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "common/globals.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
+#include "common/tlsservers.h"
 #include "common/utils.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
@@ -43,6 +45,21 @@ TConfigRecord Settings(const std::string &server, const std::string &user = "",
     SetText(config.SmtpUserName, "Corvex Monitor");
     return config;
 }
+
+// A data root of its own, for the list of servers known to speak TLS.
+class TTlsDataRoot
+{
+public:
+    TTlsDataRoot()
+    {
+        globals.DataRoot = testenv::MakeScratchDir("tlsroot");
+        Globals = &globals;
+    }
+    ~TTlsDataRoot() { Globals = nullptr; }
+
+private:
+    TGlobals globals;
+};
 
 class SmtpFuncTest : public ::testing::Test
 {
@@ -161,6 +178,23 @@ TEST_F(SmtpFuncTest, ImplicitTlsVerifiesTheServerCertificate)
     EXPECT_EQ(sender.LastResult, smtpresult::ConnectionFailed);
     fixtures::PumpEvents(200);
     EXPECT_TRUE(fixtures::ReceivedMessagesTo(refused).empty());
+}
+
+TEST_F(SmtpFuncTest, AddressAskingForTlsIsServedOverStartTlsAndRemembered)
+{
+    REQUIRE_FIXTURES();
+    TTlsDataRoot root;
+    fixtures::SmtpServer smtp = fixtures::Smtp();
+    std::string to = fixtures::UniqueAddress("tls-required");
+    Prepare(to, {"over STARTTLS"});
+    const std::string server = smtp.host + ":" + std::to_string(smtp.port);
+    ASSERT_TRUE(sender.SendPlain(Settings(SmtpRequireTlsScheme + server, smtp.user, smtp.password)))
+        << sender.LastProblem;
+    auto got = fixtures::WaitForMessagesTo(to, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(got[0].tls);
+    EXPECT_TRUE(KnownTlsServer(TlsProtocolSmtp, smtp.host, smtp.port));
+    EXPECT_FALSE(KnownTlsServer(TlsProtocolSmtp, smtp.host, smtp.plainPort));
 }
 
 TEST_F(SmtpFuncTest, WrongPasswordFailsAndALaterSuccessClearsTheResult)
@@ -355,6 +389,36 @@ TEST_F(SmtpFaultTest, StartTlsProblemsNeverFallBackToClearText)
     EXPECT_EQ(sender.LastResult, smtpresult::ConnectionFailed);
     for (const std::string &command : fake.commands())
         EXPECT_FALSE(StartsText(command, "AUTH") || StartsText(command, "MAIL")) << command;
+}
+
+// A server that offered STARTTLS once gets nothing in clear text again, nor does one whose
+// address asks for TLS.
+TEST_F(SmtpFaultTest, NothingInClearTextToAServerKnownToSpeakTls)
+{
+    TTlsDataRoot root;
+    fake.On("EHLO", std::vector<FakeServer::Reply>{"250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN",
+                                                   "250-fake\r\n250 AUTH PLAIN"});
+    fake.On("STARTTLS", "454 TLS not available");
+    EXPECT_FALSE(sender.SendPlain(Fake("user")));
+    EXPECT_FALSE(sender.SendPlain(Fake("user")));
+    EXPECT_EQ(sender.LastResult, smtpresult::ConnectionFailed);
+    EXPECT_EQ(sender.LastProblem, "The server did not offer STARTTLS, although it did before: "
+                                  "nothing is sent in clear text");
+
+    FakeServer plain; // never offers TLS
+    plain.Greeting("220 plain ESMTP");
+    plain.On("EHLO", "250-plain\r\n250 AUTH PLAIN");
+    plain.On("QUIT", "221 bye");
+    EXPECT_FALSE(sender.SendPlain(
+        Settings(SmtpRequireTlsScheme + std::string("127.0.0.1:") + std::to_string(plain.port()),
+                 "user", "secret")));
+    EXPECT_NE(sender.LastProblem.find("its address asks for TLS"), std::string::npos)
+        << sender.LastProblem;
+    for (const FakeServer *server : {&fake, &plain})
+        for (const std::string &command : server->commands())
+            EXPECT_TRUE(StartsText(command, "EHLO") || StartsText(command, "STARTTLS") ||
+                        StartsText(command, "QUIT"))
+                << command;
 }
 
 TEST_F(SmtpFaultTest, GarbageAndOverLongRepliesFailTheConnection)

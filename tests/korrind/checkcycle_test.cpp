@@ -56,9 +56,13 @@ protected:
 
     void TearDown() override
     {
+        // Servers remembered for speaking TLS are told apart by port only: forget the fakes'.
+        QFile::remove(QString::fromStdString(TlsServersPath()));
         monitor.reset();
         TUtils::ResetTerminating();
     }
+
+    std::string TlsServersPath() const { return Globals->DataRoot + "/" + names::TlsServersFile; }
 
     int LogCount(const std::string &text) const
     {
@@ -396,6 +400,65 @@ TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
     EXPECT_EQ(row.Cell(scFrom), "");
     EXPECT_EQ(row.Cell(scSubject), "");
     EXPECT_EQ(refused.Cell(scFrom), "Timed Out") << "other rows are left alone";
+}
+
+// A server that offered STLS once gets no login in clear text again, nor does one whose address
+// asks for TLS; the row and the log say why. The address form works where STLS is offered.
+TEST_F(CheckCycle, NoPasswordInClearTextToAServerKnownToSpeakTls)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 2000;
+    fixtures::Mailbox box = fixtures::CreateMailbox("tls");
+    fixtures::AddMessage(box, fixtures::BuildMessage({}));
+    AddMailbox(*monitor, box.user, Pop3RequireTlsScheme + Server(box), box.password);
+    FakeServer stripped; // offers STLS and refuses it; from then on the offer is gone
+    stripped.On("CAPA", std::vector<FakeServer::Reply>{"+OK\r\nSTLS\r\nUSER\r\n.\r\n",
+                                                       "+OK\r\nUSER\r\n.\r\n"});
+    stripped.On("STLS", "-ERR not now");
+    AddMailbox(*monitor, "stripped", "127.0.0.1:" + std::to_string(stripped.port()), "secret");
+    FakeServer plain; // never offers TLS
+    plain.On("CAPA", "+OK\r\nUSER\r\n.\r\n");
+    AddMailbox(*monitor, "required",
+               Pop3RequireTlsScheme + std::string("127.0.0.1:") + std::to_string(plain.port()),
+               "secret");
+
+    monitor->CheckMail(-1);
+    monitor->CheckMail(-1); // the second pass knows the server from the list alone
+
+    EXPECT_EQ(SummaryOf(*monitor, box.user).Cell(scMsgs), "1");
+    EXPECT_EQ(stripped.connectionCount(), 3);
+    for (const FakeServer *server : {&stripped, &plain})
+        for (const std::string &command : server->commands())
+            for (const char *login : {"USER", "PASS", "APOP", "AUTH"})
+                EXPECT_FALSE(StartsText(command, login)) << command;
+    const TListRow &strippedRow = SummaryOf(*monitor, "stripped");
+    EXPECT_EQ(strippedRow.ImageIndex, siTimedOut);
+    EXPECT_EQ(monitor->RowTip(strippedRow),
+              "Timed Out: TLS required but not offered (the server did not offer STLS, although "
+              "it did before: the password is not sent in clear text)");
+    EXPECT_NE(monitor->RowTip(SummaryOf(*monitor, "required")).find("its address asks for TLS"),
+              std::string::npos);
+    EXPECT_EQ(LogCount("stripped: Timed Out - TLS required but not offered"), 2);
+
+    TStringList known;
+    ASSERT_TRUE(known.LoadFromFile(TlsServersPath()));
+    EXPECT_EQ(known.Items(),
+              (std::vector<std::string>{"pop3://127.0.0.1:" + std::to_string(box.pop3Port),
+                                        "pop3://127.0.0.1:" + std::to_string(stripped.port())}));
+    EXPECT_EQ(testenv::FileMode(TlsServersPath()), 0600u);
+}
+
+// An imported mailbox waits for its password: its placeholder is never sent, even when the
+// mailbox is ticked active.
+TEST_F(CheckCycle, PlaceholderPasswordIsNeverSent)
+{
+    FakePop3Mailbox server;
+    AddMailbox(*monitor, "imported", "127.0.0.1:" + std::to_string(server.port()),
+               PasswordNotGiven);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(server.server().connectionCount(), 0);
+    EXPECT_EQ(window.Messages, std::vector<std::string>{"Invalid password for mail box"});
 }
 
 // A mailbox that keeps no mail on the server, a rule that saves to a folder and deletes: while

@@ -113,6 +113,24 @@ TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStor
     EXPECT_TRUE(ActiveMailboxesChanged({Active("alice", false), Active("bob", true)}, summary));
 }
 
+TEST(MailboxEditRules, ImportedMailboxIsCheckedOnceItGetsItsPassword)
+{
+    TDataStore store;
+    TMailBoxRecord imported = Record("ann", "pop.example.org", "/m/ann");
+    SetText(imported.Password, PasswordNotGiven);
+    imported.Active = 0;
+    PutRecord(store, -1, imported, false);
+    PutRecord(store, 0, imported, false); // edited, still without a password
+    EXPECT_FALSE(store.Mailboxes[0].Checked);
+    SetText(imported.Password, "ann-pw");
+    PutRecord(store, 0, imported, false);
+    EXPECT_TRUE(store.Mailboxes[0].Checked);
+    store.Mailboxes[0].Checked = false; // switched off by the user: a new password keeps it off
+    SetText(imported.Password, "ann-pw2");
+    PutRecord(store, 0, imported, false);
+    EXPECT_FALSE(store.Mailboxes[0].Checked);
+}
+
 // ---- the windows, from the main window
 
 class MailboxWindows : public ::testing::Test

@@ -90,19 +90,24 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     import.AddMailbox(Pop3("..", "x.test", 1110));
     import.AddMailbox(Pop3("a/b", "y.test"));
     import.AddMailbox(Pop3(std::string(42, 'u'), "z.test"));
+    import.AddMailbox(Pop3("tina", "pop.example.com", 0, TTlsMode::StartTls));
     TFoundAccount smtp = Pop3("jsmith", "smtp.example.com", 587, TTlsMode::StartTls);
     smtp.SenderName = "John Smith";
     import.AddSmtpServer(smtp);
-    TImportResult result = import.Import({0, 1, 2, 3, 4}, 0);
+    // Too long for the field with "STARTTLS required" in it: kept plain, not refused.
+    import.AddSmtpServer(Pop3("jsmith", "smtp.example-provider.com", 0, TTlsMode::StartTls));
+    EXPECT_EQ(import.SmtpServers[1].Server, "smtp.example-provider.com");
+    EXPECT_TRUE(import.SmtpServers[1].Importable());
+    TImportResult result = import.Import({0, 1, 2, 3, 4, 5}, 0);
     ASSERT_TRUE(result.Ok) << result.Error;
-    EXPECT_EQ(result.Added, 3);
+    EXPECT_EQ(result.Added, 4);
     EXPECT_EQ(result.AlreadyThere, 1);
     EXPECT_EQ(result.Refused, 1);
     EXPECT_TRUE(result.SmtpWritten);
 
     // The records at their offsets, back to back after the one that was there.
     const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
-    ASSERT_EQ(bytes.size(), 4 * sizeof(TMailBoxRecord));
+    ASSERT_EQ(bytes.size(), 5 * sizeof(TMailBoxRecord));
     EXPECT_EQ(bytes.compare(0, before.size(), before), 0) << "the stored mailbox was changed";
     const char *second = bytes.data() + sizeof(TMailBoxRecord);
     EXPECT_STREQ(second + offsetof(TMailBoxRecord, MailServer), "pop3s://pop.other.com");
@@ -110,20 +115,23 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     EXPECT_EQ(std::string(second + offsetof(TMailBoxRecord, InboxPath)),
               Globals->DataRoot + "/john@pop.other.com");
     EXPECT_EQ(second[offsetof(TMailBoxRecord, LeaveOnServer)], 1);
-    EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 1);
+    // Not checked before the user gives the password; the placeholder is never sent.
+    EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 0);
+    EXPECT_STREQ(second + offsetof(TMailBoxRecord, Password), PasswordNotGiven);
 
     TDataStore store;
     EXPECT_TRUE(store.LoadSettingsReadOnly()) << store.LastError;
     const TConfigRecord &config = Globals->Config;
     EXPECT_EQ(config.Version, ConfigVersion);
     EXPECT_EQ(config.CheckMinutes, 15) << "the defaults, not a zero record";
-    EXPECT_EQ(GetText(config.SmtpServer), "smtp.example.com:587");
+    EXPECT_EQ(GetText(config.SmtpServer), "smtp+tls://smtp.example.com:587");
     EXPECT_EQ(GetText(config.SmtpUserName), "John Smith");
     EXPECT_EQ(GetText(config.SmtpUserId), "jsmith");
 
     store.LoadMailBoxes(false);
-    ASSERT_EQ(store.Mailboxes.size(), 4u);
+    ASSERT_EQ(store.Mailboxes.size(), 5u);
     EXPECT_EQ(store.Mailboxes[2].Cell(mcMailServer), "x.test:1110");
+    EXPECT_EQ(store.Mailboxes[4].Cell(mcMailServer), "pop3+tls://pop.example.com");
     EXPECT_EQ(store.InboxMap.Values(".."), Globals->DataRoot + "/mailbox");
     EXPECT_EQ(store.InboxMap.Values("a/b"), Globals->DataRoot + "/ab");
     for (const char *folder : {"john@pop.other.com", "mailbox", "ab"})
@@ -215,7 +223,7 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         dataRoot = Globals->DataRoot;
     }
 
-    // The user gives the password, as the monitor asks for it.
+    // The user gives the password, as the monitor asks for it, and ticks the mailbox.
     {
         TUtils utils;
         TGlobals globals;
@@ -227,6 +235,7 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         store.LoadMailBoxes(false);
         ASSERT_EQ(store.Mailboxes.size(), 1u);
         store.SetPassword(box.user, store.Mailboxes[0].Cell(mcMailServer), box.password);
+        store.Mailboxes[0].Checked = true;
         ASSERT_TRUE(store.SaveMailBoxes(false));
         Utils = nullptr;
         Globals = nullptr;

@@ -123,16 +123,17 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
     EXPECT_EQ(Captions(import.Mailboxes),
               (std::vector<std::string>{
                   "olga@pop.oe.test", "fred@pop.eudora.test", "ann@pop3s://pop.example.com",
-                  "c\xc3\xa4rl \"x\"@mail.example.net:1110",
+                  "c\xc3\xa4rl \"x\"@pop3+tls://mail.example.net:1110",
                   "ann@gmail.com@pop3s://pop.gmail.com  (signs in with OAuth2, which has no "
                   "password to import)",
-                  "dora@pop.example.org", "erik@pop3s://pop.kmail.test"}));
+                  "dora@pop3+tls://pop.example.org", "erik@pop3s://pop.kmail.test"}));
     EXPECT_FALSE(import.Mailboxes[4].Importable());
     EXPECT_EQ(import.Mailboxes[3].Account.Tls, TTlsMode::StartTls);
 
-    ASSERT_EQ(Captions(import.SmtpServers),
-              (std::vector<std::string>{"smtp.example.com:587", "smtps://smtp.example.org",
-                                        "smtp.kmail.test:587"}));
+    ASSERT_EQ(
+        Captions(import.SmtpServers),
+        (std::vector<std::string>{"smtp+tls://smtp.example.com:587", "smtps://smtp.example.org",
+                                  "smtp+tls://smtp.kmail.test:587"}));
     EXPECT_EQ(import.SmtpServers[0].Account.SenderName, "Ann Example");
     EXPECT_EQ(import.SmtpServers[0].Account.UserId, "ann");
     EXPECT_EQ(import.SmtpServers[1].Account.SenderName, "Dora Example");
