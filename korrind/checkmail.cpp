@@ -683,7 +683,7 @@ void TEMailTest::TestNewMessages(bool again)
     for (int k = CurrentLines.Count() - 1; k >= FirstNew; --k) {
         if (TUtils::Terminating())
             return;
-        if (Known[k] || !AliasMatches(ToLines[k], Mailbox))
+        if (Known[k] || !Aliases.Matches(ToLines[k]))
             continue;
         if (TestLine(CurrentLines[k], k, tkPriority))
             continue;
@@ -722,7 +722,7 @@ void TEMailTest::RefreshRowFromStoredLines()
     TestCount = 0;
     for (const std::string &line : StoredLines) {
         TRuleFields fields = SplitRule(line);
-        if (!AliasMatches(fields[SummaryToField], Mailbox))
+        if (!Aliases.Matches(fields[SummaryToField]))
             continue;
         ++TestCount;
         CurrentFrom = fields[0];
@@ -742,6 +742,9 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ClearLists();
         return false;
     }
+    // The repeat tests after a deletion keep the alias list the check read.
+    if (!again)
+        Aliases = TAliasTest(Mailbox);
     SettleDeletions();
     ClearLists();
     TestCount = 0;
@@ -754,7 +757,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
     // for other addresses is never tested, so it does not count.
     LoadRules(tkReject);
     for (int i = 0; i < StoredLines.Count(); ++i) {
-        if (AliasMatches(SplitRule(StoredLines[i])[SummaryToField], Mailbox) &&
+        if (Aliases.Matches(SplitRule(StoredLines[i])[SummaryToField]) &&
             TestLine(StoredLines[i], i, tkRejectMember)) {
             StoredLines.Clear();
             break;

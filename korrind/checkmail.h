@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/alias.h"
 #include "common/filterparam.h"
 #include "common/listrows.h"
 #include "common/stringlist.h"
@@ -139,6 +140,7 @@ private:
     std::string MailboxAddress() const;
 
     TListRow MailboxRow;
+    TAliasTest Aliases; // the row's alias list, read once per check
     TStringList Scratch;
     // Lines whose actions were carried out during this test and the repeat tests that follow
     // it, so a repeat does not save or forward the same message twice.
