@@ -240,20 +240,14 @@ void TCorvexMonitor::FillSummary(TListRow &row, const TListRow &mailbox, int cou
         return; // mail for aliases is filtered, but not counted here
     const TMailSummary &summary = Pop3->Summary;
     row.SetCell(scMsgs, std::to_string(count));
-    if (!IsRestricted(saOpenMailbox))
-        row.SetCell(scFrom, summary.From);
-    if (!IsRestricted(saMasterLists)) {
-        row.SetCell(scSubject, summary.Subject);
-        row.SetCell(scDate, summary.Date);
-        row.SetCell(scSize, std::to_string(summary.Size));
-        row.SetCell(scReplyTo, summary.Received);
-    }
-    if (mailbox.Cell(mcBoxProtected) == FlagOn) {
-        row.SetCell(scSubject, monitortext::PasswordRequired);
-        row.SetCell(scDate, summary.Date);
-        row.SetCell(scSize, std::to_string(summary.Size));
-        row.SetCell(scReplyTo, monitortext::HiddenReplyTo);
-    }
+    const TShownMail shown = MaskedMail({summary.From, summary.Subject, summary.Date,
+                                         std::to_string(summary.Size), summary.Received},
+                                        mailbox);
+    row.SetCell(scFrom, shown.From);
+    row.SetCell(scSubject, shown.Subject);
+    row.SetCell(scDate, shown.Date);
+    row.SetCell(scSize, shown.Size);
+    row.SetCell(scReplyTo, shown.ReplyTo);
 }
 
 TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &again)

@@ -705,14 +705,13 @@ void TEMailTest::FillSummaryRow()
 }
 
 // The Summary row of an alias-tested mailbox shows the count of its own messages and the
-// last one's sender and subject, unless password protection hides them.
+// last one's sender and subject, as far as password protection lets it.
 void TEMailTest::ShowTestedMail()
 {
     SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
-    if (!IsRestricted(saOpenMailbox))
-        SummaryRow->SetCell(scFrom, CurrentFrom);
-    if (!IsRestricted(saMasterLists))
-        SummaryRow->SetCell(scSubject, CurrentSubject);
+    const TShownMail shown = MaskedMail({CurrentFrom, CurrentSubject, {}, {}, {}}, *Mailbox);
+    SummaryRow->SetCell(scFrom, shown.From);
+    SummaryRow->SetCell(scSubject, shown.Subject);
 }
 
 void TEMailTest::RefreshRowFromStoredLines()

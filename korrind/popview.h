@@ -91,8 +91,6 @@ inline constexpr char CheckingMailbox[] = "  Checking for mail:%s";
 inline constexpr char NextCheck[] = "  Next Check: %s";
 inline constexpr char CheckComplete[] = "  Mail Check Complete";
 inline constexpr char TimedOut[] = "Timed Out";
-inline constexpr char PasswordRequired[] = "***Password Required***";
-inline constexpr char HiddenReplyTo[] = "????????????";
 inline constexpr char NoPassword[] = "Invalid password for mail box";
 inline constexpr char ExitQuestion[] =
     "Do you truely want Corvex\nto stop monitoring your mailboxes?";
