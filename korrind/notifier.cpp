@@ -6,7 +6,6 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
-#include "common/alias.h"
 #include "common/filterparam.h"
 #include "common/names.h"
 #include "common/password.h"
@@ -67,8 +66,7 @@ void TDesktopNotifier::CollectNewMail(TEMailTest &test)
         return;
     const int count = test.CurrentLines.Count();
     for (int k = count - 1; k >= test.FirstNew && k >= 0; --k) {
-        if ((size_t(k) < test.Known.size() && test.Known[k]) ||
-            (k < test.ToLines.Count() && !AliasMatches(test.ToLines[k], test.Mailbox)))
+        if (!test.Announces(k))
             continue;
         std::vector<std::string> fields = SplitText(test.CurrentLines[k], '|');
         const std::string from = fields.empty() ? std::string() : fields[0];

@@ -436,6 +436,52 @@ TEST_F(CheckCycle, MessageLeavesTheServerOnlyOnceItsCopyExists)
               std::string::npos);
 }
 
+// The rules folder was moved: a rejected message's copy goes to its "Rejected Mail", made
+// where it is used, and the message leaves the server. A message kept on the server because
+// its copy cannot be written raises its new-mail alert once, not at each check that retries it.
+TEST_F(CheckCycle, RejectedMailFollowsTheRulesFolderAndAKeptMessageAlertsOnce)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 2000;
+    Globals->Config.SaveRejected = 1;
+    Globals->Config.NewMailNotification = 1;
+    auto moveRules = [](const std::string &folder) {
+        SetText(Globals->Config.RulesPath, folder);
+        Globals->SetRejectedPath(folder);
+        testenv::WriteFile(folder + "/" + names::MasterRejectFile, "spam.example|\n");
+        testenv::WriteFile(folder + "/" + names::AlertsFile, "BELL=/s/bell.wav\n");
+    };
+    fixtures::MessageFields spam;
+    spam.from = "Win <win@spam.example>";
+    fixtures::Mailbox box = fixtures::CreateMailbox("moved");
+    fixtures::AddMessage(box, fixtures::BuildMessage(spam));
+    AddMailbox(*monitor, box.user, Server(box), box.password).SetCell(mcArrivalAlert, "BELL");
+    const std::string rules = testenv::MakeScratchDir("rules");
+    moveRules(rules);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(fixtures::MessageCount(box), 0);
+    TStringList saved;
+    Utils->ListFiles(rules + "/Rejected Mail/*.eml", fileattr::AnyFile, saved, false);
+    EXPECT_EQ(saved.Count(), 1);
+
+    // A file stands where the folder should be: the copy fails and the message stays.
+    const std::string blocked = testenv::MakeScratchDir("rules");
+    moveRules(blocked);
+    testenv::WriteFile(blocked + "/Rejected Mail", "not a folder");
+    fixtures::AddMessage(box, fixtures::BuildMessage(spam));
+    EMailTest->SoundQueue.Clear();
+    for (int pass = 0; pass < 3; ++pass) {
+        monitor->CheckMail(-1);
+        EXPECT_EQ(fixtures::MessageCount(box), 1);
+        EXPECT_EQ(EMailTest->SoundQueue.Count(), pass == 0 ? 1 : 0) << "pass " << pass;
+        EXPECT_EQ(SummaryOf(*monitor, box.user).ImageIndex, pass == 0 ? siNewMail : siOrdinary);
+        monitor->Tray.ClearNewMail(true);
+        EMailTest->SoundQueue.Clear();
+    }
+    EXPECT_EQ(LogCount("Rejecting Msg from: Win <win@spam.example>"), 4);
+}
+
 // The window stays responsive during a pass: commands run while the session waits, and Esc
 // ends the wait.
 TEST_F(CheckCycle, CommandsDuringAStalledConnectAndEscEndingIt)

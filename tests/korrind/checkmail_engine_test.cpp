@@ -362,6 +362,7 @@ TEST_F(CheckMailEngine, FailedSaveLeavesTheMessageOnTheServer)
 {
     globals.Config.SaveRejected = 1;
     globals.RejectedPath = root + "/no such folder";
+    testenv::WriteFile(globals.RejectedPath, "a file where the folder should be");
     testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
     // "keep" is saved to the inbox; "gone" is saved and deleted.
     testenv::WriteFile(root + "/" + names::MasterPriorityFile,
