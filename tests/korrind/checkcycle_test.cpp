@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 
 #include "common/globals.h"
 #include "common/names.h"
@@ -480,6 +481,37 @@ TEST_F(CheckCycle, RejectedMailFollowsTheRulesFolderAndAKeptMessageAlertsOnce)
         EMailTest->SoundQueue.Clear();
     }
     EXPECT_EQ(LogCount("Rejecting Msg from: Win <win@spam.example>"), 4);
+}
+
+// A pass that ends by an exception is closed all the same, whichever command started it: the
+// main timer runs again and the next check runs.
+TEST_F(CheckCycle, APassEndedByAnExceptionIsClosedAndCheckingGoesOn)
+{
+    TMailBoxRecord stored{};
+    SetText(stored.UserId, "faulty");
+    SetText(stored.MailServer, "127.0.0.1:1");
+    SetText(stored.Password, "secret");
+    stored.Active = 1;
+    ASSERT_TRUE(WriteMailBoxFile(monitor->Store.PopSrvPath(), {stored}));
+    bool fail = true;
+    window.OnStatus = [&](const std::string &text) {
+        if (fail && text == "  Checking for mail:faulty")
+            throw std::runtime_error("the window is gone");
+    };
+    monitor->RecheckAfterApply();
+    EXPECT_EQ(LogCount("Exception 1 checking mail"), 1);
+    EXPECT_FALSE(monitor->PassRunning());
+    EXPECT_FALSE(window.Busy);
+
+    monitor->MainTimer.start();
+    monitor->CheckNow();
+    EXPECT_EQ(LogCount("Exception 2 checking mail"), 1);
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+
+    fail = false;
+    EXPECT_TRUE(monitor->CheckMail(-1));
+    EXPECT_EQ(SummaryOf(*monitor, "faulty").Cell(scFrom), "Timed Out");
+    QFile::remove(QString::fromStdString(monitor->Store.PopSrvPath())); // the next tests' data
 }
 
 // The window stays responsive during a pass: commands run while the session waits, and Esc
