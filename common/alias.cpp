@@ -2,6 +2,7 @@
 
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
 
@@ -56,17 +57,53 @@ bool AliasListMatches(const std::string &toHeader, const TStringList &aliases)
     return false;
 }
 
-bool AliasMatches(const std::string &toHeader, const TListRow *mailbox)
+TAliasListLoad LoadAliasList(const std::string &path, TStringList &aliases)
+{
+    aliases.Clear();
+    if (aliases.LoadFromFile(path))
+        return TAliasListLoad::Loaded;
+    aliases.Clear();
+    return platform::MissingFromItsFolder(path) ? TAliasListLoad::Missing
+                                                : TAliasListLoad::Unreadable;
+}
+
+TAliasTest::TAliasTest(const TListRow *mailbox)
 {
     if (mailbox == nullptr || !FlagCellSet(mailbox->Cell(mcAliasActive)))
-        return true;
-    TStringList aliases;
-    if (!aliases.LoadFromFile(AliasFilePath(mailbox->Cell(mcInboxPath)))) {
+        return;
+    const std::string path = AliasFilePath(mailbox->Cell(mcInboxPath));
+    switch (LoadAliasList(path, Aliases)) {
+    case TAliasListLoad::Loaded:
+        Mode = TMode::ByList;
+        break;
+    case TAliasListLoad::Missing:
+        Mode = TMode::PassNone;
         if (Utils != nullptr)
             Utils->DebugLog("Can't load alias list");
-        return false;
+        break;
+    case TAliasListLoad::Unreadable:
+        if (Utils != nullptr)
+            Utils->DebugLog("Can't read alias list %s: alias test skipped", path.c_str());
+        break;
     }
-    return AliasListMatches(toHeader, aliases);
+}
+
+bool TAliasTest::Matches(const std::string &toHeader) const
+{
+    switch (Mode) {
+    case TMode::PassAll:
+        return true;
+    case TMode::PassNone:
+        return false;
+    case TMode::ByList:
+        break;
+    }
+    return AliasListMatches(toHeader, Aliases);
+}
+
+bool AliasMatches(const std::string &toHeader, const TListRow *mailbox)
+{
+    return TAliasTest(mailbox).Matches(toHeader);
 }
 
 bool TGlobals::AliasMatches(const std::string &toHeader, const TListRow *mailbox)

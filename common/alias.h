@@ -33,8 +33,30 @@ std::string AliasTextProblem(const std::string &text);
 // Whether some active alias occurs, ignoring case, inside the "To" text.
 bool AliasListMatches(const std::string &toHeader, const TStringList &aliases);
 
-// The monitor's alias test: accepted without a mailbox row or when the row's alias flag
-// (cell 8) is not set; otherwise the "To" text must name an active alias of the inbox folder's
-// "Alias.ini". An alias list that cannot be loaded rejects the message
-// ("Can't load alias list" in the debug log).
+// How an alias list file was found.
+enum class TAliasListLoad { Loaded, Missing, Unreadable };
+// Reads an alias list file. Missing: nothing stands at path and its folder exists (the list is
+// not set up yet); Unreadable: something is there that cannot be read (no permission, a folder,
+// a link loop) or the folder cannot be reached. aliases is empty unless Loaded.
+TAliasListLoad LoadAliasList(const std::string &path, TStringList &aliases);
+
+// The monitor's alias test for one mailbox, its list read once for one test of the mailbox.
+// Every message passes without a mailbox row or when the row's alias flag (cell 8) is off;
+// otherwise the "To" text must name an active alias of the inbox folder's "Alias.ini". Without
+// a list no message passes ("Can't load alias list" in the debug log). A list that is there but
+// cannot be read is never taken for an empty one: the test is skipped (every message passes)
+// and the debug log says so.
+class TAliasTest
+{
+public:
+    explicit TAliasTest(const TListRow *mailbox = nullptr);
+    bool Matches(const std::string &toHeader) const;
+
+private:
+    enum class TMode { PassAll, PassNone, ByList };
+    TMode Mode = TMode::PassAll;
+    TStringList Aliases;
+};
+
+// The same test for one message, its list read for it.
 bool AliasMatches(const std::string &toHeader, const TListRow *mailbox);

@@ -66,4 +66,7 @@ inline constexpr char ShortcutExt[] = ".desktop";      // autostart entries
 inline constexpr char KeyFolder[] = "corvex";          // in the user's configuration folder
 inline constexpr char KeyFile[] = "record.key";        // mailbox data key, in KeyFolder
 
+// A companion refusing to edit a file it cannot read (the path follows).
+inline constexpr char CantReadFile[] = "Can't Read:\n%s";
+
 } // namespace names

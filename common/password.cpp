@@ -112,3 +112,23 @@ int FindCheckedMailbox(const TListRows &rows, const std::string &userId)
         return -1;
     return index;
 }
+
+TShownMail MaskedMail(const TShownMail &mail, const TListRow &mailbox)
+{
+    TShownMail shown;
+    if (!IsRestricted(saOpenMailbox))
+        shown.From = mail.From;
+    if (!IsRestricted(saMasterLists)) {
+        shown.Subject = mail.Subject;
+        shown.Date = mail.Date;
+        shown.Size = mail.Size;
+        shown.ReplyTo = mail.ReplyTo;
+    }
+    if (mailbox.Cell(mcBoxProtected) == FlagOn) {
+        shown.Subject = PasswordRequiredText;
+        shown.Date = mail.Date;
+        shown.Size = mail.Size;
+        shown.ReplyTo = HiddenReplyToText;
+    }
+    return shown;
+}

@@ -37,6 +37,9 @@ inline constexpr char PromptVerify[] = "  Password Protected:";
 inline constexpr char PromptNew[] = "  New Password:";
 inline constexpr char PromptVerifyNew[] = "  Verify New Password:";
 inline constexpr char ActivateCaption[] = "Activate Password Protection";
+// What a mailbox with its own password shows instead of a message's subject and reply-to.
+inline constexpr char PasswordRequiredText[] = "***Password Required***";
+inline constexpr char HiddenReplyToText[] = "????????????";
 
 // What the user did in the dialog: Continue (Accepted) or Cancel, the entry, the check box.
 struct TPasswordEntry
@@ -84,3 +87,15 @@ bool CheckAccess(int action);
 // Index of the Mailboxes row whose caption is userId, after its own password when the mailbox
 // is protected; -1 when there is no such row or the password was not given.
 int FindCheckedMailbox(const TListRows &rows, const std::string &userId);
+
+// What the monitor shows of one message: in its Summary list and in its notifications.
+struct TShownMail
+{
+    std::string From, Subject, Date, Size, ReplyTo;
+};
+
+// The message as it may be shown for a mailbox (a Mailboxes row) under Globals->Config: the
+// sender blank while action 2 is restricted; subject, date, size and reply-to blank while
+// action 3 is; a mailbox with its own password shows PasswordRequiredText as the subject and
+// HiddenReplyToText as the reply-to, with the date and size.
+TShownMail MaskedMail(const TShownMail &mail, const TListRow &mailbox);

@@ -10,6 +10,7 @@
 
 #include "common/alias.h"
 #include "common/globals.h"
+#include "common/names.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
@@ -82,13 +83,23 @@ TCaptionPanel *TAliasFrm::Panel(const char *caption, const char *name)
 bool TAliasFrm::Activate(const std::string &inboxFolder)
 {
     AliasFile = AliasFilePath(inboxFolder);
-    if (!Lines.LoadFromFile(AliasFile)) {
-        Lines.Clear();
+    switch (LoadAliasList(AliasFile, Lines)) {
+    case TAliasListLoad::Loaded:
+        break;
+    case TAliasListLoad::Unreadable:
+        // Saving over a list that is there but cannot be read would empty it, and the monitor
+        // would then take no mail for the mailbox.
+        if (Utils)
+            Utils->DebugLog("Can't read alias list %s", AliasFile.c_str());
+        ShowMessage(Format(names::CantReadFile, AliasFile.c_str()));
+        return false;
+    case TAliasListLoad::Missing:
         if (!Lines.SaveToFile(AliasFile)) {
             if (Utils)
                 Utils->DebugLog("Can't create alias list %s", AliasFile.c_str());
             return false;
         }
+        break;
     }
     FillList();
     Applied = false;

@@ -92,7 +92,6 @@ void TCorvexMonitor::MainTimerTick()
         try {
             ran = CheckMail(-1);
         } catch (const std::exception &error) {
-            EndCheck();
             LogException(int(TPassSource::Timer), error.what());
             RestartMainTimer();
             return;
@@ -240,20 +239,14 @@ void TCorvexMonitor::FillSummary(TListRow &row, const TListRow &mailbox, int cou
         return; // mail for aliases is filtered, but not counted here
     const TMailSummary &summary = Pop3->Summary;
     row.SetCell(scMsgs, std::to_string(count));
-    if (!IsRestricted(saOpenMailbox))
-        row.SetCell(scFrom, summary.From);
-    if (!IsRestricted(saMasterLists)) {
-        row.SetCell(scSubject, summary.Subject);
-        row.SetCell(scDate, summary.Date);
-        row.SetCell(scSize, std::to_string(summary.Size));
-        row.SetCell(scReplyTo, summary.Received);
-    }
-    if (mailbox.Cell(mcBoxProtected) == FlagOn) {
-        row.SetCell(scSubject, monitortext::PasswordRequired);
-        row.SetCell(scDate, summary.Date);
-        row.SetCell(scSize, std::to_string(summary.Size));
-        row.SetCell(scReplyTo, monitortext::HiddenReplyTo);
-    }
+    const TShownMail shown = MaskedMail({summary.From, summary.Subject, summary.Date,
+                                         std::to_string(summary.Size), summary.Received},
+                                        mailbox);
+    row.SetCell(scFrom, shown.From);
+    row.SetCell(scSubject, shown.Subject);
+    row.SetCell(scDate, shown.Date);
+    row.SetCell(scSize, shown.Size);
+    row.SetCell(scReplyTo, shown.ReplyTo);
 }
 
 TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &again)
@@ -318,9 +311,16 @@ bool TCorvexMonitor::CheckMail(int index)
     }
     InPass = true;
     Owner = TSessionOwner::Pass;
+    // However the pass ends, an exception included, it is closed and the main timer runs again
+    // as before: a pass left open would keep every later check from running.
+    struct TPassEnd
+    {
+        TCorvexMonitor &Monitor;
+        const bool RestartTimer;
+        ~TPassEnd() { Monitor.ClosePass(RestartTimer); }
+    } passEnd{*this, MainTimer.isActive()};
     PassStarted = Now();
     Window.SetBusyCursors(true);
-    const bool timerWasRunning = MainTimer.isActive();
     MainTimer.stop();
     FetchTimer.start();
 
@@ -375,9 +375,24 @@ bool TCorvexMonitor::CheckMail(int index)
     if (EMailTest->OnPassEnded)
         EMailTest->OnPassEnded();
     EndCheck();
-    if (timerWasRunning)
-        RestartMainTimer();
     return true;
+}
+
+void TCorvexMonitor::ClosePass(bool restartTimer) noexcept
+{
+    if (InPass) {
+        // Left by an exception, which the caller logs; a failure of the closing itself must not
+        // replace it.
+        try {
+            EndCheck();
+        } catch (const std::exception &error) {
+            InPass = false;
+            Owner = TSessionOwner::None;
+            Utils->DebugLog("Can't end the check: %s", error.what());
+        }
+    }
+    if (restartTimer)
+        RestartMainTimer();
 }
 
 void TCorvexMonitor::CheckMailFrom(TPassSource source, int index)
@@ -386,7 +401,6 @@ void TCorvexMonitor::CheckMailFrom(TPassSource source, int index)
         if (CheckMail(index) && source == TPassSource::CheckNow)
             LastCheck = Now();
     } catch (const std::exception &error) {
-        EndCheck();
         LogException(int(source), error.what());
         if (source == TPassSource::CheckNow)
             LastCheck = Now();
@@ -421,7 +435,6 @@ void TCorvexMonitor::RecheckAfterApply()
     try {
         LoadMailboxList(Globals->Config.EncryptMailboxes != 0);
         CheckMail(-1);
-        EndCheck();
         LastCheck = Now();
     } catch (const std::exception &error) {
         LogException(int(TPassSource::Apply), error.what());

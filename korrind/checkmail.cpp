@@ -480,8 +480,11 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
     if (best < 0)
         return false;
     if (kind == tkPriority) {
-        QueuePriorityAlert(best);
-        PriorityFound = true;
+        // A message tried again raised its alert when it came.
+        if (!IsRetry(line)) {
+            QueuePriorityAlert(best);
+            PriorityFound = true;
+        }
         actions.SaveRejected = false;
         // A repeat test after a deletion does not carry out the same actions twice.
         if (HasLine(ActedLines, line))
@@ -523,9 +526,52 @@ bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
     return SMTPFunc->Forward(Globals->Config, nullptr);
 }
 
+std::string TEMailTest::LineKey(const std::string &line) const
+{
+    return MailboxAddress() + "\n" + line;
+}
+
 std::string TEMailTest::ActionKey() const
 {
-    return ActingLine.empty() ? std::string() : MailboxAddress() + "\n" + ActingLine;
+    return ActingLine.empty() ? std::string() : LineKey(ActingLine);
+}
+
+bool TEMailTest::IsRetry(const std::string &line) const
+{
+    return KeptForRetry.count(LineKey(line)) > 0;
+}
+
+bool TEMailTest::Announces(int k) const
+{
+    return k >= 0 && k < CurrentLines.Count() && size_t(k) < Known.size() && !Known[k] &&
+           !IsRetry(CurrentLines[k]) && (k >= ToLines.Count() || Aliases.Matches(ToLines[k]));
+}
+
+// Whether the mailbox changed only by messages an earlier check kept on the server for another
+// try of their actions.
+bool TEMailTest::OnlyRetriesChanged() const
+{
+    int retries = 0;
+    for (int k = 0; k < CurrentLines.Count(); ++k) {
+        if (Known[k])
+            continue;
+        if (!IsRetry(CurrentLines[k]))
+            return false;
+        ++retries;
+    }
+    return retries > 0 && CurrentLines.Count() - retries == StoredLines.Count();
+}
+
+// The mailbox's messages whose actions failed in this test were announced in it; the next
+// tries announce them no more.
+void TEMailTest::RememberRetries()
+{
+    const std::string prefix = LineKey("");
+    for (auto key = KeptForRetry.lower_bound(prefix);
+         key != KeptForRetry.end() && key->compare(0, prefix.size(), prefix) == 0;)
+        key = KeptForRetry.erase(key);
+    for (const std::string &line : FailedLines)
+        KeptForRetry.insert(LineKey(line));
 }
 
 bool TEMailTest::DoActions(int n, TRuleActions &actions)
@@ -648,9 +694,12 @@ bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFo
         if ((targets & target) == 0)
             continue;
         std::string folder;
-        if (target == stRejected)
+        if (target == stRejected) {
             folder = Globals != nullptr ? Globals->RejectedPath : std::string();
-        else if (target == stInbox)
+            // It lies in the rules folder, which the user may have moved since the start.
+            if (!folder.empty())
+                platform::MakeFolder(TUtils::RemoveTrailingBackslash(folder));
+        } else if (target == stInbox)
             folder = InboxPath;
         else if (target == stAltFolder)
             folder = altFolder;
@@ -683,7 +732,7 @@ void TEMailTest::TestNewMessages(bool again)
     for (int k = CurrentLines.Count() - 1; k >= FirstNew; --k) {
         if (TUtils::Terminating())
             return;
-        if (Known[k] || !AliasMatches(ToLines[k], Mailbox))
+        if (Known[k] || !Aliases.Matches(ToLines[k]))
             continue;
         if (TestLine(CurrentLines[k], k, tkPriority))
             continue;
@@ -692,11 +741,11 @@ void TEMailTest::TestNewMessages(bool again)
     }
 }
 
-void TEMailTest::FillSummaryRow()
+void TEMailTest::FillSummaryRow(bool newMail)
 {
     if (SummaryRow == nullptr || Mailbox == nullptr)
         return;
-    if (NewMailFound && SummaryRow->ImageIndex < siPriorityMail)
+    if (newMail && SummaryRow->ImageIndex < siPriorityMail)
         SummaryRow->ImageIndex = siNewMail;
     if (PriorityFound)
         SummaryRow->ImageIndex = siPriorityMail;
@@ -705,14 +754,13 @@ void TEMailTest::FillSummaryRow()
 }
 
 // The Summary row of an alias-tested mailbox shows the count of its own messages and the
-// last one's sender and subject, unless password protection hides them.
+// last one's sender and subject, as far as password protection lets it.
 void TEMailTest::ShowTestedMail()
 {
     SummaryRow->SetCell(scMsgs, Format("%d", TestCount));
-    if (!IsRestricted(saOpenMailbox))
-        SummaryRow->SetCell(scFrom, CurrentFrom);
-    if (!IsRestricted(saMasterLists))
-        SummaryRow->SetCell(scSubject, CurrentSubject);
+    const TShownMail shown = MaskedMail({CurrentFrom, CurrentSubject, {}, {}, {}}, *Mailbox);
+    SummaryRow->SetCell(scFrom, shown.From);
+    SummaryRow->SetCell(scSubject, shown.Subject);
 }
 
 void TEMailTest::RefreshRowFromStoredLines()
@@ -722,7 +770,7 @@ void TEMailTest::RefreshRowFromStoredLines()
     TestCount = 0;
     for (const std::string &line : StoredLines) {
         TRuleFields fields = SplitRule(line);
-        if (!AliasMatches(fields[SummaryToField], Mailbox))
+        if (!Aliases.Matches(fields[SummaryToField]))
             continue;
         ++TestCount;
         CurrentFrom = fields[0];
@@ -742,6 +790,9 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ClearLists();
         return false;
     }
+    // The repeat tests after a deletion keep the alias list the check read.
+    if (!again)
+        Aliases = TAliasTest(Mailbox);
     SettleDeletions();
     ClearLists();
     TestCount = 0;
@@ -754,7 +805,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
     // for other addresses is never tested, so it does not count.
     LoadRules(tkReject);
     for (int i = 0; i < StoredLines.Count(); ++i) {
-        if (AliasMatches(SplitRule(StoredLines[i])[SummaryToField], Mailbox) &&
+        if (Aliases.Matches(SplitRule(StoredLines[i])[SummaryToField]) &&
             TestLine(StoredLines[i], i, tkRejectMember)) {
             StoredLines.Clear();
             break;
@@ -766,22 +817,27 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ClearLists();
         return false;
     }
-    if (!ArrivalAlertName.empty() && !SameText(ArrivalAlertName, NoAlert) &&
+    const bool fetched = FetchCurrentLines(again);
+    // Messages kept on the server for another try of their actions announced themselves when
+    // they came; trying them again is no news.
+    const bool news = !fetched || !OnlyRetriesChanged();
+    if (news && !ArrivalAlertName.empty() && !SameText(ArrivalAlertName, NoAlert) &&
         SoundQueue.IndexOf(ArrivalAlertName) < 0)
         QueueSound(ArrivalAlertName);
-
-    if (!FetchCurrentLines(again)) {
+    if (!fetched) {
         ClearLists();
         return false;
     }
     TestNewMessages(again);
 
     if (!Deleted && !TUtils::Terminating()) {
-        if (!CurrentLines.Empty())
+        const bool newMail = news && !CurrentLines.Empty();
+        if (newMail)
             NewMailFound = true;
-        FillSummaryRow();
+        FillSummaryRow(newMail);
         if (OnNewMailTested)
             OnNewMailTested(*this);
+        RememberRetries();
         // A message whose actions failed stays out of the list, so the next check tries it
         // again.
         for (const std::string &line : FailedLines) {

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/alias.h"
 #include "common/filterparam.h"
 #include "common/listrows.h"
 #include "common/stringlist.h"
@@ -90,7 +92,6 @@ public:
     // ended.
     std::function<void(TEMailTest &)> OnNewMailTested;
     std::function<void()> OnPassEnded;
-    friend class TDesktopNotifier; // reads which lines are new
 
     // Tests the connected mailbox of row index with count messages; again is the repeat test
     // after a deletion. Answers whether a message was deleted (test the mailbox again).
@@ -112,6 +113,11 @@ public:
     // Path of the scratch message file the main window opens (stTempFile).
     static std::string TempMessagePath();
 
+    // Whether message k of CurrentLines is news for the user: new since the last test, for an
+    // alias of the mailbox, and not one kept on the server by an earlier check for another try
+    // of its actions (it was announced when it came).
+    bool Announces(int k) const;
+
 private:
     TStringList &List(TListWhich which);
     void ClearLists();
@@ -126,19 +132,24 @@ private:
     void KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCurrent);
     std::string UidCachePath() const;
     void TestNewMessages(bool again);
-    void FillSummaryRow();
+    void FillSummaryRow(bool newMail);
     void ShowTestedMail();
     void RefreshRowFromStoredLines();
     void QueuePriorityAlert(int ruleIndex);
     void QueueSound(const std::string &alertName);
     bool ForwardMessage(int n, const TRuleActions &actions);
+    std::string LineKey(const std::string &line) const;
     std::string ActionKey() const;
+    bool IsRetry(const std::string &line) const;
+    bool OnlyRetriesChanged() const;
+    void RememberRetries();
     void SettleDeletions();
     bool WriteMessageFile(const std::string &path, const std::string &bytes);
     std::string RulesFolder() const;
     std::string MailboxAddress() const;
 
     TListRow MailboxRow;
+    TAliasTest Aliases; // the row's alias list, read once per check
     TStringList Scratch;
     // Lines whose actions were carried out during this test and the repeat tests that follow
     // it, so a repeat does not save or forward the same message twice.
@@ -150,6 +161,10 @@ private:
     // are not finished — one failed, or its deletion is not yet committed — so the next try
     // does only what is missing. Keyed by mailbox address and summary line.
     std::map<std::string, unsigned> DoneActions;
+    // Messages an earlier check kept on the server because their actions failed, keyed like
+    // DoneActions. Their new-mail alert was raised then; the checks that try them again raise
+    // it no more.
+    std::set<std::string> KeptForRetry;
     // Deletions the server accepted in a session not yet known to have committed them.
     struct TAwaitingDelete
     {

@@ -75,12 +75,24 @@ int TCorvexFrm::OpenServerMailList(int mailboxRow)
     if (mailboxRow >= int(mailboxes.size()) || MailListFrm != nullptr)
         return 0;
     const std::string name = mailboxRow >= 0 ? mailboxes[size_t(mailboxRow)].Caption : "";
+    // The session the list holds is given back however the window ends.
+    struct TListSession
+    {
+        TCorvexMonitor &Monitor;
+        bool Held = false;
+        ~TListSession()
+        {
+            if (Held)
+                Monitor.ReleaseCommandSession();
+        }
+    } session{*Monitor};
     TMailListFrm window(mailboxes, this);
     window.List.OnConnectMailbox = [this](int row) { return Monitor->ConnectForCommand(row); };
-    window.List.OnHoldSession = [this](bool hold) {
+    window.List.OnHoldSession = [&session](bool hold) {
         if (hold)
-            return Monitor->HoldSessionForCommand();
-        Monitor->ReleaseCommandSession();
+            return session.Held = session.Monitor.HoldSessionForCommand();
+        session.Monitor.ReleaseCommandSession();
+        session.Held = false;
         return true;
     };
     MailListFrm = &window;
@@ -93,8 +105,7 @@ void TCorvexFrm::LMDpfListMailClick()
 {
     if (!PButtons || !PButtons->Press(LMDpfListMail))
         return;
-    const bool timerWasRunning = Monitor->MainTimer.isActive();
-    Monitor->MainTimer.stop();
+    const TTimerPause pause(Monitor->MainTimer);
     const TDataStore &store = Monitor->Store;
     const int summary = SelectedRow(lvSummary);
     int mailbox = -1;
@@ -115,8 +126,6 @@ void TCorvexFrm::LMDpfListMailClick()
     if (result == 2 && (summary < 0 || mailbox >= 0))
         Monitor->CheckMailFrom(TPassSource::SummaryMenu, mailbox);
     Monitor->Tray.ClearNewMail(false);
-    if (timerWasRunning && !TUtils::Terminating())
-        Monitor->MainTimer.start();
     PButtons->Release(LMDpfListMail);
 }
 
@@ -127,9 +136,12 @@ void TCorvexFrm::SaveAllMailClick()
     if (summary < 0 || StrToIntDef(store.Summary[size_t(summary)].Cell(scMsgs), 0) <= 0)
         return;
     const int mailbox = FindRow(store.Mailboxes, store.Summary[size_t(summary)].Caption);
-    if (mailbox < 0 || !Monitor->HoldSessionForCommand())
+    if (mailbox < 0)
         return;
-    SetBusyCursors(true);
+    const TCommandSession session(*Monitor);
+    if (!session)
+        return;
+    const TBusyCursors busy(*this);
     SetStatusText(SavingMessages);
     const std::string folder = store.Mailboxes[size_t(mailbox)].Cell(mcInboxPath);
     int count = 0, saved = 0;
@@ -147,8 +159,6 @@ void TCorvexFrm::SaveAllMailClick()
             return Pump();
         });
     }
-    Monitor->ReleaseCommandSession();
-    SetBusyCursors(false);
     SetStatusText(saved == count ? std::string(SavingComplete)
                                  : Format(SavingIncomplete, count - saved, count));
 }
@@ -160,14 +170,17 @@ void TCorvexFrm::DeleteAllMailClick()
     if (summary < 0)
         return;
     const int mailbox = FindRow(store.Mailboxes, store.Summary[size_t(summary)].Caption);
-    if (mailbox < 0 || !Monitor->HoldSessionForCommand())
+    if (mailbox < 0)
+        return;
+    const TCommandSession session(*Monitor);
+    if (!session)
         return;
     const std::string user = store.Mailboxes[size_t(mailbox)].Caption;
     const int count = Monitor->ConnectForCommand(mailbox) ? Pop3->MessageCount() : 0;
     const char *tail = count == 1 ? DeleteAllOne : DeleteAllMany;
     if (count > 0 && AskYesNo(DeleteAllQuestion + Format(tail, count, user.c_str()),
                               monitortext::WarningCaption) == TAnswer::Yes) {
-        SetBusyCursors(true);
+        const TBusyCursors busy(*this);
         std::vector<int> numbers;
         for (int n = count; n >= 1; --n)
             numbers.push_back(n);
@@ -182,7 +195,5 @@ void TCorvexFrm::DeleteAllMailClick()
                 committed && std::find(accepted.begin(), accepted.end(), number) != accepted.end();
             SetStatusText(Format(gone ? MessageDeleted : MessageNotDeleted, number));
         }
-        SetBusyCursors(false);
     }
-    Monitor->ReleaseCommandSession();
 }

@@ -20,27 +20,6 @@
 
 namespace {
 
-// Stops the main check timer for a command and starts it again afterwards if it ran.
-class TTimerPause
-{
-public:
-    explicit TTimerPause(QTimer &timer) : Timer(timer), WasRunning(timer.isActive())
-    {
-        Timer.stop();
-    }
-    ~TTimerPause()
-    {
-        if (WasRunning && !Timer.isActive())
-            Timer.start();
-    }
-    TTimerPause(const TTimerPause &) = delete;
-    TTimerPause &operator=(const TTimerPause &) = delete;
-
-private:
-    QTimer &Timer;
-    bool WasRunning;
-};
-
 // Double clicks on the Summary list, on a row or on the empty space below the rows (which
 // leaves no row selected).
 class TDoubleClickWatch : public QObject
@@ -130,13 +109,15 @@ void TCorvexFrm::ReadLastMessageOf(int summaryRow)
 
     // The session is this command's until the prompt's choices are carried out: a check asked
     // for meanwhile runs at the first tick after it.
-    if (!Monitor->HoldSessionForCommand())
-        return;
-    SetBusyCursors(true);
-    const std::string inbox = store.Mailboxes[std::size_t(mailbox)].Cell(mcInboxPath);
-    const bool read = ReadLastMessage(*Pop3, hooks, newest, inbox, PromptOff);
-    Monitor->ReleaseCommandSession();
-    SetBusyCursors(false);
+    bool read = false;
+    {
+        const TCommandSession session(*Monitor);
+        if (!session)
+            return;
+        const TBusyCursors busy(*this);
+        const std::string inbox = store.Mailboxes[std::size_t(mailbox)].Cell(mcInboxPath);
+        read = ReadLastMessage(*Pop3, hooks, newest, inbox, PromptOff);
+    }
     if (!read)
         return;
     // The list may have been reloaded while the prompt was open.

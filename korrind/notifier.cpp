@@ -6,9 +6,9 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
-#include "common/alias.h"
 #include "common/filterparam.h"
 #include "common/names.h"
+#include "common/password.h"
 #include "common/text.h"
 #include "common/utils.h"
 #include "korrind/checkmail.h"
@@ -39,6 +39,17 @@ bool AnyPriority(const std::vector<TNewMailNote> &notes)
     return false;
 }
 
+// "mailbox: sender — subject", leaving out what is hidden.
+std::string NoteText(const TNewMailNote &note)
+{
+    std::string text = note.Mailbox;
+    if (!note.From.empty() || !note.Subject.empty())
+        text += ": " + note.From;
+    if (!note.Subject.empty())
+        text += (note.From.empty() ? "" : " — ") + note.Subject;
+    return text;
+}
+
 } // namespace
 
 TDesktopNotifier::TDesktopNotifier(QObject *parent) : QObject(parent) {}
@@ -55,17 +66,20 @@ void TDesktopNotifier::CollectNewMail(TEMailTest &test)
         return;
     const int count = test.CurrentLines.Count();
     for (int k = count - 1; k >= test.FirstNew && k >= 0; --k) {
-        if ((size_t(k) < test.Known.size() && test.Known[k]) ||
-            (k < test.ToLines.Count() && !AliasMatches(test.ToLines[k], test.Mailbox)))
+        if (!test.Announces(k))
             continue;
         std::vector<std::string> fields = SplitText(test.CurrentLines[k], '|');
+        const std::string from = fields.empty() ? std::string() : fields[0];
+        const std::string subject = fields.size() > 1 ? fields[1] : std::string();
+        TRuleActions actions;
         TNewMailNote note;
         note.Mailbox = test.Mailbox->Caption;
-        note.From = fields.empty() ? std::string() : fields[0];
-        note.Subject = fields.size() > 1 ? fields[1] : std::string();
-        TRuleActions actions;
         note.Priority = !test.PriorityRules.Empty() &&
-                        MatchRules(note.From, note.Subject, actions, test.PriorityRules) >= 0;
+                        MatchRules(from, subject, actions, test.PriorityRules) >= 0;
+        // A notification shows no more than the Summary list does.
+        const TShownMail shown = MaskedMail({from, subject, {}, {}, {}}, *test.Mailbox);
+        note.From = shown.From;
+        note.Subject = shown.Subject;
         Add(note);
     }
 }
@@ -99,8 +113,7 @@ std::string TDesktopNotifier::BodyText(const std::vector<TNewMailNote> &notes)
         }
         if (!body.empty())
             body += "\n";
-        body += EscapeMarkup((note->Priority ? "[Priority] " : "") + note->Mailbox + ": " +
-                             note->From + " — " + note->Subject);
+        body += EscapeMarkup((note->Priority ? "[Priority] " : "") + NoteText(*note));
     }
     return body;
 }

@@ -6,16 +6,16 @@
 #include <algorithm>
 #include <charconv>
 
+#include "common/alerts.h"
 #include "common/encrypt.h"
 #include "common/globals.h"
-#include "common/ui/escapehook.h"
-#include "common/ui/panelbuttons.h"
 #include "common/password.h"
-#include "common/ui/sound.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
+#include "common/ui/escapehook.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/sound.h"
 #include "common/utils.h"
-#include "common/alerts.h"
 #include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
 
@@ -48,6 +48,17 @@ uint16_t DebugLevelFromArguments(const std::vector<std::string> &arguments, uint
         current = whole && value <= UINT16_MAX ? uint16_t(value) : 0;
     }
     return current;
+}
+
+TTimerPause::TTimerPause(QTimer &timer) : Timer(timer), WasRunning(timer.isActive())
+{
+    Timer.stop();
+}
+
+TTimerPause::~TTimerPause()
+{
+    if (WasRunning && !Timer.isActive() && !TUtils::Terminating())
+        Timer.start();
 }
 
 std::string FormatHms(int64_t seconds)
@@ -280,8 +291,7 @@ bool TCorvexMonitor::Exit()
         Window.ReleaseExitButton();
         return false;
     }
-    const bool timerWasRunning = MainTimer.isActive();
-    MainTimer.stop();
+    TTimerPause pause(MainTimer); // runs again unless the program ends
     FetchTimer.stop();
     Pop3->Abort();
 
@@ -293,8 +303,6 @@ bool TCorvexMonitor::Exit()
                    !Window.ApplyChanges()) {
             // The user wants the changes kept and they could not be saved: the monitor goes
             // on with them pending rather than ending and losing them.
-            if (timerWasRunning)
-                RestartMainTimer();
             Window.ReleaseExitButton();
             return false;
         }

@@ -91,8 +91,6 @@ inline constexpr char CheckingMailbox[] = "  Checking for mail:%s";
 inline constexpr char NextCheck[] = "  Next Check: %s";
 inline constexpr char CheckComplete[] = "  Mail Check Complete";
 inline constexpr char TimedOut[] = "Timed Out";
-inline constexpr char PasswordRequired[] = "***Password Required***";
-inline constexpr char HiddenReplyTo[] = "????????????";
 inline constexpr char NoPassword[] = "Invalid password for mail box";
 inline constexpr char ExitQuestion[] =
     "Do you truely want Corvex\nto stop monitoring your mailboxes?";
@@ -226,6 +224,9 @@ private:
     // same mailbox again (a message was deleted), or stop (the program is quitting).
     enum class TMailboxOutcome { Next, NextAtOnce, Again, Stop };
     TMailboxOutcome CheckMailbox(int index, bool &again);
+    // The end of every pass, however CheckMail is left: EndCheck unless it already ran, and the
+    // main timer started again when it ran before the pass.
+    void ClosePass(bool restartTimer) noexcept;
     void RestartMainTimer();
     void ClearTopmostTick();
     void MarkTimedOut(TListRow &row);
@@ -254,6 +255,60 @@ private:
     bool ReloadDecrypt = false;
     bool RecheckAfterPass = false;
     int ProgramStartFailures = 0; // of the first entry of the program queue
+};
+
+// What a window command takes for its run, given back however the command ends (an exception
+// included): a session left held would stop every check, a timer left stopped the schedule,
+// busy cursors every button.
+
+// The POP3 session, held for a command while this lives; false when it could not be had.
+class TCommandSession
+{
+public:
+    explicit TCommandSession(TCorvexMonitor &monitor)
+        : Monitor(monitor), Held(monitor.HoldSessionForCommand())
+    {
+    }
+    ~TCommandSession()
+    {
+        if (Held)
+            Monitor.ReleaseCommandSession();
+    }
+    explicit operator bool() const { return Held; }
+    TCommandSession(const TCommandSession &) = delete;
+    TCommandSession &operator=(const TCommandSession &) = delete;
+
+private:
+    TCorvexMonitor &Monitor;
+    const bool Held;
+};
+
+// The main check timer stopped for a command, started again afterwards if it ran (unless the
+// program is ending).
+class TTimerPause
+{
+public:
+    explicit TTimerPause(QTimer &timer);
+    ~TTimerPause();
+    TTimerPause(const TTimerPause &) = delete;
+    TTimerPause &operator=(const TTimerPause &) = delete;
+
+private:
+    QTimer &Timer;
+    const bool WasRunning;
+};
+
+// Busy cursors on the window while a command runs.
+class TBusyCursors
+{
+public:
+    explicit TBusyCursors(TMonitorWindow &window) : Window(window) { Window.SetBusyCursors(true); }
+    ~TBusyCursors() { Window.SetBusyCursors(false); }
+    TBusyCursors(const TBusyCursors &) = delete;
+    TBusyCursors &operator=(const TBusyCursors &) = delete;
+
+private:
+    TMonitorWindow &Window;
 };
 
 // Debug level from the command line: an argument whose lower-case form contains "debug" and

@@ -795,8 +795,7 @@ void TCorvexFrm::LMDpfApplyClick()
 {
     if (!ApplyOn || !PButtons || !PButtons->Press(LMDpfApply))
         return;
-    const bool timerWasRunning = Monitor->MainTimer.isActive();
-    Monitor->MainTimer.stop();
+    const TTimerPause pause(Monitor->MainTimer);
     const bool saved = ApplyChanges();
     PButtons->Release(LMDpfApply);
     // Changes that could not be saved stay pending: Apply can be tried again, Exit asks about
@@ -806,8 +805,6 @@ void TCorvexFrm::LMDpfApplyClick()
     const TDataStore &store = Monitor->Store;
     if (saved && ActiveMailboxesChanged(store.Mailboxes, store.Summary))
         Monitor->RecheckAfterApply();
-    if (timerWasRunning)
-        Monitor->MainTimer.start();
 }
 
 bool TCorvexFrm::ApplyChanges()

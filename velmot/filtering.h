@@ -7,6 +7,7 @@
 
 #include "common/filterparam.h"
 #include "common/listrows.h"
+#include "common/names.h"
 #include "common/stringlist.h"
 
 // Column captions of the list, the caption column first.
@@ -16,7 +17,7 @@ inline constexpr const char *FilterColumns[] = {
 inline constexpr int FilterColumnCount = 9;
 
 inline constexpr char CantCreateMessage[] = "Can't Create:\n%s";
-inline constexpr char CantReadMessage[] = "Can't Read:\n%s";
+inline constexpr const char *CantReadMessage = names::CantReadFile;
 
 class TFilterList
 {

@@ -180,6 +180,14 @@ bool ReadWholeFile(const std::string &path, std::string &bytes)
     return true;
 }
 
+bool MissingFromItsFolder(const std::string &path)
+{
+    struct stat info = {};
+    if (path.empty() || ::lstat(path.c_str(), &info) == 0 || errno != ENOENT)
+        return false;
+    return ::stat(FolderOf(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool MakeFolder(const std::string &path, unsigned mode)
 {
     // The mode is exact: the process's umask must not take the group and others' reading away.

@@ -36,6 +36,10 @@ bool MoveAside(const std::string &path, const std::string &base, std::string &ke
 // The whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &path, std::string &bytes);
 
+// Whether nothing at all (no file, folder or link) stands at path while its folder exists: a
+// file that is simply not there yet, as opposed to one that is there but cannot be read.
+bool MissingFromItsFolder(const std::string &path);
+
 // Creates one folder (no parents) with exactly the given mode; true when it exists afterwards.
 bool MakeFolder(const std::string &path, unsigned mode = DataFolderMode);
 

@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/alias.h"
 #include "common/globals.h"
@@ -137,6 +140,24 @@ TEST(AliasManager, ASaveThatFailsKeepsTheWindowOpen)
     window.close();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(testenv::ReadFile(window.AliasFile), "sales=0\n");
+}
+
+// A list that is there but cannot be read (a folder, a link to itself) is refused as the rules
+// manager refuses one, and left as it is: saving over it would empty it.
+TEST(AliasManager, RefusesAListItCannotRead)
+{
+    for (bool folder : {true, false}) {
+        const std::string inbox = testenv::MakeScratchDir("inbox");
+        const std::string file = AliasFilePath(inbox);
+        ASSERT_EQ(folder ? ::mkdir(file.c_str(), 0700) : ::symlink(file.c_str(), file.c_str()), 0);
+        std::vector<std::string> messages;
+        TAliasFrm window;
+        window.ShowMessage = [&](const std::string &text) { messages.push_back(text); };
+        EXPECT_FALSE(window.Activate(inbox));
+        EXPECT_EQ(messages, std::vector<std::string>{"Can't Read:\n" + file});
+        const QFileInfo left(QString::fromStdString(file));
+        EXPECT_TRUE(folder ? left.isDir() : left.isSymLink());
+    }
 }
 
 // The real program as the monitor starts it (through the registry, which writes the parameter

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 
 #include "common/globals.h"
 #include "common/names.h"
@@ -497,6 +498,83 @@ TEST_F(CheckCycle, MessageLeavesTheServerOnlyOnceItsCopyExists)
     ASSERT_EQ(saved.Count(), 1);
     EXPECT_NE(testenv::ReadFile(folder + "/" + saved[0]).find("Subject: Budget"),
               std::string::npos);
+}
+
+// The rules folder was moved: a rejected message's copy goes to its "Rejected Mail", made
+// where it is used, and the message leaves the server. A message kept on the server because
+// its copy cannot be written raises its new-mail alert once, not at each check that retries it.
+TEST_F(CheckCycle, RejectedMailFollowsTheRulesFolderAndAKeptMessageAlertsOnce)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 2000;
+    Globals->Config.SaveRejected = 1;
+    Globals->Config.NewMailNotification = 1;
+    auto moveRules = [](const std::string &folder) {
+        SetText(Globals->Config.RulesPath, folder);
+        Globals->SetRejectedPath(folder);
+        testenv::WriteFile(folder + "/" + names::MasterRejectFile, "spam.example|\n");
+        testenv::WriteFile(folder + "/" + names::AlertsFile, "BELL=/s/bell.wav\n");
+    };
+    fixtures::MessageFields spam;
+    spam.from = "Win <win@spam.example>";
+    fixtures::Mailbox box = fixtures::CreateMailbox("moved");
+    fixtures::AddMessage(box, fixtures::BuildMessage(spam));
+    AddMailbox(*monitor, box.user, Server(box), box.password).SetCell(mcArrivalAlert, "BELL");
+    const std::string rules = testenv::MakeScratchDir("rules");
+    moveRules(rules);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(fixtures::MessageCount(box), 0);
+    TStringList saved;
+    Utils->ListFiles(rules + "/Rejected Mail/*.eml", fileattr::AnyFile, saved, false);
+    EXPECT_EQ(saved.Count(), 1);
+
+    // A file stands where the folder should be: the copy fails and the message stays.
+    const std::string blocked = testenv::MakeScratchDir("rules");
+    moveRules(blocked);
+    testenv::WriteFile(blocked + "/Rejected Mail", "not a folder");
+    fixtures::AddMessage(box, fixtures::BuildMessage(spam));
+    EMailTest->SoundQueue.Clear();
+    for (int pass = 0; pass < 3; ++pass) {
+        monitor->CheckMail(-1);
+        EXPECT_EQ(fixtures::MessageCount(box), 1);
+        EXPECT_EQ(EMailTest->SoundQueue.Count(), pass == 0 ? 1 : 0) << "pass " << pass;
+        EXPECT_EQ(SummaryOf(*monitor, box.user).ImageIndex, pass == 0 ? siNewMail : siOrdinary);
+        monitor->Tray.ClearNewMail(true);
+        EMailTest->SoundQueue.Clear();
+    }
+    EXPECT_EQ(LogCount("Rejecting Msg from: Win <win@spam.example>"), 4);
+}
+
+// A pass that ends by an exception is closed all the same, whichever command started it: the
+// main timer runs again and the next check runs.
+TEST_F(CheckCycle, APassEndedByAnExceptionIsClosedAndCheckingGoesOn)
+{
+    TMailBoxRecord stored{};
+    SetText(stored.UserId, "faulty");
+    SetText(stored.MailServer, "127.0.0.1:1");
+    SetText(stored.Password, "secret");
+    stored.Active = 1;
+    ASSERT_TRUE(WriteMailBoxFile(monitor->Store.PopSrvPath(), {stored}));
+    bool fail = true;
+    window.OnStatus = [&](const std::string &text) {
+        if (fail && text == "  Checking for mail:faulty")
+            throw std::runtime_error("the window is gone");
+    };
+    monitor->RecheckAfterApply();
+    EXPECT_EQ(LogCount("Exception 1 checking mail"), 1);
+    EXPECT_FALSE(monitor->PassRunning());
+    EXPECT_FALSE(window.Busy);
+
+    monitor->MainTimer.start();
+    monitor->CheckNow();
+    EXPECT_EQ(LogCount("Exception 2 checking mail"), 1);
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+
+    fail = false;
+    EXPECT_TRUE(monitor->CheckMail(-1));
+    EXPECT_EQ(SummaryOf(*monitor, "faulty").Cell(scFrom), "Timed Out");
+    QFile::remove(QString::fromStdString(monitor->Store.PopSrvPath())); // the next tests' data
 }
 
 // The window stays responsive during a pass: commands run while the session waits, and Esc

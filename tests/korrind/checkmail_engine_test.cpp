@@ -16,6 +16,14 @@
 
 namespace {
 
+int Occurrences(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 int LineCount(const std::string &text)
 {
     int lines = 0;
@@ -335,10 +343,26 @@ TEST_F(CheckMailEngine, AliasGateSkipsMessagesForOtherAddresses)
     EXPECT_EQ(summaryRow.Cell(scSubject), "hello");
 }
 
+// An alias list that is there but cannot be read is no empty list: the check skips the alias
+// test, says so once, and filters the mail as usual.
+TEST_F(CheckMailEngine, UnreadableAliasListSkipsTheAliasTest)
+{
+    mailboxes[0].SetCell(mcAliasActive, "1");
+    ASSERT_EQ(mkdir((inbox + "/" + names::AliasFile).c_str(), 0700), 0);
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "|offer;|\n");
+    fixtures::AddMessages(box, {Message("a@x.org", "offer", "sales@corp.example"),
+                                Message("b@x.org", "hello", "support@corp.example")});
+    EXPECT_EQ(Check(), 2);
+    EXPECT_EQ(fixtures::MessageCount(box), 1);
+    EXPECT_EQ(
+        Occurrences(Log(), "Can't read alias list " + inbox + "/Alias.ini: alias test skipped"), 1);
+}
+
 TEST_F(CheckMailEngine, FailedSaveLeavesTheMessageOnTheServer)
 {
     globals.Config.SaveRejected = 1;
     globals.RejectedPath = root + "/no such folder";
+    testenv::WriteFile(globals.RejectedPath, "a file where the folder should be");
     testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
     // "keep" is saved to the inbox; "gone" is saved and deleted.
     testenv::WriteFile(root + "/" + names::MasterPriorityFile,

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 #include "common/filterparam.h"
 #include "common/globals.h"
@@ -27,6 +28,7 @@
 #include "common/records.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/popviewfrm.h"
 #include "korrind/trayview.h"
@@ -255,6 +257,34 @@ TEST_F(MainCommands, ReadLastMessageShowsItAndCarriesOutThePrompt)
     // The mailbox was checked again afterwards.
     EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "1");
     EXPECT_FALSE(Frm->PromptOff);
+}
+
+// A command that holds the POP3 session gives it back however it ends: after an exception
+// while it carries out the prompt's answer the cursors are normal and the next check runs.
+TEST_F(MainCommands, ReadLastMessageGivesTheSessionBackWhenItFails)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("readfail");
+    fixtures::AddMessage(box, fixtures::BuildMessage({}));
+    TMailBoxRecord record = Record(box.user, box.host + ":" + std::to_string(box.pop3Port),
+                                   testenv::MakeScratchDir("inbox"));
+    SetText(record.Password, box.password);
+    SetMailboxes({record});
+    Store().Summary[0].SetCell(scMsgs, "1");
+    Frm->Monitor->MainTimer.start();
+    SetRuleEditor([](const std::string &, bool, TRuleFields &) -> bool {
+        throw std::runtime_error("the editor is gone");
+    });
+    OnModal<TfrmWhatToDo>([](TfrmWhatToDo *prompt) {
+        prompt->LMDcbAddReject->click();
+        prompt->LMDpfClose->Click();
+    });
+    EXPECT_THROW(Frm->ReadLastMessageOf(0), std::runtime_error);
+    EXPECT_EQ(Frm->Monitor->SessionOwner(), TCorvexMonitor::TSessionOwner::None);
+    EXPECT_TRUE(PButtons->IsAvailable(Frm->LMDpfCheckNow)) << "no hour-glass left";
+    EXPECT_TRUE(Frm->Monitor->MainTimer.isActive());
+    EXPECT_TRUE(Frm->Monitor->CheckMail(-1));
 }
 
 TEST_F(MainCommands, SummaryDoubleClickFollowsTheRow)

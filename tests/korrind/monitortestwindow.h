@@ -2,6 +2,7 @@
 // questions as the test says.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,15 @@ public:
         return StatusTexts.empty() ? none : StatusTexts.back();
     }
 
-    void SetStatusText(const std::string &text) override { StatusTexts.push_back(text); }
+    // Runs with each status text (a test may throw from it).
+    std::function<void(const std::string &text)> OnStatus;
+
+    void SetStatusText(const std::string &text) override
+    {
+        StatusTexts.push_back(text);
+        if (OnStatus)
+            OnStatus(text);
+    }
     void SetProgress(int position) override { Progress = position; }
     void SetBusyCursors(bool busy) override { Busy = busy; }
     void RowsChanged(bool) override {}

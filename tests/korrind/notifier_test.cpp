@@ -191,6 +191,43 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(bus.Fake.Calls.size(), 2u);
     EXPECT_NE(monitor->Store.Summary.at(0).ImageIndex, siTimedOut);
+
+    // A notification shows no more than the Summary list: a mailbox with its own password hides
+    // the subject, a security level that hides senders and subjects hides them. A message kept
+    // on the server because its rejected copy cannot be written is announced once, not at each
+    // check that tries it again.
+    ASSERT_TRUE(QDBusConnection("fake-notifications").registerService(Service));
+    std::vector<TNotifyCall> &calls = bus.Fake.Calls;
+    auto check = [&](size_t expected) { // a pass; the last body once expected were sent
+        const bool more = expected > calls.size();
+        monitor->CheckMail(-1);
+        PumpUntil([&] { return more && calls.size() >= expected; }, more ? 5000 : 300);
+        EXPECT_EQ(calls.size(), expected);
+        return calls.back().Body.toStdString();
+    };
+    monitor->Store.Mailboxes[0].SetCell(mcBoxProtected, "1");
+    fixtures::AddMessage(box, Message("Fay <fay@example.org>", "Secret plans"));
+    const std::string body = check(3);
+    EXPECT_NE(body.find("fay@example.org"), std::string::npos) << "the Summary shows it";
+    EXPECT_NE(body.find("***Password Required***"), std::string::npos);
+    EXPECT_EQ(body.find("Secret"), std::string::npos);
+
+    monitor->Store.Mailboxes[0].SetCell(mcBoxProtected, "0");
+    Globals->Config.PasswordActive = 1;
+    Globals->Config.SecurityLevel = 3;
+    fixtures::AddMessage(box, Message("Gus <gus@example.org>", "Salary"));
+    EXPECT_EQ(check(4), box.user);
+
+    Globals->Config.PasswordActive = 0;
+    Globals->Config.SaveRejected = 1;
+    Globals->RejectedPath = testenv::MakeScratchDir("rules") + "/Rejected Mail";
+    testenv::WriteFile(Globals->RejectedPath, "a file where the folder should be");
+    testenv::WriteFile(monitor->RulesFolder() + "/" + names::MasterRejectFile, "spam.example|\n");
+    fixtures::AddMessage(box, Message("Win <win@spam.example>", "Prize"));
+    EXPECT_NE(check(5).find("win@spam.example"), std::string::npos);
+    check(5);
+    check(5);
+    EXPECT_EQ(fixtures::MessageCount(box), 8);
 }
 
 #include "notifier_test.moc"
