@@ -49,6 +49,9 @@ inline constexpr char PriorityFile[] = "PriorityMail.ini";
 inline constexpr char RejectFile[] = "RejectMail.ini";
 inline constexpr char ConfigFile[] = "Config.cfg";
 inline constexpr char PopSrvFile[] = "PopSrv.cfg";
+// Data root: both of the above as one change being saved; finished by the next read if a
+// crash interrupted the save.
+inline constexpr char PendingSaveFile[] = "Apply.pending";
 
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder
