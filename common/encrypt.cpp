@@ -119,7 +119,15 @@ bool UnwrapSessionKey(const uint8_t *blob, uint32_t blobLength, TKey &sessionKey
 
 const char *KindContext(TSealedKind kind)
 {
-    return kind == TSealedKind::MailboxRecord ? "Corvex mailbox record" : "Corvex master password";
+    switch (kind) {
+    case TSealedKind::MailboxRecord:
+        return "Corvex mailbox record";
+    case TSealedKind::MasterPassword:
+        return "Corvex master password";
+    case TSealedKind::SmtpPassword:
+        return "Corvex outgoing server password";
+    }
+    return "";
 }
 
 } // namespace

@@ -49,6 +49,9 @@ inline constexpr char PriorityFile[] = "PriorityMail.ini";
 inline constexpr char RejectFile[] = "RejectMail.ini";
 inline constexpr char ConfigFile[] = "Config.cfg";
 inline constexpr char PopSrvFile[] = "PopSrv.cfg";
+// Data root: both of the above as one change being saved; finished by the next read if a
+// crash interrupted the save.
+inline constexpr char PendingSaveFile[] = "Apply.pending";
 // Data root: the mail servers that offered STLS or STARTTLS once (they get no password in clear).
 inline constexpr char TlsServersFile[] = "TlsServers.ini";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/encrypt.h"
 #include "common/globals.h"
@@ -61,12 +62,19 @@ bool ReadMailBoxFile(const std::string &path, std::vector<TMailBoxRecord> &recor
     return true;
 }
 
+namespace {
+std::string MailBoxFileBytes(const std::vector<TMailBoxRecord> &records)
+{
+    return std::string(reinterpret_cast<const char *>(records.data()),
+                       records.size() * sizeof(TMailBoxRecord));
+}
+} // namespace
+
 bool WriteMailBoxFile(const std::string &path, const std::vector<TMailBoxRecord> &records,
                       std::string *errorText)
 {
-    std::string bytes(reinterpret_cast<const char *>(records.data()),
-                      records.size() * sizeof(TMailBoxRecord));
-    return platform::WriteFileAtomic(path, bytes, platform::DataFileMode, errorText);
+    return platform::WriteFileAtomic(path, MailBoxFileBytes(records), platform::DataFileMode,
+                                     errorText);
 }
 
 namespace {
@@ -287,43 +295,16 @@ void TDataStore::SweepTemporaries(const std::string &folder)
                    folder.c_str()));
 }
 
-bool TDataStore::LoadSettings(bool write, const TWindowPos &window)
-{
-    LastError.clear();
-    Globals->InitPaths();
-    Globals->CreateDataFolders();
-    return write ? WriteSettings() : ReadSettings(window);
-}
-
-bool TDataStore::LoadSettingsReadOnly()
-{
-    LastError.clear();
-    Globals->InitPaths();
-    TConfigRecord &config = Globals->Config;
-    SetConfigDefaults(config, {});
-    const std::string path = ConfigPath();
-    std::string bytes;
-    const bool read = platform::ReadWholeFile(path, bytes);
-    TConfigRecord stored{};
-    if (read && bytes.size() >= sizeof stored)
-        std::memcpy(&stored, bytes.data(), sizeof stored);
-    const bool usable =
-        stored.Version == ConfigVersion || stored.Version == UpgradableConfigVersion;
-    if (usable)
-        config = stored;
-    if (GetText(config.RulesPath).empty())
-        SetText(config.RulesPath, Globals->DataRoot);
-    Globals->SetRejectedPath(GetText(config.RulesPath));
-    if (!read)
-        return Fail("Can't read " + path);
-    return usable || Fail("Damaged settings file " + path);
-}
-
 namespace {
 
+bool AllZero(const void *bytes, std::size_t n)
+{
+    const auto *first = static_cast<const uint8_t *>(bytes);
+    return std::all_of(first, first + n, [](uint8_t byte) { return byte == 0; });
+}
 template <std::size_t N> bool AllZero(const uint8_t (&bytes)[N])
 {
-    return std::all_of(bytes, bytes + N, [](uint8_t byte) { return byte == 0; });
+    return AllZero(bytes, N);
 }
 
 // How a stored mailbox record was read.
@@ -362,10 +343,173 @@ bool SealMailboxRecord(const TConfigRecord &config, TMailBoxRecord &record)
                      MailboxSealedBytes, &record, record.Seal);
 }
 
+// A text field of the settings that is sealed under "Encrypt Mailboxes", with its seal.
+struct TSealedField
+{
+    char *Text;
+    std::size_t Size;
+    uint8_t *Seal;
+    TSealedKind Kind;
+    const char *Name; // in log lines
+};
+
+TSealedField MasterPasswordField(TConfigRecord &config)
+{
+    return {config.MasterPassword, sizeof config.MasterPassword, config.MasterPasswordSeal,
+            TSealedKind::MasterPassword, "master password"};
+}
+
+TSealedField SmtpPasswordField(TConfigRecord &config)
+{
+    return {config.SmtpPassword, sizeof config.SmtpPassword, config.SmtpPasswordSeal,
+            TSealedKind::SmtpPassword, "outgoing server password"};
+}
+
+// Whether a stored field holds sealed bytes: a seal, or a master password of the earlier
+// unsealed encryption (no seal, under the encryption option; an all-zero field is empty).
+bool FieldSealed(const TConfigRecord &config, const TSealedField &field)
+{
+    return !AllZero(field.Seal, SealSize) ||
+           (config.EncryptMailboxes && field.Kind == TSealedKind::MasterPassword &&
+            !AllZero(field.Text, field.Size));
+}
+
+// Opens a stored field in place and clears its seal. One that can't be opened is kept as
+// stored in lock and emptied. True when the field is to be rewritten sealed: it is of the
+// earlier unsealed encryption, or a password stored plain under the encryption option before
+// this field was sealed.
+bool OpenSettingsField(TConfigRecord &config, const TSealedField &field, TLockedField &lock)
+{
+    lock = {};
+    if (!FieldSealed(config, field))
+        return config.EncryptMailboxes && !AllZero(field.Text, field.Size);
+    const bool oldStream = AllZero(field.Seal, SealSize);
+    const bool opened =
+        oldStream ? XorOldKeyStream(config.KeyBlob, config.KeyLength, field.Size, field.Text)
+                  : OpenBlock(config.KeyBlob, config.KeyLength, field.Kind, field.Size, field.Text,
+                              field.Seal) == TOpenResult::Opened;
+    if (!opened) {
+        lock.Locked = true;
+        lock.Stored.assign(field.Text, field.Size);
+        std::memcpy(lock.Seal, field.Seal, SealSize);
+        std::memset(field.Text, 0, field.Size);
+        Log(Format("Can't decrypt the %s: %s", field.Name, CryptoLastError().c_str()));
+    }
+    std::memset(field.Seal, 0, SealSize);
+    return opened && oldStream;
+}
+
+// The pending-save file: a mark, the settings record, then the mailbox file.
+constexpr char PendingSaveMark[8] = {'C', 'V', 'X', 'S', 'A', 'V', 'E', '1'};
+
+std::string PendingSave(const std::string &settings, const std::string &mailboxes)
+{
+    return std::string(PendingSaveMark, sizeof PendingSaveMark) + settings + mailboxes;
+}
+
+bool SplitPendingSave(const std::string &bytes, std::string &settings, std::string &mailboxes)
+{
+    const std::size_t head = sizeof PendingSaveMark + sizeof(TConfigRecord);
+    if (bytes.size() < head ||
+        bytes.compare(0, sizeof PendingSaveMark, PendingSaveMark, sizeof PendingSaveMark) != 0 ||
+        (bytes.size() - head) % sizeof(TMailBoxRecord) != 0)
+        return false;
+    settings = bytes.substr(sizeof PendingSaveMark, sizeof(TConfigRecord));
+    mailboxes = bytes.substr(head);
+    return true;
+}
+
+// "a", "a and b", "a, b and c".
+std::string JoinWithAnd(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
 } // namespace
+
+// What is sealed with the stored key, counted only where it matters: a master password while
+// protection is on, an outgoing server password while there is a server.
+struct TDataStore::TSealedData
+{
+    int Records = 0;
+    bool MailboxFileUnread = false;
+    bool MasterPassword = false;
+    bool SmtpPassword = false;
+
+    std::string Describe() const
+    {
+        std::vector<std::string> items;
+        if (Records > 0)
+            items.push_back(
+                Format(Records == 1 ? "%d mailbox record" : "%d mailbox records", Records));
+        if (MailboxFileUnread)
+            items.push_back("the mailbox file");
+        if (MasterPassword)
+            items.push_back("the master password");
+        if (SmtpPassword)
+            items.push_back("the outgoing server password");
+        return JoinWithAnd(items);
+    }
+};
+
+TDataStore::TSealedData TDataStore::FindSealedData(const TConfigRecord &config) const
+{
+    TSealedData sealed;
+    std::vector<TMailBoxRecord> records;
+    if (ReadMailBoxFile(PopSrvPath(), records)) {
+        for (const TMailBoxRecord &record : records)
+            sealed.Records += config.EncryptMailboxes || !AllZero(record.Seal);
+    } else {
+        sealed.MailboxFileUnread = TUtils::FileExists(PopSrvPath());
+    }
+    TConfigRecord copy = config;
+    sealed.MasterPassword = config.PasswordActive && FieldSealed(copy, MasterPasswordField(copy));
+    sealed.SmtpPassword =
+        !GetText(config.SmtpServer).empty() && FieldSealed(copy, SmtpPasswordField(copy));
+    return sealed;
+}
+
+bool TDataStore::LoadSettings(bool write, const TWindowPos &window)
+{
+    LastError.clear();
+    Globals->InitPaths();
+    Globals->CreateDataFolders();
+    return write ? WriteSettings() : ReadSettings(window);
+}
+
+bool TDataStore::LoadSettingsReadOnly()
+{
+    LastError.clear();
+    Globals->InitPaths();
+    TConfigRecord &config = Globals->Config;
+    SetConfigDefaults(config, {});
+    const std::string path = ConfigPath();
+    std::string bytes;
+    const bool read = platform::ReadWholeFile(path, bytes);
+    TConfigRecord stored{};
+    if (read && bytes.size() >= sizeof stored)
+        std::memcpy(&stored, bytes.data(), sizeof stored);
+    const bool usable =
+        stored.Version == ConfigVersion || stored.Version == UpgradableConfigVersion;
+    if (usable) {
+        config = stored;
+        // The companions send mail with the outgoing server password.
+        OpenSettingsField(config, SmtpPasswordField(config), SmtpPasswordLock);
+    }
+    if (GetText(config.RulesPath).empty())
+        SetText(config.RulesPath, Globals->DataRoot);
+    Globals->SetRejectedPath(GetText(config.RulesPath));
+    if (!read)
+        return Fail("Can't read " + path);
+    return usable || Fail("Damaged settings file " + path);
+}
 
 bool TDataStore::ReadSettings(const TWindowPos &window)
 {
+    FinishInterruptedCommit();
     TConfigRecord &config = Globals->Config;
     std::string path = ConfigPath();
     std::string bytes;
@@ -374,7 +518,9 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     SweepTemporaries(Globals->DataRoot);
 
     ApplyNeeded = false;
-    MasterPasswordLocked = false;
+    LockedKeyData.clear();
+    MasterPasswordLock = {};
+    SmtpPasswordLock = {};
     bool usable = false;
     if (bytes.size() >= sizeof config) {
         std::memcpy(&config, bytes.data(), sizeof config);
@@ -393,21 +539,19 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     }
     // A new key is made for fresh defaults too, so "Encrypt Mailboxes" works from the start,
     // and is stored at once: records encrypted with it must never outlive it.
-    bool keyMissing = config.KeyLength == 0;
-    if (Globals->CryptoReady)
-        Globals->CryptoReady = MakeKey(config.KeyBlob, config.KeyLength);
-    bool keyMade = keyMissing && config.KeyLength != 0;
-    bool migrated = false;
-    if (usable && config.EncryptMailboxes)
-        migrated = OpenMasterPassword(config);
-    std::memset(config.MasterPasswordSeal, 0, sizeof config.MasterPasswordSeal);
+    const bool keyMade = Globals->CryptoReady && EnsureUsableKey(config);
+    bool rewrite = false;
+    if (usable) {
+        rewrite = OpenSettingsField(config, MasterPasswordField(config), MasterPasswordLock);
+        rewrite = OpenSettingsField(config, SmtpPasswordField(config), SmtpPasswordLock) || rewrite;
+    }
     if (GetText(config.RulesPath).empty())
         SetText(config.RulesPath, Globals->DataRoot);
     Globals->SetRejectedPath(GetText(config.RulesPath));
     SweepTemporaries(GetText(config.RulesPath));
     if (!usable)
         return WriteSettings();
-    if ((keyMade || migrated) && !WriteSettings() && keyMade) {
+    if ((keyMade || rewrite) && !WriteSettings() && keyMade) {
         std::memset(config.KeyBlob, 0, sizeof config.KeyBlob);
         config.KeyLength = 0;
         Globals->CryptoReady = false;
@@ -415,27 +559,122 @@ bool TDataStore::ReadSettings(const TWindowPos &window)
     return true;
 }
 
-// Opens the stored master password in place; true when it was of the earlier unsealed
-// encryption (the settings are then rewritten sealed). One that can't be opened stays as stored
-// and is written back unchanged.
-bool TDataStore::OpenMasterPassword(TConfigRecord &config)
+// Makes a key when there is none. A stored key that this user's key file can't open is
+// replaced when nothing that matters is sealed with it (the sealed settings fields then hold
+// nothing of use and are emptied); one that sealed data is kept (KeyLocked) for the user to
+// decide. True when a new key was made.
+bool TDataStore::EnsureUsableKey(TConfigRecord &config)
 {
-    std::memcpy(LockedMasterPassword, config.MasterPassword, sizeof LockedMasterPassword);
-    std::memcpy(LockedSeal, config.MasterPasswordSeal, sizeof LockedSeal);
-    const bool oldStream = AllZero(config.MasterPasswordSeal);
-    bool opened = false;
-    if (Globals->CryptoReady && oldStream)
-        opened = XorOldKeyStream(config.KeyBlob, config.KeyLength, sizeof config.MasterPassword,
-                                 config.MasterPassword);
-    else if (Globals->CryptoReady)
-        opened = OpenBlock(config.KeyBlob, config.KeyLength, TSealedKind::MasterPassword,
-                           sizeof config.MasterPassword, config.MasterPassword,
-                           config.MasterPasswordSeal) == TOpenResult::Opened;
-    MasterPasswordLocked = !opened;
-    if (!opened)
-        Log("Can't decrypt the master password: " +
-            (Globals->CryptoReady ? CryptoLastError() : std::string("no usable key")));
-    return opened && oldStream;
+    if (config.KeyLength != 0 && !KeyUsable(config.KeyBlob, config.KeyLength)) {
+        const std::string why = CryptoLastError();
+        const TSealedData sealed = FindSealedData(config);
+        LockedKeyData = sealed.Describe();
+        if (!LockedKeyData.empty()) {
+            Log("The stored encryption key can't be opened (" + why +
+                "); sealed with it: " + LockedKeyData);
+            return false;
+        }
+        Log("The stored encryption key can't be opened (" + why +
+            "); nothing is sealed with it, so a new key is made");
+        for (const TSealedField &field : {MasterPasswordField(config), SmtpPasswordField(config)})
+            if (FieldSealed(config, field)) {
+                std::memset(field.Text, 0, field.Size);
+                std::memset(field.Seal, 0, SealSize);
+            }
+        std::memset(config.KeyBlob, 0, sizeof config.KeyBlob);
+        config.KeyLength = 0;
+    }
+    const bool missing = config.KeyLength == 0;
+    Globals->CryptoReady = MakeKey(config.KeyBlob, config.KeyLength);
+    return missing && config.KeyLength != 0;
+}
+
+std::string TDataStore::LockedDataQuestion() const
+{
+    if (KeyLocked())
+        return Format(LockedKeyQuestion, LockedKeyData.c_str(), CryptoKeyFilePath().c_str());
+    if (MasterPasswordLock.Locked && Globals->Config.PasswordActive)
+        return LockedMasterPasswordQuestion;
+    return "";
+}
+
+bool TDataStore::SetAsideLockedData()
+{
+    LastError.clear();
+    const bool newKey = KeyLocked();
+    const bool dropPassword = MasterPasswordLock.Locked;
+    if (!newKey && !dropPassword)
+        return true;
+
+    // Copies of the files as they are: what can't be opened stays in them.
+    std::vector<std::string> paths = {ConfigPath()};
+    if (newKey)
+        paths.push_back(PopSrvPath());
+    std::vector<std::string> keptAs;
+    for (const std::string &path : paths) {
+        std::string bytes, kept;
+        if (!TUtils::FileExists(path))
+            continue;
+        if (!platform::ReadWholeFile(path, bytes) ||
+            !platform::KeepCopy(bytes, path + SetAsideFileSuffix, kept))
+            return Fail("Can't keep a copy of " + path + ": " + platform::SystemErrorText(errno));
+        keptAs.push_back(kept);
+    }
+
+    TConfigRecord &config = Globals->Config;
+    const TConfigRecord before = config;
+    const TLockedField masterLock = MasterPasswordLock;
+    const TLockedField smtpLock = SmtpPasswordLock;
+    auto undo = [&] {
+        config = before;
+        MasterPasswordLock = masterLock;
+        SmtpPasswordLock = smtpLock;
+        return false;
+    };
+    // With a new key the mailbox file keeps only its plain records.
+    std::vector<TMailBoxRecord> readable;
+    if (newKey) {
+        std::vector<TMailBoxRecord> stored;
+        ReadMailBoxFile(PopSrvPath(), stored);
+        for (const TMailBoxRecord &record : stored)
+            if (!config.EncryptMailboxes && AllZero(record.Seal))
+                readable.push_back(record);
+        std::memset(config.KeyBlob, 0, sizeof config.KeyBlob);
+        config.KeyLength = 0;
+        if (!MakeKey(config.KeyBlob, config.KeyLength)) {
+            undo();
+            return Fail("Can't make a new encryption key: " + CryptoLastError());
+        }
+        SmtpPasswordLock = {};
+    }
+    const bool protectionOff = dropPassword && config.PasswordActive;
+    if (dropPassword) {
+        MasterPasswordLock = {};
+        config.PasswordActive = 0;
+        std::memset(config.MasterPassword, 0, sizeof config.MasterPassword);
+    }
+    std::string settings;
+    if (!BuildSettingsFile(settings))
+        return undo();
+    std::string error;
+    const bool written = newKey ? CommitFiles(settings, MailBoxFileBytes(readable), false)
+                                : platform::WriteFileAtomic(ConfigPath(), settings,
+                                                            platform::DataFileMode, &error) ||
+                                      Fail(error);
+    if (!written)
+        return undo();
+
+    if (newKey) {
+        LockedKeyData.clear();
+        KeptRecords.clear();
+        Globals->CryptoReady = true;
+    }
+    std::string notice = newKey ? std::string(NewKeyNotice) + " " : "";
+    notice += Format(SetAsideNotice, JoinWithAnd(keptAs).c_str());
+    if (protectionOff)
+        notice += std::string("\n") + ProtectionOffNotice;
+    Notice(notice);
+    return true;
 }
 
 // Keeps a damaged settings file beside the new one, never overwriting an earlier one. The key it
@@ -466,30 +705,89 @@ bool TDataStore::KeepDamagedSettings(const std::string &bytes)
     return true;
 }
 
-bool TDataStore::WriteSettings()
+// The settings record as stored: the passwords sealed under the encryption option.
+bool TDataStore::BuildSettingsFile(std::string &bytes)
 {
     TConfigRecord stored = Globals->Config;
-    std::memset(stored.MasterPasswordSeal, 0, sizeof stored.MasterPasswordSeal);
-    bool keepStoredPassword =
-        MasterPasswordLocked &&
-        std::memcmp(stored.MasterPassword, LockedMasterPassword, sizeof LockedMasterPassword) == 0;
-    if (keepStoredPassword) {
-        // Still encrypted: writing it as plain would turn it into garbage for good.
-        if (!stored.EncryptMailboxes)
-            return Fail(EncryptOffRefused);
-        std::memcpy(stored.MasterPasswordSeal, LockedSeal, sizeof LockedSeal);
-    } else if (stored.EncryptMailboxes &&
-               !SealBlock(stored.KeyBlob, stored.KeyLength, TSealedKind::MasterPassword,
-                          sizeof stored.MasterPassword, stored.MasterPassword,
-                          stored.MasterPasswordSeal)) {
-        return Fail("Can't encrypt the master password: " + CryptoLastError());
+    const std::pair<TSealedField, TLockedField *> fields[] = {
+        {MasterPasswordField(stored), &MasterPasswordLock},
+        {SmtpPasswordField(stored), &SmtpPasswordLock}};
+    for (const auto &[field, lock] : fields) {
+        std::memset(field.Seal, 0, SealSize);
+        if (lock->Locked && AllZero(field.Text, field.Size)) {
+            // Still sealed: writing it as plain would turn it into garbage for good.
+            if (!stored.EncryptMailboxes)
+                return Fail(EncryptOffRefused);
+            std::memcpy(field.Text, lock->Stored.data(), field.Size);
+            std::memcpy(field.Seal, lock->Seal, SealSize);
+            continue;
+        }
+        *lock = {}; // a new value takes the place of the one that could not be opened
+        if (stored.EncryptMailboxes && !SealBlock(stored.KeyBlob, stored.KeyLength, field.Kind,
+                                                  field.Size, field.Text, field.Seal))
+            return Fail(Format("Can't encrypt the %s: %s", field.Name, CryptoLastError().c_str()));
     }
+    bytes.assign(reinterpret_cast<const char *>(&stored), sizeof stored);
+    return true;
+}
 
+bool TDataStore::WriteSettings()
+{
+    std::string bytes;
+    if (!BuildSettingsFile(bytes))
+        return false;
     std::string error;
-    std::string bytes(reinterpret_cast<const char *>(&stored), sizeof stored);
     if (!platform::WriteFileAtomic(ConfigPath(), bytes, platform::DataFileMode, &error))
         return Fail(error);
     return true;
+}
+
+// Both files as one change: their images go first to the pending-save file, then each to its
+// own file, and the pending-save file is removed last. A crash in between leaves it for the
+// next read to finish (FinishInterruptedCommit), so the two files never stay from different
+// saves.
+bool TDataStore::CommitFiles(const std::string &settings, const std::string &mailboxes,
+                             bool settingsFirst)
+{
+    const std::string pending = DataFile(names::PendingSaveFile);
+    std::string error;
+    if (!platform::WriteFileAtomic(pending, PendingSave(settings, mailboxes),
+                                   platform::DataFileMode, &error))
+        return Fail(error);
+    for (bool settingsTurn : {settingsFirst, !settingsFirst}) {
+        const bool written = platform::WriteFileAtomic(settingsTurn ? ConfigPath() : PopSrvPath(),
+                                                       settingsTurn ? settings : mailboxes,
+                                                       platform::DataFileMode, &error);
+        if (!written && settingsTurn)
+            return Fail(error);
+        if (!written) {
+            Log(error);
+            return Fail(MailBoxFileError);
+        }
+    }
+    if (std::remove(pending.c_str()) != 0)
+        Log("Can't remove " + pending + ": " + platform::SystemErrorText(errno));
+    return true;
+}
+
+void TDataStore::FinishInterruptedCommit()
+{
+    const std::string pending = DataFile(names::PendingSaveFile);
+    if (!TUtils::FileExists(pending))
+        return;
+    std::string bytes, settings, mailboxes, error;
+    if (!platform::ReadWholeFile(pending, bytes) || !SplitPendingSave(bytes, settings, mailboxes)) {
+        Log("Removed " + pending + ": it can't be read or is damaged");
+        std::remove(pending.c_str());
+        return;
+    }
+    if (platform::WriteFileAtomic(ConfigPath(), settings, platform::DataFileMode, &error) &&
+        platform::WriteFileAtomic(PopSrvPath(), mailboxes, platform::DataFileMode, &error)) {
+        std::remove(pending.c_str());
+        Log("Finished saving the settings and the mailbox list, which was interrupted");
+    } else {
+        Log("Can't finish the interrupted save of the settings and the mailbox list: " + error);
+    }
 }
 
 bool TDataStore::SavePosition(const TWindowPos &window)
@@ -605,12 +903,11 @@ void TDataStore::WriteIconMailbox()
 
 bool TDataStore::CanStoreUnencrypted() const
 {
-    return KeptRecords.empty() && !MasterPasswordLocked;
+    return KeptRecords.empty() && !MasterPasswordLock.Locked && !SmtpPasswordLock.Locked;
 }
 
-bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
+bool TDataStore::BuildMailBoxFile(bool encrypt, const TAskPassword &ask, std::string &bytes)
 {
-    LastError.clear();
     const TConfigRecord &config = Globals->Config;
     std::vector<TMailBoxRecord> records;
     for (const TListRow &row : Mailboxes) {
@@ -630,9 +927,17 @@ bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
         }
     }
     records.insert(records.end(), KeptRecords.begin(), KeptRecords.end());
+    bytes = MailBoxFileBytes(records);
+    return true;
+}
 
-    std::string error;
-    if (!WriteMailBoxFile(PopSrvPath(), records, &error)) {
+bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
+{
+    LastError.clear();
+    std::string bytes, error;
+    if (!BuildMailBoxFile(encrypt, ask, bytes))
+        return false;
+    if (!platform::WriteFileAtomic(PopSrvPath(), bytes, platform::DataFileMode, &error)) {
         Log(error);
         return Fail(MailBoxFileError);
     }
@@ -641,28 +946,34 @@ bool TDataStore::SaveMailBoxes(bool encrypt, const TAskPassword &ask)
 
 // A sealed record is read whatever the settings say, a plain one only where they say plain. So
 // a change of mode writes its sealed side first: switching on, the mailboxes before the settings;
-// switching off, the settings (and the plain master password) before the mailboxes.
+// switching off, the settings (and the plain passwords) before the mailboxes.
 bool TDataStore::SaveChanges(bool storedEncrypted, const TAskPassword &ask)
 {
+    LastError.clear();
     TConfigRecord &config = Globals->Config;
     const bool encrypt = config.EncryptMailboxes != 0;
-    if (storedEncrypted && !encrypt) {
-        if (!CanStoreUnencrypted()) {
-            config.EncryptMailboxes = 1;
-            return Fail(EncryptOffRefused);
-        }
-        if (!LoadSettings(true)) {
-            config.EncryptMailboxes = 1;
-            return false;
-        }
-        return SaveMailBoxes(false, ask);
+    const bool switchingOff = storedEncrypted && !encrypt;
+    if (switchingOff && !CanStoreUnencrypted()) {
+        config.EncryptMailboxes = 1;
+        return Fail(EncryptOffRefused);
     }
-    const bool mailboxesSaved = SaveMailBoxes(encrypt, ask);
-    const std::string mailboxError = LastError;
-    if (!mailboxesSaved && encrypt && !storedEncrypted)
-        config.EncryptMailboxes = 0;
-    const bool settingsSaved = LoadSettings(true);
-    if (!mailboxesSaved)
+    Globals->InitPaths();
+    Globals->CreateDataFolders();
+
+    std::string mailboxes;
+    const bool mailboxesBuilt = BuildMailBoxFile(encrypt, ask, mailboxes);
+    if (!mailboxesBuilt) {
+        // The settings are saved with the mode they are stored in.
+        const std::string mailboxError = LastError;
+        config.EncryptMailboxes = storedEncrypted;
+        WriteSettings();
         LastError = mailboxError;
-    return mailboxesSaved && settingsSaved;
+        return false;
+    }
+    std::string settings;
+    if (!BuildSettingsFile(settings) || !CommitFiles(settings, mailboxes, switchingOff)) {
+        config.EncryptMailboxes = storedEncrypted;
+        return false;
+    }
+    return true;
 }

@@ -90,7 +90,8 @@ struct TConfigRecord
     int32_t WinHeight;
     int32_t WinWidth;
     uint8_t MasterPasswordSeal[40]; // zero unless MasterPassword is stored encrypted
-    uint8_t Pad776[248];
+    uint8_t SmtpPasswordSeal[40];   // zero unless SmtpPassword is stored encrypted
+    uint8_t Pad816[208];
 };
 
 // Mailbox record, exactly 1536 bytes.
@@ -140,7 +141,8 @@ static_assert(offsetof(TConfigRecord, RulesPath) == 462);
 static_assert(offsetof(TConfigRecord, WinTop) == 720);
 static_assert(offsetof(TConfigRecord, WinWidth) == 732);
 static_assert(offsetof(TConfigRecord, MasterPasswordSeal) == 736);
-static_assert(offsetof(TConfigRecord, Pad776) == 776);
+static_assert(offsetof(TConfigRecord, SmtpPasswordSeal) == 776);
+static_assert(offsetof(TConfigRecord, Pad816) == 816);
 
 static_assert(sizeof(TMailBoxRecord) == 1536);
 static_assert(offsetof(TMailBoxRecord, BoxPassword) == 48);
@@ -154,6 +156,7 @@ static_assert(offsetof(TMailBoxRecord, Password) == 877);
 static_assert(offsetof(TMailBoxRecord, Seal) == 1496);
 static_assert(sizeof(TMailBoxRecord::Seal) == SealSize);
 static_assert(sizeof(TConfigRecord::MasterPasswordSeal) == SealSize);
+static_assert(sizeof(TConfigRecord::SmtpPasswordSeal) == SealSize);
 // An encrypted mailbox record: everything before Seal is encrypted, Seal holds nonce and tag.
 constexpr std::size_t MailboxSealedBytes = offsetof(TMailBoxRecord, Seal);
 
@@ -201,6 +204,37 @@ inline constexpr char EncryptOffRefused[] =
     "key and would be lost.";
 // Suffix of a damaged settings file kept beside the new one ("-1", "-2" … when taken).
 inline constexpr char DamagedFileSuffix[] = ".damaged";
+
+// Data sealed with a key this user's key file can't open, or a master password that can't be
+// opened: the question at start, what was done, and the way out when nothing was done.
+inline constexpr char LockedKeyQuestion[] =
+    "The encryption key stored in the settings can't be opened with this account's key file: "
+    "the data folder was copied from another account or machine, or the key was changed.\n"
+    "Sealed with it and unreadable here: %s.\n\n"
+    "Start a new key? Copies of the files as they are now are kept in the data folder, and the "
+    "sealed data are no longer used.\n"
+    "Answer No to keep them: then copy the key file %s from the account the data came from and "
+    "start Corvex again.";
+inline constexpr char LockedMasterPasswordQuestion[] =
+    "The master password stored in the settings can't be opened: it was changed or damaged.\n\n"
+    "Switch password protection off? A copy of the settings file as it is now is kept in the "
+    "data folder; the Password button then sets a new master password.";
+inline constexpr char LockedMasterPasswordText[] =
+    "The stored master password can't be opened on this account, so Corvex can't ask for it and "
+    "ends now.\n"
+    "It was sealed with a key this account's key file does not open, or the settings file was "
+    "changed.\n\n"
+    "What you can do: copy the key file %s from the account or machine the data folder came "
+    "from, then start Corvex again; or start Corvex again and answer Yes when it offers to set "
+    "the sealed data aside (password protection is then switched off, and copies of the old "
+    "files are kept in the data folder).";
+inline constexpr char SetAsideNotice[] =
+    "The data that could not be opened were set aside: the files as they were are kept as %s.";
+inline constexpr char NewKeyNotice[] = "A new encryption key was started.";
+inline constexpr char ProtectionOffNotice[] =
+    "Password protection was switched off: set a new master password with the Password button.";
+// Suffix of the copies kept when sealed data are set aside ("-1", "-2" … when taken).
+inline constexpr char SetAsideFileSuffix[] = ".old-key";
 
 // Reads every full record of a mailbox file; a short last record is ignored. False when the
 // file cannot be read.
@@ -289,6 +323,15 @@ struct TMailBoxLoad
     int Migrated = 0;      // records of the earlier unsealed encryption, rewritten sealed
 };
 
+// A sealed text field of the settings that could not be opened: empty in memory; while it stays
+// empty its stored bytes and seal are written back unchanged, so they are never lost.
+struct TLockedField
+{
+    bool Locked = false;
+    std::string Stored;
+    uint8_t Seal[SealSize] = {};
+};
+
 // The settings file and the mailbox list of the data root, read and written for the process-wide
 // Globals (data root, Config, CryptoReady, RejectedPath). The monitor's main window owns one and
 // hands its lists to the engines; the companion programs that edit these files use it too.
@@ -342,33 +385,54 @@ public:
 
     // Apply: writes the mailbox list and the settings record Globals->Config, whose
     // EncryptMailboxes is the mode wanted; storedEncrypted is the mode the files are in now.
-    // The writes are ordered so that a crash between them leaves files that read correctly. A
+    // Both files are one change: a crash between them is finished by the next read of the
+    // settings, and until then the writes' order keeps both files readable. A
     // change of mode that fails (or can't be made, see CanStoreUnencrypted) keeps the old one in
     // Globals->Config. False when something was not saved; LastError says what.
     bool SaveChanges(bool storedEncrypted, const TAskPassword &ask = nullptr);
-    // False while mailbox records or the master password could not be decrypted: writing them
-    // unencrypted would lose them, so encryption must stay on.
+    // False while mailbox records or the settings' passwords could not be decrypted: writing
+    // them unencrypted would lose them, so encryption must stay on.
     bool CanStoreUnencrypted() const;
+
+    // After a read of the settings: the stored key can't be opened with this user's key file
+    // and data are sealed with it (with nothing sealed a new key was made at once).
+    bool KeyLocked() const { return !LockedKeyData.empty(); }
+    // The stored master password could not be opened; it is empty in memory.
+    bool MasterPasswordLocked() const { return MasterPasswordLock.Locked; }
+    // The question to put to the user when data that can't be opened are in the way: a locked
+    // key, or a master password guarding the monitor that can't be opened. Empty when none.
+    std::string LockedDataQuestion() const;
+    // The user's yes to that question: copies of the files as they are are kept in the data
+    // root; with a locked key a new key is started and what it sealed is no longer used; a
+    // master password that can't be opened is dropped and protection switched off. Notices
+    // say what was done. False (LastError says why) leaves everything as it was.
+    bool SetAsideLockedData();
 
     std::string ConfigPath() const;
     std::string PopSrvPath() const;
     std::string IconMailboxPath() const;
 
 private:
+    struct TSealedData;
+
     bool ReadSettings(const TWindowPos &window);
     bool WriteSettings();
+    bool BuildSettingsFile(std::string &bytes);
+    bool BuildMailBoxFile(bool encrypt, const TAskPassword &ask, std::string &bytes);
+    bool CommitFiles(const std::string &settings, const std::string &mailboxes, bool settingsFirst);
+    void FinishInterruptedCommit();
+    bool EnsureUsableKey(TConfigRecord &config);
+    TSealedData FindSealedData(const TConfigRecord &config) const;
     bool Fail(const std::string &text);
     void Notice(const std::string &text);
     void WriteIconMailbox();
     bool KeepDamagedSettings(const std::string &bytes);
-    bool OpenMasterPassword(TConfigRecord &config);
     void RewriteSealed(const std::vector<TMailBoxRecord> &records);
     void SweepTemporaries(const std::string &folder);
-    // The master password exactly as stored when it could not be decrypted; it is written back
-    // unchanged instead of being encrypted twice.
-    bool MasterPasswordLocked = false;
-    char LockedMasterPassword[sizeof(TConfigRecord::MasterPassword)] = {};
-    uint8_t LockedSeal[SealSize] = {};
+    TLockedField MasterPasswordLock;
+    TLockedField SmtpPasswordLock;
+    // What is sealed with a stored key that can't be opened; empty while the key opens.
+    std::string LockedKeyData;
     // Encrypted records that can't be opened; kept in the file as they are on every save.
     std::vector<TMailBoxRecord> KeptRecords;
     bool InboxesSwept = false; // inbox folders are swept of temporaries once per process

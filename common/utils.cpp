@@ -530,7 +530,9 @@ std::string TUtils::DebugLog(const char *format, ...)
     if (GetFileSize(LogFileName) > LogRotateSize)
         RenameToExtension(LogFileName, names::DebugLogOldExt);
 
-    int fd = ::open(LogFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+    // Never through a link: one planted in the log's place would get the lines appended to
+    // whatever file it points at.
+    int fd = ::open(LogFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
                     platform::DataFileMode);
     if (fd < 0)
         return message; // the log is a convenience: losing a line must not stop the caller

@@ -151,7 +151,8 @@ void TCorvexMonitor::Activate(const std::vector<std::string> &arguments)
     }
     LoadAlerts(RulesFolder());
 
-    if (!CheckAccess(saShowWindow)) {
+    OfferToSetAsideLockedData();
+    if (MasterPasswordBarsTheWay() || !CheckAccess(saShowWindow)) {
         TUtils::Terminate();
         return;
     }
@@ -208,6 +209,27 @@ void TCorvexMonitor::LoadMailboxList(bool decrypt)
     notices.swap(Store.Notices);
     for (const std::string &notice : notices)
         Window.ShowMessage(notice);
+}
+
+// Data this account can't open (a data folder copied from elsewhere, a changed key or master
+// password): the user decides whether to set them aside and go on without them.
+void TCorvexMonitor::OfferToSetAsideLockedData()
+{
+    const std::string question = Store.LockedDataQuestion();
+    if (question.empty() || Window.AskYesNo(question, monitortext::WarningCaption) != TAnswer::Yes)
+        return;
+    if (!Store.SetAsideLockedData())
+        Window.ShowMessage(Store.LastError);
+}
+
+// A master password that can't be opened can't be asked for: the user is told why and what
+// to do, rather than being shown a prompt no entry satisfies.
+bool TCorvexMonitor::MasterPasswordBarsTheWay()
+{
+    if (!Store.MasterPasswordLocked() || !IsRestricted(saShowWindow))
+        return false;
+    Window.ShowMessage(Utils->DebugLog(LockedMasterPasswordText, CryptoKeyFilePath().c_str()));
+    return true;
 }
 
 // The mail-program box shows the stored default; without one the installed default is taken

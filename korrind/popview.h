@@ -239,6 +239,8 @@ private:
     void PlayNextSound();
     void StartNextProgram();
     void LoadMailboxList(bool decrypt);
+    void OfferToSetAsideLockedData();
+    bool MasterPasswordBarsTheWay();
     void SetupMailer();
     void PlaceWindow();
     void IdleTick(TMsTime remainingMs);

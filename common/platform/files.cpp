@@ -139,10 +139,27 @@ int RemoveStaleTemporaries(const std::string &folder)
     return removed;
 }
 
+namespace {
+
+// The names MoveAside and KeepCopy try, in order.
+constexpr int AsideNameAttempts = 1000;
+std::string AsideName(const std::string &base, int attempt)
+{
+    return attempt == 0 ? base : base + "-" + std::to_string(attempt);
+}
+
+bool NameTaken(const std::string &path)
+{
+    struct stat info = {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
 bool MoveAside(const std::string &path, const std::string &base, std::string &keptAs)
 {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string candidate = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+    for (int attempt = 0; attempt < AsideNameAttempts; ++attempt) {
+        std::string candidate = AsideName(base, attempt);
         // A hard link never replaces an existing name; the original name is dropped after.
         if (::link(path.c_str(), candidate.c_str()) == 0) {
             ::unlink(path.c_str());
@@ -152,14 +169,34 @@ bool MoveAside(const std::string &path, const std::string &base, std::string &ke
         if (errno == EEXIST)
             continue;
         // Folders without hard links: rename, after checking the name is free.
-        struct stat info = {};
-        if (::lstat(candidate.c_str(), &info) == 0)
+        if (NameTaken(candidate))
             continue;
         if (::rename(path.c_str(), candidate.c_str()) == 0) {
             keptAs = candidate;
             return true;
         }
         return false;
+    }
+    return false;
+}
+
+bool KeepCopy(const std::string &bytes, const std::string &base, std::string &keptAs)
+{
+    for (int attempt = 0; attempt < AsideNameAttempts; ++attempt) {
+        std::string candidate = AsideName(base, attempt);
+        if (NameTaken(candidate))
+            continue;
+        if (!WriteNewFile(candidate, bytes)) {
+            if (NameTaken(candidate)) // taken meanwhile
+                continue;
+            return false;
+        }
+        keptAs = candidate;
+        int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
+        bool flushed = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return flushed;
     }
     return false;
 }

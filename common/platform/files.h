@@ -33,6 +33,11 @@ int RemoveStaleTemporaries(const std::string &folder);
 // replaced); keptAs receives the name used. False when no rename succeeded.
 bool MoveAside(const std::string &path, const std::string &base, std::string &keptAs);
 
+// Writes bytes, flushed to disk, as a new file at the first free name of base, base-1, base-2 …
+// (an existing file is never replaced); keptAs receives the name used. False when no file was
+// written.
+bool KeepCopy(const std::string &bytes, const std::string &base, std::string &keptAs);
+
 // The whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &path, std::string &bytes);
 

@@ -274,6 +274,144 @@ TEST_F(RecordsTest, EncryptionStaysOnWhileDataCannotBeDecrypted)
     EXPECT_EQ(testenv::ReadFile(Path("Config.cfg")).substr(736, 40), config.substr(736, 40));
 }
 
+TEST_F(RecordsTest, KeyThatCannotBeOpenedIsReplacedAtOnceWhenNothingIsSealedWithIt)
+{
+    TurnOnEncryption();
+    Globals->Config.EncryptMailboxes = 0;
+    Store.Mailboxes = {Row("alice", true)};
+    Store.PasswordMap.SetText("alice@pop.example.org=pa\n");
+    ASSERT_TRUE(Store.SaveChanges(false)) << Store.LastError;
+
+    // One byte of the stored key changed, then the folder copied to an account with another key.
+    std::string config = testenv::ReadFile(Path("Config.cfg"));
+    config[12 + 30] ^= 1;
+    testenv::WriteFile(Path("Config.cfg"), config);
+    for (bool otherAccount : {false, true}) {
+        if (otherAccount) {
+            std::remove(CryptoKeyFilePath().c_str());
+            ASSERT_TRUE(InitCrypto());
+        }
+        TDataStore copied;
+        ASSERT_TRUE(copied.LoadSettings(false)) << copied.LastError;
+        EXPECT_FALSE(copied.KeyLocked());
+        EXPECT_TRUE(copied.Notices.empty());
+        EXPECT_EQ(copied.LockedDataQuestion(), "");
+        const std::string stored = testenv::ReadFile(Path("Config.cfg"));
+        EXPECT_TRUE(KeyUsable(reinterpret_cast<const uint8_t *>(stored.data()) + 12,
+                              At<uint32_t>(stored, 8)));
+
+        // Encryption can be switched on, and the mailbox stays.
+        EXPECT_EQ(copied.LoadMailBoxes(false).Undecryptable, 0);
+        Globals->Config.EncryptMailboxes = 1;
+        ASSERT_TRUE(copied.SaveChanges(false)) << copied.LastError;
+        TDataStore again;
+        ASSERT_TRUE(again.LoadSettings(false));
+        EXPECT_EQ(again.LoadMailBoxes(true).Undecryptable, 0);
+        ASSERT_EQ(again.Mailboxes.size(), 1u);
+        Globals->Config.EncryptMailboxes = 0; // the next round copies a folder without seals
+        ASSERT_TRUE(again.SaveChanges(true)) << again.LastError;
+    }
+}
+
+TEST_F(RecordsTest, DataSealedWithAKeyThatCannotBeOpenedAreSetAsideOnlyWhenAsked)
+{
+    TurnOnEncryption();
+    TConfigRecord &config = Globals->Config;
+    config.PasswordActive = 1;
+    config.SecurityLevel = 5;
+    SetText(config.MasterPassword, "master");
+    SetText(config.SmtpServer, "smtp.example.org");
+    SetText(config.SmtpPassword, "smtp-pw");
+    Store.Mailboxes = {Row("alice", true), Row("bob", false)};
+    Store.PasswordMap.SetText("alice@pop.example.org=pa\nbob@pop.example.org=pb\n");
+    ASSERT_TRUE(Store.SaveChanges(false)) << Store.LastError;
+    const std::string oldConfig = testenv::ReadFile(Path("Config.cfg"));
+    const std::string oldMailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+    std::remove(CryptoKeyFilePath().c_str());
+    ASSERT_TRUE(InitCrypto()); // another account's key file
+
+    TDataStore copied;
+    ASSERT_TRUE(copied.LoadSettings(false));
+    EXPECT_TRUE(copied.KeyLocked());
+    EXPECT_TRUE(copied.MasterPasswordLocked());
+    EXPECT_EQ(GetText(config.MasterPassword), "");
+    EXPECT_EQ(GetText(config.SmtpPassword), "");
+    const std::string question = copied.LockedDataQuestion();
+    EXPECT_NE(question.find("2 mailbox records, the master password and the outgoing server "
+                            "password"),
+              std::string::npos)
+        << question;
+    EXPECT_NE(question.find(CryptoKeyFilePath()), std::string::npos);
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg")), oldConfig) << "nothing changes unasked";
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), oldMailboxes);
+
+    ASSERT_TRUE(copied.SetAsideLockedData()) << copied.LastError;
+    EXPECT_FALSE(copied.KeyLocked());
+    EXPECT_EQ(testenv::ReadFile(Path("Config.cfg.old-key")), oldConfig);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg.old-key")), oldMailboxes);
+    EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), "");
+    ASSERT_EQ(copied.Notices.size(), 1u);
+    EXPECT_NE(copied.Notices[0].find("PopSrv.cfg.old-key"), std::string::npos);
+    EXPECT_NE(copied.Notices[0].find(ProtectionOffNotice), std::string::npos);
+
+    // From now on the monitor works with the new key: a mailbox is added, encrypted, read back.
+    TDataStore next;
+    ASSERT_TRUE(next.LoadSettings(false));
+    EXPECT_EQ(next.LockedDataQuestion(), "");
+    EXPECT_EQ(config.PasswordActive, 0);
+    EXPECT_EQ(config.EncryptMailboxes, 1);
+    next.Mailboxes = {Row("carol", true)};
+    next.PasswordMap.SetText("carol@pop.example.org=pc\n");
+    ASSERT_TRUE(next.SaveChanges(true)) << next.LastError;
+    TDataStore last;
+    ASSERT_TRUE(last.LoadSettings(false));
+    TMailBoxLoad load = last.LoadMailBoxes(true);
+    EXPECT_EQ(load.Undecryptable + load.NotAuthentic, 0);
+    ASSERT_EQ(last.Mailboxes.size(), 1u);
+    EXPECT_EQ(last.Mailboxes[0].Caption, "carol");
+}
+
+TEST_F(RecordsTest, OutgoingServerPasswordIsSealedUnderEncryption)
+{
+    TurnOnEncryption();
+    TConfigRecord &config = Globals->Config;
+    SetText(config.SmtpServer, "smtp.example.org");
+    SetText(config.SmtpPassword, "smtp-secret");
+    ASSERT_TRUE(Store.LoadSettings(true)) << Store.LastError;
+    // As earlier versions stored it: plain, no seal.
+    std::string older = testenv::ReadFile(Path("Config.cfg"));
+    older.replace(172, 16, std::string("smtp-secret") + std::string(5, '\0'));
+    older.replace(776, 40, std::string(40, '\0'));
+    testenv::WriteFile(Path("Config.cfg"), older);
+
+    TDataStore loaded;
+    ASSERT_TRUE(loaded.LoadSettings(false)) << loaded.LastError;
+    EXPECT_EQ(GetText(config.SmtpPassword), "smtp-secret");
+    std::string stored = testenv::ReadFile(Path("Config.cfg"));
+    EXPECT_EQ(stored.find("smtp-secret"), std::string::npos) << "rewritten sealed at once";
+    EXPECT_NE(stored.substr(776, 40), std::string(40, '\0'));
+
+    // A companion reads it too; the seal does not open on a changed password.
+    TDataStore companion;
+    SetText(config.SmtpPassword, "");
+    ASSERT_TRUE(companion.LoadSettingsReadOnly());
+    EXPECT_EQ(GetText(config.SmtpPassword), "smtp-secret");
+    stored[172] ^= 1;
+    testenv::WriteFile(Path("Config.cfg"), stored);
+    ASSERT_TRUE(companion.LoadSettingsReadOnly());
+    EXPECT_EQ(GetText(config.SmtpPassword), "");
+    stored[172] ^= 1;
+    testenv::WriteFile(Path("Config.cfg"), stored);
+
+    // Switched off, it is stored plain again.
+    ASSERT_TRUE(loaded.LoadSettings(false));
+    config.EncryptMailboxes = 0;
+    ASSERT_TRUE(loaded.SaveChanges(true)) << loaded.LastError;
+    stored = testenv::ReadFile(Path("Config.cfg"));
+    EXPECT_EQ(stored.substr(172, 12), std::string("smtp-secret") + '\0');
+    EXPECT_EQ(stored.substr(776, 40), std::string(40, '\0'));
+}
+
 TEST_F(RecordsTest, AlteredRecordIsRecognisedAndKept)
 {
     TurnOnEncryption();

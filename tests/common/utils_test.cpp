@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/platform/opener.h"
 #include "common/utils.h"
@@ -215,6 +216,23 @@ TEST(UtilsLog, LinesAreStampedAndLongMessagesCut)
     struct stat info = {};
     ASSERT_EQ(::stat(utils.LogFileName.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(UtilsLog, LinkInTheLogsPlaceIsNeverWrittenThrough)
+{
+    std::string dir = testenv::MakeScratchDir("loglink");
+    TUtils utils;
+    utils.LogFileName = dir + "/Debug.txt";
+    testenv::WriteFile(dir + "/victim", "untouched");
+    ASSERT_EQ(::symlink((dir + "/victim").c_str(), utils.LogFileName.c_str()), 0);
+    utils.DebugLog("planted");
+    EXPECT_EQ(testenv::ReadFile(dir + "/victim"), "untouched");
+
+    // A dangling link does not create its target either.
+    std::remove(utils.LogFileName.c_str());
+    ASSERT_EQ(::symlink((dir + "/created").c_str(), utils.LogFileName.c_str()), 0);
+    utils.DebugLog("planted");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/created"));
 }
 
 TEST(UtilsLog, RotatesAboveLimitReplacingOldBackup)

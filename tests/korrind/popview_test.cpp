@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "common/encrypt.h"
 #include "common/globals.h"
 #include "common/password.h"
 #include "common/records.h"
@@ -167,6 +168,70 @@ TEST_F(MonitorStart, RefusedPasswordGateEndsTheProgram)
     monitor->Activate({});
     EXPECT_TRUE(TUtils::Terminating());
     EXPECT_FALSE(monitor->MainTimer.isActive());
+}
+
+// The data folder of an account with encryption and protection at level 5, copied to an
+// account whose key file does not open its key. Every password prompt is counted.
+class MonitorOnCopiedData : public MonitorStart
+{
+protected:
+    int Prompts = 0;
+    std::string OldConfig, OldMailboxes;
+
+    void SetUp() override
+    {
+        MonitorStart::SetUp();
+        ASSERT_TRUE(InitCrypto()) << CryptoLastError();
+        Globals->CryptoReady = true;
+        ASSERT_TRUE(MakeKey(Globals->Config.KeyBlob, Globals->Config.KeyLength));
+        Globals->Config.EncryptMailboxes = 1;
+        Protect(5);
+        TDataStore &store = monitor->Store;
+        TMailBoxRecord record{};
+        SetText(record.UserId, "ann");
+        SetText(record.MailServer, "127.0.0.1:1");
+        store.Mailboxes = {MailboxRow(record, false)};
+        store.SetPassword("ann", "127.0.0.1:1", "secret");
+        ASSERT_TRUE(store.SaveChanges(false)) << store.LastError;
+        OldConfig = testenv::ReadFile(store.ConfigPath());
+        OldMailboxes = testenv::ReadFile(store.PopSrvPath());
+        std::remove(CryptoKeyFilePath().c_str()); // Activate makes this account's key file
+        SetPasswordPrompt([this](TPasswordMode, bool, std::size_t) {
+            ++Prompts;
+            return TPasswordEntry{true, "master", true};
+        });
+    }
+};
+
+TEST_F(MonitorOnCopiedData, MasterPasswordThatCannotBeOpenedIsReportedWithTheWayOut)
+{
+    window.Answer = TAnswer::No;
+    monitor->Activate({});
+    ASSERT_EQ(window.Questions.size(), 1u);
+    EXPECT_NE(window.Questions[0].find("1 mailbox record and the master password"),
+              std::string::npos)
+        << window.Questions[0];
+    EXPECT_EQ(Prompts, 0) << "no prompt that no entry can satisfy";
+    EXPECT_EQ(window.Messages, std::vector<std::string>{
+                                   Format(LockedMasterPasswordText, CryptoKeyFilePath().c_str())});
+    EXPECT_TRUE(TUtils::Terminating());
+    EXPECT_EQ(testenv::ReadFile(monitor->Store.ConfigPath()), OldConfig);
+    EXPECT_EQ(testenv::ReadFile(monitor->Store.PopSrvPath()), OldMailboxes);
+}
+
+TEST_F(MonitorOnCopiedData, SealedDataAreSetAsideAfterTheUsersYes)
+{
+    window.Answer = TAnswer::Yes;
+    monitor->Activate({});
+    EXPECT_EQ(window.Questions.size(), 1u);
+    EXPECT_FALSE(TUtils::Terminating());
+    EXPECT_TRUE(monitor->MainTimer.isActive());
+    EXPECT_EQ(Prompts, 0) << "protection is off until a new master password is set";
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_NE(window.Messages[0].find("Config.cfg.old-key"), std::string::npos);
+    EXPECT_EQ(testenv::ReadFile(monitor->Store.ConfigPath() + ".old-key"), OldConfig);
+    EXPECT_EQ(testenv::ReadFile(monitor->Store.PopSrvPath() + ".old-key"), OldMailboxes);
+    EXPECT_TRUE(monitor->Store.Mailboxes.empty());
 }
 
 TEST_F(MonitorStart, ExitAsksFirstAndStoresThePosition)
