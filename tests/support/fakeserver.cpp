@@ -383,7 +383,19 @@ FakePop3Mailbox::FakePop3Mailbox(bool apop) : apop_(apop)
 
 void FakePop3Mailbox::Add(std::string raw)
 {
+    ids_.push_back("uid" + std::to_string(std::hash<std::string>{}(raw)));
     messages_.push_back(std::move(raw));
+}
+
+void FakePop3Mailbox::Swap(int a, int b)
+{
+    std::swap(messages_.at(a - 1), messages_.at(b - 1));
+    std::swap(ids_.at(a - 1), ids_.at(b - 1));
+}
+
+void FakePop3Mailbox::Replace(int n, std::string raw)
+{
+    messages_.at(n - 1) = std::move(raw);
 }
 
 void FakePop3Mailbox::Arm(Fault fault, const std::string &command)
@@ -414,6 +426,7 @@ void FakePop3Mailbox::Commit(Session &session)
     for (auto n = session.marked.rbegin(); n != session.marked.rend(); ++n) {
         removed_.push_back(messages_[*n - 1]);
         messages_.erase(messages_.begin() + (*n - 1));
+        ids_.erase(ids_.begin() + (*n - 1));
     }
     session.marked.clear();
     ++commits_;
@@ -461,9 +474,7 @@ std::string FakePop3Mailbox::Normal(Session &session, const std::string &verb,
     if (verb == "LIST" || verb == "UIDL") {
         auto entry = [&](size_t i) {
             return std::to_string(i + 1) + " " +
-                   (verb == "LIST"
-                        ? std::to_string(messages_[i].size())
-                        : "uid" + std::to_string(std::hash<std::string>{}(messages_[i])));
+                   (verb == "LIST" ? std::to_string(messages_[i].size()) : ids_[i]);
         };
         if (!args.empty()) {
             const std::string *message = Message(session, args[0]);

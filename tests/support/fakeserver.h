@@ -140,6 +140,10 @@ public:
     explicit FakePop3Mailbox(bool apop = false);
 
     void Add(std::string raw); // lines end in CRLF
+    // Between sessions: messages a and b (1 = oldest) change places, each keeping its id, as
+    // POP3 allows; Replace puts another message at n under n's id, as no server should.
+    void Swap(int a, int b);
+    void Replace(int n, std::string raw);
     void Arm(Fault fault, const std::string &command);
     void Disarm() { fault_ = Fault::None; }
 
@@ -171,6 +175,7 @@ private:
     FakeServer server_;
     bool apop_;
     std::vector<std::string> messages_;
+    std::vector<std::string> ids_; // the unique id of each of messages_
     std::vector<std::string> removed_;
     std::map<int, Session> sessions_;
     Fault fault_ = Fault::None;
