@@ -283,10 +283,11 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         Pop3->Disconnect();
         return TMailboxOutcome::Next;
     }
+    // A read that did not complete marks the row, whether the session gave up on it or it
+    // only ran out of attempts: the mailbox is not known to be empty or unchanged.
     if (!Pop3->GetSummary(count)) {
-        if (Pop3->LastError == -1)
-            if ((row = CurrentSummaryRow()) != nullptr)
-                MarkTimedOut(*row);
+        if (!TUtils::Terminating() && (row = CurrentSummaryRow()) != nullptr)
+            MarkTimedOut(*row);
         Pop3->Disconnect();
         return TMailboxOutcome::NextAtOnce;
     }
@@ -304,6 +305,8 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         return TMailboxOutcome::Next;
     }
     again = EMailTest->TestMail(index, count, again);
+    if (EMailTest->ReadFailed && (row = CurrentSummaryRow()) != nullptr)
+        MarkTimedOut(*row);
     Pop3->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }

@@ -229,13 +229,17 @@ bool TEMailTest::StartTest(int index)
 }
 
 // The newest message on the server against the newest stored line; a failed fetch counts as
-// unchanged.
+// unchanged (and as a failed read).
 bool TEMailTest::MailboxUnchanged()
 {
     if (StoredLines.Count() != MessageCount)
         return false;
-    if (Pop3 == nullptr || !Pop3->GetSummary(MessageCount))
+    if (Pop3 == nullptr)
         return true;
+    if (!Pop3->GetSummary(MessageCount)) {
+        ReadFailed = !TUtils::Terminating();
+        return true;
+    }
     return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
 }
 
@@ -800,6 +804,7 @@ void TEMailTest::RefreshRowFromStoredLines()
 bool TEMailTest::TestMail(int index, int count, bool again)
 {
     Deleted = false;
+    ReadFailed = false;
     if (!again) {
         ActedLines.Clear();
         FailedLines.Clear();
@@ -837,6 +842,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         QueueSound(ArrivalAlertName);
 
     if (!FetchCurrentLines(again)) {
+        ReadFailed = !TUtils::Terminating();
         ClearLists();
         return false;
     }

@@ -71,6 +71,9 @@ public:
     std::string ArrivalAlertName;
     bool PriorityOn = false;
     bool Deleted = false;
+    // A summary read of the last TestMail did not complete: what is new is not known (the
+    // check cycle marks the mailbox's row).
+    bool ReadFailed = false;
     bool PriorityFound = false; // cleared by the check cycle at the start of a pass
     bool NewMailFound = false;  // cleared by the check cycle at the start of a pass
     std::string CurrentFrom, CurrentSubject;

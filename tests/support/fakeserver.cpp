@@ -398,9 +398,10 @@ void FakePop3Mailbox::Replace(int n, std::string raw)
     messages_.at(n - 1) = std::move(raw);
 }
 
-void FakePop3Mailbox::Arm(Fault fault, const std::string &command)
+void FakePop3Mailbox::Arm(Fault fault, const std::string &command, int spare)
 {
     fault_ = fault;
+    spare_ = spare;
     faultCommand_ = command;
     for (char &c : faultCommand_)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -550,7 +551,11 @@ FakeServer::Reply FakePop3Mailbox::Answer(int connection, const std::string &lin
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::vector<std::string> args(words.begin() + (words.empty() ? 0 : 1), words.end());
     Session &session = sessions_[connection];
-    const bool strikes = fault_ != Fault::None && verb == faultCommand_;
+    bool strikes = fault_ != Fault::None && verb == faultCommand_;
+    if (strikes && spare_ > 0) {
+        --spare_;
+        strikes = false;
+    }
     // At QUIT the commit comes before the reply; a plain drop loses the QUIT before it.
     if (strikes && verb == "QUIT" && fault_ == Fault::Drop)
         return FakeServer::Close();

@@ -117,7 +117,8 @@ private:
 // A POP3 mailbox on a FakeServer: USER/PASS or APOP (password "secret"), CAPA with PIPELINING,
 // STAT, LIST, UIDL, TOP, RETR, DELE, RSET, NOOP and QUIT. Deletions are marked per connection
 // and committed by QUIT only; a connection that ends otherwise deletes nothing. A fault can be
-// armed for one command: it strikes every time that command comes until it is disarmed.
+// armed for one command: it strikes every time that command comes (after the first spare
+// times) until it is disarmed.
 class FakePop3Mailbox
 {
 public:
@@ -144,7 +145,7 @@ public:
     // POP3 allows; Replace puts another message at n under n's id, as no server should.
     void Swap(int a, int b);
     void Replace(int n, std::string raw);
-    void Arm(Fault fault, const std::string &command);
+    void Arm(Fault fault, const std::string &command, int spare = 0);
     void Disarm() { fault_ = Fault::None; }
 
     int port() const { return server_.port(); }
@@ -180,5 +181,6 @@ private:
     std::map<int, Session> sessions_;
     Fault fault_ = Fault::None;
     std::string faultCommand_;
+    int spare_ = 0; // matching commands still answered normally
     int commits_ = 0;
 };
