@@ -237,7 +237,7 @@ bool TEMailTest::MailboxUnchanged()
     if (Pop3 == nullptr)
         return true;
     if (!Pop3->GetSummary(MessageCount)) {
-        ReadFailed = !TUtils::Terminating();
+        ReadFailed = true;
         return true;
     }
     return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
@@ -842,7 +842,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         QueueSound(ArrivalAlertName);
 
     if (!FetchCurrentLines(again)) {
-        ReadFailed = !TUtils::Terminating();
+        ReadFailed = true;
         ClearLists();
         return false;
     }

@@ -67,7 +67,10 @@ const char *TPop3::UserText() const
 
 bool TPop3::Cancelled(bool reset)
 {
-    return CancelCheck && CancelCheck(reset);
+    const bool cancelled = CancelCheck && CancelCheck(reset);
+    if (cancelled && !reset)
+        UserStopped = true;
+    return cancelled;
 }
 
 void TPop3::Log(int level, const char *format, ...)
@@ -132,6 +135,7 @@ void TPop3::Abort()
 bool TPop3::Connect()
 {
     LastError = 0;
+    UserStopped = false;
     if (Port == 0 || Host.empty() || Password.empty() || User.empty())
         return false;
     if (WorkFolder.empty()) {

@@ -129,6 +129,9 @@ public:
     // The user asked to stop (Esc) since the last wait began; answered once. For work between
     // waits that pumps events.
     bool CancelRequested() { return Cancelled(false); }
+    // The user asked to stop (Esc) during a wait since the last Connect: reads that failed
+    // since then were stopped, not lost.
+    bool StoppedByUser() const { return UserStopped; }
     bool WaitFor(int ms, const bool *flag = nullptr);
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -187,6 +190,7 @@ private:
     uint16_t OwnDebugLevel = 0;
     int ConnectRunning = 0;   // connect loops under way (a wait may start another)
     bool LoginGaveUp = false; // the server refused the login and no retry is left
+    bool UserStopped = false; // see StoppedByUser
     unsigned CurrentTicket = 0;
     int SummaryOf = 0;           // see SummaryNumber
     uint32_t SummarySession = 0; // the session it was read in
