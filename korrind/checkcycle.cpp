@@ -33,6 +33,13 @@ constexpr int RepeatLimit = 100;
 // failed ticks.
 constexpr int ProgramStartAttempts = 5;
 
+// A read that did not complete leaves the mailbox's state unknown, and its row says so, unless
+// the user stopped the read or the program is quitting.
+bool ReadFailureShows()
+{
+    return !TUtils::Terminating() && !Pop3->StoppedByUser();
+}
+
 // A pass over large mailboxes leaves the allocator holding free pages; they go back to the
 // system so the monitor idles light between passes, as do the certificates read for its
 // sessions.
@@ -276,10 +283,11 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         Pop3->Disconnect();
         return TMailboxOutcome::Next;
     }
+    // Whether the session gave up on the read or it only ran out of attempts, the mailbox is
+    // not known to be empty or unchanged.
     if (!Pop3->GetSummary(count)) {
-        if (Pop3->LastError == -1)
-            if ((row = CurrentSummaryRow()) != nullptr)
-                MarkTimedOut(*row);
+        if (ReadFailureShows() && (row = CurrentSummaryRow()) != nullptr)
+            MarkTimedOut(*row);
         Pop3->Disconnect();
         return TMailboxOutcome::NextAtOnce;
     }
@@ -297,6 +305,8 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         return TMailboxOutcome::Next;
     }
     again = EMailTest->TestMail(index, count, again);
+    if (EMailTest->ReadFailed && ReadFailureShows() && (row = CurrentSummaryRow()) != nullptr)
+        MarkTimedOut(*row);
     Pop3->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }

@@ -229,13 +229,17 @@ bool TEMailTest::StartTest(int index)
 }
 
 // The newest message on the server against the newest stored line; a failed fetch counts as
-// unchanged.
+// unchanged (and as a failed read).
 bool TEMailTest::MailboxUnchanged()
 {
     if (StoredLines.Count() != MessageCount)
         return false;
-    if (Pop3 == nullptr || !Pop3->GetSummary(MessageCount))
+    if (Pop3 == nullptr)
         return true;
+    if (!Pop3->GetSummary(MessageCount)) {
+        ReadFailed = true;
+        return true;
+    }
     return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
 }
 
@@ -283,20 +287,29 @@ void TEMailTest::AddCurrentLine(const std::string &line, const std::string &to)
 // The lines of all messages, those the id cache knows taken from it and the others fetched in
 // one pipelined batch. False when the full batch must run instead: no cache, no usable ids, a
 // cached line whose size is not the server's, or a failed fetch. ids gets the server's ids
-// when it gave them.
-bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
+// when it gave them (or, after the shortcut, the ids it assumes); cacheStale is set when the
+// cache does not list what the lines now say.
+bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAssumeOrder,
+                                       bool &cacheStale)
 {
     ids.clear();
+    CurrentLines.Clear();
+    ToLines.Clear();
+    AssumedCount = 0;
     if (SummaryFetch != TSummaryFetch::UniqueIds || Pop3 == nullptr ||
         Pop3->Component() == nullptr || !Pop3->MayOfferUniqueIds())
         return false;
     TUidCache cache;
     if (!cache.Load(UidCachePath()))
         return false;
-    if (FetchAppendedLines(cache))
+    if (mayAssumeOrder && FetchAppendedLines(cache, ids, cacheStale)) {
+        cacheStale = PreferFreshSummary() || cacheStale;
         return true;
+    }
+    ids.clear();
     CurrentLines.Clear();
     ToLines.Clear();
+    AssumedCount = 0;
     if (!Pop3->GetUniqueIds(ids) || !TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
         ids.clear();
         return false;
@@ -325,8 +338,9 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids)
             ++next;
         }
     }
-    // The file is rewritten only when the mailbox holds other messages than it lists.
-    KeepUniqueIds(ids, !unknown.empty() || cache.Size() != ids.size());
+    // The file is rewritten only when the mailbox holds other messages than it lists, or
+    // holds them in another order.
+    cacheStale = PreferFreshSummary() || !unknown.empty() || cache.Order() != ids;
     return true;
 }
 
@@ -340,11 +354,13 @@ bool TEMailTest::CachedLineFits(const std::string &line, int n) const
 }
 
 // Messages join a mailbox at its end. So when the last message the cache lists still has its
-// number, the messages before it are those the cache lists before it, and only the ids and
-// summaries of the messages after it are asked, together with its own id, in one round trip.
-// False when that does not hold (a message went, or the mailbox was reordered) or a size
-// disagrees; the whole id listing decides then.
-bool TEMailTest::FetchAppendedLines(const TUidCache &cache)
+// number, the messages before it are taken to be those the cache lists before it, and only
+// the ids and summaries of the messages after it are asked, together with its own id, in one
+// round trip. False when that does not hold (a message went, or the mailbox was reordered) or
+// a size disagrees; the whole id listing decides then. A server may still have reordered the
+// messages before it: AssumedCount tells how many numbers were taken on trust.
+bool TEMailTest::FetchAppendedLines(const TUidCache &cache, std::vector<std::string> &ids,
+                                    bool &cacheStale)
 {
     const std::vector<std::string> &order = cache.Order();
     const int known = static_cast<int>(order.size());
@@ -360,7 +376,7 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache)
     if (!Pop3->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
         tailIds.front() != order.back())
         return false;
-    std::vector<std::string> ids(order.begin(), order.end() - 1);
+    ids.assign(order.begin(), order.end() - 1);
     ids.insert(ids.end(), tailIds.begin(), tailIds.end());
     if (!TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount)))
         return false;
@@ -372,7 +388,47 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache)
     }
     for (const TMailSummary &summary : fetched)
         AddCurrentLine(SummaryLine(summary), Trim(summary.To));
-    KeepUniqueIds(ids, !newNumbers.empty());
+    AssumedCount = known - 1;
+    cacheStale = !newNumbers.empty();
+    return true;
+}
+
+// A summary read in this session outranks the cached line of its message: a server that gave
+// a new message an old message's id would otherwise hide the new message for good. Answers
+// whether a cached line was replaced.
+bool TEMailTest::PreferFreshSummary()
+{
+    const int n = FreshNumber;
+    if (n < 1 || n > CurrentLines.Count() || CurrentLines[n - 1] == FreshLine)
+        return false;
+    CurrentLines[n - 1] = FreshLine;
+    ToLines[n - 1] = FreshTo;
+    return true;
+}
+
+// The numbers the shortcut took on trust must hold before a rule acts on one of those
+// messages (retrieves or deletes it): the ids of all such messages are asked in one round
+// trip. False when one of them is not the message the cache put there, or no answer came.
+bool TEMailTest::AssumedNumbersHold(const std::vector<std::string> &ids)
+{
+    MarkNewLines();
+    std::vector<int> numbers;
+    for (int k = FirstNew; k < AssumedCount; ++k) {
+        if (!Known[static_cast<size_t>(k)])
+            numbers.push_back(k + 1);
+    }
+    if (numbers.empty())
+        return true;
+    std::vector<std::string> found;
+    std::vector<TMailSummary> none;
+    if (!Pop3->GetUniqueIdsAndSummaries(numbers, found, {}, none))
+        return false;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (found[i] != ids[static_cast<size_t>(numbers[i] - 1)]) {
+            Pop3->Log(2, "Message order changed on the server for: %s", MailboxAddress().c_str());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -397,10 +453,18 @@ void TEMailTest::KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCu
 
 bool TEMailTest::FetchCurrentLines(bool again)
 {
-    CurrentLines.Clear();
-    ToLines.Clear();
+    // The summary read already in this session (the newest message's, as a rule), before the
+    // fetches below replace it.
+    FreshNumber = Pop3 != nullptr ? Pop3->SummaryNumber() : 0;
+    FreshLine = FreshNumber > 0 ? SummaryLine(Pop3->Summary) : std::string();
+    FreshTo = FreshNumber > 0 ? Trim(Pop3->Summary.To) : std::string();
     std::vector<std::string> ids;
-    if (!FetchLinesByUniqueIds(ids)) {
+    bool cacheStale = false;
+    bool listed = FetchLinesByUniqueIds(ids, true, cacheStale);
+    // Only the whole listing tells which message is which after a reorder.
+    if (listed && !AssumedNumbersHold(ids))
+        listed = FetchLinesByUniqueIds(ids, false, cacheStale);
+    if (!listed) {
         CurrentLines.Clear();
         ToLines.Clear();
         std::vector<TMailSummary> summaries;
@@ -413,11 +477,18 @@ bool TEMailTest::FetchCurrentLines(bool again)
             }
             AddCurrentLine(SummaryLine(summary), Trim(summary.To));
         }
-        if (SummaryFetch == TSummaryFetch::UniqueIds)
-            KeepUniqueIds(ids, true);
+        cacheStale = true;
     }
-    // A message is new when its line was not stored at the last test. With the server's
-    // order (oldest first) the first new message starts the part to test.
+    if (SummaryFetch == TSummaryFetch::UniqueIds)
+        KeepUniqueIds(ids, cacheStale);
+    MarkNewLines();
+    return CurrentLines.Count() >= MessageCount || again;
+}
+
+// A message is new when its line was not stored at the last test. With the server's order
+// (oldest first) the first new message starts the part to test.
+void TEMailTest::MarkNewLines()
+{
     TUtils::ProcessMessages();
     std::unordered_set<std::string_view> stored(StoredLines.begin(), StoredLines.end());
     Known.clear();
@@ -427,7 +498,6 @@ bool TEMailTest::FetchCurrentLines(bool again)
         if (!Known.back() && FirstNew == CurrentLines.Count())
             FirstNew = k;
     }
-    return CurrentLines.Count() >= MessageCount || again;
 }
 
 void TEMailTest::QueueSound(const std::string &alertName)
@@ -782,6 +852,7 @@ void TEMailTest::RefreshRowFromStoredLines()
 bool TEMailTest::TestMail(int index, int count, bool again)
 {
     Deleted = false;
+    ReadFailed = false;
     if (!again) {
         ActedLines.Clear();
         FailedLines.Clear();
@@ -825,6 +896,7 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         SoundQueue.IndexOf(ArrivalAlertName) < 0)
         QueueSound(ArrivalAlertName);
     if (!fetched) {
+        ReadFailed = true;
         ClearLists();
         return false;
     }

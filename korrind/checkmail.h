@@ -73,6 +73,9 @@ public:
     std::string ArrivalAlertName;
     bool PriorityOn = false;
     bool Deleted = false;
+    // A summary read of the last TestMail did not complete: what is new is not known (the
+    // check cycle marks the mailbox's row).
+    bool ReadFailed = false;
     bool PriorityFound = false; // cleared by the check cycle at the start of a pass
     bool NewMailFound = false;  // cleared by the check cycle at the start of a pass
     std::string CurrentFrom, CurrentSubject;
@@ -125,8 +128,13 @@ private:
     bool MailboxUnchanged();
     bool FetchCurrentLines(bool again);
     void FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids);
-    bool FetchLinesByUniqueIds(std::vector<std::string> &ids);
-    bool FetchAppendedLines(const TUidCache &cache);
+    bool FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAssumeOrder,
+                               bool &cacheStale);
+    bool FetchAppendedLines(const TUidCache &cache, std::vector<std::string> &ids,
+                            bool &cacheStale);
+    bool PreferFreshSummary();
+    bool AssumedNumbersHold(const std::vector<std::string> &ids);
+    void MarkNewLines();
     bool CachedLineFits(const std::string &line, int n) const;
     void AddCurrentLine(const std::string &line, const std::string &to);
     void KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCurrent);
@@ -177,6 +185,12 @@ private:
     std::string ActingLine; // the line whose actions DoActions carries out, "" when none
     // For each of CurrentLines: whether it was stored at the last test (already tested).
     std::vector<bool> Known;
+    // CurrentLines[0 .. AssumedCount-1] got their message numbers from the id cache's order,
+    // not from the server in this session.
+    int AssumedCount = 0;
+    // The summary read before the lines were fetched (message FreshNumber, 0 for none).
+    int FreshNumber = 0;
+    std::string FreshLine, FreshTo;
 };
 
 extern TEMailTest *EMailTest;

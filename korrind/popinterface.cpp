@@ -68,7 +68,10 @@ const char *TPop3::UserText() const
 
 bool TPop3::Cancelled(bool reset)
 {
-    return CancelCheck && CancelCheck(reset);
+    const bool cancelled = CancelCheck && CancelCheck(reset);
+    if (cancelled && !reset)
+        UserStopped = true;
+    return cancelled;
 }
 
 void TPop3::Log(int level, const char *format, ...)
@@ -133,6 +136,7 @@ void TPop3::Abort()
 bool TPop3::Connect()
 {
     LastError = 0;
+    UserStopped = false;
     if (Port == 0 || Host.empty() || Password.empty() || User.empty())
         return false;
     if (WorkFolder.empty()) {
@@ -302,8 +306,20 @@ void TPop3::TakeSummary(unsigned ticket)
     Summary = MakeSummary(fields, fields.HeaderLines.Items());
 }
 
+void TPop3::NoteSummaryOf(int n)
+{
+    SummaryOf = n;
+    SummarySession = SessionNumber;
+}
+
+int TPop3::SummaryNumber() const
+{
+    return SessionOpen && SummarySession == SessionNumber ? SummaryOf : 0;
+}
+
 void TPop3::TakeMessage(unsigned ticket)
 {
+    NoteSummaryOf(0);
     RawLines.Clear();
     Client->TakeMessage(ticket, RawLines);
     TMailSummary fields = MakeSummary(SummarizeHeader(RawLines.Items()), RawLines.Items());
@@ -353,10 +369,12 @@ bool TPop3::Retrieve(TKind kind, int n)
             if (end == TWaitEnd::Cancelled || end == TWaitEnd::Terminated)
                 return false;
             if (RetrieveDone) {
-                if (kind == TKind::Summary)
+                if (kind == TKind::Summary) {
                     TakeSummary(CurrentTicket);
-                else
+                    NoteSummaryOf(n);
+                } else {
                     TakeMessage(CurrentTicket);
+                }
                 return true;
             }
             failed = RequestFailed;
@@ -429,8 +447,10 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
             return false;
         summaries.push_back(Summary);
     }
-    if (!summaries.empty())
+    if (!summaries.empty()) {
         Summary = summaries.back();
+        NoteSummaryOf(numbers.back());
+    }
     return true;
 }
 
@@ -487,8 +507,10 @@ bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
         Client->TakeSummary(ticket, fields);
         summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
     }
-    if (!summaries.empty())
+    if (!summaries.empty()) {
         Summary = summaries.back();
+        NoteSummaryOf(summaryNumbers.back());
+    }
     return true;
 }
 

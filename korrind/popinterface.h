@@ -86,6 +86,9 @@ public:
     void Abort();      // drops the connection at once; nothing is committed on the server
     int32_t MessageCount() const; // -1 when no mailbox is open
     bool GetSummary(int n);       // n: 1 = oldest
+    // The number of the message whose summary Summary holds, read in the open session; 0 when
+    // it holds none of this session (or a message's fields since GetMessage).
+    int SummaryNumber() const;
     bool GetMessage(int n);
     // Summaries of messages first..last, requested in one pipelined batch; the results equal
     // those of GetSummary one by one. Summary holds the last one afterwards.
@@ -126,6 +129,9 @@ public:
     // The user asked to stop (Esc) since the last wait began; answered once. For work between
     // waits that pumps events.
     bool CancelRequested() { return Cancelled(false); }
+    // The user asked to stop (Esc) during a wait since the last Connect: reads that failed
+    // since then were stopped, not lost.
+    bool StoppedByUser() const { return UserStopped; }
     bool WaitFor(int ms, const bool *flag = nullptr);
     void Log(int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -185,7 +191,11 @@ private:
     uint16_t OwnDebugLevel = 0;
     int ConnectRunning = 0;   // connect loops under way (a wait may start another)
     bool LoginGaveUp = false; // the server refused the login and no retry is left
+    bool UserStopped = false; // see StoppedByUser
     unsigned CurrentTicket = 0;
+    int SummaryOf = 0;           // see SummaryNumber
+    uint32_t SummarySession = 0; // the session it was read in
+    void NoteSummaryOf(int n);
     bool RequestFailed = false;
     int PendingDeletes = 0;     // accepted DELEs not yet committed by QUIT
     uint32_t SessionNumber = 0; // counts the sessions opened

@@ -178,6 +178,17 @@ protected:
 
     std::string UidCachePath() const { return inbox + "/" + names::UidCacheFile; }
 
+    // Points the engine at a mailbox on a fake server, fetching by unique ids.
+    void UseFakeMailbox(const FakePop3Mailbox &server)
+    {
+        fixtures::Mailbox mailbox;
+        mailbox.user = "fake";
+        mailbox.password = FakePop3Mailbox::Password;
+        mailbox.host = "127.0.0.1";
+        mailbox.pop3Port = server.port();
+        UseMailbox(mailbox, testenv::MakeScratchDir("inbox-fake"), TSummaryFetch::UniqueIds);
+    }
+
     TSMTPFunc smtp;
     TListRow summaryRow;
     fixtures::Mailbox box;
@@ -510,12 +521,8 @@ TEST_F(CheckMailEngine, UniqueIdFaultsFallBackToTheFullBatch)
     std::vector<std::string> removed;
     auto run = [&](TSummaryFetch fetch, const std::function<void(FakePop3Mailbox &)> &spoil) {
         FakePop3Mailbox server;
-        fixtures::Mailbox mailbox;
-        mailbox.user = "fake";
-        mailbox.password = FakePop3Mailbox::Password;
-        mailbox.host = "127.0.0.1";
-        mailbox.pop3Port = server.port();
-        UseMailbox(mailbox, testenv::MakeScratchDir("inbox-fake"), fetch);
+        UseFakeMailbox(server);
+        engine.SummaryFetch = fetch;
         size_t logStart = Log().size();
         std::vector<int> calls;
         for (const std::string &message : known)
@@ -577,6 +584,38 @@ TEST_F(CheckMailEngine, UniqueIdFaultsFallBackToTheFullBatch)
         else
             EXPECT_EQ(LineCount(testenv::ReadFile(UidCachePath())), 4 + 2);
     }
+}
+
+// What the server shows outranks the id cache. A server may reorder its messages between
+// sessions: a rejection acts on the spam, not on the message of the same size now in its
+// place. A server that gives a new message an old message's id has the new message tested.
+TEST_F(CheckMailEngine, ServerOutranksTheUniqueIdCache)
+{
+    FakePop3Mailbox server;
+    UseFakeMailbox(server);
+    const std::string ham = Numbered(1, "Ham <ham1@example.org>", "notes");
+    const std::string spam = Numbered(2, "Win <win@spam.example>", "prize");
+    const std::string third = Numbered(3, "cy@example.org", "third");
+    const std::string boss = Numbered(3, "bo@example.org", "third");
+    ASSERT_EQ(ham.size(), spam.size());
+    ASSERT_EQ(third.size(), boss.size());
+    for (const std::string &message : {ham, spam, third})
+        server.Add(message);
+    EXPECT_EQ(Check(), 1);
+
+    // The rejection rule is new, so every message is tested again.
+    server.Swap(1, 2);
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
+    EXPECT_EQ(Check(), 2);
+    EXPECT_EQ(server.removed(), std::vector<std::string>{spam});
+    EXPECT_EQ(server.messages(), (std::vector<std::string>{ham, third}));
+
+    server.Replace(2, boss);
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile, "bo@example.org|\n");
+    EXPECT_EQ(Check(), 1);
+    EXPECT_TRUE(engine.PriorityFound);
+    EXPECT_EQ(SplitText(LastMail().Items().back(), '|')[0], "bo@example.org");
+    EXPECT_EQ(testenv::ReadFile(UidCachePath()).find("cy@example.org"), std::string::npos);
 }
 
 } // namespace

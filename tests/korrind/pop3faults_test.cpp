@@ -619,6 +619,43 @@ INSTANTIATE_TEST_SUITE_P(Faults, Pop3FaultCampaign, ::testing::ValuesIn(FaultCas
                              return info.param.name;
                          });
 
+// A header read that never completes, whether of the newest summary the Summary row shows or
+// of the summaries the filter reads after it, marks the row as timed out instead of showing
+// the mailbox empty or checked. Silence ends a reply only after more than the one attempt's
+// wait for a summary, so the session itself does not call the read a time-out.
+class UnfinishedHeaderRead : public ::testing::Test, public MonitorAgainstFakeServers
+{
+};
+
+TEST_F(UnfinishedHeaderRead, MarksTheRowTimedOut)
+{
+    FakePop3Mailbox server;
+    for (const char *subject : {"alpha", "beta", "gamma"})
+        server.Add(Message(std::string(subject) + "@example.org", subject));
+    AddMailbox("slow", server.port());
+    Globals->Config.TimeoutMs = 1500;
+    Pop3->Tries = 1;
+    const TListRow &row = monitor->Store.Summary[0];
+    // The first case spares the newest summary and strikes at the filter's batch.
+    const std::vector<std::pair<Fault, int>> cases = {{Fault::Stall, 1},
+                                                      {Fault::Stall, 0},
+                                                      {Fault::Unterminated, 0},
+                                                      {Fault::Trickle, 0},
+                                                      {Fault::OverlongLine, 0}};
+    for (const auto &[fault, spare] : cases) {
+        SCOPED_TRACE(testing::Message() << "fault " << int(fault) << " spare " << spare);
+        server.Arm(fault, "TOP", spare);
+        monitor->CheckMail(-1);
+        EXPECT_EQ(row.Cell(scFrom), monitortext::TimedOut);
+        EXPECT_EQ(row.Cell(scMsgs), "0");
+        EXPECT_EQ(row.ImageIndex, siTimedOut);
+        server.Disarm();
+        monitor->CheckMail(-1);
+        EXPECT_EQ(row.Cell(scMsgs), "3");
+        EXPECT_NE(row.ImageIndex, siTimedOut);
+    }
+}
+
 // A server that claims 200,000 messages: the pass takes them all in, stays responsive while
 // it fetches their summaries, and Esc ends it at once.
 class HugeMailbox : public ::testing::Test, public MonitorAgainstFakeServers

@@ -383,22 +383,35 @@ FakePop3Mailbox::FakePop3Mailbox(bool apop) : apop_(apop)
 
 void FakePop3Mailbox::Add(std::string raw)
 {
+    ids_.push_back("uid" + std::to_string(std::hash<std::string>{}(raw)));
     messages_.push_back(std::move(raw));
 }
 
-void FakePop3Mailbox::Arm(Fault fault, const std::string &command)
+void FakePop3Mailbox::Swap(int a, int b)
+{
+    std::swap(messages_.at(a - 1), messages_.at(b - 1));
+    std::swap(ids_.at(a - 1), ids_.at(b - 1));
+}
+
+void FakePop3Mailbox::Replace(int n, std::string raw)
+{
+    messages_.at(n - 1) = std::move(raw);
+}
+
+void FakePop3Mailbox::Arm(Fault fault, const std::string &command, int spare)
 {
     fault_ = fault;
+    spare_ = spare;
     faultCommand_ = command;
     for (char &c : faultCommand_)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
-std::string FakePop3Mailbox::Uid(const std::string &raw) const
+void FakePop3Mailbox::SetUid(const std::string &raw, std::string uid)
 {
-    auto given = uids_.find(raw);
-    return given != uids_.end() ? given->second
-                                : "uid" + std::to_string(std::hash<std::string>{}(raw));
+    auto at = std::find(messages_.begin(), messages_.end(), raw);
+    if (at != messages_.end())
+        ids_[size_t(at - messages_.begin())] = std::move(uid);
 }
 
 int FakePop3Mailbox::Count(const Session &session) const
@@ -421,6 +434,7 @@ void FakePop3Mailbox::Commit(Session &session)
     for (auto n = session.marked.rbegin(); n != session.marked.rend(); ++n) {
         removed_.push_back(messages_[*n - 1]);
         messages_.erase(messages_.begin() + (*n - 1));
+        ids_.erase(ids_.begin() + (*n - 1));
     }
     session.marked.clear();
     ++commits_;
@@ -468,7 +482,7 @@ std::string FakePop3Mailbox::Normal(Session &session, const std::string &verb,
     if (verb == "LIST" || verb == "UIDL") {
         auto entry = [&](size_t i) {
             return std::to_string(i + 1) + " " +
-                   (verb == "LIST" ? std::to_string(messages_[i].size()) : Uid(messages_[i]));
+                   (verb == "LIST" ? std::to_string(messages_[i].size()) : ids_[i]);
         };
         if (!args.empty()) {
             const std::string *message = Message(session, args[0]);
@@ -544,7 +558,11 @@ FakeServer::Reply FakePop3Mailbox::Answer(int connection, const std::string &lin
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::vector<std::string> args(words.begin() + (words.empty() ? 0 : 1), words.end());
     Session &session = sessions_[connection];
-    const bool strikes = fault_ != Fault::None && verb == faultCommand_;
+    bool strikes = fault_ != Fault::None && verb == faultCommand_;
+    if (strikes && spare_ > 0) {
+        --spare_;
+        strikes = false;
+    }
     // At QUIT the commit comes before the reply; a plain drop loses the QUIT before it.
     if (strikes && verb == "QUIT" && fault_ == Fault::Drop)
         return FakeServer::Close();

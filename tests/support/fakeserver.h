@@ -118,7 +118,8 @@ private:
 // A POP3 mailbox on a FakeServer: USER/PASS or APOP (password "secret"), CAPA with PIPELINING,
 // STAT, LIST, UIDL, TOP, RETR, DELE, RSET, NOOP and QUIT. Deletions are marked per connection
 // and committed by QUIT only; a connection that ends otherwise deletes nothing. A fault can be
-// armed for one command: it strikes every time that command comes until it is disarmed.
+// armed for one command: it strikes every time that command comes (after the first spare
+// times) until it is disarmed.
 class FakePop3Mailbox
 {
 public:
@@ -141,12 +142,14 @@ public:
     explicit FakePop3Mailbox(bool apop = false);
 
     void Add(std::string raw); // lines end in CRLF
-    // The unique id UIDL gives the message with these bytes, instead of one made from them (a
-    // server breaking the id rules gives two messages one id, or an old id to a new message).
-    void SetUid(const std::string &raw, std::string uid) { uids_[raw] = std::move(uid); }
-    // Messages a and b (1 = oldest) change places, as a server may reorder its mailbox.
-    void Swap(int a, int b) { std::swap(messages_.at(size_t(a - 1)), messages_.at(size_t(b - 1))); }
-    void Arm(Fault fault, const std::string &command);
+    // Between sessions: messages a and b (1 = oldest) change places, each keeping its id, as
+    // POP3 allows; Replace puts another message at n under n's id, as no server should.
+    void Swap(int a, int b);
+    void Replace(int n, std::string raw);
+    // The message with these bytes gets uid instead of its own (a server breaking the id rules
+    // gives two messages one id, or an old id to a new message).
+    void SetUid(const std::string &raw, std::string uid);
+    void Arm(Fault fault, const std::string &command, int spare = 0);
     void Disarm() { fault_ = Fault::None; }
 
     int port() const { return server_.port(); }
@@ -178,10 +181,11 @@ private:
     FakeServer server_;
     bool apop_;
     std::vector<std::string> messages_;
+    std::vector<std::string> ids_; // the unique id of each of messages_
     std::vector<std::string> removed_;
-    std::map<std::string, std::string> uids_; // by message bytes
     std::map<int, Session> sessions_;
     Fault fault_ = Fault::None;
     std::string faultCommand_;
+    int spare_ = 0; // matching commands still answered normally
     int commits_ = 0;
 };
