@@ -175,7 +175,6 @@ private:
     FakeServer::Reply Faulty(const std::string &reply, bool multiLine);
     void Commit(Session &session);
     int Count(const Session &session) const;
-    std::string Uid(const std::string &raw) const;
     const std::string *Message(const Session &session, const std::string &number) const;
 
     FakeServer server_;
