@@ -104,12 +104,9 @@ bool TFilterList::Apply()
         return false;
     }
     TStringList lines = SortedLines();
-    for (const std::string &line : onDisk) {
-        if (Known.IndexOf(line) < 0 && lines.IndexOf(line) < 0) {
+    for (const std::string &line : onDisk)
+        if (Known.IndexOf(line) < 0 && lines.IndexOf(line) < 0)
             lines.Add(line);
-            Rows.push_back(RowFromFields(SplitRule(line)));
-        }
-    }
     lines.Sort();
     if (!lines.SaveToFile(ListFile)) {
         LastError = Format(CantCreateMessage, ListFile.c_str());
@@ -117,6 +114,9 @@ bool TFilterList::Apply()
     }
     Lines = lines;
     Known = lines;
+    Rows.clear();
+    for (const std::string &line : lines)
+        Rows.push_back(RowFromFields(SplitRule(line)));
     return true;
 }
 

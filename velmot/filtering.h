@@ -44,8 +44,9 @@ public:
     TStringList SortedLines() const;
 
     // Writes the rows to ListFile. Lines another program (the monitor) added to the file since
-    // it was loaded are kept and shown as new rows. A file that can no longer be read is left
-    // as it is (false).
+    // it was loaded are kept. The rows then show what the file holds: its rules in its order,
+    // one row for rules that differ only in case. A file that can no longer be read is left as
+    // it is (false).
     bool Apply();
 
     // Widths in characters of the longest caption and subject.
