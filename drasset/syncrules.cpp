@@ -88,10 +88,10 @@ bool TSyncRules::ResolveOnShare(const std::string &source, std::string &folder, 
     if (platform::ParseNetworkLocation(folder, location)) {
         folder = platform::MountedFolderOf(location);
         if (folder.empty()) {
-            std::string user, password, error;
-            if (!AskLogon || !AskLogon(user, password))
-                return Fail(MustBeNetworkDrive);
-            if (!platform::MountShare(location, user, password, error))
+            std::string password, error;
+            if (!AskLogon || !AskLogon(location.User, password))
+                return Fail(Format(LogonCancelled, location.Uri().c_str()));
+            if (!platform::MountShare(location, password, error))
                 return Fail(error);
             // The mounted folder appears a moment after the mount is reported.
             Utils->WaitFor([&] { return !(folder = platform::MountedFolderOf(location)).empty(); },

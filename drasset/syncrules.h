@@ -23,6 +23,7 @@ inline constexpr char SyncSearchFile[] = "SyncSearch.info";
 inline constexpr char MustBeNetworkDrive[] = "Must be a network drive!";
 inline constexpr char SyncErrorStatus[] = "Error syncing rules file";
 inline constexpr char ProcessingStatus[] = "Processing: %s";
+inline constexpr char LogonCancelled[] = "Logon to %s cancelled";
 
 class TSyncRules
 {
@@ -47,6 +48,8 @@ public:
     // location that is not mounted yet, asking AskLogon for the user and password.
     std::function<bool(const std::string &source, std::string &folder, std::string &root)>
         ResolveSource;
+    // Asks for the logon to a share; user comes in as the location names it. An empty
+    // password is a guest logon. False when the user cancelled.
     std::function<bool(std::string &user, std::string &password)> AskLogon;
 
     // Treats SyncFiles line 0 and removes it when that succeeded.

@@ -24,6 +24,7 @@ namespace {
 constexpr int TickMs = 1000;
 constexpr char SourceTitle[] = "Rules Source";
 constexpr char NetLogonTitle[] = "Net Logon";
+constexpr char GuestPasswordLabel[] = "Password (empty for a guest logon)";
 constexpr char SkippedReport[] =
     "These files were not synchronised because their partner does not exist:\n%s";
 
@@ -60,14 +61,15 @@ std::string AskRulesSource(QWidget *parent)
 bool AskNetLogon(QWidget *parent, std::string &user, std::string &password)
 {
     bool ok = false;
-    user = QInputDialog::getText(parent, NetLogonTitle, "User Name", QLineEdit::Normal, "", &ok)
-               .toStdString();
-    if (!ok || user.empty())
+    const QString typed = QInputDialog::getText(
+        parent, NetLogonTitle, "User Name", QLineEdit::Normal, QString::fromStdString(user), &ok);
+    if (!ok)
         return false;
-    password =
-        QInputDialog::getText(parent, NetLogonTitle, "Password", QLineEdit::Password, "", &ok)
-            .toStdString();
-    return ok && !password.empty();
+    user = typed.trimmed().toStdString();
+    password = QInputDialog::getText(parent, NetLogonTitle, GuestPasswordLabel, QLineEdit::Password,
+                                     "", &ok)
+                   .toStdString();
+    return ok;
 }
 
 } // namespace

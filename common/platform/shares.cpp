@@ -1,12 +1,15 @@
 #include "common/platform/shares.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +31,9 @@ constexpr const char *NetworkTypes[] = {"cifs", "smb3", "nfs", "nfs4", "fuse.ssh
 constexpr const char *GvfsNetworkBackends[] = {
     "smb-share:", "sftp:", "ftp:", "ftps:", "dav:", "davs:", "nfs:", "afp-volume:"};
 constexpr int MountWaitMs = 30000;
+// gio's logon prompts as it writes them: "User [guest]: ", "Domain [WORKGROUP]: ", "Password: ".
+const std::regex LogonPrompt(R"((User|Domain|Password)(?: \[[^\]\n]*\])?: )");
+constexpr char LogonRefused[] = "%s refused the user name or password";
 // A temporary file of ours this much older than the file just written beside it was left by a
 // write that failed and could not remove it (the share was lost); no write takes this long.
 constexpr time_t StaleTemporarySeconds = 600;
@@ -144,11 +150,25 @@ void RemoveStaleTemporariesOf(const std::string &path)
     }
 }
 
+// The lines in which gio says why a mount failed ("gio: smb://…: Failed to mount …"), else all
+// it wrote.
+std::string GioFailure(const std::string &output)
+{
+    std::vector<std::string> failures;
+    for (const std::string &line : SplitText(output, '\n'))
+        if (StartsText(line, "gio: "))
+            failures.push_back(Trim(line.substr(5)));
+    return failures.empty() ? Trim(output) : JoinText(failures, "; ");
+}
+
 } // namespace
 
 std::string TNetworkLocation::Uri() const
 {
-    return "smb://" + Host + (Port.empty() ? "" : ":" + Port) + "/" + Share;
+    std::string logon;
+    if (!User.empty())
+        logon = (Domain.empty() ? "" : Domain + ";") + User + "@";
+    return "smb://" + logon + Host + (Port.empty() ? "" : ":" + Port) + "/" + Share;
 }
 
 bool ParseNetworkLocation(const std::string &typed, TNetworkLocation &location)
@@ -168,6 +188,14 @@ bool ParseNetworkLocation(const std::string &typed, TNetworkLocation &location)
         return false;
     location = {};
     location.Host = parts[0];
+    if (auto at = location.Host.rfind('@'); at != std::string::npos) {
+        location.User = location.Host.substr(0, at);
+        location.Host.erase(0, at + 1);
+        if (auto semicolon = location.User.find(';'); semicolon != std::string::npos) {
+            location.Domain = location.User.substr(0, semicolon);
+            location.User.erase(0, semicolon + 1);
+        }
+    }
     if (auto colon = location.Host.rfind(':'); colon != std::string::npos) {
         location.Port = location.Host.substr(colon + 1);
         location.Host.resize(colon);
@@ -181,13 +209,22 @@ std::string MountedFolderOf(const TNetworkLocation &location)
 {
     const QDir gvfs(QString::fromStdString(GvfsRoot()));
     const QStringList entries = gvfs.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::string anyUser;
     for (const QString &entry : entries) {
         const std::string name = entry.toStdString();
-        if (StartsText(name, GvfsSmbPrefix) && SameText(GvfsValue(name, "server"), location.Host) &&
-            SameText(GvfsValue(name, "share"), location.Share) &&
-            GvfsValue(name, "port") == location.Port)
-            return JoinRest(GvfsRoot() + "/" + name, location.Rest);
+        if (!StartsText(name, GvfsSmbPrefix) ||
+            !SameText(GvfsValue(name, "server"), location.Host) ||
+            !SameText(GvfsValue(name, "share"), location.Share) ||
+            GvfsValue(name, "port") != location.Port)
+            continue;
+        const std::string folder = JoinRest(GvfsRoot() + "/" + name, location.Rest);
+        if (SameText(GvfsValue(name, "user"), location.User))
+            return folder;
+        if (anyUser.empty())
+            anyUser = folder;
     }
+    if (!anyUser.empty())
+        return anyUser;
     // A kernel mount of the share names it //host/share as its source.
     const std::string source = "//" + location.Host + "/" + location.Share;
     for (const TMount &mount : Mounts())
@@ -196,29 +233,60 @@ std::string MountedFolderOf(const TNetworkLocation &location)
     return {};
 }
 
-bool MountShare(const TNetworkLocation &location, const std::string &user,
-                const std::string &password, std::string &error)
+bool MountShare(const TNetworkLocation &location, const std::string &password, std::string &error)
 {
+    // GVFS offers a guest logon as an anonymous mount, of the share without a user.
+    const bool guest = password.empty();
+    TNetworkLocation share = location;
+    if (guest)
+        share.User = share.Domain = "";
+    const QString uri = QString::fromStdString(share.Uri());
     QProcess gio;
     gio.setProcessChannelMode(QProcess::MergedChannels);
-    gio.start("gio", {"mount", QString::fromStdString(location.Uri())});
+    gio.start("gio", guest ? QStringList{"mount", "--anonymous", uri} : QStringList{"mount", uri});
     if (!gio.waitForStarted(5000)) {
         error = "gio cannot be started";
         return false;
     }
-    // gio asks for the user, the domain and the password, in this order.
-    gio.write(QByteArray::fromStdString(user + "\nWORKGROUP\n" + password + "\n"));
-    gio.closeWriteChannel();
-    if (!gio.waitForFinished(MountWaitMs)) {
+    // gio asks only for what the location leaves open (the user, the domain, the password),
+    // and asks again when the server refused the answers: then it is told nothing more.
+    auto answer = [&](const std::string &field) {
+        return field == "User" ? share.User : field == "Domain" ? share.Domain : password;
+    };
+    std::string output;
+    std::size_t answered = 0;
+    std::set<std::string> asked;
+    bool refused = false;
+    QElapsedTimer waited;
+    waited.start();
+    while (gio.state() != QProcess::NotRunning && waited.elapsed() < MountWaitMs) {
+        gio.waitForReadyRead(100);
+        output += gio.readAll().toStdString();
+        std::smatch prompt;
+        while (!refused && std::regex_search(output.cbegin() + std::ptrdiff_t(answered),
+                                             output.cend(), prompt, LogonPrompt)) {
+            answered = std::size_t(prompt[0].second - output.cbegin());
+            const std::string field = prompt[1];
+            refused = !asked.insert(field).second;
+            if (refused)
+                gio.closeWriteChannel();
+            else
+                gio.write(QByteArray::fromStdString(answer(field) + "\n"));
+        }
+    }
+    if (gio.state() != QProcess::NotRunning) {
         gio.kill();
         gio.waitForFinished(2000);
-        error = "mounting " + location.Uri() + " took too long";
+        error = "mounting " + share.Uri() + " took too long";
         return false;
     }
     if (gio.exitStatus() == QProcess::NormalExit && gio.exitCode() == 0)
         return true;
-    std::string output = Trim(gio.readAll().toStdString());
-    error = "cannot mount " + location.Uri() + (output.empty() ? "" : ": " + output);
+    output += gio.readAll().toStdString();
+    if (refused)
+        error = Format(LogonRefused, share.Uri().c_str());
+    else
+        error = "cannot mount " + share.Uri() + ": " + GioFailure(output);
     return false;
 }
 

@@ -1,6 +1,6 @@
 // Network shares, reached where the desktop mounted them: inside a GVFS mount
 // ($XDG_RUNTIME_DIR/gvfs/<share>) or in a kernel or FUSE mount of a network file system
-// (cifs, smb3, nfs, nfs4, fuse.sshfs). Typed locations (smb://host[:port]/share/…,
+// (cifs, smb3, nfs, nfs4, fuse.sshfs). Typed locations (smb://[domain;][user@]host[:port]/share/…,
 // //host/share/… and \\host\share\…) are resolved to their mounted folders.
 #pragma once
 
@@ -9,24 +9,25 @@
 namespace platform {
 
 // A typed network location split into its parts; Rest is the path below the share ("" or
-// "a/b", without leading or trailing "/").
+// "a/b", without leading or trailing "/"). User and Domain are the logon the location names.
 struct TNetworkLocation
 {
-    std::string Host, Port, Share, Rest;
-    std::string Uri() const; // smb://host[:port]/share
+    std::string Domain, User, Host, Port, Share, Rest;
+    std::string Uri() const; // smb://[domain;][user@]host[:port]/share
 };
 
-// True when typed is smb://host[:port]/share[/rest], //host/share[/rest] or
+// True when typed is smb://[domain;][user@]host[:port]/share[/rest], //host/share[/rest] or
 // \\host\share[\rest].
 bool ParseNetworkLocation(const std::string &typed, TNetworkLocation &location);
 
-// The local folder of a typed location when its share is mounted, "" when it is not.
+// The local folder of a typed location when its share is mounted, "" when it is not. A mount
+// for the location's user is preferred; any mount of the share will do.
 std::string MountedFolderOf(const TNetworkLocation &location);
 
-// Mounts the location's share through GVFS ("gio mount"), answering the logon prompt with
-// user and password. False with the reason in error when it could not be mounted.
-bool MountShare(const TNetworkLocation &location, const std::string &user,
-                const std::string &password, std::string &error);
+// Mounts the location's share through GVFS ("gio mount") as the location's user, answering
+// the logon prompts with the location's domain and password. An empty password is a guest
+// logon (an anonymous mount). False with the reason in error when it could not be mounted.
+bool MountShare(const TNetworkLocation &location, const std::string &password, std::string &error);
 
 // True when folder lies on a network share; root is then the share's top folder.
 bool ShareRootOf(const std::string &folder, std::string &root);

@@ -1,6 +1,7 @@
 // Drasset against real network shares: a private smbd on 127.0.0.1 mounted through GVFS in
 // its own D-Bus session (tests/fixtures/smbshare.sh), reached as a desktop user reaches one,
 // and a private sshd's folder mounted with sshfs (tests/fixtures/sshshare.sh).
+#include <QInputDialog>
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -17,6 +18,7 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "drasset/syncrulesmain.h"
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +84,19 @@ using RealShareTest = ShareFixtureTest<SmbShareScript>;
 using SshShareTest = ShareFixtureTest<SshShareScript>;
 
 const std::string RemoteRoot = "home/joe/.local/share/Corvex Users/";
+
+// Answers the two questions of the next logon: the user name, then the password.
+void AnswerLogon(const std::string &user, const std::string &password)
+{
+    OnModal<QInputDialog>([user, password](QInputDialog *dialog) {
+        dialog->setTextValue(QString::fromStdString(user));
+        dialog->accept();
+        OnModal<QInputDialog>([password](QInputDialog *second) {
+            second->setTextValue(QString::fromStdString(password));
+            second->accept();
+        });
+    });
+}
 
 } // namespace
 
@@ -165,21 +180,39 @@ TEST_F(RealShareTest, SynchronisesWithAnInstallationOnAMountedShare)
     EXPECT_FALSE(fs::exists(served + leftover));
     EXPECT_TRUE(fs::exists(served + underWay));
 
-    // A share that is not mounted yet is mounted with the user's logon.
+    // A share that is not mounted yet is mounted with the logon the user gives; the user the
+    // typed address names is offered, and a cancelled logon says so.
     qputenv("DBUS_SESSION_BUS_ADDRESS", Share.value("SHARE_BUS").toUtf8());
     QProcess::execute("gio", {"mount", "-u", Share.value("SHARE_URI")});
     ASSERT_TRUE(testenv::WaitUntil([&] { return !fs::exists(mount); }, 10000));
-    int asked = 0;
-    sync.AskLogon = [&](std::string &user, std::string &password) {
-        ++asked;
-        user = Value("SHARE_USER");
-        password = Value("SHARE_PASSWORD");
-        return true;
-    };
-    sync.RulesSource = Value("SHARE_URI") + "/home";
+    const std::string user = Value("SHARE_USER");
+    const std::string withUser = "smb://" + user + "@" + Value("SHARE_URI").substr(6);
+    sync.RulesSource = withUser + "/home";
+    std::string offered;
+    OnModal<QInputDialog>([&](QInputDialog *dialog) {
+        offered = dialog->textValue().toStdString();
+        dialog->reject();
+    });
+    EXPECT_FALSE(sync.SyncRulesFile(priority));
+    EXPECT_EQ(offered, user);
+    EXPECT_EQ(sync.LastError, "Logon to " + withUser + " cancelled");
+    AnswerLogon(user, "wrong");
+    EXPECT_FALSE(sync.SyncRulesFile(priority));
+    EXPECT_EQ(sync.LastError, withUser + " refused the user name or password");
+    AnswerLogon(user, Value("SHARE_PASSWORD"));
     EXPECT_TRUE(sync.SyncRulesFile(priority)) << sync.LastError;
-    EXPECT_EQ(asked, 1);
     EXPECT_EQ(testenv::ReadFile(served), "keep|this\n");
+
+    // A guest needs no password.
+    const std::string guestRoot = Value("SHARE_GUEST_FOLDER") + "/Corvex Users";
+    fs::create_directories(guestRoot);
+    fs::permissions(guestRoot, fs::perms::all);
+    testenv::WriteFile(guestRoot + "/" + names::PopSrvFile, "records");
+    sync.RulesSource = Value("SHARE_GUEST_URI");
+    sync.SyncMode = smReplaceDestination;
+    AnswerLogon("", "");
+    EXPECT_TRUE(sync.SyncRulesFile(priority)) << sync.LastError;
+    EXPECT_EQ(testenv::ReadFile(guestRoot + "/" + names::MasterPriorityFile), "keep|this\n");
 
     // A folder on this machine is not a share.
     sync.RulesSource = local;

@@ -147,6 +147,10 @@ TEST(NetworkLocation, TypedSharesAreReadInTheirThreeForms)
     ASSERT_TRUE(platform::ParseNetworkLocation("smb://127.0.0.1:4450/Share/a/b/", location));
     EXPECT_EQ(location.Uri(), "smb://127.0.0.1:4450/Share");
     EXPECT_EQ(location.Rest, "a/b");
+    ASSERT_TRUE(platform::ParseNetworkLocation("smb://OFFICE;joe@server:4450/users", location));
+    EXPECT_EQ(location.Domain + "|" + location.User + "|" + location.Host + "|" + location.Port,
+              "OFFICE|joe|server|4450");
+    EXPECT_EQ(location.Uri(), "smb://OFFICE;joe@server:4450/users");
     ASSERT_TRUE(platform::ParseNetworkLocation("\\\\server\\users\\joe", location));
     EXPECT_EQ(location.Uri(), "smb://server/users");
     EXPECT_EQ(location.Rest, "joe");
