@@ -263,14 +263,30 @@ void TMailImport::Scan(const std::string &home, const std::string &configHome)
 {
     ScanMailClientRegistry();
     TFoundAccounts found;
-    ReadThunderbird(home.empty() ? platform::HomeFolder() : home, found);
+    const std::string userHome = home.empty() ? platform::HomeFolder() : home;
+    ReadThunderbird(userHome, found);
     const std::string config = configHome.empty() ? platform::ConfigHome() : configHome;
-    ReadEvolution(config, found);
-    ReadKMail(config, found);
+    ReadEvolution(userHome, config, found);
+    ReadKMail(userHome, config, found);
     for (const TFoundAccount &account : found.Mailboxes)
         AddMailbox(account);
     for (const TFoundAccount &server : found.SmtpServers)
         AddSmtpServer(server);
+}
+
+int TMailImport::DefaultSmtpIndex() const
+{
+    int chosen = -1, chosenRank = 0;
+    for (int index = 0; index < int(SmtpServers.size()); ++index) {
+        const TImportEntry &entry = SmtpServers[std::size_t(index)];
+        if (!entry.Importable())
+            continue;
+        const bool ofDefaultProgram = ContainsText(DefaultHandler, entry.Account.Source);
+        const int rank = !entry.Account.Default ? 1 : ofDefaultProgram ? 3 : 2;
+        if (rank > chosenRank)
+            chosen = index, chosenRank = rank;
+    }
+    return chosen;
 }
 
 TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)

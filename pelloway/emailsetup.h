@@ -46,6 +46,11 @@ public:
     void AddMailbox(const TFoundAccount &account);
     void AddSmtpServer(const TFoundAccount &account);
 
+    // The outgoing server to offer ticked: among those that can be taken over, the default one
+    // of the desktop's default mail program, else a program's default one, else the first;
+    // -1 when there is none.
+    int DefaultSmtpIndex() const;
+
     // Appends the importable mailboxes among the ticked ones (indexes into Mailboxes) to the
     // mailbox list, through the data store and encrypted as the settings say, each with its own
     // inbox folder; mailboxes the list has are left alone. Then the outgoing server smtpIndex

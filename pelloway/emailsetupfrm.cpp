@@ -128,13 +128,10 @@ void TEmailSetupFrm::ScanMailClients()
         clbRegisteredMailBoxs->addItem(CheckItem(entry));
     for (const TImportEntry &entry : Import.SmtpServers)
         clbSMTPServers->addItem(CheckItem(entry));
-    // The first outgoing server that can be taken over starts ticked, and Import with it.
-    for (int row = 0; row < clbSMTPServers->count(); ++row) {
-        if (Import.SmtpServers[row].Importable()) {
-            clbSMTPServers->item(row)->setCheckState(Qt::Checked);
-            EnableImport(true);
-            break;
-        }
+    // The mail programs' default outgoing server starts ticked, and Import with it.
+    if (const int row = Import.DefaultSmtpIndex(); row >= 0) {
+        clbSMTPServers->item(row)->setCheckState(Qt::Checked);
+        EnableImport(true);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "pelloway/mailsources.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -42,14 +43,19 @@ bool LoadText(const std::string &path, std::string &text)
     return false;
 }
 
-// A port as written, 0 when absent; false for text that is no port at all.
+// Where the flatpaks of Evolution and KMail keep what the programs keep in ~/.config.
+constexpr char EvolutionFlatpakConfig[] = ".var/app/org.gnome.Evolution/config";
+constexpr char KMailFlatpakConfig[] = ".var/app/org.kde.kmail2/config";
+
+// A port as written; 0 when absent or 0 (the protocol's usual port, as Evolution writes it);
+// false for text that is no port at all.
 bool ParsePort(const std::string &text, int &port)
 {
     port = 0;
     if (Trim(text).empty())
         return true;
     long long value = StrToIntDef(text, -1);
-    if (value < 1 || value > 65535)
+    if (value < 0 || value > 65535)
         return false;
     port = int(value);
     return true;
@@ -116,6 +122,31 @@ TTlsMode ThunderbirdTls(const std::string &socketType)
     }
 }
 
+// The ids a preference lists, "a,b,c".
+std::vector<std::string> ListedIds(const TPrefs &prefs, const std::string &name)
+{
+    std::vector<std::string> ids;
+    for (const std::string &id : SplitText(prefs.Value(name), ','))
+        if (!Trim(id).empty())
+            ids.push_back(Trim(id));
+    return ids;
+}
+
+// Keeps the ids a list preference names, in its order; all of them when the profile has no
+// such list. Entries it leaves out are left over from accounts or servers the user removed.
+std::vector<std::string> OnlyListed(const std::vector<std::string> &ids,
+                                    const std::vector<std::string> &listed, bool hasList)
+{
+    if (!hasList)
+        return ids;
+    std::vector<std::string> kept;
+    for (const std::string &id : listed)
+        if (std::find(ids.begin(), ids.end(), id) != ids.end() &&
+            std::find(kept.begin(), kept.end(), id) == kept.end())
+            kept.push_back(id);
+    return kept;
+}
+
 void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
 {
     std::string text;
@@ -126,7 +157,12 @@ void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
     if (prefs.SkippedLines > 0)
         LogImport(Format("%d unreadable lines in %s", prefs.SkippedLines, path.c_str()));
 
-    for (const std::string &id : PrefIds(prefs, "mail.server.", "type")) {
+    const char *const AccountList = "mail.accountmanager.accounts";
+    std::vector<std::string> accountServers;
+    for (const std::string &account : ListedIds(prefs, AccountList))
+        accountServers.push_back(prefs.Value("mail.account." + account + ".server"));
+    for (const std::string &id : OnlyListed(PrefIds(prefs, "mail.server.", "type"), accountServers,
+                                            prefs.Values.count(AccountList) != 0)) {
         const std::string key = "mail.server." + id + ".";
         if (prefs.Value(key + "type") != "pop3")
             continue; // IMAP, news, feeds and the local folders are no POP3 mailboxes
@@ -145,14 +181,21 @@ void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
             found.Mailboxes.push_back(account);
     }
 
+    const char *const SmtpList = "mail.smtpservers";
+    const std::vector<std::string> smtpIds =
+        OnlyListed(PrefIds(prefs, "mail.smtpserver.", "hostname"), ListedIds(prefs, SmtpList),
+                   prefs.Values.count(SmtpList) != 0);
+    // Without a default server named, Thunderbird sends through the first one.
+    std::string defaultSmtp = prefs.Value("mail.smtp.defaultserver");
+    if (defaultSmtp.empty() && !smtpIds.empty())
+        defaultSmtp = smtpIds.front();
     std::map<std::string, std::string> senderNames; // smtp id → full name of an identity
-    const std::string defaultSmtp = prefs.Value("mail.smtp.defaultserver");
     for (const std::string &id : PrefIds(prefs, "mail.identity.", "fullName")) {
         const std::string key = "mail.identity." + id + ".";
         std::string smtp = prefs.Value(key + "smtpServer");
         senderNames.emplace(smtp.empty() ? defaultSmtp : smtp, prefs.Value(key + "fullName"));
     }
-    for (const std::string &id : PrefIds(prefs, "mail.smtpserver.", "hostname")) {
+    for (const std::string &id : smtpIds) {
         const std::string key = "mail.smtpserver." + id + ".";
         TFoundAccount server;
         server.Source = "Thunderbird";
@@ -164,6 +207,7 @@ void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
         auto name = senderNames.find(id);
         if (name != senderNames.end())
             server.SenderName = name->second;
+        server.Default = id == defaultSmtp;
         if (HostOk(server, path) && TakePort(prefs.Value(key + "port"), path, server))
             found.SmtpServers.push_back(server);
     }
@@ -246,7 +290,9 @@ void ReadThunderbird(const std::string &home, TFoundAccounts &found)
     }
 }
 
-void ReadEvolution(const std::string &configHome, TFoundAccounts &found)
+namespace {
+
+void ReadEvolutionSources(const std::string &configHome, TFoundAccounts &found)
 {
     const fs::path folder = fs::path(configHome) / "evolution" / "sources";
     std::error_code error;
@@ -269,6 +315,8 @@ void ReadEvolution(const std::string &configHome, TFoundAccounts &found)
                                 file.Value("Mail Identity", "Name"));
     for (const auto &[uid, file] : sources) {
         const std::string where = (folder / (uid + ".source")).string();
+        if (SameText(file.Value("Data Source", "Enabled"), "false"))
+            continue; // switched off by the user
         if (file.Value("Mail Account", "BackendName") == "pop") {
             TFoundAccount account = EvolutionAccount(file);
             if (HostOk(account, where) &&
@@ -286,7 +334,25 @@ void ReadEvolution(const std::string &configHome, TFoundAccounts &found)
     }
 }
 
-void ReadKMail(const std::string &configHome, TFoundAccounts &found)
+// The full name of each KMail identity by the transport it sends through ("" for the default
+// transport), from "emailidentities".
+std::map<std::string, std::string> KMailSenderNames(const std::string &configHome)
+{
+    std::map<std::string, std::string> names;
+    const std::string path = TUtils::AddBackslash(configHome) + "emailidentities";
+    std::error_code error;
+    std::string text;
+    if (!fs::exists(path, error) || !LoadText(path, text))
+        return names;
+    TKeyFile file;
+    file.Parse(text);
+    for (const std::string &group : file.Groups())
+        if (StartsText(group, "Identity"))
+            names.emplace(file.Value(group, "Transport"), file.Value(group, "Name"));
+    return names;
+}
+
+void ReadKMailFiles(const std::string &configHome, TFoundAccounts &found)
 {
     std::error_code error;
     std::vector<fs::path> resources;
@@ -326,9 +392,16 @@ void ReadKMail(const std::string &configHome, TFoundAccounts &found)
         return;
     TKeyFile file;
     file.Parse(text);
+    const std::map<std::string, std::string> senderNames = KMailSenderNames(configHome);
+    std::string defaultId = file.Value("General", "default-transport");
     for (const std::string &group : file.Groups()) {
         if (!StartsText(group, "Transport "))
             continue;
+        std::string id = file.Value(group, "id");
+        if (id.empty())
+            id = group.substr(std::strlen("Transport "));
+        if (defaultId.empty())
+            defaultId = id; // KMail sends through the first one then
         const std::string identifier = file.Value(group, "identifier");
         if (!identifier.empty() && !SameText(identifier, "SMTP"))
             continue; // sent through another program, not an SMTP server
@@ -345,9 +418,30 @@ void ReadKMail(const std::string &configHome, TFoundAccounts &found)
             server.Tls = TTlsMode::StartTls;
         const std::string auth = file.Value(group, "authtype");
         server.OAuth2 = SameText(auth, "XOAUTH2") || StrToIntDef(auth, -1) == KMailAuthXOAuth2;
+        // Older files name the default transport instead of giving its id.
+        server.Default = id == defaultId || file.Value(group, "name") == defaultId;
+        auto name = senderNames.find(id);
+        if (name == senderNames.end() && server.Default)
+            name = senderNames.find("");
+        if (name != senderNames.end())
+            server.SenderName = name->second;
         if (HostOk(server, transports) && TakePort(file.Value(group, "port"), transports, server))
             found.SmtpServers.push_back(server);
     }
+}
+
+} // namespace
+
+void ReadEvolution(const std::string &home, const std::string &configHome, TFoundAccounts &found)
+{
+    ReadEvolutionSources(configHome, found);
+    ReadEvolutionSources(TUtils::AddBackslash(home) + EvolutionFlatpakConfig, found);
+}
+
+void ReadKMail(const std::string &home, const std::string &configHome, TFoundAccounts &found)
+{
+    ReadKMailFiles(configHome, found);
+    ReadKMailFiles(TUtils::AddBackslash(home) + KMailFlatpakConfig, found);
 }
 
 std::string Pop3ServerText(const TFoundAccount &account)

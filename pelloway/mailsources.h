@@ -1,7 +1,7 @@
 // The mail programs a Linux user has, read for their POP3 accounts and outgoing servers:
 // Thunderbird (profiles.ini and each profile's prefs.js), Evolution (its .source files) and
-// KMail (its POP3 resources and mail transports). Each reader only reads, looks only where its
-// program keeps its files, and writes a line to the debug log for a file it cannot use.
+// KMail (its POP3 resources, mail transports and identities). Each reader only reads, looks only
+// where its program keeps its files, and writes a line to the debug log for a file it cannot use.
 #pragma once
 
 #include <string>
@@ -19,6 +19,7 @@ struct TFoundAccount
     std::string UserId;     // the login
     std::string SenderName; // outgoing servers: display name of an identity sending through it
     bool OAuth2 = false;    // signs in with OAuth2 (no password to give)
+    bool Default = false;   // outgoing servers: the one the program sends through by default
 };
 
 struct TFoundAccounts
@@ -27,10 +28,11 @@ struct TFoundAccounts
     std::vector<TFoundAccount> SmtpServers;
 };
 
-// home: the user's home folder; configHome: $XDG_CONFIG_HOME (or ~/.config).
+// home: the user's home folder; configHome: $XDG_CONFIG_HOME (or ~/.config). Each program is
+// looked for in its usual folders and in those of its flatpak.
 void ReadThunderbird(const std::string &home, TFoundAccounts &found);
-void ReadEvolution(const std::string &configHome, TFoundAccounts &found);
-void ReadKMail(const std::string &configHome, TFoundAccounts &found);
+void ReadEvolution(const std::string &home, const std::string &configHome, TFoundAccounts &found);
+void ReadKMail(const std::string &home, const std::string &configHome, TFoundAccounts &found);
 
 // The POP3 server as a mailbox record keeps it: "host", "host:port", "pop3s://host[:port]", or
 // "pop3+tls://host[:port]" for an account that requires STARTTLS.

@@ -203,7 +203,19 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
                            ");\n"
                            "user_pref(\"mail.server.server4.socketType\", 3);\n"
                            "user_pref(\"mail.server.server4.userName\", \"" +
-                           box.user + "\");\n");
+                           box.user +
+                           "\");\n"
+                           // Left over from an account the user removed.
+                           "user_pref(\"mail.server.server5.type\", \"pop3\");\n"
+                           "user_pref(\"mail.server.server5.hostname\", \"pop.gone.test\");\n"
+                           "user_pref(\"mail.server.server5.userName\", \"gone\");\n"
+                           "user_pref(\"mail.accountmanager.accounts\", \"account1,account2\");\n"
+                           "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+                           "user_pref(\"mail.account.account2.server\", \"server4\");\n"
+                           "user_pref(\"mail.smtpserver.smtp1.hostname\", \"smtp.one.test\");\n"
+                           "user_pref(\"mail.smtpserver.smtp2.hostname\", \"smtp.two.test\");\n"
+                           "user_pref(\"mail.smtpservers\", \"smtp1,smtp2\");\n"
+                           "user_pref(\"mail.smtp.defaultserver\", \"smtp2\");\n");
 
     std::string dataRoot;
     {
@@ -214,12 +226,16 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
         ASSERT_EQ(window.clbRegisteredMailBoxs->count(), 1);
         QListWidgetItem *item = window.clbRegisteredMailBoxs->item(0);
         EXPECT_EQ(item->text().toStdString(), box.user + "@pop3s://127.0.0.1:" + port);
-        EXPECT_FALSE(PButtons->IsAvailable(window.LMDpfImport));
+        // The default outgoing server is offered ticked, which enables Import.
+        ASSERT_EQ(window.clbSMTPServers->count(), 2);
+        EXPECT_EQ(window.clbSMTPServers->item(1)->checkState(), Qt::Checked);
+        EXPECT_EQ(window.clbSMTPServers->item(0)->checkState(), Qt::Unchecked);
         item->setCheckState(Qt::Checked);
         EXPECT_TRUE(PButtons->IsAvailable(window.LMDpfImport));
         window.LMDpfImport->Click();
         EXPECT_FALSE(window.isVisible());
         EXPECT_EQ(window.LastImport.Added, 1);
+        EXPECT_EQ(GetText(Globals->Config.SmtpServer), "smtp.two.test");
         dataRoot = Globals->DataRoot;
     }
 

@@ -41,7 +41,7 @@ protected:
 
     void SetUp() override
     {
-        for (const char *folder : {".thunderbird", ".mozilla-thunderbird", ".config"})
+        for (const char *folder : {".thunderbird", ".mozilla-thunderbird", ".config", ".var"})
             QDir(QString::fromStdString(Home() + "/" + folder)).removeRecursively();
         QDir(QString::fromStdString(platform::DataHome())).removeRecursively();
         utils.LogFileName = log;
@@ -142,6 +142,46 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
     import.Scan();
     EXPECT_EQ(import.Mailboxes.size(), 7u);
     EXPECT_EQ(import.SmtpServers.size(), 3u);
+}
+
+// The flatpaks' folders are read too; Evolution's port 0 is the usual port and what the user
+// switched off is not offered; KMail's identities name the senders; each program's default
+// outgoing server is the one offered, the desktop's default program's first.
+TEST_F(MailSources, FlatpaksSwitchedOffSourcesSenderNamesAndDefaultServers)
+{
+    const std::string evolution =
+        Home() + "/.var/app/org.gnome.Evolution/config/evolution/sources/";
+    Write(evolution + "pop1.source",
+          "[Data Source]\nEnabled=true\n\n[Mail Account]\nBackendName=pop\n"
+          "\n[Authentication]\nHost=pop.flat.test\nPort=0\nUser=fay\n\n"
+          "[Security]\nMethod=ssl-on-alternate-port\n");
+    Write(evolution + "pop2.source",
+          "[Data Source]\nEnabled=false\n\n[Mail Account]\n"
+          "BackendName=pop\n\n[Authentication]\nHost=pop.off.test\nUser=fay\n");
+    Write(evolution + "smtp1.source", "[Data Source]\nEnabled=false\n\n[Mail Transport]\n"
+                                      "BackendName=smtp\n\n[Authentication]\nHost=smtp.off.test\n");
+    const std::string kmail = Home() + "/.var/app/org.kde.kmail2/config/";
+    Write(kmail + "akonadi_pop3_resource_0rc", "[General]\nhost=pop.kmail.test\nlogin=kai\n");
+    Write(kmail + "mailtransports", "[General]\ndefault-transport=22\n\n[Transport 11]\nid=11\n"
+                                    "host=smtp.first.test\n\n[Transport 22]\nid=22\n"
+                                    "host=smtp.second.test\n");
+    Write(kmail + "emailidentities", "[Identity #0]\nName=Kai Example\nTransport=\n\n"
+                                     "[Identity #1]\nName=Kai at Work\nTransport=11\n");
+    Write(Home() + "/.config/mailtransports", "[Transport 5]\nid=5\nhost=smtp.plain.test\n");
+
+    TMailImport import;
+    import.Scan();
+    EXPECT_EQ(Captions(import.Mailboxes),
+              (std::vector<std::string>{"fay@pop3s://pop.flat.test", "kai@pop.kmail.test"}));
+    ASSERT_EQ(Captions(import.SmtpServers),
+              (std::vector<std::string>{"smtp.plain.test", "smtp.first.test", "smtp.second.test"}));
+    EXPECT_EQ(import.SmtpServers[1].Account.SenderName, "Kai at Work");
+    EXPECT_EQ(import.SmtpServers[2].Account.SenderName, "Kai Example");
+    EXPECT_EQ(import.DefaultSmtpIndex(), 0) << "the first program's default";
+    // As if the first came from another program, and KMail were the desktop's mail program.
+    import.SmtpServers[0].Account.Source = "Thunderbird";
+    import.DefaultHandler = "org.kde.kmail2";
+    EXPECT_EQ(import.DefaultSmtpIndex(), 2);
 }
 
 TEST_F(MailSources, BrokenOrHostileFilesAreLoggedAndSkipped)
