@@ -8,6 +8,7 @@
 
 int main(int argc, char **argv)
 {
+    QGuiApplication::setApplicationName(SyncRulesTitle);
     return RunCompanion(argc, argv, {names::Drasset, true, [](const TStringList &parameters) {
                                          auto window = std::make_unique<TSyncRulesFrm>();
                                          window->show();

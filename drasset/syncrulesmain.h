@@ -10,6 +10,9 @@
 #include "common/ui/companion.h"
 #include "drasset/syncrules.h"
 
+// The program's application title.
+inline constexpr char SyncRulesTitle[] = "Corvex Sync Rules";
+
 class QLabel;
 class QRadioButton;
 class TCaptionPanel;

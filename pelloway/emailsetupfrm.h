@@ -10,6 +10,9 @@
 #include "common/ui/companion.h"
 #include "pelloway/emailsetup.h"
 
+// The program's application title.
+inline constexpr char ImportMailboxesTitle[] = "Import Mailboxes from registry";
+
 class QLineEdit;
 class QListWidget;
 class TCaptionPanel;

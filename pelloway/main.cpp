@@ -8,6 +8,7 @@
 
 int main(int argc, char **argv)
 {
+    QApplication::setApplicationName(ImportMailboxesTitle);
     return RunCompanion(argc, argv, {names::Pelloway, false, [](const TStringList &) {
                                          auto window = std::make_unique<TEmailSetupFrm>();
                                          window->show();

@@ -16,6 +16,9 @@ inline constexpr const char *FilterColumns[] = {
     "Fwd Flags", "Forward Address", "Option Flags", "Alternet Folder"};
 inline constexpr int FilterColumnCount = 9;
 
+// The program's application title, and the window's caption for a file that is none of the
+// four lists.
+inline constexpr char RulesManagerTitle[] = "Corvex Rules Manager";
 inline constexpr char CantCreateMessage[] = "Can't Create:\n%s";
 inline constexpr const char *CantReadMessage = names::CantReadFile;
 

@@ -40,7 +40,7 @@ TFilteringFrm::TFilteringFrm(const std::string &listFile, QWidget *parent) : QWi
     setObjectName("TFilteringFrm");
     List.ListFile = listFile;
     const std::string title = TFilterList::TitleFor(listFile);
-    setWindowTitle(QString::fromStdString(title.empty() ? "Corvex Rules Manager" : title));
+    setWindowTitle(QString::fromStdString(title.empty() ? RulesManagerTitle : title));
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));
     };

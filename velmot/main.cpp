@@ -7,6 +7,7 @@
 
 int main(int argc, char **argv)
 {
+    QGuiApplication::setApplicationName(RulesManagerTitle);
     return RunCompanion(argc, argv, {names::Velmot, true, [](const TStringList &parameters) {
                                          auto window = std::make_unique<TFilteringFrm>(
                                              FirstParameter(parameters));
