@@ -87,6 +87,7 @@ int TCorvexFrm::OpenServerMailList(int mailboxRow)
         }
     } session{*Monitor};
     TMailListFrm window(mailboxes, this);
+    window.Layout = &MailListLayout;
     window.List.OnConnectMailbox = [this](int row) { return Monitor->ConnectForCommand(row); };
     window.List.OnHoldSession = [&session](bool hold) {
         if (hold)
