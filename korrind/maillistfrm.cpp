@@ -40,7 +40,7 @@ constexpr int MaxSubjectChars = 80;
 constexpr int CellPadding = 12; // the cell's margins and its grid line
 constexpr int RowPadding = 6;
 // The default width: this many average characters, at most this share of the screen.
-constexpr int DefaultWidthChars = 180;
+constexpr int DefaultWidthChars = 240;
 constexpr double MaxScreenShare = 0.9;
 
 QString ToQ(const std::string &text)
