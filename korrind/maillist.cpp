@@ -216,7 +216,7 @@ void TMailList::Fill()
     Incoming.clear();
     Sort();
     if (OnRowsReset)
-        OnRowsReset();
+        OnRowsReset(true);
     Status(Format(maillisttext::MessageCount, int(Rows.size())));
 }
 
@@ -318,7 +318,7 @@ void TMailList::SortByColumn(int column)
         Utils->SortListView(column);
     Sort();
     if (OnRowsReset)
-        OnRowsReset();
+        OnRowsReset(false);
 }
 
 // The larger value first unless descending: after a fill the newest message is on top.

@@ -97,8 +97,8 @@ public:
     // check pass holds it. Without it the session is always free.
     std::function<bool(bool hold)> OnHoldSession;
     std::function<void(const std::string &text)> OnStatus;
-    // The rows were replaced (once per fill) or changed in place.
-    std::function<void()> OnRowsReset;
+    // The rows were replaced: by a fill (refilled) or in a new order. Or changed in place.
+    std::function<void(bool refilled)> OnRowsReset;
     std::function<void()> OnRowsChanged;
     // The message's sender and subject offered for a list (Smart Rejection on deletion).
     std::function<void(const TMailListRow &row, bool reject, bool master)> OnAddSender;

@@ -12,6 +12,7 @@
 #include "common/utils.h"
 #include "korrind/checkmail.h"
 #include "korrind/maillistfrm.h"
+#include "korrind/maincommandlogic.h"
 #include "korrind/popinterface.h"
 #include "korrind/popviewfrm.h"
 
@@ -87,6 +88,7 @@ int TCorvexFrm::OpenServerMailList(int mailboxRow)
         }
     } session{*Monitor};
     TMailListFrm window(mailboxes, this);
+    window.Layout = &MailListLayout;
     window.List.OnConnectMailbox = [this](int row) { return Monitor->ConnectForCommand(row); };
     window.List.OnHoldSession = [&session](bool hold) {
         if (hold)
@@ -194,6 +196,14 @@ void TCorvexFrm::DeleteAllMailClick()
             bool gone =
                 committed && std::find(accepted.begin(), accepted.end(), number) != accepted.end();
             SetStatusText(Format(gone ? MessageDeleted : MessageNotDeleted, number));
+        }
+        // The Summary row shows what is known now, not the deleted newest message.
+        TListRows &rows = Monitor->Store.Summary;
+        if (committed && size_t(summary) < rows.size() && rows[size_t(summary)].Caption == user) {
+            const bool newestGone =
+                std::find(accepted.begin(), accepted.end(), count) != accepted.end();
+            ShowDeletion(rows[size_t(summary)], count - int(accepted.size()), newestGone);
+            RowsChanged(false);
         }
     }
 }

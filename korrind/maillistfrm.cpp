@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -31,6 +32,16 @@ constexpr int SummaryDelayMs = 1000;
 constexpr int PixelsPerCaptionChar = 9;
 constexpr int MinRunMailWidth = 85;
 constexpr int DropWidth = 18;
+// Column widths come from the texts of up to this many rows, spread over the list.
+constexpr int MeasuredRows = 256;
+// A column is at most this many average characters wide; longer texts are elided.
+constexpr int MaxColumnChars = 56;
+constexpr int MaxSubjectChars = 80;
+constexpr int CellPadding = 12; // the cell's margins and its grid line
+constexpr int RowPadding = 6;
+// The default width: this many average characters, at most this share of the screen.
+constexpr int DefaultWidthChars = 240;
+constexpr double MaxScreenShare = 0.9;
 
 QString ToQ(const std::string &text)
 {
@@ -128,8 +139,14 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
     lvMailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvMailList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvMailList->verticalHeader()->hide();
+    // One line per row, every row as high: long texts are elided, never wrapped.
+    lvMailList->setWordWrap(false);
+    lvMailList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lvMailList->verticalHeader()->setDefaultSectionSize(lvMailList->fontMetrics().height() +
+                                                        RowPadding);
     lvMailList->horizontalHeader()->setSectionsClickable(true);
     lvMailList->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvMailList->viewport()->installEventFilter(this);
 
     LMDpfSave = Panel("LMDpfSave", " Save ");
     LMDpfSubSave = Panel("LMDpfSubSave", "v");
@@ -172,7 +189,7 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
     });
 
     List.OnStatus = [this](const std::string &text) { ShowStatus(text); };
-    List.OnRowsReset = [this] { Model->Reload(); };
+    List.OnRowsReset = [this](bool refilled) { RowsReset(refilled); };
     List.OnRowsChanged = [this] { Model->Refresh(); };
     List.OnAddSender = [this](const TMailListRow &row, bool reject, bool master) {
         if (Globals)
@@ -193,6 +210,8 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
 
     connect(lvMailList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { List.SortByColumn(column); });
+    connect(lvMailList->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int width) { ColumnResized(column, width); });
     connect(lvMailList, &QTableView::doubleClicked, this, [this] {
         if (!SelectedRows().empty())
             RunMail(RunMailName());
@@ -308,11 +327,8 @@ int TMailListFrm::ShowMailList(const std::string &mailboxName)
             connect(pmMailers->addAction(ToQ(name).replace("&", "&&")), &QAction::triggered, this,
                     [this, name] { RunMail(name); });
         }
-    Model->Reload();
-    adjustSize();
-    resize(std::max(width(), MailListMinWidth), std::max(height(), MailListMinHeight));
-    if (QScreen *screen = QApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    RowsReset(false);
+    PlaceWindow();
 
     TPop3::TStatusDisplay previous = Pop3 ? Pop3->StatusLabel : TPop3::TStatusDisplay();
     if (Pop3)
@@ -321,12 +337,117 @@ int TMailListFrm::ShowMailList(const std::string &mailboxName)
     exec();
     Opened = false;
     GetSummaryTimer.stop();
+    KeepLayout();
     if (Pop3)
         Pop3->StatusLabel = previous;
     const int result = List.Result;
     List.Rows.clear();
-    Model->Reload();
+    RowsReset(false);
     return result;
+}
+
+// The size the user left the window at, else wide enough for the columns' usual texts and
+// high enough for MailListMinRows rows; centred on the desktop.
+void TMailListFrm::PlaceWindow()
+{
+    QScreen *screen = QApplication::primaryScreen();
+    const QRect desktop = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QSize size(Layout->Width, Layout->Height);
+    if (size.isEmpty()) {
+        const int listHeight =
+            lvMailList->horizontalHeader()->sizeHint().height() +
+            MailListMinRows * lvMailList->verticalHeader()->defaultSectionSize() +
+            2 * lvMailList->frameWidth() + lvMailList->horizontalScrollBar()->sizeHint().height();
+        size = QSize(std::min(int(desktop.width() * MaxScreenShare),
+                              DefaultWidthChars * fontMetrics().averageCharWidth()),
+                     layout()->sizeHint().height() - lvMailList->sizeHint().height() + listHeight);
+    }
+    size = size.expandedTo(minimumSize()).expandedTo(minimumSizeHint()).boundedTo(desktop.size());
+    resize(size);
+    move(desktop.center() - rect().center());
+    setWindowState(Layout->Maximized ? windowState() | Qt::WindowMaximized
+                                     : windowState() & ~Qt::WindowMaximized);
+}
+
+void TMailListFrm::KeepLayout()
+{
+    Layout->Maximized = isMaximized();
+    const QSize size = Layout->Maximized ? normalGeometry().size() : this->size();
+    if (size.isEmpty())
+        return;
+    Layout->Width = size.width();
+    Layout->Height = size.height();
+}
+
+void TMailListFrm::RowsReset(bool refilled)
+{
+    Sizing = true; // a reset gives every column the header's default width
+    Model->Reload();
+    Sizing = false;
+    if (refilled)
+        MeasureColumns();
+    FitColumns();
+    lvMailList->scrollToTop();
+}
+
+// The widest text of each column among rows spread over the list (measuring every row of a
+// big mailbox would cost more than the fill), within a cap that keeps one long sender or
+// subject from pushing the other columns out of sight.
+void TMailListFrm::MeasureColumns()
+{
+    const QFontMetrics metrics = lvMailList->fontMetrics();
+    const size_t step = std::max<size_t>(1, List.Rows.size() / MeasuredRows);
+    int widest[MailListColumnCount] = {};
+    for (size_t row = 0; row < List.Rows.size(); row += step)
+        for (int column = 0; column < MailListColumnCount; ++column)
+            widest[column] = std::max(widest[column],
+                                      metrics.horizontalAdvance(ToQ(List.Rows[row].Text(column))));
+    // The first column also holds the attachment mark.
+    widest[mlNumber] += style()->pixelMetric(QStyle::PM_SmallIconSize) + RowPadding;
+    for (int column = 0; column < MailListColumnCount; ++column) {
+        const int chars = column == mlSubject ? MaxSubjectChars : MaxColumnChars;
+        ContentWidths[column] =
+            std::min(widest[column] + CellPadding, chars * metrics.averageCharWidth());
+    }
+}
+
+void TMailListFrm::FitColumns()
+{
+    QHeaderView *header = lvMailList->horizontalHeader();
+    auto wanted = [&](int column) {
+        if (Layout->ColumnWidths[column] > 0)
+            return Layout->ColumnWidths[column];
+        return std::max(ContentWidths[column], header->sectionSizeHint(column));
+    };
+    const bool sizing = Sizing;
+    Sizing = true;
+    int others = 0;
+    for (int column = 0; column < MailListColumnCount; ++column) {
+        if (column == mlSubject)
+            continue;
+        header->resizeSection(column, wanted(column));
+        others += wanted(column);
+    }
+    header->resizeSection(mlSubject,
+                          std::max(wanted(mlSubject), lvMailList->viewport()->width() - others));
+    Sizing = sizing;
+}
+
+// A column the user resized keeps that width; the Subject gives or takes the difference.
+void TMailListFrm::ColumnResized(int column, int width)
+{
+    if (Sizing)
+        return;
+    Layout->ColumnWidths[column] = width;
+    if (column != mlSubject)
+        FitColumns();
+}
+
+bool TMailListFrm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lvMailList->viewport() && event->type() == QEvent::Resize)
+        FitColumns();
+    return QDialog::eventFilter(watched, event);
 }
 
 void TMailListFrm::showEvent(QShowEvent *event)

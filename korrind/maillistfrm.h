@@ -18,6 +18,16 @@ class TMailListModel;
 
 inline constexpr int MailListMinWidth = 600;
 inline constexpr int MailListMinHeight = 200;
+inline constexpr int MailListMinRows = 15; // rows the list shows at the default size
+
+// What the user made of the window, kept from one opening to the next: its size and the
+// widths of the columns the user resized (0: sized to the content).
+struct TMailListLayout
+{
+    int Width = 0, Height = 0; // 0: the default size
+    bool Maximized = false;
+    int ColumnWidths[MailListColumnCount] = {};
+};
 
 class TMailListFrm : public QDialog
 {
@@ -26,6 +36,9 @@ public:
     ~TMailListFrm() override;
 
     TMailList List;
+    // Where the window's size and the user's column widths are kept between openings; the
+    // window's own while nobody keeps them.
+    TMailListLayout *Layout = &OwnLayout;
     // Runs the window modally; answers 2 when a message was deleted on a server, else 0.
     int ShowMailList(const std::string &mailboxName);
     bool IsOpen() const { return Opened; }
@@ -59,6 +72,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     TCaptionPanel *Panel(const char *name, const char *caption);
@@ -67,7 +81,18 @@ private:
     void ShowStatus(const std::string &text);
     void Guarded(TCaptionPanel *panel, const std::function<void()> &work);
     std::string RunMailName() const;
+    // The rows replaced: shown from the top, the columns measured again after a fill.
+    void RowsReset(bool refilled);
+    void MeasureColumns();
+    // Every column at the user's width or its content's; the Subject takes the width left.
+    void FitColumns();
+    void ColumnResized(int column, int width);
+    void PlaceWindow();
+    void KeepLayout();
 
     TMailListModel *Model;
     bool Opened = false;
+    TMailListLayout OwnLayout;
+    int ContentWidths[MailListColumnCount] = {};
+    bool Sizing = false; // the columns are being sized by the window, not by the user
 };

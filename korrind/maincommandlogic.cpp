@@ -1,5 +1,7 @@
 #include "korrind/maincommandlogic.h"
 
+#include <algorithm>
+
 #include "common/names.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -20,6 +22,17 @@ int MessagesOf(const TListRow &summaryRow)
 {
     const long long messages = StrToIntDef(Trim(summaryRow.Cell(scMsgs)), 0);
     return messages > 0 && messages <= INT32_MAX ? int(messages) : 0;
+}
+
+void ShowDeletion(TListRow &summaryRow, int left, bool newestGone)
+{
+    summaryRow.SetCell(scMsgs, std::to_string(std::min(MessagesOf(summaryRow), left)));
+    if (!newestGone && left > 0)
+        return;
+    for (size_t cell = scFrom; cell < SummaryCellCount; ++cell)
+        summaryRow.SetCell(cell, "");
+    if (left == 0)
+        summaryRow.ImageIndex = siOrdinary;
 }
 
 bool AsksBeforeReading(const TListRow &summaryRow, bool warnLargeMail, long long &size)

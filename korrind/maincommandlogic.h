@@ -30,6 +30,10 @@ TSummaryClick SummaryClickCase(const TListRow *row, bool smartMailRead);
 // The number of messages a Summary row shows (0 when it shows none or no number).
 int MessagesOf(const TListRow &summaryRow);
 
+// What a Summary row shows once messages of its mailbox were deleted from the server: no more
+// messages than are left, and no message once the newest one or all of them are gone.
+void ShowDeletion(TListRow &summaryRow, int left, bool newestGone);
+
 // True when reading the row's newest message must be confirmed first; size gets its size.
 bool AsksBeforeReading(const TListRow &summaryRow, bool warnLargeMail, long long &size);
 

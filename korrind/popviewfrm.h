@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "korrind/maillistfrm.h"
 #include "korrind/popview.h"
 
 class QButtonGroup;
@@ -222,6 +223,7 @@ public:
     // Connects the "List Mail ", "Save All Mail" and "Delete All Mail" items of a menu.
     void ConnectMailListItems(QMenu *menu);
     TMailListFrm *MailListFrm = nullptr;
+    TMailListLayout MailListLayout; // the server mail list's size and column widths
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
@@ -155,6 +158,8 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
 
     std::set<std::string> deletedIds;
     int fillSessions = -1;
+    int from = 0;
+    QSize size;
     bool checkNowTried = false;
     const int result = WithList(row, [&](TMailListFrm &window) {
         TMailList &list = window.List;
@@ -168,6 +173,41 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
         EXPECT_EQ(list.Rows.back().Number, 1);
         EXPECT_EQ(list.Rows.back().Subject, "Bulk message 0001 of 2000");
         EXPECT_EQ(list.Rows[1].Subject, "Bulk message 2000 of 2000");
+
+        // One line per row and at least MailListMinRows rows in view; the columns as wide as
+        // their texts, the Subject taking the width left.
+        QTableView *view = window.lvMailList;
+        QHeaderView *header = view->horizontalHeader();
+        auto textWidth = [&](int column) {
+            return view->fontMetrics().horizontalAdvance(
+                QString::fromStdString(list.Rows[1].Text(column)));
+        };
+        auto columnsWidth = [&] {
+            int sum = 0;
+            for (int column = 0; column < MailListColumnCount; ++column)
+                sum += header->sectionSize(column);
+            return sum;
+        };
+        ASSERT_LT(view->rowHeight(0), 2 * view->fontMetrics().lineSpacing());
+        EXPECT_GE(view->viewport()->height() / view->rowHeight(0), MailListMinRows);
+        for (int column : {mlFrom, mlSubject, mlDate, mlTo})
+            EXPECT_GT(header->sectionSize(column), textWidth(column)) << column;
+        EXPECT_LT(header->sectionSize(mlSize), header->sectionSize(mlFrom) / 2);
+        EXPECT_GE(columnsWidth(), view->viewport()->width());
+        // Wider than the columns need, the Subject takes the width left; a column the user
+        // widens takes it from the Subject.
+        const int subject = header->sectionSize(mlSubject);
+        from = header->sectionSize(mlFrom);
+        const int spare = 300 + columnsWidth() - view->viewport()->width();
+        size = window.size() + QSize(spare, -40);
+        window.resize(size);
+        ASSERT_TRUE(
+            fixtures::WaitUntil([&] { return view->viewport()->width() == columnsWidth(); }));
+        EXPECT_EQ(header->sectionSize(mlSubject), subject + 300);
+        EXPECT_EQ(header->sectionSize(mlFrom), from);
+        header->resizeSection(mlFrom, from + 40);
+        EXPECT_EQ(header->sectionSize(mlSubject), subject + 260);
+        EXPECT_EQ(columnsWidth(), view->viewport()->width());
 
         // Size sorts as a number: the largest first, then reversed by a second click.
         list.SortByColumn(mlSize);
@@ -184,10 +224,15 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
             return false;
         });
         ASSERT_EQ(window.SelectedRows().size(), 3u);
+        view->scrollToBottom();
+        ASSERT_GT(view->verticalScrollBar()->value(), 0);
         window.DeleteSelected();
-        // One session for the three deletions, one for the list filled again.
+        // One session for the three deletions, one for the list filled again, shown from the
+        // top.
         EXPECT_EQ(Pop3->Session() - before, 2u);
         EXPECT_EQ(list.Rows.size(), 1998u);
+        EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+        EXPECT_EQ(header->sectionSize(mlFrom), from + 40);
     });
     EXPECT_EQ(result, 2);
 
@@ -204,6 +249,11 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
     WithList(row, [&](TMailListFrm &window) {
         fillSessions = int(Pop3->Session() - sessionsBefore);
         rowsListed = int(window.List.Rows.size());
+        // The window opens as the user left it (within the screen).
+        EXPECT_EQ(window.size(),
+                  size.boundedTo(QApplication::primaryScreen()->availableGeometry().size()));
+        EXPECT_EQ(window.lvMailList->horizontalHeader()->sectionSize(mlFrom), from + 40);
+        window.showMaximized();
     });
     EXPECT_EQ(fillSessions, 1);
     EXPECT_EQ(rowsListed, 1998);
@@ -222,6 +272,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
         };
         window.OnFilled = [&] {
             rowsListed = int(window.List.Rows.size());
+            EXPECT_TRUE(window.isMaximized());
             window.accept();
         };
     });

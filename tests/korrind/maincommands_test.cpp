@@ -287,6 +287,37 @@ TEST_F(MainCommands, ReadLastMessageGivesTheSessionBackWhenItFails)
     EXPECT_TRUE(Frm->Monitor->CheckMail(-1));
 }
 
+// Delete All Mail empties the mailbox in one go, and its Summary row shows that at once
+// instead of the deleted newest message.
+TEST_F(MainCommands, DeleteAllMailEmptiesTheMailboxAndItsSummaryRow)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("deleteall");
+    fixtures::AddMessages(box, fixtures::BulkMessages(3));
+    TMailBoxRecord record = Record(box.user, box.host + ":" + std::to_string(box.pop3Port),
+                                   testenv::MakeScratchDir("inbox"));
+    SetText(record.Password, box.password);
+    SetMailboxes({record});
+    Frm->Monitor->CheckMailFrom(TPassSource::CheckNow, -1);
+    const TListRow &row = Store().Summary[0];
+    ASSERT_EQ(row.Cell(scMsgs), "3");
+    ASSERT_EQ(row.Cell(scSubject), "Bulk message 0003 of 3");
+    ASSERT_NE(row.ImageIndex, siOrdinary);
+
+    std::string question;
+    AnswerMessage(question, QMessageBox::Yes);
+    Frm->lvSummary->selectRow(0);
+    Frm->DeleteAllMailClick();
+    EXPECT_EQ(question, "\nAre you sure you want to delete 3 messages from " + box.user + "?\n");
+    EXPECT_EQ(fixtures::MessageCount(box), 0);
+    EXPECT_EQ(row.Cell(scMsgs), "0");
+    for (size_t cell = scFrom; cell < SummaryCellCount; ++cell)
+        EXPECT_EQ(row.Cell(cell), "") << cell;
+    EXPECT_EQ(row.ImageIndex, siOrdinary);
+    EXPECT_EQ(Frm->lvSummary->model()->index(0, 1 + scSubject).data().toString().toStdString(), "");
+}
+
 TEST_F(MainCommands, SummaryDoubleClickFollowsTheRow)
 {
     QTcpServer closed;
