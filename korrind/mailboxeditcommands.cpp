@@ -122,9 +122,8 @@ void TCorvexFrm::LMDpfLoadClick()
     }
     if (Globals->StartPelloway()) {
         Monitor->ReloadMailboxes(false);
-        if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate &&
-            !store.LoadSettings(false, WindowPosition()))
-            Utils->DebugLog("%s", store.LastError.c_str());
+        if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate)
+            Monitor->LoadSettings();
         ShowSettings();
     } else if (Utils) {
         Utils->Delay(LoadFailedDelayMs);
