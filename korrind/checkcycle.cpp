@@ -574,7 +574,13 @@ void TCorvexMonitor::EndCheck()
 
     bool restart = false;
     const size_t rows = Store.Summary.size();
-    if (rows != counters.TimedOutCount) {
+    Tray.RestingState = rows > 0                  ? IconIdle
+                        : Store.Mailboxes.empty() ? IconNoMailbox
+                                                  : IconNoneActive;
+    if (rows == 0) {
+        icon = Tray.RestingState; // nothing was checked, so nothing timed out
+        TimedOutSince = 0;
+    } else if (rows != counters.TimedOutCount) {
         TimedOutSince = 0;
     } else {
         icon = IconAllTimedOut;
@@ -583,7 +589,7 @@ void TCorvexMonitor::EndCheck()
         // restarts: only time-outs and unreachable servers lead to one.
         if (FailureNeedsUser()) {
             TimedOutSince = 0;
-        } else if (rows > 0) {
+        } else {
             // Measured from the start of the passes, so that a pass that ends a little sooner
             // than the first one cannot put the restart off by a whole interval. In 64 bits:
             // retries × interval may well pass a day.

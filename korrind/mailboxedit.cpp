@@ -1,6 +1,7 @@
 #include "korrind/mailboxedit.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "common/text.h"
 #include "common/utils.h"
@@ -50,21 +51,28 @@ int EntryLimit(TMailboxEntry entry)
     }
 }
 
-std::string TooLongText(TMailboxEntry entry)
+std::string TooLongText(TMailboxEntry entry, int limit)
 {
     const char *const names[] = {"The user ID", "The password", "The mail server"};
-    return Format(mailboxtext::TooLong, names[entry], EntryLimit(entry));
+    return Format(mailboxtext::TooLong, names[entry], limit);
 }
 
-std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder)
+int UserIdLimitFor(const std::string &storedUserId)
 {
-    const std::pair<TMailboxEntry, const std::string &> entries[] = {
-        {meUserId, fields.UserId},
-        {mePassword, fields.Password},
-        {meMailServer, fields.MailServer}};
-    for (const auto &[entry, text] : entries)
-        if (int(text.size()) > EntryLimit(entry))
-            return TooLongText(entry);
+    const int fieldLimit = int(sizeof(TMailBoxRecord::UserId)) - 1;
+    return std::clamp(int(storedUserId.size()), UserIdLimit, fieldLimit);
+}
+
+std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder,
+                        int userIdLimit)
+{
+    const std::tuple<TMailboxEntry, const std::string &, int> entries[] = {
+        {meUserId, fields.UserId, userIdLimit},
+        {mePassword, fields.Password, EntryLimit(mePassword)},
+        {meMailServer, fields.MailServer, EntryLimit(meMailServer)}};
+    for (const auto &[entry, text, limit] : entries)
+        if (int(text.size()) > limit)
+            return TooLongText(entry, limit);
     if (fields.UserId.empty())
         return mailboxtext::UserIdMissing;
     if (fields.UserId.find('/') != std::string::npos || fields.UserId == "." ||

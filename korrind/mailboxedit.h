@@ -25,10 +25,17 @@ inline constexpr char InboxTooLong[] =
 inline constexpr char UserIdMissing[] = "Please enter the user ID.";
 inline constexpr char UserIdInvalid[] = "\"%s\" can't be a user ID: it names a folder.";
 inline constexpr char Duplicate[] = "The mailbox %s is already in the list.";
+inline constexpr char MailServerPlaceholder[] = "host, host:port, pop3s://host or pop3+tls://host";
+inline constexpr char MailServerTip[] = "The POP3 server of the mailbox, written as:\n"
+                                        "host or host:port\n"
+                                        "pop3s://host[:port] - TLS from the start (also port 995)\n"
+                                        "pop3+tls://host[:port] - TLS required, started with STLS";
 } // namespace mailboxtext
 
-// Longest entries, in bytes: each fits its record field with the terminating zero.
-inline constexpr int UserIdLimit = int(sizeof(TMailBoxRecord::UserId)) - 1;
+// Longest entries, in bytes: each fits its record field with the terminating zero. A user ID
+// is typed with at most 32 bytes, though its field holds more.
+inline constexpr int UserIdLimit = 32;
+static_assert(UserIdLimit < int(sizeof(TMailBoxRecord::UserId)));
 inline constexpr int MailServerLimit = int(sizeof(TMailBoxRecord::MailServer)) - 1;
 inline constexpr int MailPasswordLimit = 32;
 inline constexpr int InboxPathLimit = int(sizeof(TMailBoxRecord::InboxPath)) - 1;
@@ -37,7 +44,15 @@ static_assert(MailPasswordLimit < int(sizeof(TMailBoxRecord::Password)));
 // The entries whose length is limited, their limits and the refusal of a longer text.
 enum TMailboxEntry { meUserId, mePassword, meMailServer };
 int EntryLimit(TMailboxEntry entry);
-std::string TooLongText(TMailboxEntry entry);
+std::string TooLongText(TMailboxEntry entry, int limit);
+inline std::string TooLongText(TMailboxEntry entry)
+{
+    return TooLongText(entry, EntryLimit(entry));
+}
+
+// The user ID limit of a record being edited: a longer ID it already holds (the mailbox import
+// fills the whole field) stays as it is and can be shortened, never lengthened.
+int UserIdLimitFor(const std::string &storedUserId);
 
 // The editor's working copy of a record: the controls' values and the protection state.
 struct TMailboxFields
@@ -67,10 +82,11 @@ std::string InboxFolderFor(const std::string &storage, const std::string &userId
 // The editor's values for a record.
 TMailboxFields FieldsOf(const TMailBoxRecord &record);
 
-// Why the fields cannot be stored ("" when they can): an entry longer than its field, an inbox
-// folder (InboxFolderOf) that would not fit its field, a missing user ID or one that names a
-// folder ("/" in it, "." or "..").
-std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder);
+// Why the fields cannot be stored ("" when they can): an entry longer than its limit (the
+// user ID's is userIdLimit), an inbox folder (InboxFolderOf) that would not fit its field, a
+// missing user ID or one that names a folder ("/" in it, "." or "..").
+std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder,
+                        int userIdLimit = UserIdLimit);
 
 // Why the mailbox cannot join the list ("" when it can): another row (not exceptRow) has the
 // same user ID on the same server.

@@ -38,6 +38,7 @@ void TCorvexFrm::LMDpfAddClick()
         if (MailBoxEditFrm->EditMailbox(record, false, store.Mailboxes, -1)) {
             PutRecord(store, -1, record, Globals->Config.DisplayPasswords);
             MailboxModel->Reload();
+            MailboxEdited = true;
             SetApplyEnabled(true);
         }
     }
@@ -66,9 +67,11 @@ void TCorvexFrm::EditSelectedMailbox()
     if (row >= 0 && !Monitor->PassRunning()) {
         bool changed = false;
         TMailBoxRecord record = RecordOfRow(store, row, Globals->DataRoot, changed);
-        if (MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row) || changed) {
+        const bool accepted = MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row);
+        if (accepted || changed) {
             PutRecord(store, row, record, Globals->Config.DisplayPasswords);
             MailboxModel->Refresh();
+            MailboxEdited = MailboxEdited || accepted;
             SetApplyEnabled(true);
         }
     }
@@ -122,9 +125,8 @@ void TCorvexFrm::LMDpfLoadClick()
     }
     if (Globals->StartPelloway()) {
         Monitor->ReloadMailboxes(false);
-        if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate &&
-            !store.LoadSettings(false, WindowPosition()))
-            Utils->DebugLog("%s", store.LastError.c_str());
+        if (TUtils::GetFileDate(store.ConfigPath()) > settingsDate)
+            Monitor->LoadSettings();
         ShowSettings();
     } else if (Utils) {
         Utils->Delay(LoadFailedDelayMs);

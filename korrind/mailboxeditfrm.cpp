@@ -23,6 +23,7 @@
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
+#include "korrind/popview.h"
 
 namespace {
 
@@ -127,9 +128,13 @@ QWidget *TMailBoxEditFrm::BuildMailboxPage()
 
     auto *grid = new QGridLayout;
     int row = 0;
+    LMDeMailServer->setPlaceholderText(mailboxtext::MailServerPlaceholder);
+    LMDeMailServer->setToolTip(mailboxtext::MailServerTip);
     // A text that does not fit is refused with a message, typed or pasted.
-    for (auto [edit, entry] : {std::pair{LMDeUserID, meUserId}, std::pair{LMDePassword, mePassword},
-                               std::pair{LMDeMailServer, meMailServer}}) {
+    connect(LMDeUserID, &QLineEdit::inputRejected, this,
+            [this] { ShowMessage(TooLongText(meUserId, UserIdMax)); });
+    for (auto [edit, entry] :
+         {std::pair{LMDePassword, mePassword}, std::pair{LMDeMailServer, meMailServer}}) {
         const std::string text = TooLongText(entry);
         connect(edit, &QLineEdit::inputRejected, this, [this, text] { ShowMessage(text); });
     }
@@ -274,6 +279,8 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     EditedRow = editedRow;
     DataRoot = Globals ? Globals->DataRoot : std::string();
     Accepted = false;
+    UserIdMax = UserIdLimitFor(GetText(record.UserId));
+    SetEntryLimit(LMDeUserID, UserIdMax);
     ShowPage(epMailbox);
     ShowFields(FieldsOf(record));
     SetApplyEnabled(false);
@@ -288,7 +295,7 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     exec();
     Mailboxes = nullptr;
     if (Accepted)
-        StoreFields(Fields(), DataRoot, record);
+        StoreFields(Applied, DataRoot, record);
     return Accepted;
 }
 
@@ -349,24 +356,10 @@ TMailboxFields TMailBoxEditFrm::Fields() const
 std::string TMailBoxEditFrm::Problem() const
 {
     const TMailboxFields fields = Fields();
-    std::string problem = CheckFields(fields, InboxFolderOf(fields, Original, DataRoot));
+    std::string problem = CheckFields(fields, InboxFolderOf(fields, Original, DataRoot), UserIdMax);
     if (problem.empty() && Mailboxes)
         problem = CheckDuplicate(*Mailboxes, EditedRow, fields.UserId, fields.MailServer);
     return problem;
-}
-
-// Closing after Apply stores what the controls hold then, so that must be storable too; the
-// window stays open until it is (or until closed without Apply).
-void TMailBoxEditFrm::done(int result)
-{
-    if (Accepted) {
-        const std::string problem = Problem();
-        if (!problem.empty()) {
-            ShowMessage(problem);
-            return;
-        }
-    }
-    QDialog::done(result);
 }
 
 // ---- state of the Apply button
@@ -416,22 +409,56 @@ void TMailBoxEditFrm::LMDpfAcceptClick()
 {
     if (!ApplyOn || !PButtons || !PButtons->Press(LMDpfAccept))
         return;
-    const std::string problem = Problem();
+    Apply();
     PButtons->Release(LMDpfAccept);
+}
+
+bool TMailBoxEditFrm::Apply()
+{
+    const std::string problem = Problem();
     if (!problem.empty()) {
         ShowMessage(problem);
-        return;
+        return false;
     }
     Accepted = true;
+    Applied = Fields();
     SetApplyEnabled(false);
+    return true;
 }
 
 void TMailBoxEditFrm::LMDpfCloseClick()
 {
     if (!PButtons || !PButtons->Press(LMDpfClose))
         return;
+    const bool close = MayClose();
     PButtons->Release(LMDpfClose);
-    done(Accepted ? QDialog::Accepted : QDialog::Rejected);
+    if (close)
+        done(Accepted ? QDialog::Accepted : QDialog::Rejected);
+}
+
+// Esc and the title bar's close button end the editor as Close does.
+void TMailBoxEditFrm::reject()
+{
+    if (MayClose())
+        done(Accepted ? QDialog::Accepted : QDialog::Rejected);
+}
+
+// Changes not applied yet are offered for applying, with the main window's question: Yes
+// applies them (unless they can't be stored), No drops them, Cancel stays in the editor.
+bool TMailBoxEditFrm::MayClose()
+{
+    if (!ApplyOn)
+        return true;
+    QMessageBox box(QMessageBox::Warning, monitortext::WarningCaption, monitortext::ApplyQuestion,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Apply();
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void TMailBoxEditFrm::LMDpfBrowse1Click()

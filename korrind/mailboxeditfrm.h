@@ -26,7 +26,8 @@ public:
 
     // Runs the editor modally on record. Access to mailbox work (action 1) and the mailbox's
     // own password are asked first; refused, nothing is shown. With markChanged Apply starts
-    // enabled. True (and record changed) only when Apply was used before the window closed.
+    // enabled. True (and record changed) only when Apply was used before the window closed;
+    // the record then gets the values of the last Apply.
     // mailboxes and editedRow (−1 for a new mailbox) let the editor refuse a second mailbox
     // with the same user ID on the same server.
     bool EditMailbox(TMailBoxRecord &record, bool markChanged, const TListRows &mailboxes,
@@ -102,7 +103,7 @@ public:
     TMailboxFields Fields() const;
 
 protected:
-    void done(int result) override;
+    void reject() override;
 
 private:
     QWidget *BuildMailboxPage();
@@ -113,6 +114,10 @@ private:
     void FillAlertBoxes(const std::string &arrival, const std::string &priority);
     // Why the controls' values cannot be stored ("" when they can).
     std::string Problem() const;
+    // Apply's work: false (the user told why) when the controls' values can't be stored.
+    bool Apply();
+    // Whether the editor may close; asks about changes not applied yet.
+    bool MayClose();
     void Changed();
     void SetApplyEnabled(bool enabled);
     void ShowMessage(const std::string &text);
@@ -121,9 +126,11 @@ private:
     std::string MailboxFolder() const;
 
     TMailBoxRecord Original{}; // the record as the editor opened it
+    TMailboxFields Applied;    // the values at the last Apply
     std::string DataRoot;
     const TListRows *Mailboxes = nullptr;
     int EditedRow = -1;
     bool ApplyOn = false;
     bool Filling = false;
+    int UserIdMax = UserIdLimit; // the user ID's limit for this opening (UserIdLimitFor)
 };

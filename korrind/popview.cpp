@@ -144,12 +144,9 @@ void TCorvexMonitor::Activate(const std::vector<std::string> &arguments)
     FetchTimer.stop();
     Window.ShowPage(TMonitorPage::Summary);
 
-    SettingsLoaded = Store.LoadSettings(false, Window.WindowPosition());
-    if (!SettingsLoaded) {
-        Utils->DebugLog("%s", Store.LastError.c_str());
+    SettingsLoaded = LoadSettings();
+    if (!SettingsLoaded)
         return; // the window stays up, no timer runs
-    }
-    LoadAlerts(RulesFolder());
 
     OfferToSetAsideLockedData();
     if (MasterPasswordBarsTheWay() || !CheckAccess(saShowWindow)) {
@@ -190,10 +187,20 @@ std::string TCorvexMonitor::RulesFolder() const
     return rules.empty() ? Globals->DataRoot : rules;
 }
 
+bool TCorvexMonitor::LoadSettings()
+{
+    if (!Store.LoadSettings(false, Window.WindowPosition())) {
+        Utils->DebugLog("%s", Store.LastError.c_str());
+        return false;
+    }
+    // The rules folder may have changed with the settings, and sounds may have come since.
+    LoadAlerts(RulesFolder());
+    return true;
+}
+
 void TCorvexMonitor::ReloadAfterImport()
 {
-    if (!Store.LoadSettings(false, Window.WindowPosition()))
-        Utils->DebugLog("%s", Store.LastError.c_str());
+    LoadSettings();
     ReloadMailboxes(Globals->Config.EncryptMailboxes != 0);
     Window.ShowSettings();
 }

@@ -147,6 +147,9 @@ public:
     // Reloads the mailbox list from "PopSrv.cfg" (after a dialog or the import changed it);
     // during a pass the reload waits for its end, since the pass works on the rows.
     void ReloadMailboxes(bool decrypt);
+    // Reads "Config.cfg" (LoadSettings of the store, failures logged), then rebuilds the alert
+    // list in the rules folder it names. False when the settings could not be read.
+    bool LoadSettings();
     // After the mailbox import ran: reads the settings again (it may have filled the outgoing
     // server) and the mailbox list, which it writes encrypted as the settings say.
     void ReloadAfterImport();

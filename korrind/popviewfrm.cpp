@@ -159,6 +159,9 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     layout->addWidget(BuildBottomBar());
     setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
+    StatusNote = new QLabel(statusBar());
+    StatusNote->setObjectName("StatusNote");
+    statusBar()->addPermanentWidget(StatusNote);
 
     BuildMenus();
     ConnectSettingsControls();
@@ -329,6 +332,8 @@ QWidget *TCorvexFrm::BuildSummaryPage()
     connect(lvSummary->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortSummary(column); });
     WatchSummaryDoubleClick();
+    connect(lvSummary->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { UpdateStatusNote(); });
     connect(lvSummary, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         pmSummary->exec(lvSummary->viewport()->mapToGlobal(pos));
     });
@@ -787,6 +792,30 @@ void TCorvexFrm::SetApplyEnabled(bool enabled)
         PButtons->SetEnabled(LMDpfApply, enabled);
     else
         LMDpfApply->setCursor(enabled ? Qt::PointingHandCursor : Qt::ForbiddenCursor);
+    if (!enabled)
+        MailboxEdited = false;
+    MarkApplyWaiting(enabled);
+    UpdateStatusNote();
+}
+
+void TCorvexFrm::MarkApplyWaiting(bool waiting)
+{
+    QFont font = LMDpfApply->font();
+    font.setBold(waiting);
+    LMDpfApply->setFont(font);
+    // A tint of the selection colour: it keeps the caption readable in light and dark themes.
+    const QPalette &base = QApplication::palette();
+    QColor tint = base.color(QPalette::Window);
+    if (waiting) {
+        const QColor highlight = base.color(QPalette::Highlight);
+        tint.setRgb((2 * tint.red() + highlight.red()) / 3,
+                    (2 * tint.green() + highlight.green()) / 3,
+                    (2 * tint.blue() + highlight.blue()) / 3);
+    }
+    QPalette palette = LMDpfApply->palette();
+    palette.setColor(QPalette::Window, tint);
+    LMDpfApply->setPalette(palette);
+    LMDpfApply->setAutoFillBackground(waiting);
 }
 
 // ---- Apply
@@ -798,12 +827,14 @@ void TCorvexFrm::LMDpfApplyClick()
     const TTimerPause pause(Monitor->MainTimer);
     const bool saved = ApplyChanges();
     PButtons->Release(LMDpfApply);
+    const bool edited = MailboxEdited;
     // Changes that could not be saved stay pending: Apply can be tried again, Exit asks about
     // them, and the list is not reloaded from the old file over them.
     SetApplyEnabled(!saved);
 
+    // A mailbox added or mended in the editor is checked at once, as the note promised.
     const TDataStore &store = Monitor->Store;
-    if (saved && ActiveMailboxesChanged(store.Mailboxes, store.Summary))
+    if (saved && (edited || ActiveMailboxesChanged(store.Mailboxes, store.Summary)))
         Monitor->RecheckAfterApply();
 }
 
@@ -1042,6 +1073,7 @@ void TCorvexFrm::ShowPage(TMonitorPage page)
     Page = page;
     Pages->setCurrentIndex(int(page));
     ShowTabs();
+    UpdateStatusNote();
 }
 
 TMonitorPage TCorvexFrm::CurrentPage() const
@@ -1079,6 +1111,27 @@ void TCorvexFrm::RowsChanged(bool mailboxesToo)
     SummaryModel->Refresh();
     if (mailboxesToo)
         MailboxModel->Refresh();
+    UpdateStatusNote();
+}
+
+// The Summary row's caption stays "Timed Out"; the user looking at the row reads the cause here
+// too, not only in its tooltip. The cycle's own texts on the left change every tick.
+void TCorvexFrm::UpdateStatusNote()
+{
+    if (!StatusNote)
+        return;
+    std::string note;
+    const int row = SelectedRow(lvSummary);
+    const TListRows &summary = Monitor->Store.Summary;
+    if (Page == TMonitorPage::Summary && row >= 0 && row < int(summary.size())) {
+        const TListRow &shown = summary[std::size_t(row)];
+        const std::string cause = Monitor->RowTip(shown);
+        if (!cause.empty())
+            note = Format(windowtext::RowCauseNote, shown.Caption.c_str(), cause.c_str());
+    }
+    if (note.empty() && ApplyOn && MailboxEdited)
+        note = windowtext::ApplyWaitsNote;
+    StatusNote->setText(ToQ(note));
 }
 
 // While a pass runs the rows are being worked through by position: neither list is reordered.

@@ -41,6 +41,9 @@ namespace windowtext {
 inline constexpr char RemoveQuestion[] = "\nDelete %s Mail Box from list?\n";
 inline constexpr char RulesFolderTitle[] = "Set Path to Filter Files";
 inline constexpr char NewMessageTarget[] = "mailto:";
+// The status bar's note: why the selected Summary row timed out, or that edited mailboxes wait.
+inline constexpr char RowCauseNote[] = "  %s: %s";
+inline constexpr char ApplyWaitsNote[] = "  Press Apply to save the mail boxes and check them";
 } // namespace windowtext
 
 inline constexpr int MainMinWidth = 470;
@@ -155,6 +158,10 @@ public:
     QMenu *pmMailBoxes;
     QMenu *pmHelp;
 
+    // The right part of the status bar, left alone by the cycle's texts: why the selected
+    // Summary row timed out, else that edited mailboxes wait for Apply.
+    QLabel *StatusNote = nullptr;
+
     TRowModel *SummaryModel;
     TRowModel *MailboxModel;
     TTrayView *TrayView = nullptr;
@@ -256,6 +263,9 @@ private:
     void ApplySettingsChanges(const TSettingsChanges &changes);
     void ComeBackAfterChild();
     void ShowTabs();
+    void UpdateStatusNote();
+    // The Apply panel stands out while changes wait for it.
+    void MarkApplyWaiting(bool waiting);
     int SelectedRow(const QTableView *view) const;
     void RunMailerByName(const std::string &name);
     void AddRunMailItems(QMenu *menu);
@@ -269,6 +279,8 @@ private:
     TMonitorPage Page = TMonitorPage::Summary;
     bool Filling = false; // controls are being set from the settings
     bool ApplyOn = false; // the Apply panel's state
-    bool Busy = false;    // hour-glass cursors shown
+    // The mailbox editor accepted a mailbox since the last Apply: Apply then checks at once.
+    bool MailboxEdited = false;
+    bool Busy = false; // hour-glass cursors shown
     bool ActivationSeen = false;
 };

@@ -25,6 +25,8 @@ const TStateLook StateLooks[] = {
     {PriorityImage2, PriorityImage, "You Have Priority Mail"}, // 4 priority mail
     {PriorityImage2, PriorityImage, "You Have Priority Mail"}, // 5 priority mail
     {TimedOutImage, -1, "All Mail Boxes Timed Out"},           // 6 all timed out
+    {IdleImage, -1, "No Mail Boxes Yet"},                      // 7 no mailbox
+    {IdleImage, -1, "No Mail Box Switched On"},                // 8 none active
 };
 
 // Adds name unless an item with that caption is already there.
@@ -64,7 +66,7 @@ void TTrayIcon::ClearNewMail(bool resetImages)
         OnClearNewMail(resetImages);
     if (resetImages)
         Detail.clear(); // no row shows a time-out any more
-    SetIconState(IconIdle);
+    SetIconState(RestingState);
 }
 
 void TTrayIcon::DoubleClicked(bool windowShown)

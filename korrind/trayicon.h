@@ -28,6 +28,10 @@ enum TIconState : int {
     IconChecking = 3,
     IconPriority = 4,
     IconAllTimedOut = 6,
+    // Nothing to check: no mailbox in the list, or none of them switched on. Not a fault, so
+    // they show the idle image, with a tip that says why nothing happens.
+    IconNoMailbox = 7,
+    IconNoneActive = 8,
 };
 
 class TTrayIcon
@@ -36,14 +40,17 @@ public:
     TTrayIcon();
 
     // Picks image and tip for the state and reports them through OnChange. States 1 to 5
-    // flip between the two images of their state on each call; 0 and 6 show one image.
+    // flip between the two images of their state on each call; 0, 6, 7 and 8 show one image.
     // Other values change nothing.
     void SetIconState(int state);
 
     // New mail seen: NewMailState of Globals goes to 0, the engine's new-mail and priority
     // flags are cleared through OnClearNewMail (which also sets every Summary row's image to 0
-    // when resetImages), then the icon goes back to idle.
+    // when resetImages), then the icon goes back to RestingState.
     void ClearNewMail(bool resetImages);
+    // The state of a monitor with nothing new: idle, or IconNoMailbox / IconNoneActive while
+    // there is nothing to check (set by the check cycle).
+    int RestingState = IconIdle;
 
     // The icon's mouse commands. A double click shows the monitor when its window is hidden
     // and minimises it when it is shown.

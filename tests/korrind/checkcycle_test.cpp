@@ -216,12 +216,12 @@ TEST_F(CheckCycle, RetrySpanOfSeveralDaysIsKeptExactly)
     EXPECT_EQ(LogCount("restarting"), 1);
 }
 
-TEST_F(CheckCycle, NoRowsShowTheTimedOutIconButNeverRestart)
+TEST_F(CheckCycle, NoRowsShowThatNothingIsCheckedAndNeverRestart)
 {
     Globals->Config.Retries = 1;
     for (int pass = 0; pass < 3; ++pass) {
         monitor->CheckMail(-1);
-        EXPECT_EQ(monitor->Tray.Image(), TimedOutImage);
+        EXPECT_EQ(monitor->Tray.Image(), IdleImage);
         EXPECT_EQ(monitor->TimedOutSince, 0);
         clock += Day;
     }

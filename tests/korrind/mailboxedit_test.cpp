@@ -96,6 +96,11 @@ TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStor
         EXPECT_NE(CheckFields(fields, "/data/x").find("can't be a user ID"), std::string::npos)
             << bad;
     }
+    // A user ID is typed with at most 32 bytes; a longer one the record already holds stays.
+    fields.UserId = std::string(33, 'u');
+    EXPECT_EQ(CheckFields(fields, "/data/x"),
+              "The user ID is too long: it may have at most 32 bytes.");
+    EXPECT_EQ(CheckFields(fields, "/data/x", UserIdLimitFor(fields.UserId)), "");
     fields.UserId = "john";
     EXPECT_NE(CheckFields(fields, "/" + std::string(254, 'p')), "");
     EXPECT_EQ(CheckFields(fields, "/" + std::string(253, 'p')), "");
@@ -186,23 +191,43 @@ TEST_F(MailboxWindows, AddedMailboxIsSavedAndCheckedOnTheServerAfterApply)
     Frm->ShowSettings();
 
     bool opened = false;
+    std::string tooLong, question;
     OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
         opened = true;
         EXPECT_EQ(editor->windowTitle(), "Mailbox Properties");
         EXPECT_EQ(editor->LMDeStorage->text().toStdString(), Globals->DataRoot);
+        // The server field tells what it takes.
+        EXPECT_TRUE(editor->LMDeMailServer->placeholderText().contains("pop3s://host"));
+        EXPECT_TRUE(editor->LMDeMailServer->toolTip().contains("pop3+tls://host"));
+        AnswerMessage(tooLong);
+        Type(editor->LMDeUserID, QString(33, 'u'));
+        EXPECT_EQ(editor->LMDeUserID->text(), QString(32, 'u'));
+        EXPECT_EQ(tooLong, "The user ID is too long: it may have at most 32 bytes.");
         Type(editor->LMDeUserID, QString::fromStdString(box.user));
         Type(editor->LMDePassword, QString::fromStdString(box.password));
         Type(editor->LMDeMailServer, QString::fromStdString(server));
-        editor->LMDpfAccept->Click();
-        EXPECT_TRUE(editor->Accepted);
+
+        // Close asks before it drops what was typed: Cancel stays, Yes applies and closes.
+        AnswerMessage(question, QMessageBox::Cancel);
         editor->LMDpfClose->Click();
+        EXPECT_EQ(question, "\nMail Box Information has changed\nApply Changes?\n");
+        EXPECT_FALSE(editor->Accepted);
+        EXPECT_TRUE(editor->isVisible());
+        AnswerMessage(question, QMessageBox::Yes);
+        editor->LMDpfClose->Click();
+        EXPECT_TRUE(editor->Accepted);
     });
     Frm->LMDpfAdd->Click();
     ASSERT_TRUE(opened);
     ASSERT_EQ(Store().Mailboxes.size(), 1u);
     ASSERT_TRUE(Frm->ApplyEnabled());
+    // The main window tells that its Apply is what starts the checking, and marks Apply.
+    EXPECT_EQ(Frm->StatusNote->text(), "  Press Apply to save the mail boxes and check them");
+    EXPECT_TRUE(Frm->LMDpfApply->font().bold());
 
     Frm->LMDpfApply->Click();
+    EXPECT_EQ(Frm->StatusNote->text(), "");
+    EXPECT_FALSE(Frm->LMDpfApply->font().bold());
 
     std::vector<TMailBoxRecord> records;
     ASSERT_TRUE(ReadMailBoxFile(Store().PopSrvPath(), records));

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
@@ -17,8 +19,10 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
+#include "korrind/mailboxeditfrm.h"
 #include "korrind/popviewfrm.h"
 #include "support/fixtures.h"
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 namespace {
@@ -120,6 +124,54 @@ TEST_F(MainWindowTest, TimedOutRowNamesItsCauseAndOnlyRealTimeOutsLeadToARestart
     EXPECT_EQ(Frm->Monitor->Store.Summary[0].ImageIndex, siOrdinary);
     EXPECT_EQ(RowTip(0), "");
     EXPECT_EQ(Frm->Monitor->Tray.Tip(), "Corvex Users");
+}
+
+// A new user's monitor: with nothing to check the tray says so; a login the server refuses
+// shows its cause in the status line while its row is selected, and the mailbox mended in the
+// editor is checked by Apply at once.
+TEST_F(MainWindowTest, TrayAndStatusLineTellANewUserWhatIsWrong)
+{
+    REQUIRE_FIXTURES();
+    TCorvexMonitor &monitor = *Frm->Monitor;
+    ASSERT_TRUE(monitor.Store.LoadSettings(false));
+    Globals->Config.PasswordActive = 0;
+    Globals->Config.EncryptMailboxes = 0;
+    monitor.CheckMail(-1);
+    EXPECT_EQ(monitor.Tray.Tip(), "No Mail Boxes Yet");
+    monitor.Tray.ClearNewMail(true);
+    EXPECT_EQ(monitor.Tray.Tip(), "No Mail Boxes Yet");
+    TListRow imported;
+    imported.Caption = "imported"; // waits for its password, so it is not switched on
+    monitor.Store.Mailboxes.push_back(imported);
+    monitor.CheckMail(-1);
+    EXPECT_EQ(monitor.Tray.Tip(), "No Mail Box Switched On");
+    monitor.Store.Mailboxes.clear();
+
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("refused");
+    AddMailbox(box.user, box.host + ":" + std::to_string(box.pop3Port)); // a wrong password
+    Frm->ShowSettings();
+    monitor.CheckMail(-1);
+    ASSERT_EQ(monitor.Store.Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_EQ(Frm->StatusNote->text(), "");
+    Frm->lvSummary->selectRow(0);
+    const std::string note = Frm->StatusNote->text().toStdString();
+    EXPECT_EQ(note.rfind("  " + box.user + ": Timed Out: login refused", 0), 0u) << note;
+    Frm->SelectPage(TMonitorPage::Mailboxes);
+    EXPECT_EQ(Frm->StatusNote->text(), "");
+
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        editor->LMDePassword->selectAll();
+        QTest::keyClicks(editor->LMDePassword, QString::fromStdString(box.password));
+        editor->LMDpfAccept->Click();
+        editor->LMDpfClose->Click();
+    });
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfEdit->Click();
+    Frm->LMDpfApply->Click();
+    ASSERT_EQ(monitor.Store.Summary.size(), 1u);
+    EXPECT_EQ(monitor.Store.Summary[0].ImageIndex, siOrdinary);
+    EXPECT_EQ(monitor.Tray.Tip(), "Corvex Users");
 }
 
 TEST_F(MainWindowTest, WindowFitsItsContentsAndAnswersTheKeyboard)

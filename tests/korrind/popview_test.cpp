@@ -5,7 +5,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
+#include "common/alerts.h"
 #include "common/encrypt.h"
 #include "common/globals.h"
 #include "common/password.h"
@@ -132,6 +134,31 @@ TEST_F(MonitorStart, EmptyMailboxListShowsTheMailboxesPage)
     fixtures::PumpEvents(1300);
     EXPECT_FALSE(window.Visible);
     EXPECT_FALSE(monitor->HideOnStart);
+}
+
+// The import at first start may bring settings that name another rules folder: the alert
+// list is made there too, as at every read of the settings.
+TEST_F(MonitorStart, SettingsReadAfterTheFirstImportGetTheirAlertList)
+{
+    const std::string rules = testenv::MakeScratchDir("imported-rules");
+    const std::string config = monitor->Store.ConfigPath();
+    const std::string imported = DataRoot() + "/imported.cfg";
+    SetText(Globals->Config.RulesPath, rules);
+    SaveSettings();
+    ASSERT_EQ(std::rename(config.c_str(), imported.c_str()), 0);
+    SetText(Globals->Config.RulesPath, DataRoot());
+    SaveSettings();
+
+    // A stand-in import program that writes those settings.
+    const std::string program = testenv::MakeScratchDir("programs") + "/pelloway.sh";
+    testenv::WriteFile(program, "#!/bin/sh\ncp '" + imported + "' '" + config + "'\n");
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    testenv::WriteFile(DataRoot() + "/Extentions/Pelloway.ini",
+                       "caption=Pelloway\nmenuid=Pelloway\nexecutable=" + program + "\n");
+
+    monitor->Activate({});
+    EXPECT_EQ(monitor->RulesFolder(), rules);
+    EXPECT_GE(ReadAlerts(rules).IndexOf("~NONE~=~none~"), 0);
 }
 
 TEST_F(MonitorStart, UnreadableSettingsLeaveTheWindowWithoutTimer)
