@@ -127,6 +127,7 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
     lvMailList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvMailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvMailList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvMailList->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvMailList->verticalHeader()->hide();
     lvMailList->horizontalHeader()->setSectionsClickable(true);
     lvMailList->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -1049,14 +1049,9 @@ TMonitorPage TCorvexFrm::CurrentPage() const
     return Page;
 }
 
-// The tab of the page shown looks pressed.
 void TCorvexFrm::ShowTabs()
 {
-    TCaptionPanel *const tabs[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
-    for (int i = 0; i < 4; ++i) {
-        const TBevel bevel = i == int(Page) ? TBevel::Lowered : TBevel::Raised;
-        tabs[i]->SetBevels(bevel, bevel);
-    }
+    ShowCurrentTab({tsSummary, tsMailboxes, tsOperation, tsPreferences}, int(Page));
 }
 
 void TCorvexFrm::LayoutButtonBars()
