@@ -78,6 +78,7 @@ TSyncRulesFrm::TSyncRulesFrm(QWidget *parent) : QWidget(parent)
 {
     setObjectName("TSyncRulesFrm");
     setWindowTitle("Sync Mailbox Rules");
+    setWindowFlag(Qt::Dialog); // a dialog: Esc presses "Cancel"
     ChooseRulesSource = [this] { return AskRulesSource(this); };
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));

@@ -1,11 +1,9 @@
 #include "fennick/aliasfrm.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "common/alias.h"
@@ -104,8 +102,6 @@ bool TAliasFrm::Activate(const std::string &inboxFolder)
     FillList();
     Applied = false;
     PButtons->SetEnabled(LMDpfApply, false);
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     return true;
 }
 

@@ -1,11 +1,9 @@
 #include "korrind/aboutfrm.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "common/names.h"
@@ -102,8 +100,6 @@ void TAboutFrm::ShowAbout(const std::vector<std::string> &lines, const std::stri
     bbContact->setToolTip(ToQ(contactAddress));
 
     adjustSize();
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     exec();
 }
 

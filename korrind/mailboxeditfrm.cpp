@@ -255,11 +255,7 @@ QWidget *TMailBoxEditFrm::BuildRulesPage()
 void TMailBoxEditFrm::ShowPage(int page)
 {
     Pages->setCurrentIndex(page);
-    TCaptionPanel *const tabs[] = {tsMailbox, tsNotification, tsRules};
-    for (int i = 0; i < 3; ++i) {
-        const TBevel bevel = i == page ? TBevel::Lowered : TBevel::Raised;
-        tabs[i]->SetBevels(bevel, bevel);
-    }
+    ShowCurrentTab({tsMailbox, tsNotification, tsRules}, page);
 }
 
 // ---- opening and closing

@@ -138,6 +138,7 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
     lvMailList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvMailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvMailList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvMailList->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvMailList->verticalHeader()->hide();
     // One line per row, every row as high: long texts are elided, never wrapped.
     lvMailList->setWordWrap(false);

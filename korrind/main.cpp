@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/alerts.h"
 #include "common/cmdline.h"
 #include "common/globals.h"
 #include "common/names.h"
@@ -40,12 +39,9 @@ void ShowStartupException(const char *what)
         QMessageBox::critical(nullptr, names::AppTitle, QString::fromLocal8Bit(what));
 }
 
-// The filter criteria editor becomes the program's rule editor, on the monitor's rules folder;
-// it can look up and add alert sounds.
+// The filter criteria editor becomes the program's rule editor, on the monitor's rules folder.
 void InstallRuleEditor(const TCorvexMonitor &monitor)
 {
-    TfrmFilterCriteria::Alerts.FileOf = &AlertFile;
-    TfrmFilterCriteria::Alerts.Add = &AlertNameFor;
     TfrmFilterCriteria::Install([&monitor] { return monitor.RulesFolder(); });
 }
 

@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "common/ui/escapehook.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/ui/sound.h"
 #include "common/utils.h"
 #include "korrind/checkmail.h"
@@ -76,6 +77,7 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
 
     Globals = new TGlobals;
     InstallEscapeHook(*Globals);
+    InstallWindowPlacement();
     Pop3 = new TPop3(&Globals->DebugLevel);
     Pop3->CancelCheck = [](bool reset) {
         return Globals != nullptr && Globals->EscapePressed(reset);

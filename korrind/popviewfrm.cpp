@@ -36,6 +36,7 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/passwordfrm.h"
+#include "common/ui/placement.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "korrind/aboutfrm.h"
@@ -118,10 +119,14 @@ constexpr char ItemRunMail[] = "pmsRunMail";
 TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
 {
     Monitor = std::make_unique<TCorvexMonitor>(*this);
-    // Companions come to the front: the monitor gives up being on top while one starts, and
-    // comes back (on top again only with "Keep On Top") after a child it waited for has ended.
+    // Companions come to the front, centred over the window they were started from: the
+    // monitor gives up being on top while one starts, and comes back (on top again only with
+    // "Keep On Top") after a child it waited for has ended.
     if (Globals && Globals->PlugIns) {
-        Globals->PlugIns->BeforeStart = [this] { SetTopmost(false); };
+        Globals->PlugIns->BeforeStart = [this] {
+            SetTopmost(false);
+            AnnounceOpener(this);
+        };
         Globals->PlugIns->AfterChild = [this] { ComeBackAfterChild(); };
     }
 
@@ -1081,14 +1086,9 @@ TMonitorPage TCorvexFrm::CurrentPage() const
     return Page;
 }
 
-// The tab of the page shown looks pressed.
 void TCorvexFrm::ShowTabs()
 {
-    TCaptionPanel *const tabs[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
-    for (int i = 0; i < 4; ++i) {
-        const TBevel bevel = i == int(Page) ? TBevel::Lowered : TBevel::Raised;
-        tabs[i]->SetBevels(bevel, bevel);
-    }
+    ShowCurrentTab({tsSummary, tsMailboxes, tsOperation, tsPreferences}, int(Page));
 }
 
 void TCorvexFrm::LayoutButtonBars()

@@ -5,6 +5,7 @@
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
+#include "common/ui/placement.h"
 #include "common/utils.h"
 #include "quintor/restartcorvexfrm.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
     if (!lock)
         return 0;
     platform::QuitOnTerminationSignals();
+    InstallWindowPlacement();
 
     TRestartCorvexFrm window;
     window.show();

@@ -58,6 +58,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     lvEmailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvEmailList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvEmailList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvEmailList->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvEmailList->setWordWrap(false);
     lvEmailList->verticalHeader()->hide();
     lvEmailList->verticalHeader()->setDefaultSectionSize(lvEmailList->fontMetrics().height() + 6);

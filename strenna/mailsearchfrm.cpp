@@ -93,6 +93,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
     lvSrchResult->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvSrchResult->setSelectionMode(QAbstractItemView::SingleSelection);
     lvSrchResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvSrchResult->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvSrchResult->setWordWrap(false);
     lvSrchResult->verticalHeader()->hide();
     lvSrchResult->horizontalHeader()->setStretchLastSection(true);

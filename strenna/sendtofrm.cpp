@@ -59,6 +59,7 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
     layout->addLayout(grid);
     mMsgBody = new QPlainTextEdit(this);
     mMsgBody->setObjectName("mMsgBody");
+    mMsgBody->setTabChangesFocus(true); // Tab goes on to the buttons
     mMsgBody->setWhatsThis("166");
     layout->addWidget(mMsgBody, 1);
 

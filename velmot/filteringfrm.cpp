@@ -56,6 +56,7 @@ TFilteringFrm::TFilteringFrm(const std::string &listFile, QWidget *parent) : QWi
     lvFilterList->setSelectionMode(QAbstractItemView::SingleSelection);
     lvFilterList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFilterList->setShowGrid(true);
+    lvFilterList->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvFilterList->setWordWrap(false);
     lvFilterList->verticalHeader()->hide();
     lvFilterList->horizontalHeader()->setSectionsClickable(true);

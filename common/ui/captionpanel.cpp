@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int BevelWidth = 1;
+constexpr int FocusMarkWidth = 2;
 
 void DrawBevel(QPainter &painter, const QRect &rect, TBevel bevel, const QPalette &palette)
 {
@@ -112,19 +113,41 @@ void TCaptionPanel::SetCaption(const std::string &caption)
     setText(QString::fromStdString(caption));
 }
 
+void TCaptionPanel::SetSelected(bool on)
+{
+    if (on == selected)
+        return;
+    selected = on;
+    update();
+}
+
 void TCaptionPanel::paintEvent(QPaintEvent *event)
 {
     QFrame::paintEvent(event);
     QPainter painter(this);
+    const QRect outer = rect();
+    const QRect inner = outer.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth);
+    const QRect inside = inner.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth);
+    QPalette::ColorRole textRole = foregroundRole();
+    if (selected) {
+        painter.fillRect(inside, palette().color(QPalette::Highlight));
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        textRole = QPalette::HighlightedText;
+    }
     style()->drawItemText(&painter, contentsRect(), TextFlags(), palette(), isEnabled(), caption,
-                          foregroundRole());
-    QRect outer = rect();
+                          textRole);
     DrawBevel(painter, outer, bevelOuter, palette());
-    DrawBevel(painter, outer.adjusted(BevelWidth, BevelWidth, -BevelWidth, -BevelWidth), bevelInner,
-              palette());
-    if (hasFocus()) {
-        painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
-        painter.drawRect(outer.adjusted(3, 3, -4, -4));
+    DrawBevel(painter, inner, bevelInner, palette());
+    if (focusMarked) {
+        // A solid frame just inside the bevels, in a colour that stands out on the panel.
+        const QColor colour =
+            palette().color(selected ? QPalette::HighlightedText : QPalette::Highlight);
+        for (int i = 0; i < FocusMarkWidth; ++i) {
+            painter.setPen(colour);
+            painter.drawRect(inside.adjusted(i, i, -i - 1, -i - 1));
+        }
     }
 }
 
@@ -139,6 +162,18 @@ void TCaptionPanel::keyPressEvent(QKeyEvent *event)
         return;
     }
     QFrame::keyPressEvent(event);
+}
+
+void TCaptionPanel::focusInEvent(QFocusEvent *event)
+{
+    focusMarked = true;
+    QFrame::focusInEvent(event); // repaints
+}
+
+void TCaptionPanel::focusOutEvent(QFocusEvent *event)
+{
+    focusMarked = false;
+    QFrame::focusOutEvent(event);
 }
 
 void TCaptionPanel::mousePressEvent(QMouseEvent *event)
@@ -157,4 +192,15 @@ void TCaptionPanel::mouseReleaseEvent(QMouseEvent *event)
     // Like a button: the click happens when the button is let go over the panel.
     if (wasDown && rect().contains(event->position().toPoint()))
         emit clicked();
+}
+
+void ShowCurrentTab(std::initializer_list<TCaptionPanel *> tabs, int current)
+{
+    int index = 0;
+    for (TCaptionPanel *tab : tabs) {
+        const TBevel bevel = index == current ? TBevel::Lowered : TBevel::Raised;
+        tab->SetBevels(bevel, bevel);
+        tab->SetSelected(index == current);
+        ++index;
+    }
 }

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "common/ui/escapehook.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/utils.h"
 
 TCompanionObjects::TCompanionObjects()
@@ -18,6 +19,7 @@ TCompanionObjects::TCompanionObjects()
     Globals = new TGlobals;
     Globals->InitPaths();
     InstallEscapeHook(*Globals);
+    InstallWindowPlacement();
     PButtons = new TPButtons;
 }
 

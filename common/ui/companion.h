@@ -8,9 +8,9 @@
 
 #include "common/stringlist.h"
 
-// The process-wide objects of a companion: TUtils, TGlobals (with its paths computed and the
-// Esc watch installed) and TPButtons, created in this order and freed in reverse. A companion's
-// main window holds one for its lifetime.
+// The process-wide objects of a companion: TUtils, TGlobals (with its paths computed, the Esc
+// watch and the window placement installed) and TPButtons, created in this order and freed in
+// reverse. A companion's main window holds one for its lifetime.
 class TCompanionObjects
 {
 public:

@@ -1,6 +1,5 @@
 #include "common/ui/filtercriteriafrm.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,12 +16,15 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "common/ui/captionpanel.h"
+#include "common/alerts.h"
 #include "common/names.h"
-#include "common/ui/panelbuttons.h"
 #include "common/platform/folders.h"
-#include "common/ui/sound.h"
+#include "common/stringlist.h"
 #include "common/text.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
+#include "common/ui/sound.h"
 #include "common/utils.h"
 
 namespace {
@@ -83,33 +85,16 @@ QButtonGroup *RadioGroup(QWidget *parent, QBoxLayout *layout,
     return group;
 }
 
-std::string AlertsPath(const std::string &rulesFolder)
+std::vector<std::string> AlertNames(const std::string &rulesFolder)
 {
-    return TUtils::AddBackslash(rulesFolder) + names::AlertsFile;
-}
-
-std::vector<std::string> AlertNamesFromFile(const std::string &rulesFolder)
-{
-    TStringList alerts;
-    std::vector<std::string> result;
-    if (alerts.LoadFromFile(AlertsPath(rulesFolder))) {
-        for (int i = 0; i < alerts.Count(); ++i)
-            result.push_back(alerts.Names(i));
-    }
-    return result;
-}
-
-std::string AlertFileFromFile(const std::string &rulesFolder, const std::string &name)
-{
-    TStringList alerts;
-    if (!alerts.LoadFromFile(AlertsPath(rulesFolder)))
-        return std::string();
-    return alerts.Values(name);
+    const TStringList alerts = ReadAlerts(rulesFolder);
+    std::vector<std::string> names;
+    for (int i = 0; i < alerts.Count(); ++i)
+        names.push_back(alerts.Names(i));
+    return names;
 }
 
 } // namespace
-
-TAlertAccess TfrmFilterCriteria::Alerts;
 
 TfrmFilterCriteria::TfrmFilterCriteria(const std::string &rulesFolder, QWidget *parent)
     : QDialog(parent), rulesFolder(rulesFolder),
@@ -182,6 +167,7 @@ QWidget *TfrmFilterCriteria::BuildCriteriaPage()
     connect(LMDpfPlayAlert, &TCaptionPanel::clicked, this, [this] { LMDpfPlayAlertClick(); });
     connect(LMDpfBrowseAlert, &TCaptionPanel::clicked, this, [this] { LMDpfBrowseAlertClick(); });
     layout->addWidget(alert);
+    layout->addStretch();
     return page;
 }
 
@@ -324,8 +310,7 @@ void TfrmFilterCriteria::ShowPanelEnabled(TCaptionPanel *panel, bool enabled)
 
 void TfrmFilterCriteria::FillAlerts()
 {
-    std::vector<std::string> names =
-        Alerts.Names ? Alerts.Names(rulesFolder) : AlertNamesFromFile(rulesFolder);
+    std::vector<std::string> names = AlertNames(rulesFolder);
     // A rule's alert that the list no longer knows is kept rather than dropped.
     if (!state.AlertName.empty() &&
         std::none_of(names.begin(), names.end(),
@@ -358,7 +343,9 @@ void TfrmFilterCriteria::Open(const std::string &caption, bool blank, const TRul
     cbAddressQuick->setCurrentIndex(0);
     cbSubjectQuick->setCurrentIndex(0);
     tsPages->setCurrentIndex(0);
-    resize(std::max(width(), state.WindowWidth()), height());
+    // One size whatever window opens the editor: the layout's own, wider for long patterns.
+    const QSize natural = sizeHint();
+    resize(std::max(natural.width(), state.WindowWidth()), natural.height());
     ShowState();
 }
 
@@ -375,8 +362,7 @@ bool TfrmFilterCriteria::Execute(const std::string &caption, bool blank, TRuleFi
 void TfrmFilterCriteria::Install(std::function<std::string()> rulesFolder)
 {
     SetRuleEditor([rulesFolder](const std::string &caption, bool blank, TRuleFields &fields) {
-        TfrmFilterCriteria editor(rulesFolder ? rulesFolder() : std::string(),
-                                  QApplication::activeWindow());
+        TfrmFilterCriteria editor(rulesFolder ? rulesFolder() : std::string(), OpenerWindow());
         return editor.Execute(caption, blank, fields);
     });
 }
@@ -441,11 +427,15 @@ void TfrmFilterCriteria::LMDpfBrowseAlertClick()
     std::string start = TUtils::AddBackslash(platform::DocumentsFolder()) + names::MyAlertsFolder;
     QString file =
         QFileDialog::getOpenFileName(this, "Browse for Audio Alert", ToQ(start), AlertFilter);
-    if (!file.isEmpty() && Alerts.Add) {
-        std::string name = Alerts.Add(rulesFolder, FromQ(file));
+    if (!file.isEmpty()) {
+        std::string name = AlertNameFor(rulesFolder, FromQ(file));
         if (!name.empty()) {
+            // Refilling the list must not read the box back before the new name is chosen.
+            showing = true;
             state.AlertName = name;
             FillAlerts();
+            showing = false;
+            Change([] {});
         }
     }
     if (PButtons)
@@ -458,8 +448,7 @@ void TfrmFilterCriteria::LMDpfPlayAlertClick()
         return;
     std::string name = ComboText(cbAlert);
     if (!name.empty() && !SameText(name, NoAlertName)) {
-        std::string file =
-            Alerts.FileOf ? Alerts.FileOf(rulesFolder, name) : AlertFileFromFile(rulesFolder, name);
+        std::string file = AlertFile(rulesFolder, name);
         if (!file.empty())
             platform::PlayWaveFile(file, [] {
                 TUtils::ProcessMessages();

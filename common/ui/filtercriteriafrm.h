@@ -1,5 +1,7 @@
 // TfrmFilterCriteria ("Filter Editor"): the window in which a priority or rejection rule is
-// created and changed. It shows a TRuleEditState and hands every change to it.
+// created and changed. It shows a TRuleEditState and hands every change to it. Its alert names
+// and sounds come from the alert list "Alerts.ini" of the rules folder, to which "Browse for
+// Audio Alert" adds the chosen file, in every program.
 #pragma once
 
 #include <QDialog>
@@ -18,16 +20,6 @@ class QSpinBox;
 class QTabWidget;
 class TCaptionPanel;
 
-// How the editor reaches the alert list of the rules folder. A program that keeps the list
-// sets these; without them the names are read from "Alerts.ini" and no file can be added.
-struct TAlertAccess
-{
-    std::function<std::vector<std::string>(const std::string &rulesFolder)> Names;
-    std::function<std::string(const std::string &rulesFolder, const std::string &name)> FileOf;
-    // Enters a wave file and answers its name ("" when it could not be entered).
-    std::function<std::string(const std::string &rulesFolder, const std::string &waveFile)> Add;
-};
-
 class TfrmFilterCriteria : public QDialog
 {
 public:
@@ -38,7 +30,6 @@ public:
     bool Execute(const std::string &caption, bool blank, TRuleFields &fields);
     // Makes this window the rule editor of the program (EditRule, AddRuleFromMessage).
     static void Install(std::function<std::string()> rulesFolder);
-    static TAlertAccess Alerts;
 
     // Fills the window as it opens (Execute does this before showing it).
     void Open(const std::string &caption, bool blank, const TRuleFields &fields);

@@ -1,11 +1,16 @@
-// The synchronisation logic on plain folders standing in for a mounted share.
+// The synchronisation logic on plain folders standing in for a mounted share, and its window.
+#include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 
 #include "common/names.h"
 #include "common/platform/shares.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/placement.h"
 #include "common/utils.h"
 #include "drasset/syncrules.h"
+#include "drasset/syncrulesmain.h"
+#include "support/keyboard.h"
 #include "support/testenv.h"
 
 namespace fs = std::filesystem;
@@ -159,4 +164,25 @@ TEST(NetworkLocation, TypedSharesAreReadInTheirThreeForms)
     EXPECT_FALSE(platform::ParseNetworkLocation("//server", location));
     EXPECT_FALSE(platform::ParseNetworkLocation("/home/joe", location));
     EXPECT_FALSE(platform::ParseNetworkLocation("Z:\\rules", location));
+}
+
+// Started from the monitor's window, the dialog opens centred over it, shows its whole title,
+// and is worked by the keyboard alone: Tab reaches every control, Esc cancels.
+TEST(SyncRulesWindow, OpensOverItsOpenerWithItsWholeTitleAndEscCancels)
+{
+    const QRect opener(120, 90, 480, 320);
+    qputenv(OpenerVariable, "120,90,480,320");
+    TSyncRulesFrm window;
+    ASSERT_TRUE(window.Activate(TStringList{"/rules/mRejectMail.ini"}));
+    window.show();
+    EXPECT_TRUE(qEnvironmentVariableIsEmpty(OpenerVariable)) << "handed on to further programs";
+    EXPECT_GE(window.width(), TitleWidth(&window));
+    EXPECT_LE((window.frameGeometry().center() - opener.center()).manhattanLength(), 2);
+
+    EXPECT_EQ(keyboard::ControlsTabMisses(&window), std::vector<std::string>{});
+    int cancels = 0;
+    QObject::connect(window.LMDpfCancel, &TCaptionPanel::clicked, [&cancels] { ++cancels; });
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(window.isVisible());
 }

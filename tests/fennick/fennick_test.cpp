@@ -21,6 +21,7 @@
 #include "common/ui/panelbuttons.h"
 #include "fennick/aliasfrm.h"
 #include "fennick/edittextfrm.h"
+#include "support/keyboard.h"
 #include "support/testenv.h"
 
 namespace {
@@ -79,7 +80,9 @@ TEST(AliasManager, EditsAndSavesOnlyAfterApply)
         // A change without Apply is not saved: the file stays byte for byte as it was.
         window.clbAlais->item(1)->setCheckState(Qt::Checked);
         EXPECT_TRUE(PButtons->IsAvailable(window.LMDpfApply));
-        window.LMDpfClose->Click();
+        // The keyboard alone works the window; Esc closes it as Close does.
+        EXPECT_EQ(keyboard::ControlsTabMisses(&window), std::vector<std::string>{});
+        QTest::keyClick(&window, Qt::Key_Escape);
         EXPECT_FALSE(window.isVisible());
     }
     EXPECT_EQ(testenv::ReadFile(file), original);

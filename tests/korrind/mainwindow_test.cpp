@@ -16,12 +16,20 @@
 
 #include "common/globals.h"
 #include "common/password.h"
+#include "common/plugins.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/placement.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
+#include "korrind/aboutfrm.h"
 #include "korrind/mailboxeditfrm.h"
+#include "korrind/maillistfrm.h"
+#include "korrind/outgoingedit.h"
 #include "korrind/popviewfrm.h"
+#include "korrind/proxysetup.h"
+#include "korrind/whattodofrm.h"
 #include "support/fixtures.h"
+#include "support/keyboard.h"
 #include "support/modalsteps.h"
 #include "support/testenv.h"
 
@@ -239,6 +247,55 @@ TEST_F(MainWindowTest, WindowFitsItsContentsAndAnswersTheKeyboard)
     QTest::keyClick(tab, Qt::Key_Return);
     QTest::keyClick(tab, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(clicks, 3);
+
+    // The tab of the page shown is filled with the highlight colour; the others are not.
+    Frm->SelectPage(TMonitorPage::Mailboxes);
+    const QColor highlight = Frm->palette().color(QPalette::Highlight);
+    const QSize tabSize = Frm->tsMailboxes->size();
+    EXPECT_GT(keyboard::PixelsOf(Frm->tsMailboxes, highlight),
+              tabSize.width() * tabSize.height() / 3);
+    EXPECT_EQ(keyboard::PixelsOf(Frm->tsPreferences, highlight), 0);
+}
+
+// Every window of the monitor is worked by the keyboard alone, page by page; a companion it
+// starts learns where the main window is, to open centred over it.
+TEST_F(MainWindowTest, EveryWindowIsWalkedByTheKeyboardAndCompanionsOpenOverTheMainWindow)
+{
+    Frm->show();
+    for (TMonitorPage page : {TMonitorPage::Summary, TMonitorPage::Mailboxes,
+                              TMonitorPage::Operation, TMonitorPage::Preferences}) {
+        Frm->SelectPage(page);
+        EXPECT_EQ(keyboard::ControlsTabMisses(Frm.get()), std::vector<std::string>{}) << int(page);
+    }
+    Globals->PlugIns->BeforeStart();
+    const QRect frame = Frm->frameGeometry();
+    EXPECT_EQ(qgetenv(OpenerVariable).toStdString(), QString("%1,%2,%3,%4")
+                                                         .arg(frame.x())
+                                                         .arg(frame.y())
+                                                         .arg(frame.width())
+                                                         .arg(frame.height())
+                                                         .toStdString());
+    Frm->hide();
+
+    for (int page = 0; page < 3; ++page) {
+        Frm->MailBoxEditFrm->ShowPage(page);
+        Frm->MailBoxEditFrm->show();
+        EXPECT_EQ(keyboard::ControlsTabMisses(Frm->MailBoxEditFrm), std::vector<std::string>{})
+            << page;
+    }
+    Frm->MailBoxEditFrm->hide();
+    TListRows mailboxes;
+    TMailListFrm mailList(mailboxes);
+    TfrmWhatToDo prompt;
+    for (QWidget *window :
+         {static_cast<QWidget *>(&mailList), static_cast<QWidget *>(&prompt),
+          static_cast<QWidget *>(Frm->frmOutgoingServer),
+          static_cast<QWidget *>(Frm->frmProxyServer), static_cast<QWidget *>(Frm->AboutFrm)}) {
+        window->show();
+        EXPECT_EQ(keyboard::ControlsTabMisses(window), std::vector<std::string>{})
+            << window->metaObject()->className();
+        window->hide();
+    }
 }
 
 } // namespace

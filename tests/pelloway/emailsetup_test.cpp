@@ -14,10 +14,12 @@
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/utils.h"
 #include "pelloway/emailsetup.h"
 #include "pelloway/emailsetupfrm.h"
 #include "support/fixtures.h"
+#include "support/keyboard.h"
 #include "support/testenv.h"
 
 namespace {
@@ -219,10 +221,15 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
 
     std::string dataRoot;
     {
+        // Started by the monitor at its first start: centred over the monitor's window.
+        const QRect monitorWindow(60, 40, 700, 560);
+        qputenv(OpenerVariable, "60,40,700,560");
         TEmailSetupFrm window;
         window.ScanDelayMs = 0;
         window.show();
+        EXPECT_LE((window.frameGeometry().center() - monitorWindow.center()).manhattanLength(), 2);
         ASSERT_TRUE(fixtures::WaitUntil([&] { return window.clbRegisteredMailBoxs->count() > 0; }));
+        EXPECT_EQ(keyboard::ControlsTabMisses(&window), std::vector<std::string>{});
         ASSERT_EQ(window.clbRegisteredMailBoxs->count(), 1);
         QListWidgetItem *item = window.clbRegisteredMailBoxs->item(0);
         EXPECT_EQ(item->text().toStdString(), box.user + "@pop3s://127.0.0.1:" + port);

@@ -6,7 +6,10 @@
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "strenna/browserfrm.h"
+#include "strenna/mailsearchfrm.h"
+#include "strenna/sendtofrm.h"
 #include "support/fixtures.h"
+#include "support/keyboard.h"
 #include "support/testenv.h"
 
 #include <QApplication>
@@ -228,4 +231,14 @@ TEST_F(InboxWindowTest, ArrivalDayFilterKeepsThatDaysMessages)
     EXPECT_EQ(window->Model->rowCount(), 0);
     window->Activate();
     EXPECT_EQ(window->Model->rowCount(), 3);
+
+    // Each window of the program is worked by the keyboard alone: Tab reaches every control
+    // and no list or text keeps it.
+    for (QWidget *shown :
+         {static_cast<QWidget *>(window.get()), static_cast<QWidget *>(window->SendToWindow),
+          static_cast<QWidget *>(window->SearchWindow)}) {
+        shown->show();
+        EXPECT_EQ(keyboard::ControlsTabMisses(shown), std::vector<std::string>{})
+            << shown->metaObject()->className();
+    }
 }

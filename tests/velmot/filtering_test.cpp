@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "support/keyboard.h"
 #include "support/testenv.h"
 #include "velmot/filteringfrm.h"
 
@@ -122,6 +123,10 @@ TEST_F(FilteringWindowTest, EditsAreWrittenSortedOnceAndRulesAddedMeanwhileSurvi
     window->LMDpfRemoveClick();
     window->LMDpfApplyClick();
     EXPECT_EQ(testenv::ReadFile(file).find("monitor@m"), std::string::npos);
+
+    // Tab reaches every control: the list does not keep it walking its cells.
+    window->show();
+    EXPECT_EQ(keyboard::ControlsTabMisses(window.get()), std::vector<std::string>{});
 }
 
 TEST_F(FilteringWindowTest, MissingListIsCreatedPrivateAndAnUncreatableOneEndsTheProgram)

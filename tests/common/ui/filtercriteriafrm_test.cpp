@@ -6,16 +6,20 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "common/ui/captionpanel.h"
 #include "common/globals.h"
+#include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/utils.h"
+#include "support/keyboard.h"
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 namespace {
@@ -118,6 +122,48 @@ TEST_F(FilterEditorWindow, AddRuleFromMessageThroughTheInstalledEditor)
     EXPECT_FALSE(buttons.IsAvailable(blank.LMDpfAccept));
     QTest::keyClicks(blank.cbSubject, "x");
     EXPECT_TRUE(buttons.IsAvailable(blank.LMDpfAccept));
+}
+
+TEST_F(FilterEditorWindow, OneLayoutWhateverOpensItCentredOverItsOpenerAndKeyboardWalked)
+{
+    InstallWindowPlacement();
+    QWidget mailList;
+    mailList.setGeometry(40, 30, 720, 540);
+    mailList.show();
+    // Opened from a window, and from the decision prompt, which has closed when the editor opens.
+    TfrmFilterCriteria fromList(folder, &mailList);
+    TfrmFilterCriteria fromPrompt(folder);
+    for (TfrmFilterCriteria *editor : {&fromList, &fromPrompt}) {
+        editor->Open("E-mail Priority", false, SplitRule("joe@mail.example|Weekly news"));
+        editor->show();
+    }
+    EXPECT_EQ(fromPrompt.size(), fromList.size());
+    for (TCaptionPanel *panel : {fromPrompt.LMDpfPlayAlert, fromPrompt.LMDpfBrowseAlert})
+        EXPECT_LE(panel->height(), fromPrompt.cbAlert->height()) << panel->text().toStdString();
+    EXPECT_GE(fromList.width(), TitleWidth(&fromList));
+    const QPoint offCentre = fromList.frameGeometry().center() - mailList.frameGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+
+    EXPECT_EQ(keyboard::ControlsTabMisses(&fromList), std::vector<std::string>{});
+    fromList.tsPages->setCurrentIndex(1);
+    EXPECT_EQ(keyboard::ControlsTabMisses(&fromList), std::vector<std::string>{});
+    QTest::keyClick(&fromList, Qt::Key_Escape);
+    EXPECT_FALSE(fromList.isVisible());
+}
+
+// Without the monitor's hooks too, as in the rules manager and the saved message manager.
+TEST_F(FilterEditorWindow, BrowseForAudioAlertAddsTheChosenFileToTheAlertList)
+{
+    const std::string wave = folder + "/Door Bell.wav";
+    testenv::WriteFile(wave, "RIFF");
+    TfrmFilterCriteria editor(folder);
+    editor.Open("", false, SplitRule("joe@mail.example|news"));
+    editor.show();
+    OnModal<QFileDialog>([&](QFileDialog *dialog) { ChooseFile(dialog, wave); });
+    editor.LMDpfBrowseAlert->Click();
+    EXPECT_EQ(editor.cbAlert->currentText(), "DOOR BELL");
+    EXPECT_NE(testenv::ReadFile(folder + "/Alerts.ini").find("DOOR BELL=" + wave + "\n"),
+              std::string::npos);
 }
 
 } // namespace

@@ -4,12 +4,15 @@
 #include "common/ui/panelbuttons.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
 #include <QWhatsThis>
 #include <gtest/gtest.h>
 #include <vector>
+
+#include "support/keyboard.h"
 
 namespace {
 
@@ -201,3 +204,16 @@ TEST_F(PanelButtonsTest, DropDownOpensMenuAtLowerLeftCorner)
 }
 
 } // namespace
+
+// A panel that holds the keyboard focus is framed in the highlight colour.
+TEST_F(PanelButtonsTest, FocusedPanelShowsAFrameInTheHighlightColour)
+{
+    const QColor highlight = panel->palette().color(QPalette::Highlight);
+    EXPECT_EQ(keyboard::PixelsOf(panel, highlight), 0);
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(panel, &focusIn);
+    EXPECT_GE(keyboard::PixelsOf(panel, highlight), 2 * (panel->width() + panel->height()));
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(panel, &focusOut);
+    EXPECT_EQ(keyboard::PixelsOf(panel, highlight), 0);
+}
