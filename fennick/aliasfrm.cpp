@@ -13,6 +13,7 @@
 #include "common/names.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "fennick/edittextfrm.h"
@@ -39,6 +40,7 @@ TAliasFrm::TAliasFrm(QWidget *parent)
                           Qt::CustomizeWindowHint)
 {
     setWindowTitle("Edit Alias List");
+    contexthelp::SetHelpKeyword(this, help::AliasManager);
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(text));
     };
@@ -205,8 +207,7 @@ void TAliasFrm::LMDpfHelpClick()
 {
     if (!PButtons->Press(LMDpfHelp))
         return;
-    if (Globals)
-        Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }
 

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/names.h"
 #include "common/ui/panelbuttons.h"
 #include "common/platform/folders.h"
@@ -117,6 +118,7 @@ TfrmFilterCriteria::TfrmFilterCriteria(const std::string &rulesFolder, QWidget *
       altFolders(TUtils::AddBackslash(rulesFolder) + names::AltPathFile)
 {
     setWindowTitle(RuleEditorTitle);
+    contexthelp::SetHelpKeyword(this, help::RuleEditor);
     tsPages = new QTabWidget(this);
     tsPages->addTab(BuildCriteriaPage(), "Criteria");
     tsPages->addTab(BuildActionsPage(), "Actions");
