@@ -83,12 +83,21 @@ public:
     bool StartVelmot(const std::string &listFile);                                 // waits
     bool StartDrasset(const std::vector<std::string> &listFiles);                  // waits
     bool StartPelloway();                                                          // waits
-    bool StartOmblee();
+    // The help program when one is registered, else the guide opened at anchor's section.
+    bool StartOmblee(const std::string &anchor = "");
     // Sets QuietExit, hands the restart tool this program's path; QuietExit is cleared again
     // when the tool could not be started.
     bool StartQuintor();
     // Pumps events while the rules synchronisation tool holds its lock; ends on quit.
     void WaitForRulesSync();
+
+    // ---- help (implemented in plugins.cpp)
+    // The HTML guide, looked up as the help file is: the program folder's "Help", else the
+    // help file's folder ("" when neither has it).
+    std::string HelpGuidePath() const;
+    // Opens the guide in the desktop's browser at the section anchored anchor (its beginning
+    // when empty); false, with a log line, when there is no guide or it could not be opened.
+    bool OpenHelpGuide(const std::string &anchor);
 
     // ---- rules and aliases (implemented in filterparam.cpp and alias.cpp)
     // Opens the rule editor on a new rule from a message and appends the accepted rule to the

@@ -58,6 +58,8 @@ inline constexpr char TlsServersFile[] = "TlsServers.ini";
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder
 inline constexpr char HelpGuideFile[] = "index.html"; // the HTML guide, beside the help file
+// Runtime folder: the page that forwards the browser to a section of the guide.
+inline constexpr char GuideForwardFile[] = "corvex-guide.html";
 // Scratch message, relative to the data root; it lies in the "Temp" folder (names are
 // case-sensitive here, so it uses that folder's spelling).
 inline constexpr char TempMessageFile[] = "Temp/temp.eml";

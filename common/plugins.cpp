@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QUrl>
+
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/files.h"
@@ -311,21 +313,37 @@ bool TGlobals::StartPelloway()
     return StartCompanion(names::Pelloway, {DataRoot}, true);
 }
 
-bool TGlobals::StartOmblee()
+bool TGlobals::StartOmblee(const std::string &anchor)
 {
     if (StartCompanion(names::Omblee, {}, false))
         return true;
-    // No help program registered: the HTML guide in the desktop's browser, from the program
-    // folder's "Help", else from beside the help file.
+    return OpenHelpGuide(anchor);
+}
+
+std::string TGlobals::HelpGuidePath() const
+{
+    // The help file's look-up order: the program folder's "Help", else beside the help file.
     std::string guide =
         TUtils::AddBackslash(ProgramFolder) + names::HelpFolder + "/" + names::HelpGuideFile;
     if (!TUtils::FileExists(guide))
         guide = TUtils::ExtractParent(HelpFile, "/") + "/" + names::HelpGuideFile;
-    if (!TUtils::FileExists(guide))
+    return TUtils::FileExists(guide) ? guide : std::string();
+}
+
+bool TGlobals::OpenHelpGuide(const std::string &anchor)
+{
+    const std::string guide = HelpGuidePath();
+    if (guide.empty()) {
+        Log("No user guide beside the help file " + HelpFile);
         return false;
-    const bool opened = platform::Opener().Open(guide);
+    }
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(guide));
+    if (!anchor.empty())
+        url.setFragment(QString::fromStdString(anchor));
+    const std::string target = url.toString(QUrl::FullyEncoded).toStdString();
+    const bool opened = platform::Opener().Open(target);
     if (!opened)
-        Log("Can't open the user guide " + guide);
+        Log("Can't open the user guide " + target);
     return opened;
 }
 

@@ -16,6 +16,7 @@
 #include "common/globals.h"
 #include "common/platform/folders.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 
@@ -79,6 +80,7 @@ TSyncRulesFrm::TSyncRulesFrm(QWidget *parent) : QWidget(parent)
     setObjectName("TSyncRulesFrm");
     setWindowTitle("Sync Mailbox Rules");
     setWindowFlag(Qt::Dialog); // a dialog: Esc presses "Cancel"
+    contexthelp::SetHelpKeyword(this, help::RulesSync);
     ChooseRulesSource = [this] { return AskRulesSource(this); };
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));
@@ -89,22 +91,23 @@ TSyncRulesFrm::TSyncRulesFrm(QWidget *parent) : QWidget(parent)
 
     lblHeading = new QLabel("Syncing Rules Files", this);
     lblHeading->setObjectName("lblHeading");
-    lblHeading->setWhatsThis("126");
+    contexthelp::SetHelpContext(lblHeading, help::SyncHeading);
     LMDrbReplaceDest = new QRadioButton("Replace Destination Rules", this);
     LMDrbReplaceLocal = new QRadioButton("Replace Local Rules", this);
     LMDrbCombine = new QRadioButton("Combine Rules", this);
-    int context = 127;
+    contexthelp::SetHelpContext(LMDrbReplaceDest, help::SyncReplaceDestination);
+    contexthelp::SetHelpContext(LMDrbReplaceLocal, help::SyncReplaceLocal);
+    contexthelp::SetHelpContext(LMDrbCombine, help::SyncCombine);
     for (QRadioButton *button : {LMDrbReplaceDest, LMDrbReplaceLocal, LMDrbCombine}) {
-        button->setProperty("helpContext", context++);
         connect(button, &QRadioButton::clicked, this,
                 [this] { PButtons->SetEnabled(LMDpfContinue, true); });
     }
     LMDrbReplaceDest->setObjectName("LMDrbReplaceDest");
     LMDrbReplaceLocal->setObjectName("LMDrbReplaceLocal");
     LMDrbCombine->setObjectName("LMDrbCombine");
-    LMDpfContinue = Panel("Continue", "LMDpfContinue", 130);
-    LMDpfHelp = Panel("Help", "LMDpfHelp", 9);
-    LMDpfCancel = Panel("Cancel", "LMDpfCancel", 132);
+    LMDpfContinue = Panel("Continue", "LMDpfContinue", help::SyncContinue);
+    LMDpfHelp = Panel("Help", "LMDpfHelp", help::HelpButton);
+    LMDpfCancel = Panel("Cancel", "LMDpfCancel", help::SyncCancel);
     StatusBar = new QLabel(this);
     StatusBar->setObjectName("StatusBar");
     StatusBar->setFrameShape(QFrame::StyledPanel);
@@ -132,13 +135,14 @@ TSyncRulesFrm::~TSyncRulesFrm()
     Timer1.stop();
 }
 
-TCaptionPanel *TSyncRulesFrm::Panel(const char *caption, const char *name, int helpContext)
+TCaptionPanel *TSyncRulesFrm::Panel(const char *caption, const char *name,
+                                    help::TContext helpContext)
 {
     auto *panel = new TCaptionPanel(caption, this);
     panel->setObjectName(name);
     panel->setMinimumHeight(22);
     panel->setCursor(Qt::PointingHandCursor);
-    panel->SetHelpContext(helpContext);
+    contexthelp::SetHelpContext(panel, helpContext);
     return panel;
 }
 
@@ -218,7 +222,7 @@ void TSyncRulesFrm::LMDpfHelpClick()
 {
     if (!PButtons->Press(LMDpfHelp))
         return;
-    Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "common/helptopics.h"
 #include "common/ui/companion.h"
 #include "drasset/syncrules.h"
 
@@ -48,7 +49,7 @@ public:
     void Timer1Timer();
 
 private:
-    TCaptionPanel *Panel(const char *caption, const char *name, int helpContext);
+    TCaptionPanel *Panel(const char *caption, const char *name, help::TContext helpContext);
     uint16_t SelectedMode() const;
     void SetStatus(const std::string &text);
     void SetRunning(bool running);

@@ -11,6 +11,7 @@
 #include "common/names.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "fennick/edittextfrm.h"
@@ -37,6 +38,7 @@ TAliasFrm::TAliasFrm(QWidget *parent)
                           Qt::CustomizeWindowHint)
 {
     setWindowTitle("Edit Alias List");
+    contexthelp::SetHelpKeyword(this, help::AliasManager);
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(text));
     };
@@ -201,8 +203,7 @@ void TAliasFrm::LMDpfHelpClick()
 {
     if (!PButtons->Press(LMDpfHelp))
         return;
-    if (Globals)
-        Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }
 

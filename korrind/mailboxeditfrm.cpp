@@ -20,6 +20,7 @@
 #include "common/stringlist.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
@@ -67,6 +68,7 @@ TMailBoxEditFrm::TMailBoxEditFrm(QWidget *parent) : QDialog(parent)
 {
     setObjectName("MailBoxEditFrm");
     setWindowTitle(mailboxtext::Caption);
+    contexthelp::SetHelpKeyword(this, help::MailboxEditor);
 
     auto *tabs = new QHBoxLayout;
     tabs->setSpacing(5);
@@ -573,7 +575,6 @@ void TMailBoxEditFrm::LMDpfHelpClick()
 {
     if (!PButtons || !PButtons->Press(LMDpfHelp))
         return;
-    if (ShowHelp)
-        ShowHelp();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }

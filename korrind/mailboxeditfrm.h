@@ -37,8 +37,6 @@ public:
     std::function<std::string()> RulesFolder;
     // Plays a wave file to its end; tests replace it.
     std::function<void(const std::string &file)> PlaySound;
-    // Shows the window's help topic.
-    std::function<void()> ShowHelp;
 
     bool Accepted = false;
     bool BoxProtected = false;

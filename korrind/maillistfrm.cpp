@@ -21,6 +21,7 @@
 #include "common/records.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/popinterface.h"
@@ -128,6 +129,7 @@ private:
 TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(parent), List(mailboxes)
 {
     setObjectName("TMailListFrm");
+    contexthelp::SetHelpKeyword(this, help::MailList);
     setMinimumSize(MailListMinWidth, MailListMinHeight);
     Model = new TMailListModel(List.Rows, this);
 

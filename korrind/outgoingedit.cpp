@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
@@ -39,6 +40,7 @@ std::string FromQ(const QLineEdit *edit)
 TfrmOutgoingServer::TfrmOutgoingServer(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle("Out Going Mail Server");
+    contexthelp::SetHelpKeyword(this, help::OutgoingServer);
     auto *group = new QGroupBox("Out Going Server Settings", this);
     auto *grid = new QGridLayout(group);
     auto addRow = [&](int row, const char *caption, QLineEdit *&edit, int limit) {
@@ -141,7 +143,6 @@ void TfrmOutgoingServer::LMDpfHelpClick()
 {
     if (!PButtons || !PButtons->Press(LMDpfHelp))
         return;
-    if (ShowHelp)
-        ShowHelp();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }

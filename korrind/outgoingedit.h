@@ -26,8 +26,6 @@ public:
 
     // Starts the mailbox import program and waits for it; true when it was started.
     std::function<bool()> StartImport;
-    // Shows the window's help topic.
-    std::function<void()> ShowHelp;
 
     int Answer = AnswerClosed;
 

@@ -26,6 +26,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 #include <algorithm>
 #include <cstdio>
 
@@ -34,6 +35,7 @@
 #include "common/password.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/passwordfrm.h"
 #include "common/ui/placement.h"
@@ -131,6 +133,7 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     }
 
     setWindowTitle(names::AppTitle);
+    contexthelp::SetHelpKeyword(this, help::MonitorWindow);
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setMinimumSize(MainMinWidth, MainMinHeight);
 
@@ -151,8 +154,16 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     layout->setSpacing(4);
     layout->addWidget(BuildTabBar());
     Pages = new QStackedWidget(central);
+    // Help on a page, or on its tab, opens that page's section of the guide.
+    const char *const pageTopics[] = {help::SummaryPage, help::MailboxesPage, help::OperationPage,
+                                      help::PreferencesPage};
+    TCaptionPanel *const tabs[] = {tsSummary, tsMailboxes, tsOperation, tsPreferences};
+    int pageIndex = 0;
     for (QWidget *page :
          {BuildSummaryPage(), BuildMailboxesPage(), BuildOperationPage(), BuildPreferencesPage()}) {
+        contexthelp::SetHelpKeyword(page, pageTopics[pageIndex]);
+        contexthelp::SetHelpKeyword(tabs[pageIndex], pageTopics[pageIndex]);
+        ++pageIndex;
         auto *scroll = new QScrollArea(Pages);
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
@@ -209,7 +220,6 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
     MailBoxEditFrm = new TMailBoxEditFrm(this);
     MailBoxEditFrm->RulesFolder = [this] { return Monitor->RulesFolder(); };
     MailBoxEditFrm->PlaySound = [this](const std::string &file) { Monitor->PlaySound(file); };
-    MailBoxEditFrm->ShowHelp = [] { Globals->StartOmblee(); };
     AboutFrm = new TAboutFrm(this);
     if (!HasPasswordPrompt()) {
         Passwordf = new TPasswordf(this);
@@ -631,6 +641,11 @@ void TCorvexFrm::BuildMenus()
     pmHelp = new QMenu(this);
     pmHelp->setObjectName("pmHelp");
     connect(pmHelp->addAction("About Corvex"), &QAction::triggered, this, [this] { AboutClick(); });
+    // Help mode: the next click on a control shows its help (Shift+F1 anywhere does the same).
+    QAction *whatsThis = pmHelp->addAction("What's This?");
+    whatsThis->setShortcut(QKeySequence::WhatsThis);
+    whatsThis->setShortcutContext(Qt::WidgetShortcut);
+    connect(whatsThis, &QAction::triggered, this, [] { QWhatsThis::enterWhatsThisMode(); });
 }
 
 void TCorvexFrm::ConnectSettingsControls()
@@ -950,8 +965,7 @@ void TCorvexFrm::LMDpfHelpClick()
 {
     if (!PButtons || !PButtons->Press(LMDpfHelp))
         return;
-    if (Globals)
-        Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }
 

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 #include "common/text.h"
@@ -24,6 +25,7 @@ constexpr int PortLimit = 9;
 TfrmProxyServer::TfrmProxyServer(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle("Proxy Server Setup");
+    contexthelp::SetHelpKeyword(this, help::ProxyServer);
     auto *group = new QGroupBox("Proxy Server Settings", this);
     auto *grid = new QGridLayout(group);
     LMDeProxyServer = new QLineEdit(group);

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "korrind/whattodo.h"
 
@@ -12,6 +13,7 @@ TfrmWhatToDo::TfrmWhatToDo(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint)
 {
     setWindowTitle("Would you like to:");
+    contexthelp::SetHelpKeyword(this, help::NewMailPrompt);
     setModal(true);
     LMDcbSave = Box("Save this E-mail", "Save message to Inbox", "LMDcbSave", wdSave);
     LMDcbDelete =

@@ -11,13 +11,10 @@
 #include "common/globals.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 
 namespace {
-
-constexpr int HelpImport = 118;
-constexpr int HelpClose = 119;
-constexpr int HelpHelp = 9;
 
 QListWidgetItem *CheckItem(const TImportEntry &entry)
 {
@@ -46,6 +43,7 @@ std::vector<int> TickedRows(const QListWidget *list)
 TEmailSetupFrm::TEmailSetupFrm(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle("Import Mailboxes From Registry");
+    contexthelp::SetHelpKeyword(this, help::MailboxImport);
     ShowError = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));
     };
@@ -76,9 +74,13 @@ TEmailSetupFrm::TEmailSetupFrm(QWidget *parent) : QWidget(parent)
     LMDpfImport->setObjectName("LMDpfImport");
     LMDpfCancel->setObjectName("LMDpfCancel");
     LMDpfHelp->setObjectName("LMDpfHelp");
-    LMDpfImport->SetHelpContext(HelpImport);
-    LMDpfCancel->SetHelpContext(HelpClose);
-    LMDpfHelp->SetHelpContext(HelpHelp);
+    contexthelp::SetHelpContext(eDefaultHandler, help::ImportDefaultHandler);
+    contexthelp::SetHelpContext(lbRegMailHandlers, help::ImportMailClients);
+    contexthelp::SetHelpContext(clbRegisteredMailBoxs, help::ImportMailboxes);
+    contexthelp::SetHelpContext(clbSMTPServers, help::ImportSmtpServers);
+    contexthelp::SetHelpContext(LMDpfImport, help::Import);
+    contexthelp::SetHelpContext(LMDpfCancel, help::ImportClose);
+    contexthelp::SetHelpContext(LMDpfHelp, help::HelpButton);
     auto *buttons = new QHBoxLayout;
     for (TCaptionPanel *panel : {LMDpfImport, LMDpfCancel, LMDpfHelp}) {
         panel->setMinimumSize(72, 24);
@@ -167,6 +169,6 @@ void TEmailSetupFrm::LMDpfHelpClick()
 {
     if (!PButtons->Press(LMDpfHelp))
         return;
-    Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }

@@ -22,6 +22,7 @@
 #include "common/records.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/filtercriteriafrm.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
@@ -43,6 +44,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
 {
     Browser.SetLaunchValues(parameters);
     setObjectName("InboxFrm");
+    contexthelp::SetHelpKeyword(this, help::SavedMessages);
     Confirm = [this](const std::string &text) {
         return QMessageBox::warning(this, browsertext::WarningTitle, ToQ(text),
                                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
@@ -54,6 +56,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
         this);
     lvEmailList = new QTableView(this);
     lvEmailList->setObjectName("lvEmailList");
+    contexthelp::SetHelpContext(lvEmailList, help::InboxList);
     lvEmailList->setModel(Model);
     lvEmailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvEmailList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -79,7 +82,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     layout->addWidget(BuildButtonBar());
 
     auto *statusBar = new QHBoxLayout;
-    LMDpfStatusBar = Panel("", 0);
+    LMDpfStatusBar = Panel("");
     LMDpfStatusBar->setObjectName("LMDpfStatusBar");
     LMDpfStatusBar->SetBevels(TBevel::None, TBevel::Lowered);
     LMDpfStatusBar->setCursor(Qt::ArrowCursor);
@@ -87,7 +90,7 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     pbProgress->setObjectName("pbProgress");
     pbProgress->setMaximumWidth(160);
     pbProgress->hide();
-    LMDpfDate = Panel("", 0);
+    LMDpfDate = Panel("");
     LMDpfDate->setObjectName("LMDpfDate");
     LMDpfDate->SetBevels(TBevel::None, TBevel::Lowered);
     LMDpfDate->setCursor(Qt::ArrowCursor);
@@ -109,12 +112,11 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
 
 TInboxFrm::~TInboxFrm() = default;
 
-TCaptionPanel *TInboxFrm::Panel(const char *caption, int helpContext)
+TCaptionPanel *TInboxFrm::Panel(const char *caption)
 {
     auto *panel = new TCaptionPanel(caption, this);
     panel->setMinimumHeight(22);
     panel->setCursor(Qt::PointingHandCursor);
-    panel->SetHelpContext(helpContext);
     return panel;
 }
 
@@ -127,18 +129,21 @@ QWidget *TInboxFrm::BuildFilterBar()
     LMDcbFilterType->setObjectName("LMDcbFilterType");
     for (const char *item : FilterTypeItems)
         LMDcbFilterType->addItem(item);
-    LMDcbFilterType->setWhatsThis("161");
+    contexthelp::SetHelpContext(LMDcbFilterType, help::InboxFilterType);
     LMDcbFilterText = new QComboBox(bar);
     LMDcbFilterText->setObjectName("LMDcbFilterText");
     LMDcbFilterText->setEditable(true);
     LMDcbFilterText->setInsertPolicy(QComboBox::NoInsert);
     LMDcbFilterText->setMinimumWidth(180);
-    LMDpfRefresh = Panel("Refresh", 98);
+    contexthelp::SetHelpContext(LMDcbFilterText, help::InboxFilterText);
+    LMDpfRefresh = Panel("Refresh");
     LMDpfRefresh->setObjectName("LMDpfRefresh");
-    LMDpfSearch = Panel("Search", 98);
+    LMDpfSearch = Panel("Search");
     LMDpfSearch->setObjectName("LMDpfSearch");
-    for (TCaptionPanel *panel : {LMDpfRefresh, LMDpfSearch})
+    for (TCaptionPanel *panel : {LMDpfRefresh, LMDpfSearch}) {
         panel->setFixedWidth(70);
+        contexthelp::SetHelpContext(panel, help::InboxRefresh);
+    }
     row->addWidget(new QLabel("Filtering:", bar));
     row->addWidget(LMDcbFilterType);
     row->addWidget(new QLabel("Text:", bar));
@@ -162,20 +167,21 @@ QWidget *TInboxFrm::BuildButtonBar()
         TCaptionPanel *&Panel;
         const char *Name;
         const char *Caption;
-        int Help;
+        help::TContext Help;
     };
-    const TItem items[] = {{LMDpfInbox, "LMDpfInbox", " Browse", 93},
-                           {LMDpfSubMailboxes, "LMDpfSubMailboxes", "v", 92},
-                           {LMDpfRules, "LMDpfRules", "Rules", 45},
-                           {LMDpfRunMail, "LMDpfRunMail", "Run Mail", 95},
-                           {LMDpfSubRunMail, "LMDpfSubRunMail", "v", 94},
-                           {LMDpfSend, "LMDpfSend", "Forward", 163},
-                           {LMDpfDelete, "LMDpfDelete", " Delete", 97},
-                           {LMDpfSubDelete, "LMDpfSubDelete", "v", 96},
-                           {LMDpfHelp, "LMDpfHelp", "Help", 9},
-                           {LMDpfClose, "LMDpfClose", "Close", 100}};
+    const TItem items[] = {{LMDpfInbox, "LMDpfInbox", " Browse", help::InboxBrowse},
+                           {LMDpfSubMailboxes, "LMDpfSubMailboxes", "v", help::InboxBrowseDrop},
+                           {LMDpfRules, "LMDpfRules", "Rules", help::InboxRules},
+                           {LMDpfRunMail, "LMDpfRunMail", "Run Mail", help::InboxRunMail},
+                           {LMDpfSubRunMail, "LMDpfSubRunMail", "v", help::InboxRunMailDrop},
+                           {LMDpfSend, "LMDpfSend", "Forward", help::InboxForward},
+                           {LMDpfDelete, "LMDpfDelete", " Delete", help::InboxDelete},
+                           {LMDpfSubDelete, "LMDpfSubDelete", "v", help::InboxDeleteDrop},
+                           {LMDpfHelp, "LMDpfHelp", "Help", help::HelpButton},
+                           {LMDpfClose, "LMDpfClose", "Close", help::InboxClose}};
     for (const TItem &item : items) {
-        item.Panel = Panel(item.Caption, item.Help);
+        item.Panel = Panel(item.Caption);
+        contexthelp::SetHelpContext(item.Panel, item.Help);
         item.Panel->setObjectName(item.Name);
         if (std::string(item.Caption) == "v")
             item.Panel->setFixedWidth(DropPartWidth);
@@ -205,8 +211,7 @@ QWidget *TInboxFrm::BuildButtonBar()
     connect(LMDpfDelete, &TCaptionPanel::clicked, this, [this] { DeleteClick(); });
     connect(LMDpfHelp, &TCaptionPanel::clicked, this, [this] {
         if (PButtons && PButtons->Press(LMDpfHelp)) {
-            if (Globals)
-                Globals->StartOmblee();
+            contexthelp::ShowWindowHelp(this);
             PButtons->Release(LMDpfHelp);
         }
     });

@@ -72,7 +72,7 @@ private:
     // The process-wide objects live as long as the main window and come first.
     TCompanionObjects Objects;
 
-    TCaptionPanel *Panel(const char *caption, int helpContext);
+    TCaptionPanel *Panel(const char *caption);
     QWidget *BuildFilterBar();
     QWidget *BuildButtonBar();
     void BuildMenus();

@@ -19,6 +19,7 @@
 #include "common/globals.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
@@ -39,6 +40,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName("frmMailSearch");
     setWindowTitle(searchtext::Caption);
+    contexthelp::SetHelpKeyword(this, help::MailSearch);
     setMinimumSize(MinWidth, MinHeight);
     Inform = [this](const std::string &text) {
         QMessageBox::information(this, searchtext::Caption, ToQ(text));
@@ -129,7 +131,12 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
             PButtons->Release(LMDpfBegin);
         }
     });
-    connect(LMDpfClear, &TCaptionPanel::clicked, this, [this] { Clear(); });
+    connect(LMDpfClear, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && PButtons->Press(LMDpfClear)) {
+            Clear();
+            PButtons->Release(LMDpfClear);
+        }
+    });
     connect(LMDpfRunMail, &TCaptionPanel::clicked, this, [this] {
         if (PButtons && PButtons->Press(LMDpfRunMail)) {
             OpenWithMailer(LMDpfRunMail->Caption());
@@ -147,14 +154,20 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
             PButtons->Release(LMDpfDelete);
         }
     });
-    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [] {
-        if (Globals)
-            Globals->StartOmblee();
+    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && PButtons->Press(LMDpfHelp)) {
+            contexthelp::ShowWindowHelp(this);
+            PButtons->Release(LMDpfHelp);
+        }
     });
     connect(LMDpfClose, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && !PButtons->Press(LMDpfClose))
+            return;
         if (Utils)
             Utils->Delay(500);
         close();
+        if (PButtons)
+            PButtons->Release(LMDpfClose);
     });
 }
 

@@ -12,6 +12,7 @@
 #include "common/names.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 
@@ -34,6 +35,7 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
 {
     setObjectName("frmSendTo");
     setWindowTitle(sendtotext::Caption);
+    contexthelp::SetHelpKeyword(this, help::SendTo);
     setModal(true);
     SendTo.Display = [this](const std::string &text) { LMDpfStatusBar->SetCaption(text); };
 
@@ -48,10 +50,10 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
     LMDcbSendTo->setObjectName("LMDcbSendTo");
     LMDcbSendTo->setEditable(true);
     LMDcbSendTo->setInsertPolicy(QComboBox::NoInsert);
-    LMDcbSendTo->setWhatsThis("164");
+    contexthelp::SetHelpContext(LMDcbSendTo, help::SendToTo);
     LMDeSubject = new QLineEdit(this);
     LMDeSubject->setObjectName("LMDeSubject");
-    LMDeSubject->setWhatsThis("165");
+    contexthelp::SetHelpContext(LMDeSubject, help::SendToSubject);
     grid->addWidget(new QLabel("To:", this), 0, 0);
     grid->addWidget(LMDcbSendTo, 0, 1);
     grid->addWidget(new QLabel("Subject", this), 1, 0);
@@ -60,22 +62,22 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
     mMsgBody = new QPlainTextEdit(this);
     mMsgBody->setObjectName("mMsgBody");
     mMsgBody->setTabChangesFocus(true); // Tab goes on to the buttons
-    mMsgBody->setWhatsThis("166");
+    contexthelp::SetHelpContext(mMsgBody, help::SendToNote);
     layout->addWidget(mMsgBody, 1);
 
     auto *buttons = new QHBoxLayout;
-    auto panel = [this, buttons](const char *name, const char *caption, int help) {
+    auto panel = [this, buttons](const char *name, const char *caption, help::TContext help) {
         auto *result = new TCaptionPanel(caption, this);
         result->setObjectName(name);
         result->setMinimumSize(70, 22);
         result->setCursor(Qt::PointingHandCursor);
-        result->SetHelpContext(help);
+        contexthelp::SetHelpContext(result, help);
         buttons->addWidget(result);
         return result;
     };
-    LMDpfSend = panel("LMDpfSend", "Send", 167);
-    LMDpfCancel = panel("LMDpfCancel", "Cancel", 142);
-    LMDpfHelp = panel("LMDpfHelp", "Help", 57);
+    LMDpfSend = panel("LMDpfSend", "Send", help::SendToSend);
+    LMDpfCancel = panel("LMDpfCancel", "Cancel", help::SendToCancel);
+    LMDpfHelp = panel("LMDpfHelp", "Help", help::SendToHelp);
     layout->addLayout(buttons);
     LMDpfStatusBar = new TCaptionPanel("", this);
     LMDpfStatusBar->setObjectName("LMDpfStatusBar");
@@ -86,13 +88,19 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
 
     connect(LMDpfSend, &TCaptionPanel::clicked, this, [this] { SendClick(); });
     connect(LMDpfCancel, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && !PButtons->Press(LMDpfCancel))
+            return;
         reject();
         if (Utils)
             Utils->Delay(200);
+        if (PButtons)
+            PButtons->Release(LMDpfCancel);
     });
-    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [] {
-        if (Globals)
-            Globals->StartOmblee();
+    connect(LMDpfHelp, &TCaptionPanel::clicked, this, [this] {
+        if (PButtons && PButtons->Press(LMDpfHelp)) {
+            contexthelp::ShowWindowHelp(this);
+            PButtons->Release(LMDpfHelp);
+        }
     });
 }
 

@@ -15,6 +15,7 @@
 #include "common/names.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/filtercriteriafrm.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
@@ -38,6 +39,7 @@ std::string EditorCaption(const std::string &listFile)
 TFilteringFrm::TFilteringFrm(const std::string &listFile, QWidget *parent) : QWidget(parent)
 {
     setObjectName("TFilteringFrm");
+    contexthelp::SetHelpKeyword(this, help::RulesManager);
     List.ListFile = listFile;
     const std::string title = TFilterList::TitleFor(listFile);
     setWindowTitle(QString::fromStdString(title.empty() ? RulesManagerTitle : title));
@@ -229,7 +231,7 @@ void TFilteringFrm::LMDpfHelpClick()
 {
     if (!PButtons->Press(LMDpfHelp))
         return;
-    Globals->StartOmblee();
+    contexthelp::ShowWindowHelp(this);
     PButtons->Release(LMDpfHelp);
 }
 

@@ -41,13 +41,6 @@ public:
     std::string Caption() const;
     void SetCaption(const std::string &caption);
 
-    // Help shown instead of the command in help mode: the context number when it is 1 or
-    // more, else the keyword.
-    int HelpContext() const { return helpContext; }
-    void SetHelpContext(int context) { helpContext = context; }
-    const std::string &HelpKeyword() const { return helpKeyword; }
-    void SetHelpKeyword(const std::string &keyword) { helpKeyword = keyword; }
-
     // A simulated left click, as the mouse would give it (used by keyboard shortcuts and tests).
     void Click() { emit clicked(); }
 
@@ -71,8 +64,6 @@ private:
     bool wrap = false;
     TBevel bevelInner = TBevel::Raised;
     TBevel bevelOuter = TBevel::Raised;
-    int helpContext = 0;
-    std::string helpKeyword;
     bool leftButtonDown = false;
     bool selected = false;
     bool focusMarked = false;

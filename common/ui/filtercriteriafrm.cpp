@@ -22,6 +22,7 @@
 #include "common/stringlist.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/placement.h"
 #include "common/ui/sound.h"
@@ -102,6 +103,7 @@ TfrmFilterCriteria::TfrmFilterCriteria(const std::string &rulesFolder, QWidget *
       altFolders(TUtils::AddBackslash(rulesFolder) + names::AltPathFile)
 {
     setWindowTitle(RuleEditorTitle);
+    contexthelp::SetHelpKeyword(this, help::RuleEditor);
     tsPages = new QTabWidget(this);
     tsPages->addTab(BuildCriteriaPage(), "Criteria");
     tsPages->addTab(BuildActionsPage(), "Actions");

@@ -1,15 +1,16 @@
 #include "common/ui/panelbuttons.h"
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/utils.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPalette>
-#include <QTimer>
-#include <QToolTip>
 #include <QWhatsThis>
 
 TPButtons *PButtons = nullptr;
@@ -26,11 +27,9 @@ bool IsHourglass(Qt::CursorShape shape)
     return shape == Qt::WaitCursor || shape == Qt::BusyCursor;
 }
 
-void ShowHelpPopup(int context, const std::string &keyword, const QPoint &globalPos)
+void ShowHelpInGuide(int context, const std::string &keyword, const QPoint &)
 {
-    QString text = context >= 1 ? QString("Help topic %1").arg(context)
-                                : QString("Help: %1").arg(QString::fromStdString(keyword));
-    QToolTip::showText(globalPos, text);
+    contexthelp::ShowTopic({context, keyword});
 }
 
 void SetTextColour(TCaptionPanel *panel, QPalette::ColorGroup group)
@@ -44,7 +43,7 @@ void SetTextColour(TCaptionPanel *panel, QPalette::ColorGroup group)
 
 } // namespace
 
-TPButtons::TPButtons(QObject *parent) : QObject(parent), helpHandler(ShowHelpPopup)
+TPButtons::TPButtons(QObject *parent) : QObject(parent), helpHandler(ShowHelpInGuide)
 {
     if (qApp)
         qApp->installEventFilter(this);
@@ -52,23 +51,92 @@ TPButtons::TPButtons(QObject *parent) : QObject(parent), helpHandler(ShowHelpPop
 
 TPButtons::~TPButtons()
 {
+    EndHelpMode();
     if (qApp)
         qApp->removeEventFilter(this);
 }
 
-// A caption-bar help request ("?" button or Shift+F1) puts Qt into "What's This" mode. We take
-// the request over: arm HelpRequested and leave Qt's mode, so the next click reaches the panel
-// and the panel shows its own help.
+// The application's context help. Help mode starts with a caption-bar help request (the "?"
+// button puts Qt into its "What's This" mode, which is left at once for ours) or Shift+F1, and
+// ends with the next click: the click shows the help of the control under it instead of reaching
+// it, whatever the control. F1 shows the help of the control it was pressed on; Esc leaves help
+// mode.
 bool TPButtons::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::EnterWhatsThisMode) {
-        HelpRequested = true;
-        QTimer::singleShot(0, this, [] {
-            if (QWhatsThis::inWhatsThisMode())
-                QWhatsThis::leaveWhatsThisMode();
-        });
+    switch (event->type()) {
+    case QEvent::EnterWhatsThisMode:
+        QWhatsThis::leaveWhatsThisMode();
+        BeginHelpMode();
+        break;
+    case QEvent::MouseButtonPress:
+        if (HelpRequested && watched->isWidgetType()) {
+            EndHelpMode();
+            ShowHelpOf(static_cast<QWidget *>(watched),
+                       static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+            swallowRelease = true; // the press never reached the control: neither does this
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (swallowRelease && watched->isWidgetType()) {
+            swallowRelease = false;
+            return true;
+        }
+        break;
+    case QEvent::KeyPress:
+        if (watched->isWidgetType() &&
+            HelpKey(static_cast<QWidget *>(watched), static_cast<QKeyEvent *>(event)))
+            return true;
+        break;
+    default:
+        break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+void TPButtons::BeginHelpMode()
+{
+    HelpRequested = true;
+    if (!helpCursorShown) {
+        QGuiApplication::setOverrideCursor(Qt::WhatsThisCursor);
+        helpCursorShown = true;
+    }
+}
+
+void TPButtons::EndHelpMode()
+{
+    HelpRequested = false;
+    if (helpCursorShown) {
+        QGuiApplication::restoreOverrideCursor();
+        helpCursorShown = false;
+    }
+}
+
+bool TPButtons::HelpKey(QWidget *widget, const QKeyEvent *key)
+{
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_Escape && HelpRequested) {
+        EndHelpMode();
+        return true;
+    }
+    if (key->key() != Qt::Key_F1)
+        return false;
+    if (modifiers == Qt::ShiftModifier) {
+        BeginHelpMode();
+        return true;
+    }
+    return modifiers == Qt::NoModifier &&
+           ShowHelpOf(widget, widget->mapToGlobal(widget->rect().center()));
+}
+
+bool TPButtons::ShowHelpOf(const QWidget *widget, const QPoint &globalPos)
+{
+    const contexthelp::TTopic topic = contexthelp::TopicOf(widget);
+    if (topic.Empty())
+        return false;
+    if (helpHandler)
+        helpHandler(topic.Context, topic.Keyword, globalPos);
+    return true;
 }
 
 bool TPButtons::IsAvailable(const TCaptionPanel *panel) const
@@ -84,13 +152,8 @@ bool TPButtons::HelpCheck(TCaptionPanel *panel)
 {
     if (!HelpRequested)
         return false;
-    HelpRequested = false;
-    if (helpHandler) {
-        if (panel->HelpContext() >= 1)
-            helpHandler(panel->HelpContext(), std::string(), QCursor::pos());
-        else if (!panel->HelpKeyword().empty())
-            helpHandler(0, panel->HelpKeyword(), QCursor::pos());
-    }
+    EndHelpMode();
+    ShowHelpOf(panel, QCursor::pos());
     return true;
 }
 

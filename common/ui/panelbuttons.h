@@ -8,7 +8,9 @@
 #include <functional>
 #include <string>
 
+class QKeyEvent;
 class QMenu;
+class QWidget;
 class TCaptionPanel;
 
 class TPButtons : public QObject
@@ -21,8 +23,9 @@ public:
     explicit TPButtons(QObject *parent = nullptr);
     ~TPButtons() override;
 
-    // Armed when the user asks for help from a window's caption bar ("What's This" mode);
-    // consumed by the next panel click, which then shows that panel's help instead of its command.
+    // Armed when the user asks for help from a window's caption bar ("What's This" mode) or with
+    // Shift+F1; consumed by the next click, which then shows the help of the control clicked
+    // (a panel's help instead of its command).
     bool HelpRequested = false;
 
     bool Press(TCaptionPanel *panel);
@@ -40,15 +43,25 @@ public:
     // False when the panel is disabled or busy, or the whole application shows the hourglass.
     bool IsAvailable(const TCaptionPanel *panel) const;
 
-    // The application's help handler; an empty handler means none is installed. A default one,
-    // showing the topic in a small pop-up at the mouse, is installed at construction.
+    // The application's help handler; an empty handler means none is installed. The default
+    // one opens the guide at the topic's section (contexthelp::ShowTopic).
     void SetHelpHandler(THelpHandler handler) { helpHandler = std::move(handler); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Help mode with its "?" cursor, and its end.
+    void BeginHelpMode();
+    void EndHelpMode();
+    // F1, Shift+F1 and Esc (in help mode) on widget; true when the key was taken.
+    bool HelpKey(QWidget *widget, const QKeyEvent *key);
+    // Hands the topic of widget to the help handler; false when widget has no topic.
+    bool ShowHelpOf(const QWidget *widget, const QPoint &globalPos);
+
     THelpHandler helpHandler;
+    bool helpCursorShown = false;
+    bool swallowRelease = false;
 };
 
 extern TPButtons *PButtons;

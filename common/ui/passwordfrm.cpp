@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 
@@ -30,6 +31,7 @@ TPasswordf::TPasswordf(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(PasswordCaption);
+    contexthelp::SetHelpKeyword(this, help::Password);
     setModal(true);
 
     LMDpfPassword = new QGroupBox(PromptVerify, this);

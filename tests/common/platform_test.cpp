@@ -14,6 +14,7 @@
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
 #include "common/platform/mailprograms.h"
+#include "common/platform/opener.h"
 #include "common/platform/process.h"
 #include "common/platform/registry.h"
 #include "support/testenv.h"
@@ -215,6 +216,34 @@ TEST(PlatformProcess, RunAndWaitReportsExitCodeAndPumps)
     run = platform::RunAndWait("/no/such/program", {}, pump);
     EXPECT_FALSE(run.Started);
     EXPECT_FALSE(run.ErrorText.empty());
+}
+
+// The desktop's opener hands xdg-open (here a stand-in that notes its argument) a local page with
+// a section through a forwarding page, since xdg-open would drop the section; other targets as
+// they are.
+TEST(PlatformOpener, LocalPageWithASectionIsOpenedThroughAForwardingPage)
+{
+    const std::string bin = testenv::MakeScratchDir("bin");
+    const std::string noted = bin + "/opened";
+    testenv::WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + noted +
+                                              ".tmp && mv " + noted + ".tmp " + noted + "\n");
+    ::chmod((bin + "/xdg-open").c_str(), 0700);
+    TEnvOverride path("PATH", bin + ":" + qEnvironmentVariable("PATH").toStdString());
+    TEnvOverride runtime("XDG_RUNTIME_DIR", testenv::MakeScratchDir("runtime"));
+    auto open = [&](const std::string &target) {
+        QFile::remove(QString::fromStdString(noted));
+        EXPECT_TRUE(platform::Opener().Open(target));
+        EXPECT_TRUE(
+            testenv::WaitUntil([&] { return QFile::exists(QString::fromStdString(noted)); }, 5000));
+        return testenv::ReadFile(noted);
+    };
+
+    const std::string section = "file:///opt/corvex/Help/index.html#help-9";
+    const std::string page = open(section);
+    EXPECT_NE(page, section);
+    EXPECT_NE(testenv::ReadFile(page).find("url=" + section + "\""), std::string::npos);
+    EXPECT_EQ(open("file:///opt/corvex/Help/index.html"), "file:///opt/corvex/Help/index.html");
+    EXPECT_EQ(open("mailto:jo@example.net"), "mailto:jo@example.net");
 }
 
 TEST(PlatformMailPrograms, DesktopEntriesAndDefault)

@@ -274,8 +274,8 @@ TEST_F(CompanionStartTest, HelpOpensTheGuideUnlessAHelpProgramIsRegistered)
     Describe(programFolder + "Help/index.html", "<html></html>");
     EXPECT_TRUE(globals->StartOmblee());
     ASSERT_EQ(opener.Opened.size(), 2u);
-    EXPECT_EQ(opener.Opened[0], root + "/prog/Help/index.html");
-    EXPECT_EQ(opener.Opened[1], programFolder + "Help/index.html");
+    EXPECT_EQ(opener.Opened[0], "file://" + root + "/prog/Help/index.html");
+    EXPECT_EQ(opener.Opened[1], "file://" + programFolder + "Help/index.html");
 
     Script("omblee", "exit 0");
     Describe(programFolder + "Extentions/Omblee.ini",

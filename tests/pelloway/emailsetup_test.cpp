@@ -1,8 +1,11 @@
 // Taking accounts over: the records written through the data store (plain and encrypted), the
 // settings, and end to end from a Thunderbird profile through the window to the monitor's pass.
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
+#include <QTest>
+#include <QWhatsThis>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include "common/names.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
+#include "common/platform/opener.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
@@ -175,6 +179,42 @@ TEST_F(Import, EncryptedListStaysEncryptedAndReadable)
     EXPECT_EQ(password, "alicepw");
     EXPECT_EQ(store.Mailboxes[1].Caption, "bob");
     EXPECT_EQ(store.Mailboxes[1].Cell(mcMailServer), "pop.example.org");
+}
+
+// Context help in the import window: help mode (from the caption bar or Shift+F1) on a panel and
+// on a list, F1 on a field and the Help button each open the guide at the section that answers
+// them, and a help click runs no command.
+TEST_F(Import, ContextHelpOpensTheGuideAtTheControlsSection)
+{
+    struct TRecordingOpener : platform::TOpener
+    {
+        std::vector<std::string> Opened;
+        bool Open(const std::string &target) override
+        {
+            Opened.push_back(target);
+            return true;
+        }
+    } opener;
+    platform::SetOpener(&opener);
+    TEmailSetupFrm window;
+    Globals->ProgramFolder = CORVEX_BIN_DIR "/";
+    window.show();
+    auto click = [](QWidget *widget) {
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+    };
+
+    QWhatsThis::enterWhatsThisMode();
+    click(window.LMDpfCancel);
+    EXPECT_TRUE(window.isVisible()) << "a help click on Close must not close";
+    QTest::keyClick(window.clbSMTPServers, Qt::Key_F1, Qt::ShiftModifier);
+    click(window.clbSMTPServers->viewport());
+    QTest::keyClick(window.eDefaultHandler, Qt::Key_F1);
+    click(window.LMDpfHelp);
+
+    const std::string guide = "file://" CORVEX_BIN_DIR "/Help/index.html#";
+    EXPECT_EQ(opener.Opened, (std::vector<std::string>{guide + "help-119", guide + "help-154",
+                                                       guide + "help-115", guide + "pelloway"}));
+    platform::SetOpener(nullptr);
 }
 
 // From a Thunderbird profile through the window's Import to a real check by the monitor.

@@ -1,6 +1,7 @@
 // Panel buttons driven offscreen with real clicks: the guard against disabled and busy panels,
 // the caption-bar help mode, check marks and drop-down menus.
 #include "common/ui/captionpanel.h"
+#include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 
 #include <QApplication>
@@ -124,7 +125,7 @@ TEST_F(PanelButtonsTest, SecondClickWhileCommandIsBusyIsIgnored)
 
 TEST_F(PanelButtonsTest, CaptionBarHelpShowsHelpOnceThenNextClickRuns)
 {
-    panel->SetHelpContext(56);
+    contexthelp::SetHelpContext(panel, help::InboxRules);
     QWhatsThis::enterWhatsThisMode();
     QTest::qWait(10);
     EXPECT_TRUE(PButtons->HelpRequested);
@@ -133,8 +134,9 @@ TEST_F(PanelButtonsTest, CaptionBarHelpShowsHelpOnceThenNextClickRuns)
     Click();
     EXPECT_EQ(commandRuns, 0);
     ASSERT_EQ(helpShown.size(), 1u);
-    EXPECT_EQ(helpShown[0].context, 56);
+    EXPECT_EQ(helpShown[0].context, help::InboxRules);
     EXPECT_FALSE(PButtons->HelpRequested);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "help mode's cursor is gone";
 
     Click();
     EXPECT_EQ(commandRuns, 1);
@@ -142,8 +144,8 @@ TEST_F(PanelButtonsTest, CaptionBarHelpShowsHelpOnceThenNextClickRuns)
 
     // Without a context number the keyword is shown; help mode is consumed even on a disabled
     // panel and even when there is nothing to show.
-    panel->SetHelpContext(0);
-    panel->SetHelpKeyword("Passwords");
+    contexthelp::SetHelpContext(panel, help::TContext{});
+    contexthelp::SetHelpKeyword(panel, "Passwords");
     PButtons->SetEnabled(panel, false);
     PButtons->HelpRequested = true;
     Click();
@@ -151,7 +153,7 @@ TEST_F(PanelButtonsTest, CaptionBarHelpShowsHelpOnceThenNextClickRuns)
     EXPECT_EQ(helpShown[1].keyword, "Passwords");
     EXPECT_FALSE(PButtons->HelpRequested);
 
-    panel->SetHelpKeyword("");
+    contexthelp::SetHelpKeyword(panel, "");
     PButtons->SetEnabled(panel, true);
     PButtons->HelpRequested = true;
     Click();
