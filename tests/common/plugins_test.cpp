@@ -255,15 +255,7 @@ TEST_F(CompanionStartTest, WaitsWhileRulesSynchronisationRuns)
 // a registered help program is started instead.
 TEST_F(CompanionStartTest, HelpOpensTheGuideUnlessAHelpProgramIsRegistered)
 {
-    struct TRecordingOpener : platform::TOpener
-    {
-        std::vector<std::string> Opened;
-        bool Open(const std::string &target) override
-        {
-            Opened.push_back(target);
-            return true;
-        }
-    } opener;
+    testenv::TRecordingOpener opener;
     platform::SetOpener(&opener);
     globals->ProgramFolder = programFolder;
     globals->HelpFile = root + "/prog/Help/CORVEX.HLP";

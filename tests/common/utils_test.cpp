@@ -11,20 +11,6 @@
 #include "common/utils.h"
 #include "support/testenv.h"
 
-namespace {
-
-struct TRecordingOpener : platform::TOpener
-{
-    std::vector<std::string> Opened;
-    bool Open(const std::string &target) override
-    {
-        Opened.push_back(target);
-        return true;
-    }
-};
-
-} // namespace
-
 TEST(UtilsPaths, BackslashAndDotHelpersUseSlash)
 {
     EXPECT_EQ(TUtils::AddBackslash(""), "");
@@ -294,7 +280,7 @@ TEST(UtilsWaits, WaitsPumpEventsAndEndOnTerminate)
 
 TEST(UtilsShell, ShellOpenStartsProgramsAndOpensDocuments)
 {
-    TRecordingOpener opener;
+    testenv::TRecordingOpener opener;
     platform::SetOpener(&opener);
     TUtils utils;
     std::string dir = testenv::MakeScratchDir("shell");

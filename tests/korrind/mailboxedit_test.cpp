@@ -57,17 +57,6 @@ void Type(QLineEdit *edit, const QString &text)
     QTest::keyClicks(edit, text);
 }
 
-class RecordingOpener : public platform::TOpener
-{
-public:
-    bool Open(const std::string &target) override
-    {
-        Opened.push_back(target);
-        return true;
-    }
-    std::vector<std::string> Opened;
-};
-
 TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStored)
 {
     // Only a last component equal to the user ID is taken off: john's default inbox below
@@ -401,7 +390,7 @@ TEST_F(MailboxWindows, ControlsCarryTheirNames)
 
 TEST_F(MailboxWindows, AboutShowsTheBuildAndOpensWebAndContactThroughTheDesktop)
 {
-    RecordingOpener opener;
+    testenv::TRecordingOpener opener;
     platform::SetOpener(&opener);
     EXPECT_EQ(BuildStamp(0), "Build: ");
 

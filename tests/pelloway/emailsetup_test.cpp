@@ -186,15 +186,7 @@ TEST_F(Import, EncryptedListStaysEncryptedAndReadable)
 // them, and a help click runs no command.
 TEST_F(Import, ContextHelpOpensTheGuideAtTheControlsSection)
 {
-    struct TRecordingOpener : platform::TOpener
-    {
-        std::vector<std::string> Opened;
-        bool Open(const std::string &target) override
-        {
-            Opened.push_back(target);
-            return true;
-        }
-    } opener;
+    testenv::TRecordingOpener opener;
     platform::SetOpener(&opener);
     TEmailSetupFrm window;
     Globals->ProgramFolder = CORVEX_BIN_DIR "/";

@@ -4,6 +4,9 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "common/platform/opener.h"
 
 namespace testenv {
 
@@ -31,6 +34,17 @@ std::string FixtureValue(const char *name);
 // True when the real servers of the fixtures are running; when they are not and
 // CORVEX_REQUIRE_FIXTURES is set, the calling test fails instead of skipping.
 bool FixturesAvailable();
+
+// An opener that records what the program opens (links, files, the guide) instead of opening it.
+struct TRecordingOpener : platform::TOpener
+{
+    std::vector<std::string> Opened;
+    bool Open(const std::string &target) override
+    {
+        Opened.push_back(target);
+        return true;
+    }
+};
 
 } // namespace testenv
 
