@@ -148,31 +148,32 @@ private:
     // Windows that the program moved itself keep their place.
     void Place(QWidget *window)
     {
-        // The starter's opener applies to the first window only, and is not handed on to the
-        // programs this one starts.
-        std::optional<QRect> starter;
-        if (!AnyShown) {
-            AnyShown = true;
-            starter = ParseRect(qgetenv(OpenerVariable));
-            qunsetenv(OpenerVariable);
-        }
         WidenForTitle(window);
         if (window->testAttribute(Qt::WA_Moved) && !window->property(PlacedProperty).toBool())
             return;
-        CentreOver(window, OpenerArea(window, starter));
+        CentreOver(window, OpenerArea(window));
         window->setProperty(PlacedProperty, true);
     }
 
-    QRect OpenerArea(QWidget *window, const std::optional<QRect> &starter) const
+    static QRect OpenerArea(QWidget *window)
     {
         QWidget *parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
         if (parent && parent->isVisible())
             return parent->frameGeometry();
         if (QWidget *opener = OpenerOf(window))
             return opener->frameGeometry();
-        if (starter)
+        if (const std::optional<QRect> starter = TakeStarterFrame())
             return *starter;
         return ScreenArea(QCursor::pos(), window);
+    }
+
+    // The frame of the starting program's window: it places the first window that has no
+    // opener in this program, once, and is not handed on to the programs this one starts.
+    static std::optional<QRect> TakeStarterFrame()
+    {
+        const std::optional<QRect> frame = ParseRect(qgetenv(OpenerVariable));
+        qunsetenv(OpenerVariable);
+        return frame;
     }
 
     static bool PressEscapePanel(QWidget *dialog, QKeyEvent *key)
@@ -187,7 +188,6 @@ private:
         return true;
     }
 
-    bool AnyShown = false;
     std::vector<QPointer<QWidget>> History; // windows in the order they were last activated
 };
 
