@@ -2,6 +2,7 @@
 #include "strenna/mailsearchfrm.h"
 #include "strenna/runmail.h"
 #include "strenna/sendtofrm.h"
+#include "strenna/suggestbox.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -131,6 +132,7 @@ QWidget *TInboxFrm::BuildFilterBar()
     LMDcbFilterText->setObjectName("LMDcbFilterText");
     LMDcbFilterText->setEditable(true);
     LMDcbFilterText->setInsertPolicy(QComboBox::NoInsert);
+    SuggestOnly(LMDcbFilterText);
     LMDcbFilterText->setMinimumWidth(180);
     LMDpfRefresh = Panel("Refresh", 98);
     LMDpfRefresh->setObjectName("LMDpfRefresh");

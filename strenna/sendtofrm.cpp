@@ -1,4 +1,5 @@
 #include "strenna/sendtofrm.h"
+#include "strenna/suggestbox.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -48,6 +49,7 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
     LMDcbSendTo->setObjectName("LMDcbSendTo");
     LMDcbSendTo->setEditable(true);
     LMDcbSendTo->setInsertPolicy(QComboBox::NoInsert);
+    SuggestOnly(LMDcbSendTo);
     LMDcbSendTo->setWhatsThis("164");
     LMDeSubject = new QLineEdit(this);
     LMDeSubject->setObjectName("LMDeSubject");

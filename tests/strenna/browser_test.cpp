@@ -6,17 +6,23 @@
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "strenna/browserfrm.h"
+#include "strenna/mailsearchfrm.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -228,4 +234,79 @@ TEST_F(InboxWindowTest, ArrivalDayFilterKeepsThatDaysMessages)
     EXPECT_EQ(window->Model->rowCount(), 0);
     window->Activate();
     EXPECT_EQ(window->Model->rowCount(), 3);
+}
+
+// Earlier entries are only suggestions: a typed filter or search text runs as typed, also when
+// an earlier entry starts with it or differs from it in capitals only.
+TEST_F(InboxWindowTest, TypedFilterAndSearchTextsRunAsTyped)
+{
+    testenv::WriteFile(launchDir + "a.eml",
+                       Message("A <a@x>", "deadline account", "", "Your INVOICE is due\r\n"));
+    testenv::WriteFile(launchDir + "b.eml",
+                       Message("B <b@x>", "new deadline", "", "the invoice is attached\r\n"));
+    window->Activate();
+    // Typing as into a box with the focus: the focus events come by hand, not from the window
+    // system.
+    auto type = [](QComboBox *box, const char *text) {
+        box->setEditText(QString());
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(box->lineEdit(), &focusIn);
+        QTest::keyClicks(box->lineEdit(), text);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box->lineEdit(), &focusOut);
+    };
+
+    window->LMDcbFilterType->setCurrentIndex(int(TFilterType::Subject));
+    type(window->LMDcbFilterText, "deadline");
+    EXPECT_EQ(window->LMDcbFilterText->currentText().toStdString(), "deadline");
+    window->LMDpfRefresh->Click();
+    EXPECT_EQ(window->Model->rowCount(), 2);
+
+    TfrmMailSearch &search = *window->SearchWindow;
+    search.ShowSearch();
+    search.Inform = [](const std::string &) {};
+    search.LMDcbxCaseSense->setChecked(true);
+    search.LMDcbSearchStr->setEditText("INVOICE");
+    search.Begin();
+    type(search.LMDcbSearchStr, "invoice");
+    EXPECT_EQ(search.LMDcbSearchStr->currentText().toStdString(), "invoice");
+    search.Begin();
+    ASSERT_EQ(search.Model->rowCount(), 1);
+    EXPECT_EQ(search.Rows[0].Caption, "the invoice is attached");
+    search.close();
+}
+
+// Without a mail program chosen in the monitor, "Run Mail" is the desktop's default mail program,
+// in the browser and in the search window, which opens with room for a dozen results.
+TEST_F(InboxWindowTest, RunMailUsesTheDesktopsDefaultMailProgram)
+{
+    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(apps)));
+    const std::string record = testenv::MakeScratchDir("mailer") + "/args";
+    const std::string script = apps + "/recordmail.sh";
+    testenv::WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    ::chmod(script.c_str(), 0700);
+    testenv::WriteFile(apps + "/recordmail.desktop",
+                       "[Desktop Entry]\nName=Record Mail\nExec=" + script +
+                           " %f\nMimeType=x-scheme-handler/mailto;\n");
+    testenv::WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
+                       "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    Globals->BuildMailerList();
+    testenv::WriteFile(launchDir + "a.eml", fixtures::PlainSample().raw);
+    window->Activate();
+    EXPECT_EQ(window->LMDpfRunMail->Caption(), "Record Mail");
+
+    Select(0);
+    window->LMDpfRunMail->Click();
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return testenv::ReadFile(record) == launchDir + "a.eml"; }, 5000))
+        << testenv::ReadFile(record);
+
+    TfrmMailSearch &search = *window->SearchWindow;
+    search.ShowSearch();
+    EXPECT_EQ(search.LMDpfRunMail->Caption(), "Record Mail");
+    const int rowHeight = search.lvSrchResult->verticalHeader()->defaultSectionSize();
+    EXPECT_GE(search.lvSrchResult->viewport()->height(), 10 * rowHeight);
+    search.close();
 }
