@@ -41,6 +41,22 @@ TBytes16 Load16(const char *at)
     return bytes;
 }
 
+// The number of line ends from from to to, sixteen bytes at a time: each lane counts its own
+// (at most 255 rounds before they are added up), so no byte is tested on its own.
+size_t CountLineEnds(const char *from, const char *to)
+{
+    const TBytes16 lineEnd = Splat('\n');
+    size_t count = 0;
+    while (to - from >= 16) {
+        TBytes16 lanes = {};
+        for (int round = 0; round < 255 && to - from >= 16; ++round, from += 16)
+            lanes -= (Load16(from) == lineEnd); // a match is -1 in its lane
+        for (size_t i = 0; i < sizeof(lanes); ++i)
+            count += lanes[i];
+    }
+    return count + size_t(std::count(from, to, '\n'));
+}
+
 // Finds a text ignoring the case of ASCII letters without folding a copy of what it searches:
 // sixteen places at a time are tested for the text's first and last byte (a letter in either
 // case: setting bit 0x20 turns only its capital into it), and only where both stand is the whole
@@ -124,7 +140,7 @@ void ScanLines(std::string_view bytes, const TFind &find, TFound found)
         const size_t at = find(bytes, pos);
         if (at == std::string_view::npos)
             return;
-        line += int(std::count(data + counted, data + at, '\n'));
+        line += int(CountLineEnds(data + counted, data + at));
         const void *before = at == 0 ? nullptr : ::memrchr(data, '\n', at);
         const size_t lineStart = before ? size_t(static_cast<const char *>(before) - data) + 1 : 0;
         const void *after = std::memchr(data + at, '\n', size - at);
