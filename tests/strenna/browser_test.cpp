@@ -23,6 +23,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -309,4 +310,36 @@ TEST_F(InboxWindowTest, RunMailUsesTheDesktopsDefaultMailProgram)
     const int rowHeight = search.lvSrchResult->verticalHeader()->defaultSectionSize();
     EXPECT_GE(search.lvSrchResult->viewport()->height(), 10 * rowHeight);
     search.close();
+}
+
+// A later start of the program writes the parameter file and ends at once: the running window
+// switches to the mailbox it names, also to the launch mailbox again while another one is shown.
+// Once the file is gone, activations keep the mailbox shown.
+TEST_F(InboxWindowTest, AnotherStartOfTheProgramSwitchesTheRunningWindow)
+{
+    EXPECT_EQ(QApplication::applicationDisplayName().toStdString(),
+              "Saved Message Manager (Inbox)");
+    const std::string other = testenv::MakeScratchDir("ann") + "/";
+    testenv::WriteFile(other + "a.eml", fixtures::PlainSample().raw);
+    const std::string file = testenv::MakeScratchDir("program") + "/strenna.ini";
+    ASSERT_TRUE(TStringList({launchDir, "joe@pop.example.org"}).SaveToFile(file));
+    window->WatchParameterFile(file);
+    window->Activate();
+    EXPECT_EQ(window->Model->rowCount(), 0);
+
+    const TStringList ann({other, "ann@pop.example.org"});
+    ASSERT_TRUE(ann.SaveToFile(file));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return window->Model->rowCount() == 1; }, 5000));
+    EXPECT_EQ(window->Browser.MailboxAccount, "ann@pop.example.org");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Saved Messages For: " + MailboxNameOf(other));
+
+    window->SelectRejected();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a write of a later moment
+    ASSERT_TRUE(ann.SaveToFile(file));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return window->Browser.MailboxFolder == other; }, 5000));
+
+    ASSERT_EQ(std::remove(file.c_str()), 0);
+    window->SelectRejected();
+    window->Activate();
+    EXPECT_EQ(window->Browser.MailboxFolder, other);
 }
