@@ -245,9 +245,13 @@ bool TPlugIns::Start(const TStringList &table, const std::string &caption)
         started = result.Started;
         if (!started)
             Log("Plug-in " + caption + ": " + result.ErrorText);
-        if (!parameterFile.empty())
+        // A copy that was running already holds the lock and ended this one: it takes the
+        // parameters from the file, and its window, not this program's, is what the user asked
+        // for.
+        const bool copyRuns = started && platform::IsNamedLockPresent(LastLockName);
+        if (!parameterFile.empty() && !copyRuns)
             std::remove(parameterFile.c_str());
-        if (AfterChild)
+        if (AfterChild && !copyRuns)
             AfterChild();
     } else {
         std::string errorText;

@@ -59,7 +59,8 @@ public:
 
     // Window hooks of the program, both optional: BeforeStart drops the topmost state of the
     // application's windows; AfterChild brings the application to the front again (restoring
-    // the topmost state when "Keep On Top" is on) once a child has ended.
+    // the topmost state when "Keep On Top" is on) once a child has ended, unless the child ended
+    // because a copy of it runs already (that copy's window is the one the user asked for).
     std::function<void()> BeforeStart;
     std::function<void()> AfterChild;
 

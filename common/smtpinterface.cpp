@@ -6,6 +6,7 @@
 
 #include "common/globals.h"
 #include "common/net/mimeheader.h"
+#include "common/net/pop3client.h"
 #include "common/text.h"
 #include "common/tlsservers.h"
 #include "common/utils.h"
@@ -362,6 +363,14 @@ bool TSMTPFunc::Forward(const TConfigRecord &settings, const std::vector<std::st
     bool sent = SendAndDisconnect();
     contentHeader.clear();
     return sent;
+}
+
+std::string MailboxSenderAddress(const std::string &userId, const std::string &mailServer)
+{
+    const std::string user = Trim(userId);
+    if (user.find('@') != std::string::npos)
+        return user;
+    return user + "@" + ParseServerAddress(mailServer, 0).Host;
 }
 
 std::string TSMTPFunc::PhoneText(const std::vector<std::string> &lines)

@@ -15,6 +15,11 @@ class QObject;
 #include "common/sessionlog.h"
 #include "common/stringlist.h"
 
+// The address a mailbox sends as: a user ID that is an address already ("jo@example.net") as it
+// is, else the user ID "@" the server's host name, without scheme or port ("pop3s://host:995"
+// gives "jo@host"): an SMTP server refuses a sender with either.
+std::string MailboxSenderAddress(const std::string &userId, const std::string &mailServer);
+
 // The message the callers fill before sending.
 struct TOutgoingMessage
 {

@@ -578,13 +578,13 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
 
 bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
 {
-    if (SMTPFunc == nullptr || Globals == nullptr || Pop3 == nullptr)
+    if (SMTPFunc == nullptr || Globals == nullptr || Pop3 == nullptr || Mailbox == nullptr)
         return false;
     TOutgoingMessage &outgoing = SMTPFunc->Outgoing;
     outgoing = TOutgoingMessage();
     outgoing.Recipients.Add(actions.ForwardTo);
     outgoing.Date = TUtils::TimeStamp();
-    outgoing.Sender = MailboxAddress();
+    outgoing.Sender = MailboxSenderAddress(Mailbox->Caption, Mailbox->Cell(mcMailServer));
     outgoing.Subject = Pop3->Summary.Subject;
     if (actions.ToMobile) {
         std::string text = Trim(Pop3->Summary.Subject + " " + TSMTPFunc::PhoneText(Pop3->RawLines));

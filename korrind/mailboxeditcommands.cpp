@@ -4,6 +4,7 @@
 
 #include "common/globals.h"
 #include "common/password.h"
+#include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
@@ -21,9 +22,8 @@ constexpr unsigned LoadFailedDelayMs = 1000;
 
 void OpenInbox(const TListRow &mailbox)
 {
-    const std::string address =
-        Format("%s@%s", mailbox.Caption.c_str(), mailbox.Cell(mcMailServer).c_str());
-    Globals->StartStrenna(mailbox.Cell(mcInboxPath), address);
+    Globals->StartStrenna(mailbox.Cell(mcInboxPath),
+                          MailboxSenderAddress(mailbox.Caption, mailbox.Cell(mcMailServer)));
 }
 
 } // namespace

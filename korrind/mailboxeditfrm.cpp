@@ -17,6 +17,7 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/password.h"
+#include "common/smtpinterface.h"
 #include "common/stringlist.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
@@ -480,9 +481,8 @@ void TMailBoxEditFrm::LMDpfInboxClick()
         return;
     const std::string folder = MailboxFolder();
     if (!folder.empty() && Globals) {
-        const std::string address =
-            Format("%s@%s", FromQ(LMDeUserID).c_str(), FromQ(LMDeMailServer).c_str());
-        Globals->StartStrenna(folder, address);
+        Globals->StartStrenna(folder,
+                              MailboxSenderAddress(FromQ(LMDeUserID), FromQ(LMDeMailServer)));
     }
     PButtons->Release(LMDpfInbox);
 }

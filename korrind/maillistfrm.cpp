@@ -19,6 +19,7 @@
 #include "common/globals.h"
 #include "common/password.h"
 #include "common/records.h"
+#include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
@@ -575,7 +576,7 @@ void TMailListFrm::InboxClick()
         return;
     const TListRow &row = List.Mailboxes[size_t(mailbox)];
     Globals->StartStrenna(row.Cell(mcInboxPath),
-                          Format("%s@%s", row.Caption.c_str(), row.Cell(mcMailServer).c_str()));
+                          MailboxSenderAddress(row.Caption, row.Cell(mcMailServer)));
 }
 
 void TMailListFrm::AddSender(bool reject, bool master)

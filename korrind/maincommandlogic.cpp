@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/names.h"
+#include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
 
@@ -43,7 +44,7 @@ bool AsksBeforeReading(const TListRow &summaryRow, bool warnLargeMail, long long
 
 std::string MailboxAddress(const TListRow &mailbox)
 {
-    return Format("%s@%s", mailbox.Caption.c_str(), mailbox.Cell(mcMailServer).c_str());
+    return MailboxSenderAddress(mailbox.Caption, mailbox.Cell(mcMailServer));
 }
 
 std::string RejectionBoxAddress(const TListRows &mailboxes)

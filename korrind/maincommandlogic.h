@@ -37,7 +37,7 @@ void ShowDeletion(TListRow &summaryRow, int left, bool newestGone);
 // True when reading the row's newest message must be confirmed first; size gets its size.
 bool AsksBeforeReading(const TListRow &summaryRow, bool warnLargeMail, long long &size);
 
-// The address of a Mailboxes row: user ID and server joined by "@".
+// The address of a Mailboxes row, as it sends mail (MailboxSenderAddress).
 std::string MailboxAddress(const TListRow &mailbox);
 
 // The address the rejected mail is shown with: the first mailbox's, "" without mailboxes.

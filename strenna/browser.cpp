@@ -243,6 +243,26 @@ void TMessageBrowser::SetLaunchValues(const TStringList &parameters)
     LaunchAccount = parameters.Count() > 1 ? Trim(parameters[1]) : std::string();
 }
 
+bool TMessageBrowser::ReadLaunchValues(const std::string &parameterFile)
+{
+    // The launcher replaces the file whole, so each write is a file of its own: another inode or
+    // another modification time.
+    struct stat info = {};
+    if (::stat(parameterFile.c_str(), &info) != 0)
+        return false;
+    const std::string stamp = Format("%llu %lld.%09ld", (unsigned long long)info.st_ino,
+                                     (long long)info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    TStringList parameters;
+    if (!parameters.LoadFromFile(parameterFile) || parameters.Empty() ||
+        Trim(parameters[0]).empty())
+        return false;
+    const std::string folder = LaunchFolder, account = LaunchAccount;
+    const bool anew = stamp != LaunchStamp;
+    LaunchStamp = stamp;
+    SetLaunchValues(parameters);
+    return anew || LaunchFolder != folder || LaunchAccount != account;
+}
+
 void TMessageBrowser::ResetToLaunch(const std::string &iconMailboxFile)
 {
     FromValues.clear();

@@ -107,6 +107,10 @@ class TMessageBrowser
 public:
     // The launch values: the parameter file's first two lines.
     void SetLaunchValues(const TStringList &parameters);
+    // Takes the launch values from the parameter file again: a later start of the program
+    // writes it and ends. A file that is gone or has no first line changes nothing. Answers
+    // whether the file was written again since the last read, or its values changed.
+    bool ReadLaunchValues(const std::string &parameterFile);
     // What every activation does before loading: the value lists emptied, the launch values back,
     // the mailbox index read from iconMailboxFile.
     void ResetToLaunch(const std::string &iconMailboxFile);
@@ -132,6 +136,7 @@ public:
     static std::vector<std::string> DeleteFiles(const std::vector<std::string> &paths);
 
     std::string LaunchFolder, LaunchAccount;
+    std::string LaunchStamp; // which write of the parameter file the launch values came from
     std::string MailboxFolder, MailboxName, MailboxAccount;
     TStringList MailboxIndex; // "IconMailbox.ini": user ID=inbox folder
     TValueList FromValues, SubjectValues, DateValues;

@@ -2,11 +2,13 @@
 #include "strenna/mailsearchfrm.h"
 #include "strenna/runmail.h"
 #include "strenna/sendtofrm.h"
+#include "strenna/suggestbox.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QEvent>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,6 +45,7 @@ constexpr int ShowProgressFrom = 500; // files; smaller folders load without a p
 TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(parent)
 {
     Browser.SetLaunchValues(parameters);
+    QApplication::setApplicationDisplayName(browsertext::AppTitle);
     setObjectName("InboxFrm");
     contexthelp::SetHelpKeyword(this, help::SavedMessages);
     Confirm = [this](const std::string &text) {
@@ -134,6 +137,7 @@ QWidget *TInboxFrm::BuildFilterBar()
     LMDcbFilterText->setObjectName("LMDcbFilterText");
     LMDcbFilterText->setEditable(true);
     LMDcbFilterText->setInsertPolicy(QComboBox::NoInsert);
+    SuggestOnly(LMDcbFilterText);
     LMDcbFilterText->setMinimumWidth(180);
     contexthelp::SetHelpContext(LMDcbFilterText, help::InboxFilterText);
     LMDpfRefresh = Panel("Refresh");
@@ -280,11 +284,35 @@ void TInboxFrm::ActivateOnce()
         Activate();
 }
 
+void TInboxFrm::WatchParameterFile(const std::string &path)
+{
+    ParameterFile = path;
+    // The file is replaced whole (written beside and renamed), so its folder is watched.
+    auto *watcher = new QFileSystemWatcher(this);
+    watcher->addPath(ToQ(TUtils::ExtractParent(path, "/")));
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this,
+            [this] { ParameterFileChanged(); });
+}
+
+void TInboxFrm::ParameterFileChanged()
+{
+    // While a command or question of this window runs, the next activation reads the file.
+    if (ModalDepth > 0 || Loading || QApplication::activeModalWidget() ||
+        !Browser.ReadLaunchValues(ParameterFile))
+        return;
+    Activate();
+    if (isMinimized())
+        showNormal();
+    raise();
+}
+
 void TInboxFrm::Activate()
 {
     if (!Globals || !Utils)
         return;
     Activated = true;
+    if (!ParameterFile.empty())
+        Browser.ReadLaunchValues(ParameterFile);
     Globals->InitPaths();
     TDataStore store;
     SettingsRead = store.LoadSettingsReadOnly();

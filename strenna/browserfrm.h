@@ -27,9 +27,13 @@ public:
     explicit TInboxFrm(const TStringList &parameters, QWidget *parent = nullptr);
     ~TInboxFrm() override;
 
-    // What happens each time the window becomes the active window: the launch values come
-    // back, the settings and the mailbox index are read again and the list is reloaded.
+    // What happens each time the window becomes the active window: the launch values are read
+    // again from the parameter file (when one is watched), the settings and the mailbox index
+    // are read again and the list is reloaded.
     void Activate();
+    // Reads the parameter file at every activation, and switches to the mailbox it names as
+    // soon as a later start of the program writes it.
+    void WatchParameterFile(const std::string &path);
     // The first activation, unless the window system delivered it already.
     void ActivateOnce();
     // Rebuilds the list from the current folder with the current filter.
@@ -71,6 +75,7 @@ protected:
 private:
     // The process-wide objects live as long as the main window and come first.
     TCompanionObjects Objects;
+    std::string ParameterFile; // read at every activation when set
 
     TCaptionPanel *Panel(const char *caption);
     QWidget *BuildFilterBar();
@@ -94,6 +99,7 @@ private:
     void FilterTypeChange();
     void CloseClick();
     void SearchClick();
+    void ParameterFileChanged();
 
     int ModalDepth = 0; // a question or editor of this window is open: activations are its own
     bool Loading = false;

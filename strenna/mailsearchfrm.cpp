@@ -1,5 +1,6 @@
 #include "strenna/mailsearchfrm.h"
 #include "strenna/runmail.h"
+#include "strenna/suggestbox.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -33,6 +35,7 @@ QString ToQ(const std::string &text)
 
 constexpr int ColumnWidths[] = {200, 100, 100, 100, 100};
 constexpr int MinWidth = 446, MinHeight = 275;
+constexpr int ShownResultRows = 12; // what the window shows of the results when it first opens
 
 } // namespace
 
@@ -56,6 +59,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
     LMDcbSearchStr->setObjectName("LMDcbSearchStr");
     LMDcbSearchStr->setEditable(true);
     LMDcbSearchStr->setInsertPolicy(QComboBox::NoInsert);
+    SuggestOnly(LMDcbSearchStr);
     textRow->addWidget(new QLabel("Text to find:", this));
     textRow->addWidget(LMDcbSearchStr, 1);
     layout->addLayout(textRow);
@@ -169,6 +173,13 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
         if (PButtons)
             PButtons->Release(LMDpfClose);
     });
+    // Opens with room for a dozen results: the rest of the window plus the list's header,
+    // frame, scroll bar (the columns are wider than the window) and rows.
+    const int listHeight = lvSrchResult->horizontalHeader()->sizeHint().height() +
+                           2 * lvSrchResult->frameWidth() +
+                           lvSrchResult->horizontalScrollBar()->sizeHint().height() +
+                           ShownResultRows * lvSrchResult->verticalHeader()->defaultSectionSize();
+    resize(MinWidth, sizeHint().height() - lvSrchResult->sizeHint().height() + listHeight);
 }
 
 TfrmMailSearch::~TfrmMailSearch() = default;

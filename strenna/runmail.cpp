@@ -17,6 +17,8 @@ constexpr char RunMailCaption[] = "Run Mail";
 int ShowDefaultMailer(TCaptionPanel *runMail)
 {
     std::string mailer = Globals ? GetText(Globals->Config.DefaultMailerName) : std::string();
+    if (mailer.empty() && Globals) // none chosen in the monitor: the desktop's default
+        mailer = Globals->DefaultMailer;
     if (mailer.empty())
         mailer = RunMailCaption;
     runMail->SetCaption(mailer);

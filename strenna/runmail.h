@@ -10,8 +10,9 @@ class TCaptionPanel;
 
 inline constexpr int DropPartWidth = 18; // width of a button's drop-down part
 
-// Shows the default mail program's name on the button and sizes it: 9 pixels per character
-// plus the drop-down part, at least 85. Answers that width (drop-down part included).
+// Shows the default mail program's name on the button (the one chosen in the monitor, else the
+// desktop's default) and sizes it: 9 pixels per character plus the drop-down part, at least 85.
+// Answers that width (drop-down part included).
 int ShowDefaultMailer(TCaptionPanel *runMail);
 
 // Replaces the menu's items by one per installed mail program; a click opens with that one.

@@ -3,6 +3,20 @@
 #include "common/text.h"
 #include "common/utils.h"
 
+namespace {
+
+// The mailbox address comes as user ID "@" server; a launcher may have joined the server as
+// written ("jo@pop3s://host:995"), which no SMTP server takes as a sender.
+std::string SenderOf(const std::string &account)
+{
+    const size_t at = account.rfind('@');
+    if (at == std::string::npos)
+        return Trim(account);
+    return MailboxSenderAddress(account.substr(0, at), account.substr(at + 1));
+}
+
+} // namespace
+
 TSendTo::TSendTo(const std::string &addressBookFile) : AddressBook(addressBookFile)
 {
     Sender.DebugLevelRef = &ReportLevel;
@@ -33,7 +47,7 @@ bool TSendTo::Send(const std::string &to, const std::string &subject,
     }
     TOutgoingMessage &outgoing = Sender.Outgoing;
     outgoing = TOutgoingMessage();
-    outgoing.Sender = ForwardAccount;
+    outgoing.Sender = SenderOf(ForwardAccount);
     for (const std::string &line : SplitText(ReplaceAll(to, "\r", ""), '\n'))
         if (!Trim(line).empty())
             outgoing.Recipients.Add(Trim(line));
@@ -43,9 +57,11 @@ bool TSendTo::Send(const std::string &to, const std::string &subject,
     if (Sender.Forward(settings, &noteLines))
         return true;
     Problem = Sender.LastProblem.empty() ? Sender.LogText : Sender.LastProblem;
-    for (const std::string &line : Reported)
-        if (line.find(Problem) == std::string::npos)
-            Problem += "\n" + Trim(line);
+    for (const std::string &line : Reported) {
+        const std::string shown = Trim(line);
+        if (!shown.empty() && Problem.find(shown) == std::string::npos)
+            Problem += "\n" + shown;
+    }
     return false;
 }
 

@@ -1,4 +1,5 @@
 #include "strenna/sendtofrm.h"
+#include "strenna/suggestbox.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -50,6 +51,7 @@ TfrmSendTo::TfrmSendTo(QWidget *parent) : QDialog(parent), SendTo(AddressBookPat
     LMDcbSendTo->setObjectName("LMDcbSendTo");
     LMDcbSendTo->setEditable(true);
     LMDcbSendTo->setInsertPolicy(QComboBox::NoInsert);
+    SuggestOnly(LMDcbSendTo);
     contexthelp::SetHelpContext(LMDcbSendTo, help::SendToTo);
     LMDeSubject = new QLineEdit(this);
     LMDeSubject->setObjectName("LMDeSubject");

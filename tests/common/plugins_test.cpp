@@ -105,11 +105,14 @@ TEST_F(PlugInsTest, ParametersReachChildOnlyThroughParameterFile)
     std::string probe = InstallProbe("probe");
     Describe(programFolder + "Extentions/Probe.ini", "executable=probe\nparam=--unused\n");
     registry.LoadExtensions("", list);
+    int comeBacks = 0;
+    registry.AfterChild = [&] { ++comeBacks; };
 
     registry.Params.Add("/home/u/Inbox Folder");
     registry.Params.Add("user@mail.example");
     ASSERT_TRUE(registry.Launch("Probe"));
     EXPECT_TRUE(registry.Params.Empty());
+    EXPECT_EQ(comeBacks, 1);
 
     TStringList seen;
     ASSERT_TRUE(seen.LoadFromFile(probe + ".seen"));
@@ -126,6 +129,16 @@ TEST_F(PlugInsTest, ParametersReachChildOnlyThroughParameterFile)
     ASSERT_TRUE(registry.Launch("Probe"));
     ASSERT_TRUE(seen.LoadFromFile(probe + ".seen"));
     EXPECT_EQ(seen.Text(), "argc=2\narg=-a\narg=two words\n");
+
+    // A copy that runs already (it holds the program's lock, so the new one ends at once) reads
+    // the file at its next activation; the caller does not come to the front over it.
+    {
+        const auto running = platform::AcquireNamedLock("Probe");
+        registry.Params.Add("/second/inbox");
+        ASSERT_TRUE(registry.Launch("Probe"));
+    }
+    EXPECT_EQ(testenv::ReadFile(probe + ".ini"), "/second/inbox\n");
+    EXPECT_EQ(comeBacks, 2) << "the two children before, not the copy";
 }
 
 TEST_F(PlugInsTest, SpawnInCapitalsStartsIndependentProcess)

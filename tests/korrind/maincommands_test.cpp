@@ -129,7 +129,9 @@ TEST_F(MainCommands, CompanionsGetTheirFilesAndLoadKeepsUnappliedEdits)
     const std::string drasset = InstallProbe(names::Drasset);
     const std::string strenna = InstallProbe(names::Strenna);
     const std::string pelloway = InstallProbe(names::Pelloway);
-    SetMailboxes({Record("ann", "pop.a.org", "/mail/ann"), Record("bob", "pop.b.org", "/mail/b")});
+    // Imported mailboxes: a login that is an address, a server written with scheme and port.
+    SetMailboxes({Record("ann@a.org", "pop.a.org", "/mail/ann"),
+                  Record("bob", "pop3s://pop.b.org:995", "/mail/b")});
     const std::string priority = Rules + "/mPriorityMail.ini";
     const std::string reject = Rules + "/mRejectMail.ini";
 
@@ -145,19 +147,20 @@ TEST_F(MainCommands, CompanionsGetTheirFilesAndLoadKeepsUnappliedEdits)
     EXPECT_EQ(Seen(drasset), Lines{reject});
 
     // Inbox from the Summary menu and from the tray; the rejected mail with the first
-    // mailbox's address, from the menu and from the tray.
+    // mailbox's address, from the menu and from the tray. Each address is one a mail server
+    // takes as a sender.
     Frm->lvSummary->selectRow(1);
     Item(Frm->pmSummary, "Inbox")->trigger();
     EXPECT_EQ(Seen(strenna), (Lines{"/mail/b", "bob@pop.b.org"}));
     Item(Frm->pmListMail, "Rejected Mail")->trigger();
-    EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, "ann@pop.a.org"}));
+    EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, "ann@a.org"}));
     Frm->ShowTrayIcon(Frm->Monitor->Tray);
     TTrayView &tray = *Frm->TrayView;
     tray.PrepareMenu();
     tray.InboxesMenu()->actions().at(1)->trigger();
     EXPECT_EQ(Seen(strenna), (Lines{"/mail/b", "bob@pop.b.org"}));
     Item(tray.Menu(), "Rejection Box")->trigger();
-    EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, "ann@pop.a.org"}));
+    EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, "ann@a.org"}));
     SetMailboxes({});
     Item(tray.Menu(), "Rejection Box")->trigger();
     EXPECT_EQ(Seen(strenna), (Lines{Globals->RejectedPath, ""})) << "no address without mailboxes";
@@ -363,7 +366,7 @@ TEST_F(MainCommands, SummaryDoubleClickFollowsTheRow)
 
     // No message: the saved messages instead.
     doubleClick(0);
-    EXPECT_EQ(Seen(strenna), (Lines{"/mail/ann", "ann@" + server}));
+    EXPECT_EQ(Seen(strenna), (Lines{"/mail/ann", "ann@127.0.0.1"})) << "no port in the sender";
 
     // Several messages without Smart Mail Read: that mailbox listed; while busy, nothing.
     Store().Summary[1].ImageIndex = siNewMail;

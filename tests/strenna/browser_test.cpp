@@ -13,13 +13,19 @@
 #include "support/testenv.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -241,4 +247,111 @@ TEST_F(InboxWindowTest, ArrivalDayFilterKeepsThatDaysMessages)
         EXPECT_EQ(keyboard::ControlsTabMisses(shown), std::vector<std::string>{})
             << shown->metaObject()->className();
     }
+}
+
+// Earlier entries are only suggestions: a typed filter or search text runs as typed, also when
+// an earlier entry starts with it or differs from it in capitals only.
+TEST_F(InboxWindowTest, TypedFilterAndSearchTextsRunAsTyped)
+{
+    testenv::WriteFile(launchDir + "a.eml",
+                       Message("A <a@x>", "deadline account", "", "Your INVOICE is due\r\n"));
+    testenv::WriteFile(launchDir + "b.eml",
+                       Message("B <b@x>", "new deadline", "", "the invoice is attached\r\n"));
+    window->Activate();
+    // Typing as into a box with the focus: the focus events come by hand, not from the window
+    // system.
+    auto type = [](QComboBox *box, const char *text) {
+        box->setEditText(QString());
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(box->lineEdit(), &focusIn);
+        QTest::keyClicks(box->lineEdit(), text);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box->lineEdit(), &focusOut);
+    };
+
+    window->LMDcbFilterType->setCurrentIndex(int(TFilterType::Subject));
+    type(window->LMDcbFilterText, "deadline");
+    EXPECT_EQ(window->LMDcbFilterText->currentText().toStdString(), "deadline");
+    window->LMDpfRefresh->Click();
+    EXPECT_EQ(window->Model->rowCount(), 2);
+
+    TfrmMailSearch &search = *window->SearchWindow;
+    search.ShowSearch();
+    search.Inform = [](const std::string &) {};
+    search.LMDcbxCaseSense->setChecked(true);
+    search.LMDcbSearchStr->setEditText("INVOICE");
+    search.Begin();
+    type(search.LMDcbSearchStr, "invoice");
+    EXPECT_EQ(search.LMDcbSearchStr->currentText().toStdString(), "invoice");
+    search.Begin();
+    ASSERT_EQ(search.Model->rowCount(), 1);
+    EXPECT_EQ(search.Rows[0].Caption, "the invoice is attached");
+    search.close();
+}
+
+// Without a mail program chosen in the monitor, "Run Mail" is the desktop's default mail program,
+// in the browser and in the search window, which opens with room for a dozen results.
+TEST_F(InboxWindowTest, RunMailUsesTheDesktopsDefaultMailProgram)
+{
+    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(apps)));
+    const std::string record = testenv::MakeScratchDir("mailer") + "/args";
+    const std::string script = apps + "/recordmail.sh";
+    testenv::WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    ::chmod(script.c_str(), 0700);
+    testenv::WriteFile(apps + "/recordmail.desktop",
+                       "[Desktop Entry]\nName=Record Mail\nExec=" + script +
+                           " %f\nMimeType=x-scheme-handler/mailto;\n");
+    testenv::WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
+                       "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    Globals->BuildMailerList();
+    testenv::WriteFile(launchDir + "a.eml", fixtures::PlainSample().raw);
+    window->Activate();
+    EXPECT_EQ(window->LMDpfRunMail->Caption(), "Record Mail");
+
+    Select(0);
+    window->LMDpfRunMail->Click();
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return testenv::ReadFile(record) == launchDir + "a.eml"; }, 5000))
+        << testenv::ReadFile(record);
+
+    TfrmMailSearch &search = *window->SearchWindow;
+    search.ShowSearch();
+    EXPECT_EQ(search.LMDpfRunMail->Caption(), "Record Mail");
+    const int rowHeight = search.lvSrchResult->verticalHeader()->defaultSectionSize();
+    EXPECT_GE(search.lvSrchResult->viewport()->height(), 10 * rowHeight);
+    search.close();
+}
+
+// A later start of the program writes the parameter file and ends at once: the running window
+// switches to the mailbox it names, also to the launch mailbox again while another one is shown.
+// Once the file is gone, activations keep the mailbox shown.
+TEST_F(InboxWindowTest, AnotherStartOfTheProgramSwitchesTheRunningWindow)
+{
+    EXPECT_EQ(QApplication::applicationDisplayName().toStdString(),
+              "Saved Message Manager (Inbox)");
+    const std::string other = testenv::MakeScratchDir("ann") + "/";
+    testenv::WriteFile(other + "a.eml", fixtures::PlainSample().raw);
+    const std::string file = testenv::MakeScratchDir("program") + "/strenna.ini";
+    ASSERT_TRUE(TStringList({launchDir, "joe@pop.example.org"}).SaveToFile(file));
+    window->WatchParameterFile(file);
+    window->Activate();
+    EXPECT_EQ(window->Model->rowCount(), 0);
+
+    const TStringList ann({other, "ann@pop.example.org"});
+    ASSERT_TRUE(ann.SaveToFile(file));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return window->Model->rowCount() == 1; }, 5000));
+    EXPECT_EQ(window->Browser.MailboxAccount, "ann@pop.example.org");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Saved Messages For: " + MailboxNameOf(other));
+
+    window->SelectRejected();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a write of a later moment
+    ASSERT_TRUE(ann.SaveToFile(file));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return window->Browser.MailboxFolder == other; }, 5000));
+
+    ASSERT_EQ(std::remove(file.c_str()), 0);
+    window->SelectRejected();
+    window->Activate();
+    EXPECT_EQ(window->Browser.MailboxFolder, other);
 }

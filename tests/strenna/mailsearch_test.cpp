@@ -13,7 +13,9 @@
 #include <QItemSelectionModel>
 #include <QTableView>
 #include <algorithm>
+#include <cctype>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -103,4 +105,39 @@ TEST(MailSearch, FindsEveryMatchingLineAndKeepsRowsWhenNothingIsFound)
     TSearchResult capped = SearchFiles({dir + "c.eml"}, options, 100);
     EXPECT_EQ(capped.Hits.size(), 100u);
     EXPECT_EQ(capped.HitCount, 12399);
+}
+
+// Ignoring case, the search finds line for line and place for place what lower-casing both texts
+// finds: texts of one to twelve bytes taken from anywhere in a file (letters in both cases,
+// blanks, digits, tabs, UTF-8), with the case of their letters changed, and some found nowhere.
+TEST(MailSearch, IgnoringCaseFindsWhatLowerCasingFinds)
+{
+    const std::string path = testenv::MakeScratchDir("fold") + "/m.eml";
+    const std::string alphabet = "aAbBzZ 9\t\xC3\xA9";
+    std::mt19937 random(7);
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += random() % 41 == 0 ? '\n' : alphabet[random() % alphabet.size()];
+    testenv::WriteFile(path, text);
+    const std::vector<std::string> lines = SplitText(text, '\n');
+
+    for (int round = 0; round < 300; ++round) {
+        TSearchOptions options;
+        options.Text = text.substr(random() % (text.size() - 12), 1 + random() % 12);
+        options.Text = options.Text.substr(0, options.Text.find('\n'));
+        for (char &c : options.Text)
+            if (random() % 2)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (round % 10 == 0)
+            options.Text += "q"; // in no line
+        std::vector<std::pair<int, int>> expected, found;
+        for (size_t line = 0; line < lines.size(); ++line) {
+            const size_t at = LowerCase(lines[line]).find(LowerCase(options.Text));
+            if (at != std::string::npos && !options.Text.empty())
+                expected.emplace_back(int(line), int(at) + 1);
+        }
+        for (const TSearchHit &hit : SearchFiles({path}, options, 1000000).Hits)
+            found.emplace_back(hit.Line, hit.Position);
+        ASSERT_EQ(found, expected) << "'" << options.Text << "'";
+    }
 }
