@@ -9,11 +9,11 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
-#include "common/text.h"
 
 namespace {
 
