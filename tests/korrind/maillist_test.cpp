@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <memory>
 #include <set>
-#include <sys/stat.h>
 
 #include "common/globals.h"
 #include "common/names.h"
@@ -299,18 +298,7 @@ TEST_F(ServerMailList, RowsActOnTheirOwnMailboxAndMessageOnly)
     const int rowB = AddMailbox(b);
     const std::string inboxB = Frm->Monitor->Store.Mailboxes[size_t(rowB)].Cell(mcInboxPath);
 
-    // A test mail program that records the file it was handed.
-    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
-    platform::MakeFolderPath(apps);
-    const std::string record = testenv::MakeScratchDir("mailer") + "/args";
-    const std::string script = apps + "/recordmail.sh";
-    testenv::WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
-    ::chmod(script.c_str(), 0700);
-    testenv::WriteFile(apps + "/recordmail.desktop",
-                       "[Desktop Entry]\nName=Record Mail\nExec=" + script +
-                           " %f\nMimeType=x-scheme-handler/mailto;\n");
-    testenv::WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
-                       "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    const std::string record = testenv::InstallRecordingMailProgram();
     Globals->BuildMailerList();
     ASSERT_EQ(Globals->DefaultMailer, "Record Mail");
 

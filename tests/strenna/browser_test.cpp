@@ -24,7 +24,6 @@
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -294,17 +293,7 @@ TEST_F(InboxWindowTest, TypedFilterAndSearchTextsRunAsTyped)
 // in the browser and in the search window, which opens with room for a dozen results.
 TEST_F(InboxWindowTest, RunMailUsesTheDesktopsDefaultMailProgram)
 {
-    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(apps)));
-    const std::string record = testenv::MakeScratchDir("mailer") + "/args";
-    const std::string script = apps + "/recordmail.sh";
-    testenv::WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
-    ::chmod(script.c_str(), 0700);
-    testenv::WriteFile(apps + "/recordmail.desktop",
-                       "[Desktop Entry]\nName=Record Mail\nExec=" + script +
-                           " %f\nMimeType=x-scheme-handler/mailto;\n");
-    testenv::WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
-                       "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    const std::string record = testenv::InstallRecordingMailProgram();
     Globals->BuildMailerList();
     testenv::WriteFile(launchDir + "a.eml", fixtures::PlainSample().raw);
     window->Activate();

@@ -89,4 +89,19 @@ bool FixturesAvailable()
     return !FixtureValue("CORVEX_POP3_PORT").empty();
 }
 
+std::string InstallRecordingMailProgram()
+{
+    const std::string apps = qEnvironmentVariable("XDG_DATA_HOME").toStdString() + "/applications";
+    QDir().mkpath(QString::fromStdString(apps));
+    const std::string record = MakeScratchDir("mailer") + "/args";
+    const std::string script = apps + "/recordmail.sh";
+    WriteFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+    ::chmod(script.c_str(), 0700);
+    WriteFile(apps + "/recordmail.desktop", "[Desktop Entry]\nName=Record Mail\nExec=" + script +
+                                                " %f\nMimeType=x-scheme-handler/mailto;\n");
+    WriteFile(qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/mimeapps.list",
+              "[Default Applications]\nx-scheme-handler/mailto=recordmail.desktop\n");
+    return record;
+}
+
 } // namespace testenv

@@ -35,6 +35,10 @@ std::string FixtureValue(const char *name);
 // CORVEX_REQUIRE_FIXTURES is set, the calling test fails instead of skipping.
 bool FixturesAvailable();
 
+// Makes a mail program named "Record Mail" the desktop's default one (in the private XDG
+// folders); it writes the file it is handed into the file whose path is returned.
+std::string InstallRecordingMailProgram();
+
 // An opener that records what the program opens (links, files, the guide) instead of opening it.
 struct TRecordingOpener : platform::TOpener
 {
