@@ -618,6 +618,11 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         else
             LoginRefused(status);
         return;
+    case TKind::AuthBearer:
+    case TKind::AuthBearerData:
+    case TKind::AuthBearerAnswer:
+        BearerReply(ok, status);
+        return;
     case TKind::AuthPlain:
         if (ok && status.compare(0, 3, "+OK") != 0) {
             std::string credentials = std::string(1, '\0') + User + '\0' + Password;
@@ -625,11 +630,6 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
             return;
         }
         [[fallthrough]];
-    case TKind::AuthBearer:
-    case TKind::AuthBearerData:
-    case TKind::AuthBearerAnswer:
-        BearerReply(ok, status);
-        return;
     case TKind::Pass:
     case TKind::Apop:
     case TKind::AuthData:
