@@ -33,6 +33,7 @@ for program in korrind velmot strenna drasset pelloway fennick quintor; do
   [ -x "$folder/$program" ] || fail "$program not in the program folder"
   [ "$(readlink -f "$prefix/bin/$program")" = "$(readlink -f "$folder/$program")" ] ||
     fail "bin/$program does not lead to the program folder"
+  [ -f "$prefix/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
   name=org.corvex.${program^}.desktop
   if [ -f "$desktop/$name" ] && [ ! -f "$prefix/share/applications/$name" ]; then
     fail "no desktop entry $name"
