@@ -11,6 +11,7 @@ packages=(
   xdg-utils desktop-file-utils appstream procps
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
   clang libclang-rt-14-dev
+  help2man dpkg-dev file lintian man-db
 )
 # Extra packages a tool asks for (tools/screenshots.sh); the build and the tests need none of them.
 packages+=("$@")

@@ -2,18 +2,16 @@
 # Installs the build into a temporary prefix and checks what a desktop gets: valid desktop entries
 # and metainfo, the program folder with its programs linked into bin/, the icons; then starts the
 # installed monitor headless as an ordinary user, who cannot write to the program folder.
-# Usage: run-install-check.sh <source dir> <build dir>
+# Usage: run-install-check.sh <source dir> <build dir> [<prefix of an installed package>]
+# With a prefix nothing is installed: the check reads what the package put there. The user's home
+# is kept when CORVEX_CHECK_HOME names it.
 set -euo pipefail
 source_dir=$1
 build_dir=$2
+installed_prefix=${3:-}
 desktop=$source_dir/dist/desktop
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-for entry in "$desktop"/*.desktop; do
-  desktop-file-validate "$entry" || fail "desktop entry $entry"
-done
-appstreamcli validate --no-net "$desktop"/*.metainfo.xml || fail "metainfo"
 
 work=$(mktemp -d)
 monitor_pid=
@@ -24,8 +22,20 @@ cleanup() {
 }
 trap cleanup EXIT
 chmod 755 "$work"
-prefix=$work/prefix
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null || fail "cmake --install"
+if [ -n "$installed_prefix" ]; then
+  prefix=$installed_prefix
+else
+  prefix=$work/prefix
+  cmake --install "$build_dir" --prefix "$prefix" >/dev/null || fail "cmake --install"
+  chmod -R a+rX,go-w "$prefix"
+fi
+
+for entry in "$desktop"/*.desktop; do
+  installed=$prefix/share/applications/$(basename "$entry")
+  [ -f "$installed" ] || continue
+  desktop-file-validate "$installed" || fail "desktop entry $installed"
+done
+appstreamcli validate --no-net "$prefix"/share/metainfo/org.corvex.*.metainfo.xml || fail "metainfo"
 
 folder=$prefix/lib/corvex
 for program in korrind velmot strenna drasset pelloway fennick quintor; do
@@ -33,6 +43,9 @@ for program in korrind velmot strenna drasset pelloway fennick quintor; do
   [ -x "$folder/$program" ] || fail "$program not in the program folder"
   [ "$(readlink -f "$prefix/bin/$program")" = "$(readlink -f "$folder/$program")" ] ||
     fail "bin/$program does not lead to the program folder"
+  [ -f "$prefix/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
+  "$prefix/bin/$program" --version | grep -q "^$program (Corvex) [0-9]" || fail "$program --version"
+  "$prefix/bin/$program" --help | grep -q -- "--version" || fail "$program --help"
   name=org.corvex.${program^}.desktop
   if [ -f "$desktop/$name" ] && [ ! -f "$prefix/share/applications/$name" ]; then
     fail "no desktop entry $name"
@@ -47,21 +60,16 @@ for icon in scalable/apps/org.corvex.Korrind.svg 48x48/apps/org.corvex.Korrind.p
   [ -f "$prefix/share/icons/hicolor/$icon" ] || fail "icon $icon not installed"
 done
 [ -f "$prefix/share/metainfo/org.corvex.Korrind.metainfo.xml" ] || fail "metainfo not installed"
-for program in "$prefix"/bin/*; do
-  "$program" --version | grep -q "^$(basename "$program") (Corvex) [0-9]" || fail "$program --version"
-  "$program" --help | grep -q -- "--version" || fail "$program --help"
-done
 [ -d "$prefix/lib/corvex/desktop" ] && fail "desktop files copied into the program folder"
 
 # The installed monitor, started as an ordinary user with a home of its own.
-home=$work/home
+home=${CORVEX_CHECK_HOME:-$work/home}
 mkdir -p "$home"
 as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   chown nobody "$home"
   as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
 fi
-chmod -R a+rX,go-w "$prefix"
 env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen \
   "${as_user[@]}" "$prefix/bin/korrind" >"$work/monitor.log" 2>&1 &
 monitor_pid=$!
