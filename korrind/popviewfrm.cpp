@@ -997,7 +997,7 @@ void TCorvexFrm::LMDpfRemoveClick()
         const std::string &userId = rows[std::size_t(row)].Caption;
         if (AskYesNo(Format(windowtext::RemoveQuestion, userId.c_str()),
                      monitortext::WarningCaption) == TAnswer::Yes) {
-            rows.erase(rows.begin() + row);
+            RemoveMailbox(Monitor->Store, row, Globals->DataRoot);
             MailboxModel->Reload();
             SetApplyEnabled(true);
         }
