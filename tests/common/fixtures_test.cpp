@@ -189,6 +189,38 @@ TEST(Pop3Fixture, Pop3sVerifiesAgainstTheTestCaOnly)
     EXPECT_FALSE(untrusted.socket.sslHandshakeErrors().isEmpty());
 }
 
+TEST(Pop3Fixture, TokensOfTheAuthorizationServerLogInUntilTheyExpire)
+{
+    REQUIRE_FIXTURES();
+    fixtures::Mailbox box = fixtures::CreateMailbox("token");
+    const fixtures::OAuthTokens tokens = fixtures::IssueTokens(box.user);
+    auto xoauth2 = [&](const std::string &token) {
+        const std::string response = "user=" + box.user +
+                                     "\x01"
+                                     "auth=Bearer " +
+                                     token + "\x01\x01";
+        LineClient client(fixtures::CaFile());
+        EXPECT_TRUE(client.ConnectEncrypted(box.pop3sPort));
+        client.ReadLine();
+        std::string reply = client.Command(
+            "AUTH XOAUTH2 " + QByteArray::fromStdString(response).toBase64().toStdString());
+        if (StartsWith(reply, "+ ")) // the error continuation, answered with an empty line
+            reply =
+                QByteArray::fromBase64(QByteArray::fromStdString(reply.substr(2))).toStdString() +
+                " " + client.Command("");
+        return reply;
+    };
+    EXPECT_TRUE(StartsWith(xoauth2(tokens.accessToken), "+OK")); // the oauth2 passdb answers
+    // The password is no token, and an expired token is refused with the status in JSON.
+    EXPECT_TRUE(StartsWith(xoauth2(box.password), "{\"status\":\"401\""));
+    fixtures::ExpireAccessTokens();
+    const std::string expired = xoauth2(tokens.accessToken);
+    EXPECT_TRUE(StartsWith(expired, "{\"status\":\"401\"")) << expired;
+    EXPECT_NE(expired.find("-ERR"), std::string::npos) << expired;
+    const std::string log = testenv::ReadFile(fixtures::OAuth2().log);
+    EXPECT_EQ(log.find(tokens.accessToken), std::string::npos);
+}
+
 // ---- SMTP (aiosmtpd) -------------------------------------------------------------------
 
 TEST(SmtpFixture, PlainPortStoresTheUnstuffedMessageWithItsEnvelope)

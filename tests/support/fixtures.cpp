@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <QUrl>
 #include <QUuid>
 
 #include <algorithm>
@@ -17,7 +18,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -185,9 +188,53 @@ ReceivedMessage ReadReceived(const QString &jsonPath)
     message.listener = facts.value("listener").toString().toStdString();
     message.tls = facts.value("tls").toBool();
     message.authUser = facts.value("auth_user").toString().toStdString();
+    message.authMechanism = facts.value("auth_mechanism").toString().toStdString();
     QString emlPath = jsonPath.left(jsonPath.size() - 5) + ".eml";
     message.raw = testenv::ReadFile(emlPath.toStdString());
     return message;
+}
+
+// One HTTP/1.0 request to the authorization server (plain HTTP on 127.0.0.1); answers the
+// body of a 200 reply and throws on anything else.
+std::string OAuthRequest(const std::string &method, const std::string &pathAndQuery)
+{
+    const std::string issuer = Required("CORVEX_OAUTH2_ISSUER");
+    const size_t colon = issuer.rfind(':');
+    const int port = std::atoi(issuer.c_str() + colon + 1);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        FailErrno("cannot open a socket to", issuer);
+    struct timeval limit
+    {
+        10, 0
+    };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+        std::string request = method + " " + pathAndQuery +
+                              " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+        WriteAll(fd, request, issuer);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            reply.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    const size_t body = reply.find("\r\n\r\n");
+    if (reply.compare(0, 12, "HTTP/1.0 200") != 0 || body == std::string::npos)
+        Fail(method + " " + pathAndQuery + " at " + issuer +
+             " failed: " + reply.substr(0, reply.find('\r')));
+    return reply.substr(body + 4);
+}
+
+std::string QueryValue(const std::string &text)
+{
+    return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();
 }
 
 bool SameAddress(const std::string &a, const std::string &b)
@@ -385,6 +432,43 @@ std::vector<ReceivedMessage> WaitForMessagesTo(const std::string &recipient, siz
 bool WaitForReceivedCount(size_t count, int timeoutMs)
 {
     return WaitUntil([&] { return ReceivedCount() >= count; }, timeoutMs);
+}
+
+// ---- OAuth2 -------------------------------------------------------------------------------
+
+OAuthServer OAuth2()
+{
+    return {Required("CORVEX_OAUTH2_ISSUER"), Required("CORVEX_OAUTH2_CLIENT_ID"),
+            Required("CORVEX_OAUTH2_LOG")};
+}
+
+OAuthTokens IssueTokens(const std::string &account, int tokenBytes)
+{
+    const std::string json = OAuthRequest("POST", "/test/issue?account=" + QueryValue(account) +
+                                                      "&size=" + std::to_string(tokenBytes));
+    QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    OAuthTokens tokens;
+    tokens.accessToken = answer.value("access_token").toString().toStdString();
+    tokens.refreshToken = answer.value("refresh_token").toString().toStdString();
+    tokens.expiresIn = answer.value("expires_in").toInt();
+    if (tokens.accessToken.empty() || tokens.refreshToken.empty())
+        Fail("the authorization server issued no tokens: " + json);
+    return tokens;
+}
+
+void ExpireAccessTokens()
+{
+    OAuthRequest("POST", "/test/expire");
+}
+
+void RevokeTokens(const std::string &account)
+{
+    OAuthRequest("POST", "/test/revoke?account=" + QueryValue(account));
+}
+
+std::string OAuthStats()
+{
+    return OAuthRequest("GET", "/test/stats");
 }
 
 } // namespace fixtures

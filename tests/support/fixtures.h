@@ -88,6 +88,7 @@ struct ReceivedMessage
     std::string listener;                // "starttls", "smtps" or "plain"
     bool tls = false;                    // the session was encrypted
     std::string authUser;                // "" when the session did not authenticate
+    std::string authMechanism;           // "PLAIN", "LOGIN", "XOAUTH2", "OAUTHBEARER" or ""
 };
 
 // A recipient address no other test uses: "hint-1a2b3c4d@corvex.test".
@@ -107,6 +108,36 @@ std::vector<ReceivedMessage> WaitForMessagesTo(const std::string &recipient, siz
 
 // Pumps events until the server stored at least count messages in all.
 bool WaitForReceivedCount(size_t count, int timeoutMs = 10000);
+
+// ---- OAuth2 -------------------------------------------------------------------------------
+// The authorization server start.sh runs. Its tokens sign in to dovecot (XOAUTH2 and
+// OAUTHBEARER, the account being the POP3 user, e.g. a CreateMailbox user) and to the SMTP
+// server (any account).
+
+struct OAuthServer
+{
+    std::string issuer;   // http://127.0.0.1:PORT; discovery below /.well-known/
+    std::string clientId; // the registered client (no secret)
+    std::string log;      // its log: request lines, never a token
+};
+OAuthServer OAuth2();
+
+struct OAuthTokens
+{
+    std::string accessToken;
+    std::string refreshToken;
+    int expiresIn = 0; // seconds
+};
+// A fresh token pair for account, as if it had signed in in the browser. tokenBytes random
+// bytes make the access token (about 4/3 as many characters): large ones test long tokens.
+OAuthTokens IssueTokens(const std::string &account, int tokenBytes = 32);
+// Every access token issued so far becomes inactive (refresh tokens stay valid).
+void ExpireAccessTokens();
+// Every refresh and access token of account is revoked.
+void RevokeTokens(const std::string &account);
+// The server's counts as JSON text: "authorization_code", "refresh", "refresh_refused",
+// "introspections", and the same per account below "accounts".
+std::string OAuthStats();
 
 // ---- sample messages ---------------------------------------------------------------------
 // Generated here, CRLF line ends unless said otherwise. Each knows what a reader should see.
