@@ -126,6 +126,8 @@ const char *KindContext(TSealedKind kind)
         return "Corvex master password";
     case TSealedKind::SmtpPassword:
         return "Corvex outgoing server password";
+    case TSealedKind::OAuth2Entry:
+        return "Corvex OAuth2 sign-in";
     }
     return "";
 }

@@ -31,7 +31,7 @@ constexpr std::size_t SealTagSize = 16;
 constexpr std::size_t SealSize = SealNonceSize + SealTagSize;
 
 // What a block is; bound into its tag so one kind cannot be passed off as another.
-enum class TSealedKind { MailboxRecord, MasterPassword, SmtpPassword };
+enum class TSealedKind { MailboxRecord, MasterPassword, SmtpPassword, OAuth2Entry };
 
 // Encrypts n bytes of data in place and writes their nonce and tag to seal. On failure (no key
 // file, another user's key, a damaged blob) data and seal are left as they were.

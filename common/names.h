@@ -54,6 +54,8 @@ inline constexpr char PopSrvFile[] = "PopSrv.cfg";
 inline constexpr char PendingSaveFile[] = "Apply.pending";
 // Data root: the mail servers that offered STLS or STARTTLS once (they get no password in clear).
 inline constexpr char TlsServersFile[] = "TlsServers.ini";
+// Data root: the OAuth2 sign-ins of mailboxes and the outgoing server, each entry sealed.
+inline constexpr char OAuth2File[] = "OAuth2.cfg";
 
 // Other fixed names.
 inline constexpr char HelpFile[] = "Help/CORVEX.HLP"; // relative to the program folder
