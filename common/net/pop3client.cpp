@@ -19,6 +19,9 @@ constexpr size_t MaxSummaryField = 4096;     // bytes of a decoded From, To or S
 constexpr size_t MaxRawSummaryField = 16384; // bytes of the raw value that are decoded
 constexpr size_t MaxQuotedReply = 80;        // bytes of a bad reply quoted in an error text
 constexpr int64_t ListEntryBytes = 16;       // expected bytes of one LIST line
+// The longest AUTH command line with its initial response (RFC 5034); a longer response
+// goes on a line of its own after the server's go-ahead.
+constexpr size_t MaxAuthLine = 255;
 
 // A reply line quoted in an error text: printable ASCII only, cut short.
 std::string Printable(const std::string &text)
@@ -34,6 +37,12 @@ std::string Printable(const std::string &text)
 bool HasLineBreak(const std::string &text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// A SASL continuation ("+ ..." or a bare "+"), which "+OK" is not.
+bool IsContinuation(const std::string &line)
+{
+    return line.compare(0, 1, "+") == 0 && line.compare(0, 3, "+OK") != 0;
 }
 
 // The summary form of a header field: unfolded, decoded, without double quotes, trimmed.
@@ -159,7 +168,9 @@ void TPop3Client::Connect()
     LastFailure_ = TPop3Failure::None;
     SslNameOnly = false;
     QuitConfirmed_ = false;
-    Secure_ = Pipelining_ = CanPlain = OffersStls = false;
+    Secure_ = Pipelining_ = CanPlain = CanOAuthBearer = OffersStls = false;
+    BearerResponseSent = false;
+    BearerRefusal = TBearerError();
     ApopStamp.clear();
     Count_ = 0;
     Sizes.clear();
@@ -517,8 +528,10 @@ void TPop3Client::HandleStatus(const std::string &line)
         ok = true;
     } else if (line.compare(0, 4, "-ERR") == 0) {
         ok = false;
-    } else if (kind == TKind::AuthPlain && line.compare(0, 1, "+") == 0) {
-        ok = true; // SASL continuation: the server waits for the credentials
+    } else if ((kind == TKind::AuthPlain || kind == TKind::AuthBearer ||
+                kind == TKind::AuthBearerData) &&
+               line.compare(0, 1, "+") == 0) {
+        ok = true; // SASL continuation: the server waits for the credentials or an answer
     } else {
         ProtocolError("the server answered garbage: \"" + Printable(line) + "\"");
         return;
@@ -605,6 +618,11 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         else
             LoginRefused(status);
         return;
+    case TKind::AuthBearer:
+    case TKind::AuthBearerData:
+    case TKind::AuthBearerAnswer:
+        BearerReply(ok, status);
+        return;
     case TKind::AuthPlain:
         if (ok && status.compare(0, 3, "+OK") != 0) {
             std::string credentials = std::string(1, '\0') + User + '\0' + Password;
@@ -682,7 +700,7 @@ void TPop3Client::AfterGreeting(const std::string &status)
 void TPop3Client::AfterCapa(bool ok)
 {
     // A server without CAPA simply has none of the extensions.
-    Pipelining_ = CanPlain = OffersStls = OffersUidl_ = false;
+    Pipelining_ = CanPlain = CanOAuthBearer = OffersStls = OffersUidl_ = false;
     CapaAnswered_ = ok;
     if (ok)
         for (const std::string &entry : Body) {
@@ -695,8 +713,12 @@ void TPop3Client::AfterCapa(bool ok)
             else if (name == "PIPELINING")
                 Pipelining_ = true;
             else if (name == "SASL")
-                for (size_t i = 1; i < words.size(); ++i)
+                for (size_t i = 1; i < words.size(); ++i) {
                     CanPlain = CanPlain || SameText(words[i], "PLAIN");
+                    CanOAuthBearer =
+                        CanOAuthBearer ||
+                        SameText(words[i], BearerMechanismName(TBearerMechanism::OAuthBearer));
+                }
         }
     if (OffersStls) {
         unsigned generation = Generation;
@@ -710,6 +732,10 @@ void TPop3Client::AfterCapa(bool ok)
 
 void TPop3Client::StartLogin()
 {
+    if (!AccessToken.empty()) {
+        StartBearerLogin();
+        return;
+    }
     if (!Secure_ && (Address_.RequireTls || SpokeTlsBefore)) {
         NoteFailure(TPop3Failure::TlsNotOffered);
         FailConnect(TFailKind::Connection,
@@ -771,6 +797,70 @@ void TPop3Client::LoginRefused(const std::string &status)
     }
     NoteFailure(TPop3Failure::LoginRefused);
     FailConnect(TFailKind::Silent, "the server refused the login: \"" + Printable(status) + "\"");
+}
+
+// Signs in with the access token. The token is a bearer secret: it goes out only encrypted
+// and only inside the SASL response, which no report repeats.
+void TPop3Client::StartBearerLogin()
+{
+    if (!Secure_) {
+        NoteFailure(TPop3Failure::TlsNotOffered);
+        FailConnect(TFailKind::Connection, "the server did not offer STLS: the access token is "
+                                           "not sent in clear text");
+        return;
+    }
+    if (User.empty()) {
+        Listener->OnAuthenticationNeeded();
+        FailConnect(TFailKind::Silent, "no user ID to sign in with");
+        return;
+    }
+    if (HasLineBreak(User) || HasLineBreak(AccessToken)) {
+        FailConnect(TFailKind::Silent, "the user ID or access token contains a line break");
+        return;
+    }
+    Bearer = CanOAuthBearer ? TBearerMechanism::OAuthBearer : TBearerMechanism::XOAuth2;
+    BearerRefusal = TBearerError();
+    std::string command = std::string("AUTH ") + BearerMechanismName(Bearer);
+    std::string withResponse =
+        command + " " + BearerResponse(Bearer, User, AccessToken, Address_.Host, Address_.Port);
+    BearerResponseSent = withResponse.size() + 2 <= MaxAuthLine;
+    Push(TKind::AuthBearer, BearerResponseSent ? withResponse : command);
+}
+
+// A continuation before the response went out asks for it; one after it is the server's
+// error challenge, answered so that the server ends the exchange with its refusal.
+void TPop3Client::BearerReply(bool ok, const std::string &status)
+{
+    if (ok && IsContinuation(status)) {
+        if (!BearerResponseSent) {
+            BearerResponseSent = true;
+            Push(TKind::AuthBearerData,
+                 BearerResponse(Bearer, User, AccessToken, Address_.Host, Address_.Port));
+        } else {
+            BearerRefusal = ParseBearerError(status.substr(1));
+            Listener->OnStatus("+ " + BearerRefusal.Describe());
+            Push(TKind::AuthBearerAnswer, BearerErrorAnswer(Bearer));
+        }
+    } else if (ok) {
+        LoginDone();
+    } else {
+        BearerRefused(status);
+    }
+}
+
+void TPop3Client::BearerRefused(const std::string &status)
+{
+    Listener->OnStatus(status);
+    bool retry = false; // the same token would only be refused again
+    unsigned generation = Generation;
+    Listener->OnAuthenticationFailed(retry);
+    if (generation != Generation)
+        return;
+    bool expired = BearerRefusal.Expired();
+    NoteFailure(expired ? TPop3Failure::SignInExpired : TPop3Failure::SignInRefused);
+    FailConnect(TFailKind::Silent, std::string("the server refused the access token (") +
+                                       BearerRefusal.Describe() + "): \"" + Printable(status) +
+                                       "\"");
 }
 
 void TPop3Client::LoginDone()
@@ -1061,6 +1151,10 @@ const char *Pop3FailureText(TPop3Failure failure)
         return "timed out";
     case TPop3Failure::TlsNotOffered:
         return "TLS required but not offered";
+    case TPop3Failure::SignInExpired:
+        return "sign-in expired";
+    case TPop3Failure::SignInRefused:
+        return "sign-in refused";
     case TPop3Failure::Other:
         break;
     }
@@ -1071,7 +1165,7 @@ bool Pop3FailureNeedsUser(TPop3Failure failure)
 {
     return failure == TPop3Failure::CertificateUntrusted ||
            failure == TPop3Failure::CertificateName || failure == TPop3Failure::LoginRefused ||
-           failure == TPop3Failure::TlsNotOffered;
+           failure == TPop3Failure::TlsNotOffered || failure == TPop3Failure::SignInRefused;
 }
 
 // The first cause seen wins: the reports that follow it (the connection torn down, the

@@ -3,7 +3,8 @@
 // caller keeps the event loop running. No call ever blocks.
 //
 // Protocol: greeting, CAPA, STLS when offered (implicit TLS for port 995 or "pop3s://host"),
-// login by USER/PASS, APOP or SASL PLAIN, STAT and LIST once the mailbox is open, then TOP n 0
+// login by USER/PASS, APOP, SASL PLAIN or, with an OAuth2 access token, SASL OAUTHBEARER or
+// XOAUTH2 (over TLS only), STAT and LIST once the mailbox is open, then TOP n 0
 // for summaries (several at once when the server offers PIPELINING), RETR, DELE and QUIT.
 // Every reply must end within a deadline that grows with its expected size, so a server that
 // trickles a byte at a time cannot hold a session for ever. The client never deletes on its
@@ -23,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/net/saslxoauth.h"
 #include "common/stringlist.h"
 
 // The header fields of one message as the client reads them: From, To and Subject unfolded
@@ -65,11 +67,16 @@ enum class TPop3Failure {
     NameNotFound,
     TimedOut,
     TlsNotOffered, // TLS is required, but the server did not offer STLS: no login was sent
-    Other          // see LastErrorText
+    Other,         // see LastErrorText
+    // The server refused the access token as invalid or expired: a fresh access token (a
+    // refresh) may mend it; the same token will be refused again.
+    SignInExpired,
+    SignInRefused // the server refused the access token otherwise
 };
 // The failure in a few words ("server certificate not trusted"); "" for None.
 const char *Pop3FailureText(TPop3Failure failure);
 // Failures that trying again cannot mend: the user must change a setting or the server's.
+// SignInExpired is not among them: a fresh access token may mend it.
 bool Pop3FailureNeedsUser(TPop3Failure failure);
 
 // The reports of the client. Each has an empty default so a listener binds what it needs.
@@ -77,7 +84,8 @@ class TPop3Listener
 {
 public:
     virtual ~TPop3Listener() = default;
-    // A login was refused. Setting retry makes the client try again on the same connection.
+    // A login was refused. Setting retry makes the client try again on the same connection
+    // (not after a refused access token: the same token would be refused again).
     virtual void OnAuthenticationFailed(bool &retry) {}
     virtual void OnAuthenticationNeeded() {} // no user or password to log in with
     virtual void OnConnected() {}            // logged in, mailbox open
@@ -127,6 +135,9 @@ public:
     int Port = 110;
     std::string User;
     std::string Password;
+    // An OAuth2 access token: when set, the login is SASL OAUTHBEARER (when CAPA lists it) or
+    // XOAUTH2 with it instead of the password, and only over TLS. Never logged.
+    std::string AccessToken;
     int TimeOut = 30000; // ms of silence from the server before an operation fails
     TAuthMethod AuthMethod = TAuthMethod::Auto;
     // The server offered STLS before: without TLS now it gets no login (someone may have taken
@@ -203,6 +214,9 @@ private:
         Apop,
         AuthPlain,
         AuthData,
+        AuthBearer,       // AUTH with the token's mechanism, with or without the response
+        AuthBearerData,   // the response, when it did not fit on the AUTH line
+        AuthBearerAnswer, // the answer to the server's error challenge
         Stat,
         List,
         Top,
@@ -242,6 +256,9 @@ private:
     void AfterCapa(bool ok);
     void StartLogin();
     void LoginRefused(const std::string &status);
+    void StartBearerLogin();
+    void BearerReply(bool ok, const std::string &status);
+    void BearerRefused(const std::string &status);
     void LoginDone();
     void RequestDone(const TCommand &command, bool ok, const std::string &status);
     void UniqueIdsDone(const TCommand &command, bool ok, const std::string &status);
@@ -278,6 +295,10 @@ private:
     bool Secure_ = false;
     bool Pipelining_ = false;
     bool CanPlain = false;
+    bool CanOAuthBearer = false;
+    TBearerMechanism Bearer = TBearerMechanism::XOAuth2; // of the running token login
+    bool BearerResponseSent = false;
+    TBearerError BearerRefusal; // the server's error challenge to the token
     bool OffersStls = false;
     bool QuitConfirmed_ = false;
     bool CapaAnswered_ = false;

@@ -25,6 +25,9 @@ constexpr std::size_t MaxTextLine = 998;
 constexpr std::size_t MaxEncodedLine = 76;
 // Bytes of a server reply quoted in a log line.
 constexpr std::size_t MaxQuotedReply = 200;
+// The longest command line (RFC 5321); a token response that would make the AUTH line
+// longer goes on a line of its own after the server's go-ahead.
+constexpr std::size_t MaxCommandLine = 512;
 // How long QUIT may take before the connection is simply dropped.
 constexpr int QuitTimeoutMs = 5000;
 
@@ -606,6 +609,10 @@ void TSmtpClient::OnConnectReply(int code, const std::vector<std::string> &lines
             FailConnect(TSmtpReport::ConnectionFailed, "The server refused STARTTLS");
         }
         break;
+    case TStep::AuthBearer:
+    case TStep::AuthBearerAnswer:
+        OnBearerReply(code, lines);
+        break;
     case TStep::AuthPlain:
     case TStep::AuthLoginPassword:
         if (code == 235) {
@@ -672,6 +679,7 @@ void TSmtpClient::Authenticate()
     bool offered = false;
     bool plain = false;
     bool login = false;
+    bool oauthBearer = false;
     for (const std::string &line : capabilities) {
         if (line.rfind("AUTH", 0) != 0 || line.size() < 5 || (line[4] != ' ' && line[4] != '='))
             continue;
@@ -679,8 +687,11 @@ void TSmtpClient::Authenticate()
         std::string mechanisms = " " + line.substr(5) + " ";
         plain = plain || mechanisms.find(" PLAIN ") != std::string::npos;
         login = login || mechanisms.find(" LOGIN ") != std::string::npos;
+        oauthBearer = oauthBearer || mechanisms.find(" OAUTHBEARER ") != std::string::npos;
     }
-    if (plain) {
+    if (offered && !AccessToken.empty()) {
+        AuthenticateWithToken(oauthBearer);
+    } else if (plain) {
         Command("AUTH PLAIN " + Base64(std::string(1, '\0') + UserId + '\0' + Password),
                 TStep::AuthPlain);
     } else if (login) {
@@ -693,6 +704,53 @@ void TSmtpClient::Authenticate()
     } else {
         Problem("The server offers no PLAIN or LOGIN authentication");
         Report(TSmtpReport::AuthenticationFailed);
+        Command("QUIT", TStep::Quit);
+    }
+}
+
+// The token is a bearer secret: it goes out only encrypted and only inside the SASL
+// response, which no report repeats.
+void TSmtpClient::AuthenticateWithToken(bool offersOAuthBearer)
+{
+    if (!tlsActive) {
+        FailConnect(TSmtpReport::ConnectionFailed,
+                    "The server did not offer STARTTLS: the access token is not sent in clear "
+                    "text");
+        return;
+    }
+    if (AccessToken.find_first_of("\r\n") != std::string::npos ||
+        UserId.find_first_of("\r\n") != std::string::npos) {
+        FailConnect(TSmtpReport::AuthenticationFailed,
+                    "The user ID or access token contains a line break");
+        return;
+    }
+    bearer = offersOAuthBearer ? TBearerMechanism::OAuthBearer : TBearerMechanism::XOAuth2;
+    bearerRefusal = TBearerError();
+    const std::string command = std::string("AUTH ") + BearerMechanismName(bearer);
+    const std::string withResponse =
+        command + " " + BearerResponse(bearer, UserId, AccessToken, Host, Port);
+    bearerResponseSent = withResponse.size() + 2 <= MaxCommandLine;
+    Command(bearerResponseSent ? withResponse : command, TStep::AuthBearer);
+}
+
+// A 334 before the response went out asks for it; one after it is the server's error
+// challenge, answered so that the server ends the exchange with its refusal.
+void TSmtpClient::OnBearerReply(int code, const std::vector<std::string> &lines)
+{
+    if (code == 235 && step == TStep::AuthBearer) {
+        SessionReady();
+    } else if (code == 334 && step == TStep::AuthBearer && !bearerResponseSent) {
+        bearerResponseSent = true;
+        Command(BearerResponse(bearer, UserId, AccessToken, Host, Port), TStep::AuthBearer);
+    } else if (code == 334 && step == TStep::AuthBearer) {
+        bearerRefusal = ParseBearerError(lines.front());
+        Command(BearerErrorAnswer(bearer), TStep::AuthBearerAnswer);
+    } else {
+        const std::string why = bearerRefusal.Describe();
+        Problem(code == 530 || code == 538 ? "The server requires encryption for logging in"
+                                           : "The server refused the access token (" + why + ")");
+        Report(TSmtpReport::AuthenticationFailed,
+               bearerRefusal.Expired() ? AuthTokenExpired : AuthTokenRefused, why);
         Command("QUIT", TStep::Quit);
     }
 }

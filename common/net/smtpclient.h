@@ -1,9 +1,9 @@
 // Event-driven SMTP client on QSslSocket: never blocks the event loop. One session is
 // Connect (greeting, EHLO or HELO, STARTTLS when offered or implicit TLS, AUTH PLAIN or LOGIN
-// when a user ID is set), any number of Send (MAIL FROM, RCPT TO, DATA with dot-stuffing) and
-// Disconnect (QUIT). Every outcome is told through OnReport; the owner waits by pumping events
-// until IsBusy() turns false.
-// Nothing after EHLO goes out in clear text to a server that must be reached over TLS.
+// when a user ID is set, or OAUTHBEARER or XOAUTH2 with an OAuth2 access token over TLS), any
+// number of Send (MAIL FROM, RCPT TO, DATA with dot-stuffing) and Disconnect (QUIT). Every outcome
+// is told through OnReport; the owner waits by pumping events until IsBusy() turns false. Nothing
+// after EHLO goes out in clear text to a server that must be reached over TLS.
 #pragma once
 
 #include <QObject>
@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "common/net/saslxoauth.h"
 
 class QSslSocket;
 
@@ -38,6 +40,12 @@ enum class TSmtpReport {
 // Codes of the HeaderIncomplete report.
 constexpr int HeaderNoSender = 1;
 constexpr int HeaderNoRecipient = 2;
+
+// Codes of the AuthenticationFailed report after a refused access token (its text says why,
+// without the token): the server called the token invalid or expired, so a fresh access token
+// may mend it; or it refused the token otherwise. Password logins report code 0.
+constexpr int AuthTokenExpired = 401;
+constexpr int AuthTokenRefused = 403;
 
 struct TSmtpMessage
 {
@@ -98,6 +106,9 @@ public:
     bool SpokeTlsBefore = false; // the server offered STARTTLS before: it must now too
     std::string UserId;          // authentication login; no authentication when empty
     std::string Password;
+    // An OAuth2 access token: when set (with UserId), the login is AUTH OAUTHBEARER (when
+    // EHLO lists it) or XOAUTH2 instead of the password, and only over TLS. Never logged.
+    std::string AccessToken;
     int TimeoutMs = 60000; // longest wait for one server reply
     TReportHandler OnReport;
 
@@ -124,6 +135,8 @@ private:
         AuthLogin,
         AuthLoginUser,
         AuthLoginPassword,
+        AuthBearer,       // AUTH with the token's mechanism, with or without the response
+        AuthBearerAnswer, // the answer to the server's error challenge
         Ready,
         MailFrom,
         RcptTo,
@@ -151,6 +164,8 @@ private:
     void SayHello();
     void AfterHello(const std::vector<std::string> &lines);
     void Authenticate();
+    void AuthenticateWithToken(bool offersOAuthBearer);
+    void OnBearerReply(int code, const std::vector<std::string> &lines);
     void SessionReady();
     void SendNextRecipient();
     void WriteData();
@@ -168,6 +183,9 @@ private:
     std::string tlsProblem;                // the certificate errors of the running handshake
     std::vector<std::string> capabilities; // EHLO lines after the greeting line, upper-cased
     std::string helloName;
+    TBearerMechanism bearer = TBearerMechanism::XOAuth2; // of the running token login
+    bool bearerResponseSent = false;
+    TBearerError bearerRefusal; // the server's error challenge to the token
 
     // The message being sent.
     std::string mailFrom;

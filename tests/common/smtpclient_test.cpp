@@ -1,7 +1,11 @@
-// Message composition and server-name reading of the SMTP client.
+// Message composition and server-name reading of the SMTP client, and signing in with an
+// access token against the real SMTP server.
 #include <gtest/gtest.h>
 
 #include "common/net/smtpclient.h"
+#include "support/fakeserver.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
 
 namespace {
 
@@ -89,3 +93,98 @@ TEST(SmtpServerName, HostPortAndSchemeAreRead)
 }
 
 } // namespace
+
+// ---- signing in with an OAuth2 access token ----------------------------------------------
+
+// Drives one client step by step, keeping what it reports.
+class TokenSession
+{
+public:
+    struct Failure
+    {
+        int code = -1; // of the AuthenticationFailed report; -1 when there was none
+        std::string text;
+    };
+    TSmtpClient client;
+    Failure authFailure;
+    bool connectionFailed = false;
+    std::string texts; // everything reported in words
+
+    TokenSession(const std::string &host, int port, bool implicitTls, const std::string &user,
+                 const std::string &token)
+    {
+        client.Host = host;
+        client.Port = static_cast<uint16_t>(port);
+        client.ImplicitTls = implicitTls;
+        client.UserId = user;
+        client.AccessToken = token;
+        client.TimeoutMs = 10000;
+        client.OnReport = [this](TSmtpReport report, int code, const std::string &text) {
+            texts += text + "\n";
+            if (report == TSmtpReport::AuthenticationFailed)
+                authFailure = {code, text};
+            if (report == TSmtpReport::ConnectionFailed)
+                connectionFailed = true;
+        };
+    }
+    bool Connect()
+    {
+        client.Connect();
+        fixtures::WaitUntil([&] { return !client.IsBusy(); });
+        return client.IsReady();
+    }
+    void SendTo(const std::string &recipient)
+    {
+        TSmtpMessage message;
+        message.Sender = "sender@corvex.test";
+        message.Recipients = {recipient};
+        message.Subject = "Signed in with a token";
+        message.Lines = {"text"};
+        client.Send(message);
+        fixtures::WaitUntil([&] { return !client.IsBusy(); });
+    }
+};
+
+TEST(SmtpTokenSignIn, MessagesGoOutOverEitherMechanismAndARevokedTokenIsReportedAsExpired)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    const fixtures::SmtpServer smtp = fixtures::Smtp();
+    const std::string account = fixtures::UniqueAddress("sender");
+    const fixtures::OAuthTokens tokens = fixtures::IssueTokens(account);
+    // STARTTLS offers OAUTHBEARER; the implicit-TLS port offers XOAUTH2 only.
+    const std::pair<int, const char *> ports[] = {{smtp.port, "OAUTHBEARER"},
+                                                  {smtp.smtpsPort, "XOAUTH2"}};
+    for (const auto &[port, mechanism] : ports) {
+        TokenSession session(smtp.host, port, port == smtp.smtpsPort, account, tokens.accessToken);
+        ASSERT_TRUE(session.Connect()) << session.texts;
+        const std::string recipient = fixtures::UniqueAddress("token");
+        session.SendTo(recipient);
+        std::vector<fixtures::ReceivedMessage> received = fixtures::WaitForMessagesTo(recipient, 1);
+        ASSERT_EQ(received.size(), 1u) << session.texts;
+        EXPECT_EQ(received[0].authUser, account);
+        EXPECT_EQ(received[0].authMechanism, mechanism);
+        EXPECT_EQ(session.texts.find(tokens.accessToken), std::string::npos) << session.texts;
+    }
+
+    fixtures::RevokeTokens(account);
+    for (const auto &[port, mechanism] : ports) {
+        TokenSession session(smtp.host, port, port == smtp.smtpsPort, account, tokens.accessToken);
+        EXPECT_FALSE(session.Connect());
+        EXPECT_EQ(session.authFailure.code, AuthTokenExpired) << mechanism << session.texts;
+        EXPECT_NE(session.authFailure.text.find("status"), std::string::npos) << session.texts;
+        EXPECT_EQ(session.texts.find(tokens.accessToken), std::string::npos) << session.texts;
+    }
+}
+
+TEST(SmtpTokenSignIn, AServerWithoutTlsGetsNoToken)
+{
+    FakeServer server;
+    server.Greeting("220 fake ESMTP");
+    server.On("EHLO", "250-fake\r\n250 AUTH PLAIN XOAUTH2 OAUTHBEARER");
+    TokenSession session("127.0.0.1", server.port(), false, "user@example.test", "secret-token");
+    EXPECT_FALSE(session.Connect());
+    EXPECT_TRUE(session.connectionFailed);
+    for (const std::string &command : server.commands())
+        EXPECT_EQ(command.find("AUTH"), std::string::npos) << command;
+}

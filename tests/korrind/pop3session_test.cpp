@@ -1,10 +1,13 @@
 // The POP3 session against the real dovecot of the test fixtures.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <algorithm>
 
+#include "common/net/pop3client.h"
 #include "common/utils.h"
 #include "korrind/popinterface.h"
+#include "support/fakeserver.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
@@ -216,4 +219,102 @@ TEST_F(Pop3Session, TlsVerifiesTheServerCertificate)
     EXPECT_FALSE(pop3.Connect());
     EXPECT_EQ(pop3.Component()->LastFailure(), TPop3Failure::CertificateUntrusted) << DebugLog();
     fixtures::TrustTestCa();
+}
+
+namespace {
+
+// Everything the client reports in words, to prove the token is never among it.
+class TTokenListener : public TPop3Listener
+{
+public:
+    std::string Texts;
+    bool Connected = false;
+    void OnConnected() override { Connected = true; }
+    void OnStatus(const std::string &text) override { Texts += text + "\n"; }
+    void OnError(const std::string &text) override { Texts += text + "\n"; }
+};
+
+// Connects and waits for the session to open or end; answers whether it opened.
+bool SignIn(TPop3Client &client, const std::string &host, const std::string &token)
+{
+    client.Host = host;
+    client.AccessToken = token;
+    client.Connect();
+    fixtures::WaitUntil([&] {
+        return client.State() == TPop3Client::TState::Ready ||
+               client.State() == TPop3Client::TState::Disconnected;
+    });
+    return client.Connected();
+}
+
+int Occurrences(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(Pop3TokenSignIn, TokenSignsInOverTlsAndAnExpiredOneFailsAsSignInExpired)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    fixtures::Mailbox box = fixtures::CreateMailbox("token");
+    fixtures::AddMessage(box, fixtures::PlainSample().raw);
+    const fixtures::OAuthTokens tokens = fixtures::IssueTokens(box.user);
+    // A long token does not fit on the AUTH line and follows on a line of its own.
+    const fixtures::OAuthTokens longTokens = fixtures::IssueTokens(box.user, 300);
+    TTokenListener listener;
+    TPop3Client client(&listener);
+    client.User = box.user;
+    client.TimeOut = 10000;
+
+    ASSERT_TRUE(SignIn(client, "pop3s://" + box.host + ":" + std::to_string(box.pop3sPort),
+                       tokens.accessToken))
+        << client.LastErrorText();
+    EXPECT_EQ(client.MessageCount(), 1);
+    client.Abort();
+    ASSERT_TRUE(SignIn(client, box.host + ":" + std::to_string(box.pop3Port), // STLS
+                       longTokens.accessToken))
+        << client.LastErrorText();
+    EXPECT_TRUE(client.Secure());
+    client.Abort();
+    const std::string dovecotLog =
+        testenv::FixtureValue("CORVEX_FIXTURES_DIR") + "/dovecot/dovecot.log";
+    const std::string login = "Login: user=<" + box.user + ">, method=OAUTHBEARER";
+    EXPECT_TRUE(fixtures::WaitUntil(
+        [&] { return Occurrences(testenv::ReadFile(dovecotLog), login) == 2; }));
+    EXPECT_NE(testenv::ReadFile(dovecotLog).find("oauth2(" + box.user + ","), std::string::npos)
+        << "no token login through the oauth2 passdb";
+
+    // An expired token is refused at once with the server's reason, not after a time-out.
+    fixtures::ExpireAccessTokens();
+    listener.Connected = false;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(SignIn(client, "pop3s://" + box.host + ":" + std::to_string(box.pop3sPort),
+                        tokens.accessToken));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(client.LastFailure(), TPop3Failure::SignInExpired);
+    EXPECT_FALSE(Pop3FailureNeedsUser(client.LastFailure()));
+    EXPECT_NE(client.LastErrorText().find("status \"invalid_token\""), std::string::npos)
+        << client.LastErrorText();
+    EXPECT_FALSE(listener.Connected);
+    for (const std::string &token : {tokens.accessToken, longTokens.accessToken})
+        EXPECT_EQ(listener.Texts.find(token), std::string::npos) << listener.Texts;
+}
+
+TEST(Pop3TokenSignIn, AServerWithoutTlsGetsNoToken)
+{
+    FakeServer server;
+    server.On("CAPA", "+OK\r\nSASL PLAIN OAUTHBEARER XOAUTH2\r\nUSER\r\n.");
+    TTokenListener listener;
+    TPop3Client client(&listener);
+    client.User = "user@example.test";
+    client.TimeOut = 5000;
+    EXPECT_FALSE(SignIn(client, "127.0.0.1:" + std::to_string(server.port()), "secret-token"));
+    EXPECT_EQ(client.LastFailure(), TPop3Failure::TlsNotOffered);
+    EXPECT_EQ(server.commands(), std::vector<std::string>{"CAPA"});
 }
