@@ -303,6 +303,7 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
         SignInBox->StartSignIn();
 
     exec();
+    SignInBox->Cancel();
     Mailboxes = nullptr;
     if (Accepted) {
         StoreSignIn(Applied, record, DataRoot);

@@ -116,6 +116,7 @@ int TfrmOutgoingServer::Execute(TConfigRecord &config)
 {
     FormShow(config);
     exec();
+    SignInBox->Cancel();
     if (Answer == AnswerApplied) {
         StoreSignIn(config);
         StoreInto(config);

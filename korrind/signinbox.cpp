@@ -149,9 +149,3 @@ void TSignInBox::SignInFinished(const oauth2::TTokenResult &result, const std::s
     if (OnChanged)
         OnChanged();
 }
-
-void TSignInBox::hideEvent(QHideEvent *event)
-{
-    Flow.Cancel();
-    QGroupBox::hideEvent(event);
-}

@@ -32,6 +32,8 @@ public:
     TSignInChoice Choice() const;
     void StartSignIn();
     bool SigningIn() const { return Flow.Running(); }
+    // Ends a running sign-in (the window closes).
+    void Cancel() { Flow.Cancel(); }
 
     QComboBox *cmbMethod; // "Password" or "OAuth2"
     QComboBox *cmbProvider;
@@ -39,9 +41,6 @@ public:
     QLineEdit *eClientId;
     TCaptionPanel *pfSignIn;
     QLabel *lblState;
-
-protected:
-    void hideEvent(QHideEvent *event) override;
 
 private:
     void UpdateControls();
