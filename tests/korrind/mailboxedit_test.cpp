@@ -114,6 +114,51 @@ TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStor
     EXPECT_TRUE(ActiveMailboxesChanged({Active("alice", false), Active("bob", true)}, summary));
 }
 
+// The sign-in entry follows the mailbox: it moves with a new user ID or server, goes when the
+// password is chosen again or the mailbox is removed, and the record keeps no password.
+TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
+{
+    const std::string root = testenv::MakeScratchDir("signin");
+    auto entries = [&root] {
+        oauth2::TStore store(root);
+        store.Load();
+        std::vector<std::string> keys;
+        for (const oauth2::TEntry &entry : store.Entries())
+            keys.push_back(entry.UserId + "@" + entry.Server + " " + entry.Tokens.RefreshToken);
+        return keys;
+    };
+    TMailBoxRecord record = Record("ann", "pop.example.org", root + "/ann");
+    TMailboxFields fields = FieldsOf(record);
+    fields.SignIn.OAuth2 = true;
+    fields.SignIn.Provider = TProviderChoice::Issuer;
+    fields.SignIn.Issuer = "https://login.example.org";
+    fields.SignIn.Tokens.RefreshToken = "r1";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    StoreFields(fields, root, record);
+    EXPECT_EQ(GetText(record.Password), "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"ann@pop.example.org r1"});
+    EXPECT_EQ(StoredChoice(root, oauth2::TPurpose::Mailbox, "ann", "pop.example.org").Issuer,
+              "https://login.example.org");
+
+    fields.UserId = "anna";
+    fields.MailServer = "pop3s://pop.example.org";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    StoreFields(fields, root, record);
+    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org r1"});
+
+    TDataStore store;
+    PutRecord(store, -1, record, false);
+    RemoveMailbox(store, 0, root);
+    EXPECT_TRUE(store.Mailboxes.empty());
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    fields.SignIn.OAuth2 = false;
+    fields.Password = "pw";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+}
+
 TEST(MailboxEditRules, ImportedMailboxIsCheckedOnceItGetsItsPassword)
 {
     TDataStore store;
