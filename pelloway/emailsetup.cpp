@@ -7,6 +7,8 @@
 #include "common/encrypt.h"
 #include "common/globals.h"
 #include "common/net/pop3client.h"
+#include "common/oauth2/provider.h"
+#include "common/oauth2/store.h"
 #include "common/platform/folders.h"
 #include "common/records.h"
 #include "common/text.h"
@@ -47,8 +49,8 @@ std::string MailboxRefusal(const TFoundAccount &account, const std::string &serv
         return "no server";
     if (account.UserId.empty())
         return "no user name";
-    if (account.OAuth2)
-        return "signs in with OAuth2, which has no password to import";
+    if (account.OAuth2 && oauth2::ProviderForServer(server).empty())
+        return "signs in with OAuth2 through a provider Corvex does not know";
     if (HasControlCharacters(account.Host) ||
         account.Host.find_first_of(" /@=") != std::string::npos)
         return "the server name is not usable";
@@ -142,6 +144,28 @@ bool AppendMailboxes(TDataStore &store, bool encrypt, const std::vector<TMailBox
         return true;
     error = std::string(MailBoxFileError) + ": " + error;
     return false;
+}
+
+// Records the provider of each OAuth2 mailbox in the sign-in file, without tokens: the mailbox
+// then waits for its first sign-in. An entry the file already has is kept as it is.
+bool AddSignInEntries(const std::vector<const TImportEntry *> &entries, std::string &error)
+{
+    if (entries.empty())
+        return true;
+    oauth2::TStore store(Globals->DataRoot);
+    if (store.Load() == oauth2::TStore::TLoad::SetAside)
+        LogImport(store.LoadError());
+    for (const TImportEntry *imported : entries) {
+        const std::string &user = imported->Account.UserId;
+        if (store.Find(oauth2::TPurpose::Mailbox, user, imported->Server))
+            continue;
+        oauth2::TEntry entry;
+        entry.UserId = user;
+        entry.Server = imported->Server;
+        entry.ProviderId = oauth2::ProviderForServer(imported->Server);
+        store.Put(entry);
+    }
+    return store.Save(error);
 }
 
 // A port number from the registry; 0 (the usual port) for anything that is none.
@@ -317,6 +341,7 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         usedFolders.insert(line.substr(line.find('=') + 1));
     std::string firstUser;
     std::vector<TMailBoxRecord> added;
+    std::vector<const TImportEntry *> signIns;
     for (int index : ticked) {
         if (index < 0 || index >= int(Mailboxes.size()))
             continue;
@@ -344,8 +369,12 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
         SetText(record.UserId, user);
         SetText(record.MailServer, entry.Server);
         SetText(record.InboxPath, inbox);
-        // Inactive until the user gives the password: the monitor never logs in with this.
-        SetText(record.Password, PasswordNotGiven);
+        // Inactive until the user gives the password or signs in: the monitor never logs in
+        // with this. An OAuth2 mailbox keeps its password empty.
+        if (entry.Account.OAuth2)
+            signIns.push_back(&entry);
+        else
+            SetText(record.Password, PasswordNotGiven);
         record.LeaveOnServer = 1;
         record.Active = 0;
         TUtils::CreateFolder(inbox);
@@ -356,6 +385,8 @@ TImportResult TMailImport::Import(const std::vector<int> &ticked, int smtpIndex)
     }
     store.Mailboxes.resize(store.Mailboxes.size() - added.size());
     std::string error;
+    if (!AddSignInEntries(signIns, error))
+        return fail("Can't record the OAuth2 sign-ins: " + error);
     if (!added.empty() && !AppendMailboxes(store, encrypt, added, error))
         return fail(error);
     result.Added = int(added.size());

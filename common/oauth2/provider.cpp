@@ -128,7 +128,12 @@ TProvider PresetProvider(const std::string &id, const std::string &issuer)
 
 std::string ProviderForServer(const std::string &server)
 {
-    const std::string host = LowerCase(Trim(ParseServerAddress(Trim(server), 110).Host));
+    // Any scheme (pop3s://, smtp+tls:// ...) goes; the rest is host and port.
+    std::string address = Trim(server);
+    const std::size_t scheme = address.find("://");
+    if (scheme != std::string::npos)
+        address = address.substr(scheme + 3);
+    const std::string host = LowerCase(Trim(ParseServerAddress(address, 110).Host));
     for (const char *known : MicrosoftHosts)
         if (host == known)
             return MicrosoftProvider;

@@ -1,5 +1,6 @@
 // OAuth2 sign-in: the parsers of provider answers, the sealed sign-in file, and the whole
 // flow against the local authorization server (discovery, browser sign-in, refresh, revoke).
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -7,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "common/encrypt.h"
+#include "common/names.h"
 #include "common/oauth2/access.h"
 #include "common/oauth2/signin.h"
 #include "common/oauth2/store.h"
+#include "common/platform/folders.h"
 #include "support/fixtures.h"
 #include "support/testbrowser.h"
 #include "support/testenv.h"
@@ -87,7 +90,8 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
 {
     EXPECT_EQ(ProviderForServer("outlook.office365.com"), MicrosoftProvider);
     EXPECT_EQ(ProviderForServer("pop3s://Pop-Mail.Outlook.com:995"), MicrosoftProvider);
-    EXPECT_EQ(ProviderForServer("smtp.office365.com:587"), MicrosoftProvider);
+    EXPECT_EQ(ProviderForServer("smtp+tls://smtp.office365.com:587"), MicrosoftProvider);
+    EXPECT_EQ(ProviderForServer("smtps://smtp.gmail.com"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.gmail.com"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.example.com"), "");
     EXPECT_EQ(ProviderForServer("gmail.com.example.org"), "");
@@ -111,6 +115,24 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
                                issuer, error));
     EXPECT_EQ(issuer.TokenEndpoint, "https://id.example.com/t");
     EXPECT_EQ(issuer.Scopes, "openid email");
+
+    // The user's own registrations come first; a client ID typed for an issuer stays.
+    const std::string folder = platform::ConfigHome() + "/" + names::KeyFolder;
+    QDir().mkpath(QString::fromStdString(folder));
+    testenv::WriteFile(folder + "/" + ClientsFile,
+                       "[google]\nClientId = own-google\nClientSecret = own-secret\n"
+                       "[https://id.example.com/]\nClientId=file-id\n");
+    TProvider google = PresetProvider(GoogleProvider);
+    FillClient(google);
+    EXPECT_EQ(google.ClientId, "own-google");
+    EXPECT_EQ(google.ClientSecret, "own-secret");
+    FillClient(issuer);
+    EXPECT_EQ(issuer.ClientId, "file-id");
+    TProvider typed = PresetProvider(IssuerProvider, "https://id.example.com/");
+    typed.ClientId = "typed-id";
+    FillClient(typed);
+    EXPECT_EQ(typed.ClientId, "typed-id");
+    std::remove((folder + "/" + ClientsFile).c_str());
 }
 
 TEST(OAuth2Providers, TokenRepliesAndRefusals)

@@ -12,6 +12,8 @@
 #include "common/encrypt.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/oauth2/provider.h"
+#include "common/oauth2/store.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
 #include "common/platform/opener.h"
@@ -313,3 +315,36 @@ TEST(ImportEndToEnd, ImportedThunderbirdAccountIsCheckedByTheMonitor)
 }
 
 } // namespace
+
+// An OAuth2 account of a known provider arrives inactive, with no password and with a sign-in
+// entry that has no tokens yet; one of an unknown provider is still refused.
+TEST_F(Import, OAuth2AccountsWaitForTheirFirstSignIn)
+{
+    TMailImport import;
+    TFoundAccount gmail = Pop3("ann@gmail.com", "pop.gmail.com", 995, TTlsMode::Implicit);
+    gmail.OAuth2 = true;
+    TFoundAccount unknown = Pop3("bob", "pop.example.org");
+    unknown.OAuth2 = true;
+    import.AddMailbox(gmail);
+    import.AddMailbox(unknown);
+    EXPECT_EQ(import.Mailboxes[1].Caption(),
+              "bob@pop.example.org  (signs in with OAuth2 through a provider Corvex does not "
+              "know)");
+    TImportResult result = import.Import({0, 1}, -1);
+    ASSERT_TRUE(result.Ok) << result.Error;
+    EXPECT_EQ(result.Added, 1);
+    EXPECT_EQ(result.Refused, 1);
+
+    const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
+    ASSERT_EQ(bytes.size(), sizeof(TMailBoxRecord));
+    EXPECT_EQ(bytes[offsetof(TMailBoxRecord, Active)], 0);
+    EXPECT_STREQ(bytes.data() + offsetof(TMailBoxRecord, Password), "");
+    oauth2::TStore store(Globals->DataRoot);
+    ASSERT_EQ(store.Load(), oauth2::TStore::TLoad::Loaded) << store.LoadError();
+    ASSERT_EQ(store.Entries().size(), 1u);
+    const oauth2::TEntry *entry =
+        store.Find(oauth2::TPurpose::Mailbox, "ann@gmail.com", "pop3s://pop.gmail.com");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->ProviderId, oauth2::GoogleProvider);
+    EXPECT_TRUE(entry->Tokens.RefreshToken.empty());
+}

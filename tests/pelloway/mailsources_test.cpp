@@ -124,10 +124,10 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
               (std::vector<std::string>{
                   "olga@pop.oe.test", "fred@pop.eudora.test", "ann@pop3s://pop.example.com",
                   "c\xc3\xa4rl \"x\"@pop3+tls://mail.example.net:1110",
-                  "ann@gmail.com@pop3s://pop.gmail.com  (signs in with OAuth2, which has no "
-                  "password to import)",
-                  "dora@pop3+tls://pop.example.org", "erik@pop3s://pop.kmail.test"}));
-    EXPECT_FALSE(import.Mailboxes[4].Importable());
+                  "ann@gmail.com@pop3s://pop.gmail.com", "dora@pop3+tls://pop.example.org",
+                  "erik@pop3s://pop.kmail.test"}));
+    EXPECT_TRUE(import.Mailboxes[4].Importable()) << "OAuth2 with a known provider";
+    EXPECT_TRUE(import.Mailboxes[4].Account.OAuth2);
     EXPECT_EQ(import.Mailboxes[3].Account.Tls, TTlsMode::StartTls);
 
     ASSERT_EQ(
