@@ -140,6 +140,13 @@ bool StoreSignIn(const TMailboxFields &fields, const TMailBoxRecord &record,
     return false;
 }
 
+bool AwaitsFirstSignIn(const std::string &dataRoot, const std::string &userId,
+                       const std::string &server)
+{
+    const TSignInChoice choice = StoredChoice(dataRoot, oauth2::TPurpose::Mailbox, userId, server);
+    return choice.OAuth2 && choice.Tokens.RefreshToken.empty() && choice.Tokens.AccessToken.empty();
+}
+
 // ---- the main window's commands
 
 TMailBoxRecord NewMailboxRecord(const TListRows &mailboxes, const std::string &dataRoot)

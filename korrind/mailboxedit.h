@@ -112,6 +112,11 @@ void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMai
 bool StoreSignIn(const TMailboxFields &fields, const TMailBoxRecord &record,
                  const std::string &dataRoot);
 
+// Whether the mailbox signs in with OAuth2 but never did: an imported one waits so, inactive,
+// and is checked once the user signed in.
+bool AwaitsFirstSignIn(const std::string &dataRoot, const std::string &userId,
+                       const std::string &server);
+
 // ---- the main window's commands on the Mailboxes list
 
 // Add: a blank record in the data root, mail left on the server, the first mailbox's server.

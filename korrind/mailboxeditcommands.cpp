@@ -3,6 +3,7 @@
 #include <QTableView>
 
 #include "common/globals.h"
+#include "common/oauth2/access.h"
 #include "common/password.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
@@ -73,10 +74,18 @@ void TCorvexFrm::EditMailboxRow(int row, bool signIn)
         return;
     bool changed = false;
     TMailBoxRecord record = RecordOfRow(store, row, Globals->DataRoot, changed);
+    const bool awaitingSignIn =
+        AwaitsFirstSignIn(Globals->DataRoot, GetText(record.UserId), GetText(record.MailServer));
     const bool accepted =
         MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row, signIn);
     if (accepted || changed) {
         PutRecord(store, row, record, Globals->Config.DisplayPasswords);
+        const std::string userId = GetText(record.UserId), server = GetText(record.MailServer);
+        if (awaitingSignIn &&
+            oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, userId,
+                                      server) &&
+            !AwaitsFirstSignIn(Globals->DataRoot, userId, server))
+            store.Mailboxes[std::size_t(row)].Checked = true;
         MailboxModel->Refresh();
         MailboxEdited = MailboxEdited || accepted;
         SetApplyEnabled(true);

@@ -132,8 +132,11 @@ TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
     fields.SignIn.OAuth2 = true;
     fields.SignIn.Provider = TProviderChoice::Issuer;
     fields.SignIn.Issuer = "https://login.example.org";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_TRUE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
     fields.SignIn.Tokens.RefreshToken = "r1";
     ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_FALSE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
     StoreFields(fields, root, record);
     EXPECT_EQ(GetText(record.Password), "");
     EXPECT_EQ(entries(), std::vector<std::string>{"ann@pop.example.org r1"});
