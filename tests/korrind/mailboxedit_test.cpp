@@ -539,11 +539,15 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     };
     noteTokens();
 
-    // The server no longer takes the access token: one refresh, no browser.
+    // The servers no longer take the access tokens: one refresh each, no browser.
     fixtures::ExpireAccessTokens();
+    fields.subject = "forward me too";
+    fixtures::AddMessages(box, {fixtures::BuildMessage(fields)});
     Frm->Monitor->CheckMail(-1);
-    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "1") << Frm->Monitor->RowTip(Store().Summary[0]);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
     EXPECT_EQ(Granted(box.user, "refresh"), 1);
+    EXPECT_EQ(fixtures::WaitForMessagesTo(forwardTo, 2).size(), 2u);
+    EXPECT_EQ(Granted(sender, "refresh"), 1);
     EXPECT_EQ(browser.Opened.size(), 2u);
     noteTokens();
 
@@ -572,7 +576,7 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     Frm->SummaryDoubleClick();
     EXPECT_EQ(browser.Opened.size(), 3u);
     Frm->Monitor->CheckMail(-1);
-    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "1") << Frm->Monitor->RowTip(Store().Summary[0]);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
     noteTokens();
 
     // Nothing a person or another program may read holds a token or the client secret: the
