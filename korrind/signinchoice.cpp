@@ -158,9 +158,6 @@ void TSignInFlow::Start(const TSignInChoice &choice, const std::string &server,
     oauth2::TProvider provider = ChoiceProvider(choice, server, problem);
     Busy = true;
     LoginHint = loginHint;
-    // An issuer's client ID may come from the per-user file only once its endpoints are known.
-    if (provider.Id == oauth2::IssuerProvider && problem == signintext::NoClientId)
-        problem.clear();
     if (!problem.empty())
         Fail(problem);
     else if (provider.Id == oauth2::IssuerProvider)
@@ -169,14 +166,8 @@ void TSignInFlow::Start(const TSignInChoice &choice, const std::string &server,
         SignIn(provider);
 }
 
-void TSignInFlow::SignIn(const oauth2::TProvider &found)
+void TSignInFlow::SignIn(const oauth2::TProvider &provider)
 {
-    oauth2::TProvider provider = found;
-    oauth2::FillClient(provider);
-    if (provider.ClientId.empty()) {
-        Fail(signintext::NoClientId);
-        return;
-    }
     Scopes = provider.Scopes;
     Browser->Start(provider, LoginHint);
 }
