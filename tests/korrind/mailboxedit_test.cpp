@@ -579,6 +579,21 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
     noteTokens();
 
+    // A provider out of reach is a passing fault, as a server that does not answer is.
+    oauth2::TStore store(Globals->DataRoot);
+    ASSERT_EQ(store.Load(), oauth2::TStore::TLoad::Loaded);
+    oauth2::TEntry entry = *store.Find(oauth2::TPurpose::Mailbox, box.user, server);
+    entry.Issuer = "http://127.0.0.1:1";
+    entry.Tokens.ExpiresAt = 1;
+    store.Put(entry);
+    std::string error;
+    ASSERT_TRUE(store.Save(error)) << error;
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_NE(Frm->Monitor->RowTip(Store().Summary[0]).find("sign-in provider not reached"),
+              std::string::npos);
+    EXPECT_EQ(notices, 1);
+
     // Nothing a person or another program may read holds a token or the client secret: the
     // debug log at its highest level, the lists and settings, and what a started companion
     // gets on its command line and in its parameter file.
