@@ -43,7 +43,10 @@ namespace help {
     X(SendToTo, 164)                                                                               \
     X(SendToSubject, 165)                                                                          \
     X(SendToNote, 166)                                                                             \
-    X(SendToSend, 167)
+    X(SendToSend, 167)                                                                             \
+    X(SignInChoice, 168)                                                                           \
+    X(SignInProvider, 169)                                                                         \
+    X(SignInButton, 170)
 
 // Keywords of windows and pages: X(name, keyword).
 #define CORVEX_HELP_WINDOWS(X)                                                                     \

@@ -8,6 +8,7 @@
 #include "common/encrypt.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/oauth2/access.h"
 #include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -914,7 +915,10 @@ bool TDataStore::BuildMailBoxFile(bool encrypt, const TAskPassword &ask, std::st
         const std::string &server = row.Cell(mcMailServer);
         std::string password;
         FindPassword(row.Caption, server, password);
-        if (password.empty() || password == PasswordNotGiven) {
+        // A mailbox that signs in with OAuth2 has no password to ask for.
+        if ((password.empty() || password == PasswordNotGiven) &&
+            !oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, row.Caption,
+                                       server)) {
             std::string answer = ask ? ask(row.Caption) : "";
             password = answer.empty() ? PasswordNotGiven : answer;
             SetPassword(row.Caption, server, password);

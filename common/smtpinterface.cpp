@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdarg>
 
+#include "common/accesswait.h"
 #include "common/globals.h"
 #include "common/net/mimeheader.h"
 #include "common/net/pop3client.h"
+#include "common/oauth2/access.h"
 #include "common/text.h"
 #include "common/tlsservers.h"
 #include "common/utils.h"
@@ -184,6 +186,7 @@ void TSMTPFunc::OnReport(TSmtpReport report, int code, const std::string &text)
     case TSmtpReport::AuthenticationFailed:
         Log(1, "Authentication Failed");
         LastResult = smtpresult::AuthenticationFailed;
+        tokenExpired = code == AuthTokenExpired;
         break;
     case TSmtpReport::ConnectionRequired:
         Log(4, "Connection Required");
@@ -295,10 +298,49 @@ bool TSMTPFunc::Prelude(const TConfigRecord &settings)
     client->SpokeTlsBefore = KnownTlsServer(TlsProtocolSmtp, server.Host, server.Port);
     client->UserId = GetText(settings.SmtpUserId);
     client->Password = GetText(settings.SmtpPassword);
+    client->AccessToken.clear();
+    serverAsWritten = GetText(settings.SmtpServer);
     senderName = GetText(settings.SmtpUserName);
+    const bool oauth2 =
+        Globals && oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Outgoing,
+                                             client->UserId, serverAsWritten);
+    if (!oauth2)
+        return Connect(false);
+    client->Password.clear();
+    if (!TakeAccessToken(false))
+        return false;
+    if (Connect(false))
+        return true;
+    // A token the server calls expired before its time is renewed once.
+    return LastResult == smtpresult::AuthenticationFailed && tokenExpired &&
+           !TUtils::Terminating() && TakeAccessToken(true) && Connect(true);
+}
+
+bool TSMTPFunc::Connect(bool again)
+{
+    if (again)
+        Log(2, "The server refused the access token; signing in again with a renewed one");
+    tokenExpired = false;
     client->Connect();
     WaitWhile([this] { return client->IsBusy(); }, ConnectReplies * unsigned(client->TimeoutMs));
     return client->IsReady();
+}
+
+bool TSMTPFunc::TakeAccessToken(bool forceRefresh)
+{
+    const oauth2::TTokenResult result =
+        AwaitAccessToken(Globals->DataRoot, oauth2::TPurpose::Outgoing, client->UserId,
+                         serverAsWritten, forceRefresh);
+    client->AccessToken = result.Tokens.AccessToken;
+    if (result.Ok())
+        return true;
+    const bool unreachable = result.Failure == oauth2::TTokenFailure::Unreachable;
+    OnReport(TSmtpReport::Problem, 0,
+             (unreachable ? "The outgoing server's sign-in provider was not reached: "
+                          : "The outgoing server's sign-in must be renewed: ") +
+                 result.ErrorText);
+    LastResult = unreachable ? smtpresult::ConnectionFailed : smtpresult::AuthenticationFailed;
+    return false;
 }
 
 bool TSMTPFunc::SendAndDisconnect()

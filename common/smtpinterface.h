@@ -101,6 +101,9 @@ public:
 private:
     bool Busy();
     bool Prelude(const TConfigRecord &settings);
+    bool Connect(bool again); // again: with a renewed access token
+    // The outgoing server signs in with OAuth2: a fresh access token for the session.
+    bool TakeAccessToken(bool forceRefresh);
     bool SendAndDisconnect();
     bool WaitWhile(const std::function<bool()> &busy, unsigned ms);
     bool Cancelled(bool reset);
@@ -111,6 +114,8 @@ private:
     bool sendSucceeded = false;
     bool sending = false; // a send is running (its waits let other commands run)
     std::string senderName;
+    std::string serverAsWritten;            // the settings' server field, as the sign-in is keyed
+    bool tokenExpired = false;              // the server refused the access token as expired
     std::vector<std::string> contentHeader; // the running forward's body description
 };
 

@@ -8,14 +8,17 @@
 #include <malloc.h>
 #endif
 
+#include "common/accesswait.h"
 #include "common/globals.h"
 #include "common/net/tlstrust.h"
+#include "common/oauth2/access.h"
 #include "common/password.h"
 #include "common/text.h"
 #include "common/utils.h"
 #include "korrind/checkmail.h"
 #include "korrind/popinterface.h"
 #include "korrind/popview.h"
+#include "korrind/signinchoice.h"
 
 namespace {
 
@@ -55,6 +58,11 @@ bool Pump()
 {
     TUtils::ProcessMessages();
     return !TUtils::Terminating();
+}
+
+const char *FailureCaption(bool signInNeeded)
+{
+    return signInNeeded ? signintext::SignInNeeded : monitortext::TimedOut;
 }
 
 bool Contains(const std::string &text, const char *part)
@@ -186,23 +194,31 @@ TListRow *TCorvexMonitor::CurrentSummaryRow()
 
 void TCorvexMonitor::MarkTimedOut(TListRow &row)
 {
-    row.SetCell(scMsgs, "0");
-    row.SetCell(scFrom, monitortext::TimedOut);
-    row.SetCell(scSubject, "");
-    row.ImageIndex = siTimedOut;
-    RecordFailure(row.Caption);
+    MarkFailure(row, SessionFailure());
 }
 
-// The row keeps its fixed caption; the cause goes to its tip, the tray tip and the log.
-void TCorvexMonitor::RecordFailure(const std::string &mailbox)
+TCorvexMonitor::TMailboxFailure TCorvexMonitor::SessionFailure() const
 {
     TMailboxFailure failure;
     failure.Text = Pop3->FailureText();
     if (failure.Text.empty())
         failure.Text = Pop3FailureText(TPop3Failure::TimedOut);
     failure.NeedsUser = Pop3FailureNeedsUser(Pop3->LastFailure());
-    Utils->DebugLog("%s: %s - %s", mailbox.c_str(), monitortext::TimedOut, failure.Text.c_str());
-    Failures[mailbox] = std::move(failure);
+    return failure;
+}
+
+// The row keeps its fixed caption; the cause goes to its tip, the tray tip and the log.
+void TCorvexMonitor::MarkFailure(TListRow &row, TMailboxFailure failure)
+{
+    const char *caption = FailureCaption(failure.SignInNeeded);
+    row.SetCell(scMsgs, "0");
+    row.SetCell(scFrom, caption);
+    row.SetCell(scSubject, "");
+    row.ImageIndex = siTimedOut;
+    Utils->DebugLog("%s: %s - %s", row.Caption.c_str(), caption, failure.Text.c_str());
+    if (failure.SignInNeeded && SignInAnnounced.insert(row.Caption).second && OnSignInNeeded)
+        OnSignInNeeded(row.Caption, failure.Text);
+    Failures[row.Caption] = std::move(failure);
 }
 
 std::string TCorvexMonitor::RowTip(const TListRow &row) const
@@ -212,7 +228,18 @@ std::string TCorvexMonitor::RowTip(const TListRow &row) const
     auto found = Failures.find(row.Caption);
     if (found == Failures.end())
         return "";
-    return std::string(monitortext::TimedOut) + ": " + found->second.Text;
+    return std::string(FailureCaption(found->second.SignInNeeded)) + ": " + found->second.Text;
+}
+
+std::vector<std::string> TCorvexMonitor::MailboxesNeedingSignIn() const
+{
+    std::vector<std::string> mailboxes;
+    for (const TListRow &row : Store.Summary) {
+        auto found = Failures.find(row.Caption);
+        if (row.ImageIndex == siTimedOut && found != Failures.end() && found->second.SignInNeeded)
+            mailboxes.push_back(row.Caption);
+    }
+    return mailboxes;
 }
 
 std::string TCorvexMonitor::FailureSummary() const
@@ -460,11 +487,52 @@ bool TCorvexMonitor::ConnectMailbox(int index)
         return false;
     if (!PrepareSession(index))
         return false;
-    if (Pop3->Connect())
+    bool marked = false;
+    if (Pop3->Connect() || ConnectWithRenewedToken(index, marked))
         return true;
-    if (!Window.MailListVisible())
+    if (!marked && !Window.MailListVisible())
         if (TListRow *row = CurrentSummaryRow())
             MarkTimedOut(*row);
+    return false;
+}
+
+bool TCorvexMonitor::ConnectWithRenewedToken(int index, bool &marked)
+{
+    marked = false;
+    if (Pop3->AccessToken.empty() || Pop3->LastFailure() != TPop3Failure::SignInExpired ||
+        TUtils::Terminating())
+        return false;
+    Utils->DebugLog("%s: the server refused the access token; renewing it", Pop3->User.c_str());
+    if (TakeAccessToken(Store.Mailboxes[size_t(index)], true))
+        return Pop3->Connect();
+    marked = true;
+    return false;
+}
+
+bool TCorvexMonitor::TakeAccessToken(const TListRow &mailbox, bool forceRefresh)
+{
+    Pop3->AccessToken.clear();
+    const oauth2::TTokenResult result =
+        AwaitAccessToken(Globals->DataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption,
+                         mailbox.Cell(mcMailServer), forceRefresh);
+    if (result.Ok()) {
+        Pop3->AccessToken = result.Tokens.AccessToken;
+        SignInAnnounced.erase(mailbox.Caption);
+        return true;
+    }
+    TMailboxFailure failure;
+    failure.Text = result.ErrorText;
+    // A provider out of reach is a passing fault, as a server that does not answer is.
+    if (result.Failure == oauth2::TTokenFailure::Unreachable) {
+        failure.Text = "sign-in provider not reached: " + failure.Text;
+    } else {
+        failure.NeedsUser = true;
+        failure.SignInNeeded = true;
+    }
+    if (const int summary = FindRow(Store.Summary, mailbox.Caption); summary >= 0) {
+        MarkFailure(Store.Summary[size_t(summary)], failure);
+        Window.RowsChanged(false);
+    }
     return false;
 }
 
@@ -489,9 +557,10 @@ bool TCorvexMonitor::ConnectForCommand(int index)
     if (Owner != TSessionOwner::Command || Pop3->IsConnected() || index < 0 ||
         index >= int(Store.Mailboxes.size()) || !PrepareSession(index))
         return false;
-    if (Pop3->Connect())
+    bool marked = false;
+    if (Pop3->Connect() || ConnectWithRenewedToken(index, marked))
         return true;
-    if (!Window.MailListVisible()) {
+    if (!marked && !Window.MailListVisible()) {
         int summary = FindRow(Store.Summary, Store.Mailboxes[size_t(index)].Caption);
         if (summary >= 0) {
             MarkTimedOut(Store.Summary[size_t(summary)]);
@@ -518,8 +587,14 @@ bool TCorvexMonitor::PrepareSession(int index)
             !inbox.empty() && TUtils::FolderExists(inbox) ? inbox : Globals->DataRoot);
         Pop3->Host = mailbox.Cell(mcMailServer);
         Pop3->User = mailbox.Caption;
-        if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password) ||
-            !PasswordGiven(Pop3->Password)) {
+        Pop3->Password.clear();
+        Pop3->AccessToken.clear();
+        if (oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption,
+                                      Pop3->Host)) {
+            if (!TakeAccessToken(mailbox, false))
+                return false;
+        } else if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password) ||
+                   !PasswordGiven(Pop3->Password)) {
             Utils->DebugLog("%s: %s", monitortext::NoPassword, mailbox.Caption.c_str());
             Window.ShowMessage(monitortext::NoPassword);
             return false;

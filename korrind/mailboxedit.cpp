@@ -115,7 +115,7 @@ void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMai
             Utils->DebugLog("Can't create the inbox folder %s", inbox.c_str());
     }
     SetText(record.UserId, fields.UserId);
-    SetText(record.Password, fields.Password);
+    SetText(record.Password, fields.SignIn.OAuth2 ? std::string() : fields.Password);
     SetText(record.MailServer, fields.MailServer);
     SetText(record.ArrivalAlert, fields.ArrivalAlert);
     SetText(record.PriorityAlert, fields.PriorityAlert);
@@ -125,6 +125,26 @@ void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMai
     record.AliasActive = fields.AliasActive;
     record.BoxProtected = fields.BoxProtected;
     SetText(record.BoxPassword, fields.BoxPassword);
+}
+
+bool StoreSignIn(const TMailboxFields &fields, const TMailBoxRecord &record,
+                 const std::string &dataRoot)
+{
+    std::string error;
+    if (StoreChoice(dataRoot, oauth2::TPurpose::Mailbox, GetText(record.UserId),
+                    GetText(record.MailServer), fields.UserId, fields.MailServer, fields.SignIn,
+                    error))
+        return true;
+    if (Utils)
+        Utils->DebugLog("Can't store the sign-in of %s: %s", fields.UserId.c_str(), error.c_str());
+    return false;
+}
+
+bool AwaitsFirstSignIn(const std::string &dataRoot, const std::string &userId,
+                       const std::string &server)
+{
+    const TSignInChoice choice = StoredChoice(dataRoot, oauth2::TPurpose::Mailbox, userId, server);
+    return choice.OAuth2 && choice.Tokens.RefreshToken.empty() && choice.Tokens.AccessToken.empty();
 }
 
 // ---- the main window's commands
@@ -181,6 +201,13 @@ void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool di
         old = edited;
     }
     store.SetPassword(userId, server, GetText(record.Password));
+}
+
+void RemoveMailbox(TDataStore &store, int row, const std::string &dataRoot)
+{
+    const TListRow &mailbox = store.Mailboxes[std::size_t(row)];
+    RemoveChoice(dataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption, mailbox.Cell(mcMailServer));
+    store.Mailboxes.erase(store.Mailboxes.begin() + row);
 }
 
 bool ActiveMailboxesChanged(const TListRows &mailboxes, const TListRows &summary)

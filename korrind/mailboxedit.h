@@ -8,6 +8,7 @@
 
 #include "common/listrows.h"
 #include "common/records.h"
+#include "korrind/signinchoice.h"
 
 class TDataStore;
 
@@ -69,6 +70,7 @@ struct TMailboxFields
     std::string PriorityAlert;
     bool BoxProtected = false;
     std::string BoxPassword;
+    TSignInChoice SignIn; // with OAuth2 the record keeps no password
 };
 
 // The folder shown for an inbox folder: its parent when the last path component is the user
@@ -104,6 +106,17 @@ std::string InboxFolderOf(const TMailboxFields &fields, const TMailBoxRecord &re
 // is created (one level) when missing.
 void StoreFields(const TMailboxFields &fields, const std::string &dataRoot, TMailBoxRecord &record);
 
+// Writes the sign-in choice of accepted fields for the record as the editor opened it: its
+// entry follows a changed user ID or server, and goes when the password is chosen. False (and
+// logged) when the sign-in store could not be written.
+bool StoreSignIn(const TMailboxFields &fields, const TMailBoxRecord &record,
+                 const std::string &dataRoot);
+
+// Whether the mailbox signs in with OAuth2 but never did: an imported one waits so, inactive,
+// and is checked once the user signed in.
+bool AwaitsFirstSignIn(const std::string &dataRoot, const std::string &userId,
+                       const std::string &server);
+
 // ---- the main window's commands on the Mailboxes list
 
 // Add: a blank record in the data root, mail left on the server, the first mailbox's server.
@@ -117,6 +130,9 @@ TMailBoxRecord RecordOfRow(const TDataStore &store, int row, const std::string &
 // Puts an accepted record into the list: a new row at the end (row −1, active) or the row
 // replaced (its check box kept), with its password, inbox and shown password cell.
 void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool displayPasswords);
+
+// Remove: the row goes, and with it the mailbox's sign-in entry.
+void RemoveMailbox(TDataStore &store, int row, const std::string &dataRoot);
 
 // Whether the active (checked) mailboxes are no longer the ones the Summary lists: Apply then
 // rebuilds the Summary and checks at once. Compares the sets, not only their sizes.

@@ -3,6 +3,7 @@
 #include <QTableView>
 
 #include "common/globals.h"
+#include "common/oauth2/access.h"
 #include "common/password.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
@@ -62,20 +63,40 @@ void TCorvexFrm::MailboxDoubleClick()
 
 void TCorvexFrm::EditSelectedMailbox()
 {
-    TDataStore &store = Monitor->Store;
-    const int row = SelectedRow(lvMailBoxes);
-    if (row >= 0 && !Monitor->PassRunning()) {
-        bool changed = false;
-        TMailBoxRecord record = RecordOfRow(store, row, Globals->DataRoot, changed);
-        const bool accepted = MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row);
-        if (accepted || changed) {
-            PutRecord(store, row, record, Globals->Config.DisplayPasswords);
-            MailboxModel->Refresh();
-            MailboxEdited = MailboxEdited || accepted;
-            SetApplyEnabled(true);
-        }
-    }
+    EditMailboxRow(SelectedRow(lvMailBoxes), false);
     lvMailBoxes->clearSelection();
+}
+
+void TCorvexFrm::EditMailboxRow(int row, bool signIn)
+{
+    TDataStore &store = Monitor->Store;
+    if (row < 0 || Monitor->PassRunning())
+        return;
+    bool changed = false;
+    TMailBoxRecord record = RecordOfRow(store, row, Globals->DataRoot, changed);
+    const bool awaitingSignIn =
+        AwaitsFirstSignIn(Globals->DataRoot, GetText(record.UserId), GetText(record.MailServer));
+    const bool accepted =
+        MailBoxEditFrm->EditMailbox(record, changed, store.Mailboxes, row, signIn);
+    if (accepted || changed) {
+        PutRecord(store, row, record, Globals->Config.DisplayPasswords);
+        const std::string userId = GetText(record.UserId), server = GetText(record.MailServer);
+        if (awaitingSignIn &&
+            oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, userId,
+                                      server) &&
+            !AwaitsFirstSignIn(Globals->DataRoot, userId, server))
+            store.Mailboxes[std::size_t(row)].Checked = true;
+        MailboxModel->Refresh();
+        MailboxEdited = MailboxEdited || accepted;
+        SetApplyEnabled(true);
+    }
+}
+
+void TCorvexFrm::SignInMailbox(const std::string &userId)
+{
+    if (!Globals || !CheckAccess(saOpenMailbox))
+        return;
+    EditMailboxRow(FindRow(Monitor->Store.Mailboxes, userId), true);
 }
 
 // The selected mailbox's inbox in the saved message manager; a protected mailbox asks for

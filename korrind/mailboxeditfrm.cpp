@@ -26,6 +26,7 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/popview.h"
+#include "korrind/signinbox.h"
 
 namespace {
 
@@ -148,6 +149,11 @@ QWidget *TMailBoxEditFrm::BuildMailboxPage()
         grid->addWidget(edit, row++, 1);
         connect(edit, &QLineEdit::textEdited, this, [this] { Changed(); });
     }
+    SignInBox = new TSignInBox(page);
+    SignInBox->PasswordEntry = LMDePassword;
+    SignInBox->UserId = [this] { return FromQ(LMDeUserID); };
+    SignInBox->Server = [this] { return FromQ(LMDeMailServer); };
+    SignInBox->OnChanged = [this] { Changed(); };
     auto *storage = new QGroupBox("Path to Saved Messages Folder", page);
     auto *storageLayout = new QHBoxLayout(storage);
     storageLayout->addWidget(LMDeStorage, 1);
@@ -158,6 +164,7 @@ QWidget *TMailBoxEditFrm::BuildMailboxPage()
 
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(grid);
+    layout->addWidget(SignInBox);
     layout->addWidget(storage);
     layout->addLayout(bar);
     layout->addStretch(1);
@@ -264,7 +271,7 @@ void TMailBoxEditFrm::ShowPage(int page)
 // ---- opening and closing
 
 bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
-                                  const TListRows &mailboxes, int editedRow)
+                                  const TListRows &mailboxes, int editedRow, bool signIn)
 {
     if (!CheckAccess(saMailboxWork))
         return false;
@@ -282,6 +289,8 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     SetEntryLimit(LMDeUserID, UserIdMax);
     ShowPage(epMailbox);
     ShowFields(FieldsOf(record));
+    SignInBox->Show(StoredChoice(DataRoot, oauth2::TPurpose::Mailbox, GetText(record.UserId),
+                                 GetText(record.MailServer)));
     SetApplyEnabled(false);
     const std::string userId = FromQ(LMDeUserID);
     if (!userId.empty() && !TUtils::FolderExists(InboxFolderOf(Fields(), record, DataRoot)))
@@ -290,11 +299,16 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     if (markChanged)
         SetApplyEnabled(true);
     LMDeUserID->setFocus();
+    if (signIn)
+        SignInBox->StartSignIn();
 
     exec();
+    SignInBox->Cancel();
     Mailboxes = nullptr;
-    if (Accepted)
+    if (Accepted) {
+        StoreSignIn(Applied, record, DataRoot);
         StoreFields(Applied, DataRoot, record);
+    }
     return Accepted;
 }
 
@@ -349,6 +363,7 @@ TMailboxFields TMailBoxEditFrm::Fields() const
                                : LMDcmbPriorityMail->currentText().toStdString();
     fields.BoxProtected = BoxProtected;
     fields.BoxPassword = BoxPassword;
+    fields.SignIn = SignInBox->Choice();
     return fields;
 }
 

@@ -18,6 +18,7 @@ class QLineEdit;
 class QStackedWidget;
 class QToolButton;
 class TCaptionPanel;
+class TSignInBox;
 
 class TMailBoxEditFrm : public QDialog
 {
@@ -30,8 +31,10 @@ public:
     // the record then gets the values of the last Apply.
     // mailboxes and editedRow (−1 for a new mailbox) let the editor refuse a second mailbox
     // with the same user ID on the same server.
+    // With signIn the browser sign-in starts as the editor opens (a mailbox whose sign-in
+    // must be renewed).
     bool EditMailbox(TMailBoxRecord &record, bool markChanged, const TListRows &mailboxes,
-                     int editedRow);
+                     int editedRow, bool signIn = false);
 
     // The folder the alert list lives in (the rules folder).
     std::function<std::string()> RulesFolder;
@@ -54,6 +57,7 @@ public:
     QLineEdit *LMDeMailServer;
     QLineEdit *LMDeStorage;
     QCheckBox *LMDcbxLeaveOnServer;
+    TSignInBox *SignInBox;
     TCaptionPanel *LMDpfBrowse1;
     TCaptionPanel *LMDpfInbox;
 

@@ -73,6 +73,10 @@ int main(int argc, char **argv)
             notifier.Enabled = [] { return Globals && Globals->Config.NewMailNotification; };
             notifier.ShowMonitor = [&mainWindow] { mainWindow.Monitor->ShowMonitor(); };
             notifier.Attach(*EMailTest);
+            mainWindow.Monitor->OnSignInNeeded = [&notifier](const std::string &mailbox,
+                                                             const std::string &why) {
+                notifier.SignInNeeded(mailbox, why);
+            };
             const std::vector<std::string> arguments = Arguments(argc, argv);
             mainWindow.show();
             // The first activation; the window may have run it already when it was activated.

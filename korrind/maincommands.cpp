@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QTableView>
+#include <algorithm>
 
 #include "common/globals.h"
 #include "common/password.h"
@@ -142,6 +143,11 @@ void TCorvexFrm::SummaryDoubleClick()
     const bool rowSelected = summary >= 0;
     const TListRow *row = rowSelected ? &store.Summary[std::size_t(summary)] : nullptr;
     const std::string caption = rowSelected ? row->Caption : std::string();
+    const std::vector<std::string> signIn = Monitor->MailboxesNeedingSignIn();
+    if (rowSelected && std::find(signIn.begin(), signIn.end(), caption) != signIn.end()) {
+        SignInMailbox(caption);
+        return;
+    }
     // Protected mailboxes ask their password in the command itself, once.
     int mailbox = rowSelected ? FindRow(store.Mailboxes, caption) : -1; // −1: every mailbox
     if (rowSelected && mailbox < 0)

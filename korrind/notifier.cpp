@@ -124,6 +124,20 @@ bool TDesktopNotifier::PassEnded()
     notes.swap(Notes);
     if (notes.empty() || !Enabled || !Enabled())
         return false;
+    return Send(SummaryText(notes), BodyText(notes),
+                AnyPriority(notes) ? CriticalUrgency : NormalUrgency, "email.arrived", &LastId);
+}
+
+// Shown whatever the new-mail switch says: without a new sign-in the mailbox is not checked.
+bool TDesktopNotifier::SignInNeeded(const std::string &mailbox, const std::string &why)
+{
+    return Send(Format("Sign-in needed: %s", mailbox.c_str()), EscapeMarkup(why), NormalUrgency,
+                "email", nullptr);
+}
+
+bool TDesktopNotifier::Send(const std::string &summary, const std::string &body, uchar urgency,
+                            const char *category, uint *replaces)
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
@@ -135,23 +149,23 @@ bool TDesktopNotifier::PassEnded()
         Connected = true;
     }
     QVariantMap hints;
-    hints["urgency"] = QVariant::fromValue(AnyPriority(notes) ? CriticalUrgency : NormalUrgency);
+    hints["urgency"] = QVariant::fromValue(urgency);
     hints["desktop-entry"] = QString(DesktopId);
-    hints["category"] = QString("email.arrived");
+    hints["category"] = QString(category);
     QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, "Notify");
-    call << QString(names::AppTitle) << LastId << QString(DesktopId)
-         << QString::fromStdString(SummaryText(notes)) << QString::fromStdString(BodyText(notes))
+    call << QString(names::AppTitle) << (replaces ? *replaces : 0u) << QString(DesktopId)
+         << QString::fromStdString(summary) << QString::fromStdString(body)
          << QStringList{DefaultAction, DefaultActionLabel} << hints << int(-1);
     // Asynchronous: a slow notification service must not hold up the monitor.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher *finished) {
+            [replaces](QDBusPendingCallWatcher *finished) {
                 QDBusPendingReply<uint> reply = *finished;
-                if (reply.isValid())
-                    LastId = reply.value();
-                else if (Utils)
+                if (!reply.isValid() && Utils)
                     Utils->DebugLog("No desktop notification: %s",
                                     reply.error().message().toStdString().c_str());
+                else if (reply.isValid() && replaces)
+                    *replaces = reply.value();
                 finished->deleteLater();
             });
     return true;

@@ -40,6 +40,8 @@ public:
     // Sends what the pass collected (when anything and when enabled) and starts afresh.
     // False when nothing was sent.
     bool PassEnded();
+    // A mailbox's sign-in must be renewed: a notification of its own.
+    bool SignInNeeded(const std::string &mailbox, const std::string &why);
 
     // Texts of the notification for notes (exposed for the window-free test).
     static std::string SummaryText(const std::vector<TNewMailNote> &notes);
@@ -50,6 +52,10 @@ private slots:
     void Closed(uint id, uint reason);
 
 private:
+    // One notification; replaces (when given) names the one it replaces and gets its id.
+    bool Send(const std::string &summary, const std::string &body, uchar urgency,
+              const char *category, uint *replaces);
+
     std::vector<TNewMailNote> Notes;
     uint LastId = 0;
     bool Connected = false;

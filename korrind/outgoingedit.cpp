@@ -7,11 +7,13 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "common/globals.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
 #include "common/ui/fieldentry.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
+#include "korrind/signinbox.h"
 
 namespace {
 
@@ -54,6 +56,11 @@ TfrmOutgoingServer::TfrmOutgoingServer(QWidget *parent) : QDialog(parent)
     addRow(1, "Password:", LMDePassword, PasswordLimit);
     addRow(2, "User Name:", LMDeUserName, UserNameLimit);
     addRow(3, "User ID:", LMDeUserID, UserIdLimit);
+    SignInBox = new TSignInBox(this);
+    SignInBox->PasswordEntry = LMDePassword;
+    SignInBox->UserId = [this] { return FromQ(LMDeUserID); };
+    SignInBox->Server = [this] { return FromQ(LMDeMailServer); };
+    SignInBox->OnChanged = [this] { EnableApply(true); };
 
     LMDpfApply = new TCaptionPanel("Apply", this);
     LMDpfLoad = new TCaptionPanel("Load", this);
@@ -71,6 +78,7 @@ TfrmOutgoingServer::TfrmOutgoingServer(QWidget *parent) : QDialog(parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group);
+    layout->addWidget(SignInBox);
     layout->addLayout(buttons);
 }
 
@@ -90,13 +98,16 @@ void TfrmOutgoingServer::FormShow(const TConfigRecord &config)
     LMDeUserName->setText(ToQ(GetText(config.SmtpUserName)));
     LMDeUserID->setText(ToQ(GetText(config.SmtpUserId)));
     LMDePassword->setEchoMode(config.DisplayPasswords ? QLineEdit::Normal : QLineEdit::Password);
+    DataRoot = Globals ? Globals->DataRoot : std::string();
+    SignInBox->Show(StoredChoice(DataRoot, oauth2::TPurpose::Outgoing, GetText(config.SmtpUserId),
+                                 GetText(config.SmtpServer)));
     EnableApply(false);
 }
 
 void TfrmOutgoingServer::StoreInto(TConfigRecord &config) const
 {
     SetText(config.SmtpServer, FromQ(LMDeMailServer));
-    SetText(config.SmtpPassword, FromQ(LMDePassword));
+    SetText(config.SmtpPassword, SignInBox->Choice().OAuth2 ? std::string() : FromQ(LMDePassword));
     SetText(config.SmtpUserName, FromQ(LMDeUserName));
     SetText(config.SmtpUserId, FromQ(LMDeUserID));
 }
@@ -105,9 +116,24 @@ int TfrmOutgoingServer::Execute(TConfigRecord &config)
 {
     FormShow(config);
     exec();
-    if (Answer == AnswerApplied)
+    SignInBox->Cancel();
+    if (Answer == AnswerApplied) {
+        StoreSignIn(config);
         StoreInto(config);
+    }
     return Answer;
+}
+
+// The entry of the server as it was follows a changed user ID or server.
+void TfrmOutgoingServer::StoreSignIn(const TConfigRecord &config) const
+{
+    std::string error;
+    if (!DataRoot.empty() &&
+        !StoreChoice(DataRoot, oauth2::TPurpose::Outgoing, GetText(config.SmtpUserId),
+                     GetText(config.SmtpServer), FromQ(LMDeUserID), FromQ(LMDeMailServer),
+                     SignInBox->Choice(), error) &&
+        Utils)
+        Utils->DebugLog("Can't store the outgoing server's sign-in: %s", error.c_str());
 }
 
 void TfrmOutgoingServer::LMDpfApplyClick()

@@ -10,6 +10,7 @@
 
 class QLineEdit;
 class TCaptionPanel;
+class TSignInBox;
 
 class TfrmOutgoingServer : public QDialog
 {
@@ -21,7 +22,7 @@ public:
     explicit TfrmOutgoingServer(QWidget *parent = nullptr);
 
     // Fills the boxes from config, shows the window modally and, after Apply, copies the texts
-    // back into config. Answers the window's answer.
+    // back into config and stores the sign-in choice. Answers the window's answer.
     int Execute(TConfigRecord &config);
 
     // Starts the mailbox import program and waits for it; true when it was started.
@@ -33,6 +34,7 @@ public:
     QLineEdit *LMDePassword;
     QLineEdit *LMDeUserName;
     QLineEdit *LMDeUserID;
+    TSignInBox *SignInBox;
     TCaptionPanel *LMDpfApply;
     TCaptionPanel *LMDpfLoad;
     TCaptionPanel *LMDpfClose;
@@ -47,4 +49,7 @@ public:
 
 private:
     void EnableApply(bool enabled);
+    void StoreSignIn(const TConfigRecord &config) const;
+
+    std::string DataRoot;
 };

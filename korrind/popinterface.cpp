@@ -137,7 +137,7 @@ bool TPop3::Connect()
 {
     LastError = 0;
     UserStopped = false;
-    if (Port == 0 || Host.empty() || Password.empty() || User.empty())
+    if (Port == 0 || Host.empty() || (Password.empty() && AccessToken.empty()) || User.empty())
         return false;
     if (WorkFolder.empty()) {
         std::string system = Utils ? Utils->GetWindowsFolder() : QDir::tempPath().toStdString();
@@ -150,6 +150,7 @@ bool TPop3::Connect()
     Client->Host = Host;
     Client->User = User;
     Client->Password = Password;
+    Client->AccessToken = AccessToken;
     Client->AttachmentPath = WorkFolder;
     const TServerAddress address = ParseServerAddress(Host, Port);
     Client->SpokeTlsBefore = KnownTlsServer(TlsProtocolPop3, address.Host, address.Port);
@@ -198,8 +199,9 @@ bool TPop3::ConnectLoop()
             break;
         if (end == TConnectEnd::Connected)
             continue;
-        // Retrying a refused login only repeats the refusal (and may lock the account).
-        if (LoginGaveUp)
+        // Retrying a refused login only repeats the refusal (and may lock the account); a
+        // refused token is renewed by the check cycle, not sent again.
+        if (LoginGaveUp || Client->LastFailure() == TPop3Failure::SignInExpired)
             break;
         // So does a certificate that does not verify: give up at once.
         if (Pop3FailureNeedsUser(Client->LastFailure())) {
@@ -672,7 +674,8 @@ void TPop3::OnAuthenticationFailed(bool &retry)
 {
     Log(0, "Authentication Failed to: %s for: %s", HostText(), UserText());
     ++AuthFailures;
-    retry = AuthFailures < 4;
+    // A refused token stays refused on this connection: the check cycle renews it.
+    retry = AuthFailures < 4 && AccessToken.empty();
     LoginGaveUp = !retry;
 }
 

@@ -51,6 +51,7 @@ public:
     // ---- settings
     std::string Host; // may carry ":port" or "pop3s://"
     std::string Password;
+    std::string AccessToken; // an OAuth2 sign-in's token, used instead of the password
     std::string User;
     std::string WorkFolder;
     bool DeleteAfterRetrieve = false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -195,8 +196,16 @@ public:
     {
         std::string Text;
         bool NeedsUser = false;
+        bool SignInNeeded = false; // the OAuth2 sign-in must be renewed by the user
     };
     std::map<std::string, TMailboxFailure> Failures;
+    // Mailboxes whose sign-in must be renewed and whose user was told so; told once, until a
+    // sign-in works again.
+    std::set<std::string> SignInAnnounced;
+    // A mailbox's OAuth2 sign-in must be renewed (told once per mailbox): the user ID and why.
+    std::function<void(const std::string &mailbox, const std::string &why)> OnSignInNeeded;
+    // The user IDs whose Summary row shows "Sign-in Needed".
+    std::vector<std::string> MailboxesNeedingSignIn() const;
     TDataStore Store; // Mailboxes, Summary, PasswordMap, InboxMap
     TTrayIcon Tray;
     bool Activated = false;
@@ -233,7 +242,15 @@ private:
     void RestartMainTimer();
     void ClearTopmostTick();
     void MarkTimedOut(TListRow &row);
-    void RecordFailure(const std::string &mailbox);
+    void MarkFailure(TListRow &row, TMailboxFailure failure);
+    // The session's failure: its cause, and whether only the user can mend it.
+    TMailboxFailure SessionFailure() const;
+    // For a mailbox that signs in with OAuth2: a fresh access token into the session, or the
+    // mailbox's row marked (the sign-in needed, or the provider unreachable for now).
+    bool TakeAccessToken(const TListRow &mailbox, bool forceRefresh);
+    // The server refused the token it was given although the token had not expired: one
+    // forced refresh and one more connect. marked: the refresh failed and the row says so.
+    bool ConnectWithRenewedToken(int index, bool &marked);
     // The time-out causes of the Summary rows, one "user ID: cause" line each.
     std::string FailureSummary() const;
     bool FailureNeedsUser() const;

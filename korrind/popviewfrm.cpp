@@ -997,7 +997,7 @@ void TCorvexFrm::LMDpfRemoveClick()
         const std::string &userId = rows[std::size_t(row)].Caption;
         if (AskYesNo(Format(windowtext::RemoveQuestion, userId.c_str()),
                      monitortext::WarningCaption) == TAnswer::Yes) {
-            rows.erase(rows.begin() + row);
+            RemoveMailbox(Monitor->Store, row, Globals->DataRoot);
             MailboxModel->Reload();
             SetApplyEnabled(true);
         }
@@ -1285,6 +1285,7 @@ void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)
             return Globals ? Globals->MailerList : none;
         };
         TrayView->InboxMap = [this]() -> const TStringList & { return Monitor->Store.InboxMap; };
+        TrayView->SignInNeeded = [this] { return Monitor->MailboxesNeedingSignIn(); };
         TrayView->OnCommand = [this](TTrayCommand command, const std::string &name) {
             switch (command) {
             case TTrayCommand::CheckNow:
@@ -1307,6 +1308,9 @@ void TCorvexFrm::ShowTrayIcon(TTrayIcon &tray)
                 break;
             case TTrayCommand::RejectionBox:
                 RejectedMailClick();
+                break;
+            case TTrayCommand::SignIn:
+                SignInMailbox(name);
                 break;
             default:
                 break;

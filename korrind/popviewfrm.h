@@ -201,6 +201,8 @@ public:
     void ReadLastMessageOf(int summaryRow);
     // Double click on the Summary list: list, read or open the saved messages by the row.
     void SummaryDoubleClick();
+    // Opens the mailbox editor on a mailbox whose sign-in must be renewed, the sign-in started.
+    void SignInMailbox(const std::string &userId);
     void RejectedMailClick(); // also the tray's "Rejection Box"
     void TrayInboxClick(const std::string &userId);
     void LMDpfSyncAllClick();
@@ -270,6 +272,7 @@ private:
     void RunMailerByName(const std::string &name);
     void AddRunMailItems(QMenu *menu);
     void EditSelectedMailbox();
+    void EditMailboxRow(int row, bool signIn);
     void WatchSummaryDoubleClick();
     int ListServerMailOf(int mailboxRow);
 

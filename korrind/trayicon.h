@@ -89,6 +89,7 @@ enum class TTrayCommand {
     Restart,
     Exit,
     Separator,
+    SignIn, // one item per mailbox whose sign-in must be renewed, shown only then
 };
 
 struct TTrayMenuItem

@@ -1,5 +1,4 @@
 #include "korrind/trayview.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -10,6 +9,7 @@
 
 #include "common/names.h"
 #include "common/stringlist.h"
+#include "korrind/signinchoice.h"
 
 namespace {
 
@@ -171,6 +171,28 @@ void TTrayView::PrepareMenu()
     SyncSubMenu(InboxesSubMenu, MenuData.InboxItems(), TTrayCommand::Inboxes);
     RunMailSubMenu->menuAction()->setEnabled(!RunMailSubMenu->isEmpty());
     InboxesItem->setEnabled(!InboxesSubMenu->isEmpty());
+    SyncSignInItems();
+}
+
+// The items are made afresh at each opening: the mailboxes needing a sign-in change by pass.
+void TTrayView::SyncSignInItems()
+{
+    for (QAction *item : SignInItems)
+        delete item;
+    SignInItems.clear();
+    const std::vector<std::string> mailboxes =
+        SignInNeeded ? SignInNeeded() : std::vector<std::string>();
+    QAction *first = PopupMenu->actions().value(0);
+    for (const std::string &mailbox : mailboxes) {
+        auto *item = new QAction(ToQString(std::string(signintext::SignInMenuItem) + " " + mailbox),
+                                 PopupMenu);
+        connect(item, &QAction::triggered, this,
+                [this, mailbox] { Command(TTrayCommand::SignIn, mailbox); });
+        PopupMenu->insertAction(first, item);
+        SignInItems.push_back(item);
+    }
+    if (!SignInItems.empty())
+        SignInItems.push_back(PopupMenu->insertSeparator(first));
 }
 
 // Appends the names the sub-menu does not show yet; items already there stay.

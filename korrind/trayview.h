@@ -7,6 +7,7 @@
 #include <QObject>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "korrind/trayicon.h"
 
@@ -38,6 +39,8 @@ public:
     std::function<bool()> WindowShown;
     std::function<const TStringList &()> MailerList;
     std::function<const TStringList &()> InboxMap;
+    // The mailboxes whose sign-in must be renewed: each gets a "Sign In…" item at the top.
+    std::function<std::vector<std::string>()> SignInNeeded;
 
     // A chosen menu item. For RunMail and Inboxes, name is the chosen program or user ID.
     std::function<void(TTrayCommand command, const std::string &name)> OnCommand;
@@ -55,6 +58,7 @@ private:
     void BuildMenu();
     void SyncSubMenu(QMenu *menu, const std::vector<std::string> &names, TTrayCommand command);
     void Command(TTrayCommand command, const std::string &name = {});
+    void SyncSignInItems();
 
     TTrayIcon &Logic;
     TTrayMenu MenuData;
@@ -64,4 +68,5 @@ private:
     QMenu *InboxesSubMenu = nullptr;
     QAction *ShowItem = nullptr;
     QAction *InboxesItem = nullptr;
+    std::vector<QAction *> SignInItems;
 };

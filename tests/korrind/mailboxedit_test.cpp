@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,7 +26,9 @@
 #include "common/alerts.h"
 #include "common/globals.h"
 #include "common/names.h"
+#include "common/oauth2/store.h"
 #include "common/password.h"
+#include "common/platform/folders.h"
 #include "common/platform/opener.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
@@ -35,9 +39,12 @@
 #include "korrind/aboutfrm.h"
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
+#include "korrind/outgoingedit.h"
 #include "korrind/popviewfrm.h"
+#include "korrind/signinbox.h"
 #include "korrind/windowsteps.h"
 #include "support/fixtures.h"
+#include "support/testbrowser.h"
 #include "support/testenv.h"
 
 namespace {
@@ -105,6 +112,54 @@ TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStor
     TListRows summary = {SummaryRow("alice")};
     EXPECT_FALSE(ActiveMailboxesChanged({Active("alice", true), Active("bob", false)}, summary));
     EXPECT_TRUE(ActiveMailboxesChanged({Active("alice", false), Active("bob", true)}, summary));
+}
+
+// The sign-in entry follows the mailbox: it moves with a new user ID or server, goes when the
+// password is chosen again or the mailbox is removed, and the record keeps no password.
+TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
+{
+    const std::string root = testenv::MakeScratchDir("signin");
+    auto entries = [&root] {
+        oauth2::TStore store(root);
+        store.Load();
+        std::vector<std::string> keys;
+        for (const oauth2::TEntry &entry : store.Entries())
+            keys.push_back(entry.UserId + "@" + entry.Server + " " + entry.Tokens.RefreshToken);
+        return keys;
+    };
+    TMailBoxRecord record = Record("ann", "pop.example.org", root + "/ann");
+    TMailboxFields fields = FieldsOf(record);
+    fields.SignIn.OAuth2 = true;
+    fields.SignIn.Provider = TProviderChoice::Issuer;
+    fields.SignIn.Issuer = "https://login.example.org";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_TRUE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
+    fields.SignIn.Tokens.RefreshToken = "r1";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_FALSE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
+    StoreFields(fields, root, record);
+    EXPECT_EQ(GetText(record.Password), "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"ann@pop.example.org r1"});
+    EXPECT_EQ(StoredChoice(root, oauth2::TPurpose::Mailbox, "ann", "pop.example.org").Issuer,
+              "https://login.example.org");
+
+    fields.UserId = "anna";
+    fields.MailServer = "pop3s://pop.example.org";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    StoreFields(fields, root, record);
+    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org r1"});
+
+    TDataStore store;
+    PutRecord(store, -1, record, false);
+    RemoveMailbox(store, 0, root);
+    EXPECT_TRUE(store.Mailboxes.empty());
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    fields.SignIn.OAuth2 = false;
+    fields.Password = "pw";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_EQ(entries(), std::vector<std::string>{});
 }
 
 TEST(MailboxEditRules, ImportedMailboxIsCheckedOnceItGetsItsPassword)
@@ -369,6 +424,192 @@ TEST_F(MailboxWindows, InboxStartsTheSavedMessageManagerOnTheMailbox)
     EXPECT_EQ(testenv::ReadFile(probe + ".seen"),
               "argc=1\narg=" + probe + ".ini\nparam=/mail/ann\nparam=ann@pop.example.org\n");
     SetPasswordPrompt(nullptr);
+}
+
+// ---- signing in with OAuth2
+
+// The count of one kind of request the authorization server answered for account.
+int Granted(const std::string &account, const char *kind)
+{
+    const QJsonObject stats =
+        QJsonDocument::fromJson(QByteArray::fromStdString(fixtures::OAuthStats())).object();
+    return stats.value("accounts")
+        .toObject()
+        .value(QString::fromStdString(account))
+        .toObject()
+        .value(kind)
+        .toInt();
+}
+
+// Chooses OAuth2 with the test's issuer in a sign-in box and signs in through the browser.
+void SignIn(TSignInBox *box, const fixtures::OAuthServer &issuer)
+{
+    box->cmbMethod->setCurrentIndex(1);
+    emit box->cmbMethod->activated(1);
+    box->cmbProvider->setCurrentIndex(int(TProviderChoice::Issuer));
+    emit box->cmbProvider->activated(int(TProviderChoice::Issuer));
+    Type(box->eIssuer, QString::fromStdString(issuer.issuer));
+    Type(box->eClientId, QString::fromStdString(issuer.clientId));
+    box->pfSignIn->Click();
+    EXPECT_TRUE(fixtures::WaitUntil([box] {
+        return box->lblState->text().startsWith("Signed in");
+    })) << box->lblState->text().toStdString();
+}
+
+// A mailbox and the outgoing server signed in from their windows: checks and forwards go with
+// tokens, an expired token is renewed without a prompt, a revoked sign-in shows "Sign-in
+// Needed" once and stops the requests until the user signs in again from the Summary. No
+// token or secret is ever written where it could be read.
+TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRefused)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    const fixtures::OAuthServer issuer = fixtures::OAuth2();
+    const std::string secret = "client-secret-" + fixtures::UniqueAddress("s");
+    testenv::WriteFile(platform::ConfigHome() + "/" + names::KeyFolder + "/" + oauth2::ClientsFile,
+                       "[" + issuer.issuer + "]\nClientId=" + issuer.clientId +
+                           "\nClientSecret=" + secret + "\n");
+    testenv::TTestBrowser browser;
+    fixtures::Mailbox box = fixtures::CreateMailbox("oauth");
+    const std::string server = box.host + ":" + std::to_string(box.pop3Port);
+    const std::string forwardTo = fixtures::UniqueAddress("oauthfwd");
+    const std::string sender = fixtures::UniqueAddress("oauthsender");
+    fixtures::MessageFields fields;
+    fields.subject = "please forward me";
+    fixtures::AddMessages(box, {fixtures::BuildMessage(fields)});
+    testenv::WriteFile(Rules + "/" + names::MasterPriorityFile,
+                       "|forward me;||0|0|10120|" + forwardTo + "|000|\n");
+    Globals->Config.MasterPriorityActive = 1;
+    Globals->Config.TimeoutMs = 5000;
+    Globals->Config.Retries = 1;
+    SetText(Globals->Config.SmtpServer, "127.0.0.1:" + std::to_string(fixtures::Smtp().port));
+    SetText(Globals->Config.SmtpUserId, sender);
+    Globals->DebugLevel = 99;
+    Utils->LogFileName = testenv::MakeScratchDir("log") + "/" + names::DebugLogFile;
+    int notices = 0;
+    Frm->Monitor->OnSignInNeeded = [&](const std::string &, const std::string &) { ++notices; };
+    Frm->ShowSettings();
+
+    OnModal<TfrmOutgoingServer>([&](TfrmOutgoingServer *window) {
+        SignIn(window->SignInBox, issuer);
+        EXPECT_FALSE(window->LMDePassword->isEnabled());
+        window->LMDpfApply->Click();
+    });
+    Frm->LMDpfOutGoingClick();
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        Type(editor->LMDeUserID, QString::fromStdString(box.user));
+        Type(editor->LMDeMailServer, QString::fromStdString(server));
+        SignIn(editor->SignInBox, issuer);
+        EXPECT_EQ(editor->SignInBox->lblState->text().toStdString(), "Signed in as " + box.user);
+        EXPECT_FALSE(editor->LMDePassword->isEnabled());
+        editor->LMDpfAccept->Click();
+        editor->LMDpfClose->Click();
+    });
+    Frm->LMDpfAdd->Click();
+    ASSERT_EQ(browser.Opened.size(), 2u);
+    Frm->LMDpfApply->Click(); // saves and checks at once
+
+    // The first pass logged in with the token and forwarded with the outgoing server's.
+    ASSERT_EQ(Store().Summary.size(), 1u);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "1") << Frm->Monitor->RowTip(Store().Summary[0]);
+    EXPECT_NE(
+        testenv::ReadFile(testenv::FixtureValue("CORVEX_FIXTURES_DIR") + "/dovecot/dovecot.log")
+            .find("oauth2(" + box.user),
+        std::string::npos);
+    std::vector<fixtures::ReceivedMessage> forwarded = fixtures::WaitForMessagesTo(forwardTo, 1);
+    ASSERT_EQ(forwarded.size(), 1u);
+    EXPECT_TRUE(forwarded[0].authMechanism == "XOAUTH2" ||
+                forwarded[0].authMechanism == "OAUTHBEARER")
+        << forwarded[0].authMechanism;
+    std::vector<TMailBoxRecord> records;
+    ASSERT_TRUE(ReadMailBoxFile(Store().PopSrvPath(), records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(GetText(records[0].Password), "");
+
+    // Every token handed out so far, to look for them later.
+    std::vector<std::string> tokens;
+    auto noteTokens = [&] {
+        oauth2::TStore store(Globals->DataRoot);
+        ASSERT_EQ(store.Load(), oauth2::TStore::TLoad::Loaded);
+        ASSERT_EQ(store.Entries().size(), 2u);
+        for (const oauth2::TEntry &entry : store.Entries())
+            for (const std::string &token : {entry.Tokens.AccessToken, entry.Tokens.RefreshToken})
+                if (!token.empty())
+                    tokens.push_back(token);
+    };
+    noteTokens();
+
+    // The servers no longer take the access tokens: one refresh each, no browser.
+    fixtures::ExpireAccessTokens();
+    fields.subject = "forward me too";
+    fixtures::AddMessages(box, {fixtures::BuildMessage(fields)});
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
+    EXPECT_EQ(Granted(box.user, "refresh"), 1);
+    EXPECT_EQ(fixtures::WaitForMessagesTo(forwardTo, 2).size(), 2u);
+    EXPECT_EQ(Granted(sender, "refresh"), 1);
+    EXPECT_EQ(browser.Opened.size(), 2u);
+    noteTokens();
+
+    // Revoked: the row asks for a sign-in, told once; later passes ask no one anything.
+    fixtures::RevokeTokens(box.user);
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Sign-in Needed");
+    EXPECT_EQ(Frm->Monitor->RowTip(Store().Summary[0]).rfind("Sign-in Needed: ", 0), 0u);
+    EXPECT_EQ(Granted(box.user, "refresh_refused"), 1);
+    const std::string stats = fixtures::OAuthStats();
+    Frm->Monitor->CheckMail(-1);
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(fixtures::OAuthStats(), stats);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(Frm->Monitor->MailboxesNeedingSignIn(), std::vector<std::string>{box.user});
+    EXPECT_EQ(browser.Opened.size(), 2u) << "a pass opened the browser";
+
+    // A double click on the row signs in again; the next pass checks.
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        EXPECT_TRUE(fixtures::WaitUntil(
+            [editor] { return editor->SignInBox->lblState->text().startsWith("Signed in as"); }));
+        editor->LMDpfAccept->Click();
+        editor->LMDpfClose->Click();
+    });
+    Frm->lvSummary->selectRow(0);
+    Frm->SummaryDoubleClick();
+    EXPECT_EQ(browser.Opened.size(), 3u);
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
+    noteTokens();
+
+    // A provider out of reach is a passing fault, as a server that does not answer is.
+    oauth2::TStore store(Globals->DataRoot);
+    ASSERT_EQ(store.Load(), oauth2::TStore::TLoad::Loaded);
+    oauth2::TEntry entry = *store.Find(oauth2::TPurpose::Mailbox, box.user, server);
+    entry.Issuer = "http://127.0.0.1:1";
+    entry.Tokens.ExpiresAt = 1;
+    store.Put(entry);
+    std::string error;
+    ASSERT_TRUE(store.Save(error)) << error;
+    Frm->Monitor->CheckMail(-1);
+    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_NE(Frm->Monitor->RowTip(Store().Summary[0]).find("sign-in provider not reached"),
+              std::string::npos);
+    EXPECT_EQ(notices, 1);
+
+    // Nothing a person or another program may read holds a token or the client secret: the
+    // debug log at its highest level, the lists and settings, and what a started companion
+    // gets on its command line and in its parameter file.
+    const std::string probe = InstallProbe(names::Strenna, "strenna");
+    Frm->lvMailBoxes->selectRow(0);
+    Frm->LMDpfInbox->Click();
+    const std::string log = testenv::ReadFile(Utils->LogFileName);
+    ASSERT_NE(log.find("Connect: " + box.user), std::string::npos) << "logged at a high level";
+    tokens.push_back(secret);
+    for (const std::string &file :
+         {Utils->LogFileName, probe + ".seen", Store().PopSrvPath(), Store().ConfigPath()}) {
+        const std::string bytes = testenv::ReadFile(file);
+        ASSERT_FALSE(bytes.empty()) << file;
+        for (const std::string &token : tokens)
+            EXPECT_EQ(bytes.find(token), std::string::npos) << file;
+    }
 }
 
 TEST_F(MailboxWindows, ControlsCarryTheirNames)

@@ -1,0 +1,196 @@
+#include "korrind/signinchoice.h"
+
+#include "common/oauth2/signin.h"
+#include "common/text.h"
+#include "common/utils.h"
+
+namespace {
+
+TProviderChoice ChoiceOfProvider(const std::string &providerId)
+{
+    if (providerId == oauth2::MicrosoftProvider)
+        return TProviderChoice::Microsoft;
+    if (providerId == oauth2::GoogleProvider)
+        return TProviderChoice::Google;
+    return TProviderChoice::Issuer;
+}
+
+std::string ProviderIdOf(TProviderChoice choice, const std::string &server)
+{
+    switch (choice) {
+    case TProviderChoice::Automatic:
+        return oauth2::ProviderForServer(server);
+    case TProviderChoice::Microsoft:
+        return oauth2::MicrosoftProvider;
+    case TProviderChoice::Google:
+        return oauth2::GoogleProvider;
+    case TProviderChoice::Issuer:
+        break;
+    }
+    return oauth2::IssuerProvider;
+}
+
+// The store as it is on disk; a file set aside is reported, and the store starts empty.
+oauth2::TStore LoadedStore(const std::string &dataRoot)
+{
+    oauth2::TStore store(dataRoot);
+    if (store.Load() == oauth2::TStore::TLoad::SetAside && Utils)
+        Utils->DebugLog("%s", store.LoadError().c_str());
+    return store;
+}
+
+} // namespace
+
+TSignInChoice StoredChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
+                           const std::string &userId, const std::string &server)
+{
+    TSignInChoice choice;
+    const oauth2::TStore store = LoadedStore(dataRoot);
+    const oauth2::TEntry *entry = store.Find(purpose, userId, server);
+    if (entry == nullptr)
+        return choice;
+    choice.OAuth2 = true;
+    choice.Provider = ChoiceOfProvider(entry->ProviderId);
+    choice.Issuer = entry->Issuer;
+    choice.ClientId = entry->ClientId;
+    choice.Scopes = entry->Scopes;
+    choice.Tokens = entry->Tokens;
+    choice.SignInNeeded = entry->SignInNeeded;
+    return choice;
+}
+
+oauth2::TProvider ChoiceProvider(const TSignInChoice &choice, const std::string &server,
+                                 std::string &problem)
+{
+    problem.clear();
+    const std::string id = ProviderIdOf(choice.Provider, server);
+    if (id.empty()) {
+        problem = signintext::NoProvider;
+        return {};
+    }
+    const std::string issuer = Trim(choice.Issuer);
+    if (id == oauth2::IssuerProvider && issuer.empty()) {
+        problem = signintext::NoIssuer;
+        return {};
+    }
+    oauth2::TProvider provider = oauth2::PresetProvider(id, issuer);
+    provider.ClientId = Trim(choice.ClientId);
+    oauth2::FillClient(provider);
+    if (provider.ClientId.empty())
+        problem = signintext::NoClientId;
+    return provider;
+}
+
+std::string SignInStateText(const TSignInChoice &choice)
+{
+    if (!choice.SignInNeeded.empty())
+        return std::string(signintext::SignInNeeded) + ": " + choice.SignInNeeded;
+    if (choice.Tokens.RefreshToken.empty() && choice.Tokens.AccessToken.empty())
+        return signintext::NotSignedIn;
+    if (choice.Tokens.Account.empty())
+        return signintext::SignedIn;
+    return Format(signintext::SignedInAs, choice.Tokens.Account.c_str());
+}
+
+bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
+                 const std::string &oldUserId, const std::string &oldServer,
+                 const std::string &newUserId, const std::string &newServer,
+                 const TSignInChoice &choice, std::string &error)
+{
+    oauth2::TStore store = LoadedStore(dataRoot);
+    bool changed = store.Remove(purpose, oldUserId, oldServer);
+    if (choice.OAuth2) {
+        oauth2::TEntry entry;
+        entry.Purpose = purpose;
+        entry.UserId = newUserId;
+        entry.Server = newServer;
+        entry.ProviderId = ProviderIdOf(choice.Provider, newServer);
+        if (entry.ProviderId == oauth2::IssuerProvider) {
+            entry.Issuer = Trim(choice.Issuer);
+            entry.ClientId = Trim(choice.ClientId);
+        }
+        entry.Scopes = choice.Scopes;
+        entry.Tokens = choice.Tokens;
+        entry.SignInNeeded = choice.SignInNeeded;
+        store.Put(entry);
+        changed = true;
+    }
+    return !changed || store.Save(error);
+}
+
+bool RemoveChoice(const std::string &dataRoot, oauth2::TPurpose purpose, const std::string &userId,
+                  const std::string &server)
+{
+    std::string error;
+    if (StoreChoice(dataRoot, purpose, userId, server, userId, server, TSignInChoice(), error))
+        return true;
+    if (Utils)
+        Utils->DebugLog("Can't remove the sign-in of %s: %s", userId.c_str(), error.c_str());
+    return false;
+}
+
+// ---- the browser sign-in
+
+TSignInFlow::TSignInFlow(QObject *parent)
+    : QObject(parent), Discovery(std::make_unique<oauth2::TDiscovery>()),
+      Browser(std::make_unique<oauth2::TSignIn>())
+{
+    Discovery->OnFinished = [this](bool ok, const oauth2::TProvider &provider,
+                                   const std::string &error) {
+        if (!Busy)
+            return;
+        if (ok)
+            SignIn(provider);
+        else
+            Fail(error);
+    };
+    Browser->OnFinished = [this](const oauth2::TTokenResult &result) { Finish(result); };
+}
+
+TSignInFlow::~TSignInFlow() = default;
+
+void TSignInFlow::Start(const TSignInChoice &choice, const std::string &server,
+                        const std::string &loginHint)
+{
+    if (Busy)
+        return;
+    std::string problem;
+    oauth2::TProvider provider = ChoiceProvider(choice, server, problem);
+    Busy = true;
+    LoginHint = loginHint;
+    if (!problem.empty())
+        Fail(problem);
+    else if (provider.Id == oauth2::IssuerProvider)
+        Discovery->Start(provider);
+    else
+        SignIn(provider);
+}
+
+void TSignInFlow::SignIn(const oauth2::TProvider &provider)
+{
+    Scopes = provider.Scopes;
+    Browser->Start(provider, LoginHint);
+}
+
+void TSignInFlow::Cancel()
+{
+    if (Browser->Running())
+        Browser->Cancel();
+    else if (Busy)
+        Fail("cancelled");
+}
+
+void TSignInFlow::Fail(const std::string &why)
+{
+    oauth2::TTokenResult result;
+    result.Failure = oauth2::TTokenFailure::Invalid;
+    result.ErrorText = why;
+    Finish(result);
+}
+
+void TSignInFlow::Finish(const oauth2::TTokenResult &result)
+{
+    Busy = false;
+    if (OnFinished)
+        OnFinished(result, Scopes);
+}
