@@ -203,10 +203,8 @@ void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool di
     store.SetPassword(userId, server, GetText(record.Password));
 }
 
-void RemoveMailbox(TDataStore &store, int row, const std::string &dataRoot)
+void RemoveMailbox(TDataStore &store, int row)
 {
-    const TListRow &mailbox = store.Mailboxes[std::size_t(row)];
-    RemoveChoice(dataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption, mailbox.Cell(mcMailServer));
     store.Mailboxes.erase(store.Mailboxes.begin() + row);
 }
 

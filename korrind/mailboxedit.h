@@ -131,8 +131,8 @@ TMailBoxRecord RecordOfRow(const TDataStore &store, int row, const std::string &
 // replaced (its check box kept), with its password, inbox and shown password cell.
 void PutRecord(TDataStore &store, int row, const TMailBoxRecord &record, bool displayPasswords);
 
-// Remove: the row goes, and with it the mailbox's sign-in entry.
-void RemoveMailbox(TDataStore &store, int row, const std::string &dataRoot);
+// Remove: the row goes; its sign-in entry goes when the change is saved (PruneChoices).
+void RemoveMailbox(TDataStore &store, int row);
 
 // Whether the active (checked) mailboxes are no longer the ones the Summary lists: Apply then
 // rebuilds the Summary and checks at once. Compares the sets, not only their sizes.

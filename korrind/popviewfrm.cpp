@@ -886,7 +886,10 @@ bool TCorvexFrm::ApplyChanges()
     const TSettingsChanges changes =
         WindowToSettings(ReadControls(), Globals->DefaultMailer, Globals->Config);
     const bool saved = store.SaveChanges(storedEncrypted, ask);
-    if (!saved)
+    if (saved)
+        PruneChoices(Globals->DataRoot, store.Mailboxes, GetText(Globals->Config.SmtpUserId),
+                     GetText(Globals->Config.SmtpServer));
+    else
         ShowMessage(store.LastError);
     ApplySettingsChanges(changes);
     return saved;
@@ -997,7 +1000,7 @@ void TCorvexFrm::LMDpfRemoveClick()
         const std::string &userId = rows[std::size_t(row)].Caption;
         if (AskYesNo(Format(windowtext::RemoveQuestion, userId.c_str()),
                      monitortext::WarningCaption) == TAnswer::Yes) {
-            RemoveMailbox(Monitor->Store, row, Globals->DataRoot);
+            RemoveMailbox(Monitor->Store, row);
             MailboxModel->Reload();
             SetApplyEnabled(true);
         }

@@ -1,5 +1,7 @@
 #include "korrind/signinchoice.h"
 
+#include <algorithm>
+
 #include "common/oauth2/signin.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -98,7 +100,10 @@ bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
                  const TSignInChoice &choice, std::string &error)
 {
     oauth2::TStore store = LoadedStore(dataRoot);
-    bool changed = store.Remove(purpose, oldUserId, oldServer);
+    // The entry of a changed key stays until the main window's changes are saved (see
+    // PruneChoices): until then the mailbox as stored may still use it.
+    const bool sameKey = oldUserId == newUserId && oldServer == newServer;
+    bool changed = !choice.OAuth2 && sameKey && store.Remove(purpose, newUserId, newServer);
     if (choice.OAuth2) {
         oauth2::TEntry entry;
         entry.Purpose = purpose;
@@ -118,14 +123,27 @@ bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
     return !changed || store.Save(error);
 }
 
-bool RemoveChoice(const std::string &dataRoot, oauth2::TPurpose purpose, const std::string &userId,
-                  const std::string &server)
+bool PruneChoices(const std::string &dataRoot, const TListRows &mailboxes,
+                  const std::string &smtpUserId, const std::string &smtpServer)
 {
+    oauth2::TStore store = LoadedStore(dataRoot);
+    const std::vector<oauth2::TEntry> entries = store.Entries();
+    bool changed = false;
+    for (const oauth2::TEntry &entry : entries) {
+        const bool used =
+            entry.Purpose == oauth2::TPurpose::Outgoing
+                ? entry.UserId == smtpUserId && entry.Server == smtpServer
+                : std::any_of(mailboxes.begin(), mailboxes.end(), [&entry](const TListRow &row) {
+                      return row.Caption == entry.UserId && row.Cell(mcMailServer) == entry.Server;
+                  });
+        if (!used)
+            changed = store.Remove(entry.Purpose, entry.UserId, entry.Server) || changed;
+    }
     std::string error;
-    if (StoreChoice(dataRoot, purpose, userId, server, userId, server, TSignInChoice(), error))
+    if (!changed || store.Save(error))
         return true;
     if (Utils)
-        Utils->DebugLog("Can't remove the sign-in of %s: %s", userId.c_str(), error.c_str());
+        Utils->DebugLog("Can't remove the sign-ins no longer used: %s", error.c_str());
     return false;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/listrows.h"
 #include "common/oauth2/provider.h"
 #include "common/oauth2/store.h"
 #include "common/oauth2/tokens.h"
@@ -65,17 +66,20 @@ oauth2::TProvider ChoiceProvider(const TSignInChoice &choice, const std::string 
 // The line the editors show under the sign-in button for the choice.
 std::string SignInStateText(const TSignInChoice &choice);
 
-// Writes the choice for the key (newUserId, newServer): the entry of the key the record had
-// (oldUserId, oldServer) goes, and an OAuth2 choice puts its entry. False with error when the
-// store could not be written.
+// Writes the choice for the key (newUserId, newServer): an OAuth2 choice puts its entry, a
+// password choice removes the entry of an unchanged key. The entry of the key the record had
+// (oldUserId, oldServer) is kept for PruneChoices. False with error when the store could not be
+// written.
 bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
                  const std::string &oldUserId, const std::string &oldServer,
                  const std::string &newUserId, const std::string &newServer,
                  const TSignInChoice &choice, std::string &error);
 
-// Removes the entry of a mailbox or the outgoing server that no longer exists.
-bool RemoveChoice(const std::string &dataRoot, oauth2::TPurpose purpose, const std::string &userId,
-                  const std::string &server);
+// Removes the entries that neither a mailbox nor the outgoing server uses (a mailbox removed,
+// renamed or moved to another server). Called once the main window's changes are saved, so
+// that changes thrown away never cost a mailbox its sign-in.
+bool PruneChoices(const std::string &dataRoot, const TListRows &mailboxes,
+                  const std::string &smtpUserId, const std::string &smtpServer);
 
 namespace oauth2 {
 class TDiscovery;

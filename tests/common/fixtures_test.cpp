@@ -213,7 +213,7 @@ TEST(Pop3Fixture, TokensOfTheAuthorizationServerLogInUntilTheyExpire)
     EXPECT_TRUE(StartsWith(xoauth2(tokens.accessToken), "+OK")); // the oauth2 passdb answers
     // The password is no token, and an expired token is refused with the status in JSON.
     EXPECT_TRUE(StartsWith(xoauth2(box.password), "{\"status\":\"401\""));
-    fixtures::ExpireAccessTokens();
+    fixtures::ExpireAccessTokens(box.user);
     const std::string expired = xoauth2(tokens.accessToken);
     EXPECT_TRUE(StartsWith(expired, "{\"status\":\"401\"")) << expired;
     EXPECT_NE(expired.find("-ERR"), std::string::npos) << expired;

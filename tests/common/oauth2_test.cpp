@@ -264,7 +264,7 @@ TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)
     EXPECT_EQ(Count(account, "refresh"), 0);
 
     // Expired: one refresh grant, its rotated tokens saved.
-    fixtures::ExpireAccessTokens();
+    fixtures::ExpireAccessTokens(account);
     entry.Tokens.ExpiresAt = 1;
     store.Put(entry);
     ASSERT_TRUE(store.Save(error)) << error;

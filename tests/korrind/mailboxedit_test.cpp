@@ -114,8 +114,10 @@ TEST(MailboxEditRules, FoldersEntriesAndDuplicatesAreCheckedBeforeAnythingIsStor
     EXPECT_TRUE(ActiveMailboxesChanged({Active("alice", false), Active("bob", true)}, summary));
 }
 
-// The sign-in entry follows the mailbox: it moves with a new user ID or server, goes when the
-// password is chosen again or the mailbox is removed, and the record keeps no password.
+// The sign-in entry follows the mailbox: a new user ID or server gets it, the old key keeps it
+// until the main window's changes are saved (throwing them away must not cost the sign-in), it
+// goes when the password is chosen again or the removed mailbox is saved, and the record keeps
+// no password.
 TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
 {
     const std::string root = testenv::MakeScratchDir("signin");
@@ -147,12 +149,17 @@ TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
     fields.MailServer = "pop3s://pop.example.org";
     ASSERT_TRUE(StoreSignIn(fields, record, root));
     StoreFields(fields, root, record);
-    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org r1"});
+    EXPECT_EQ(entries(), (std::vector<std::string>{"ann@pop.example.org r1",
+                                                   "anna@pop3s://pop.example.org r1"}));
 
     TDataStore store;
     PutRecord(store, -1, record, false);
-    RemoveMailbox(store, 0, root);
+    EXPECT_TRUE(PruneChoices(root, store.Mailboxes, "", ""));
+    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org r1"});
+    RemoveMailbox(store, 0);
     EXPECT_TRUE(store.Mailboxes.empty());
+    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org r1"});
+    EXPECT_TRUE(PruneChoices(root, store.Mailboxes, "", ""));
     EXPECT_EQ(entries(), std::vector<std::string>{});
 
     ASSERT_TRUE(StoreSignIn(fields, record, root));
@@ -540,7 +547,8 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     noteTokens();
 
     // The servers no longer take the access tokens: one refresh each, no browser.
-    fixtures::ExpireAccessTokens();
+    fixtures::ExpireAccessTokens(box.user);
+    fixtures::ExpireAccessTokens(sender);
     fields.subject = "forward me too";
     fixtures::AddMessages(box, {fixtures::BuildMessage(fields)});
     Frm->Monitor->CheckMail(-1);

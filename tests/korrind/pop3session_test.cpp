@@ -290,7 +290,7 @@ TEST(Pop3TokenSignIn, TokenSignsInOverTlsAndAnExpiredOneFailsAsSignInExpired)
         << "no token login through the oauth2 passdb";
 
     // An expired token is refused at once with the server's reason, not after a time-out.
-    fixtures::ExpireAccessTokens();
+    fixtures::ExpireAccessTokens(box.user);
     listener.Connected = false;
     QElapsedTimer clock;
     clock.start();

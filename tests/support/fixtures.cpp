@@ -456,9 +456,9 @@ OAuthTokens IssueTokens(const std::string &account, int tokenBytes)
     return tokens;
 }
 
-void ExpireAccessTokens()
+void ExpireAccessTokens(const std::string &account)
 {
-    OAuthRequest("POST", "/test/expire");
+    OAuthRequest("POST", "/test/expire?account=" + QueryValue(account));
 }
 
 void RevokeTokens(const std::string &account)

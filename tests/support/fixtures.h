@@ -131,8 +131,9 @@ struct OAuthTokens
 // A fresh token pair for account, as if it had signed in in the browser. tokenBytes random
 // bytes make the access token (about 4/3 as many characters): large ones test long tokens.
 OAuthTokens IssueTokens(const std::string &account, int tokenBytes = 32);
-// Every access token issued so far becomes inactive (refresh tokens stay valid).
-void ExpireAccessTokens();
+// Every access token of account issued so far becomes inactive (refresh tokens stay valid).
+// Other accounts keep theirs, so tests running side by side do not disturb each other.
+void ExpireAccessTokens(const std::string &account);
 // Every refresh and access token of account is revoked.
 void RevokeTokens(const std::string &account);
 // The server's counts as JSON text: "authorization_code", "refresh", "refresh_refused",
