@@ -52,6 +52,13 @@ bool IsLoopbackHost(const std::string &host)
     return host == "127.0.0.1" || host == "::1" || SameText(host, "localhost");
 }
 
+std::string WithoutTrailingSlash(std::string url)
+{
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
+    return url;
+}
+
 // The ClientId and ClientSecret of section in the per-user clients file (an INI file).
 bool ReadClientSection(const std::string &section, std::string &id, std::string &secret)
 {
@@ -65,7 +72,8 @@ bool ReadClientSection(const std::string &section, std::string &id, std::string 
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
         if (line.front() == '[' && line.back() == ']') {
-            inSection = SameText(Trim(line.substr(1, line.size() - 2)), section);
+            inSection = SameText(WithoutTrailingSlash(Trim(line.substr(1, line.size() - 2))),
+                                 WithoutTrailingSlash(section));
             found = found || inSection;
             continue;
         }
@@ -85,13 +93,6 @@ bool ReadClientSection(const std::string &section, std::string &id, std::string 
 std::string JsonText(const QJsonObject &object, const char *key)
 {
     return object.value(QLatin1String(key)).toString().toStdString();
-}
-
-std::string WithoutTrailingSlash(std::string url)
-{
-    while (!url.empty() && url.back() == '/')
-        url.pop_back();
-    return url;
 }
 
 // The default scopes the issuer lists as supported (all of them when it lists none of them).

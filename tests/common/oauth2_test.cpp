@@ -116,12 +116,13 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(issuer.TokenEndpoint, "https://id.example.com/t");
     EXPECT_EQ(issuer.Scopes, "openid email");
 
-    // The user's own registrations come first; a client ID typed for an issuer stays.
+    // The user's own registrations come first (an issuer with or without its closing slash);
+    // a client ID typed for an issuer stays.
     const std::string folder = platform::ConfigHome() + "/" + names::KeyFolder;
     QDir().mkpath(QString::fromStdString(folder));
     testenv::WriteFile(folder + "/" + ClientsFile,
                        "[google]\nClientId = own-google\nClientSecret = own-secret\n"
-                       "[https://id.example.com/]\nClientId=file-id\n");
+                       "[https://id.example.com]\nClientId=file-id\n");
     TProvider google = PresetProvider(GoogleProvider);
     FillClient(google);
     EXPECT_EQ(google.ClientId, "own-google");
