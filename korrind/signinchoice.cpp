@@ -130,11 +130,15 @@ bool PruneChoices(const std::string &dataRoot, const TListRows &mailboxes,
     const std::vector<oauth2::TEntry> entries = store.Entries();
     bool changed = false;
     for (const oauth2::TEntry &entry : entries) {
+        // The same key as the store's lookup: the user ID exactly, the server in any case.
+        auto uses = [&entry](const std::string &userId, const std::string &server) {
+            return userId == entry.UserId && SameText(Trim(server), Trim(entry.Server));
+        };
         const bool used =
             entry.Purpose == oauth2::TPurpose::Outgoing
-                ? entry.UserId == smtpUserId && entry.Server == smtpServer
-                : std::any_of(mailboxes.begin(), mailboxes.end(), [&entry](const TListRow &row) {
-                      return row.Caption == entry.UserId && row.Cell(mcMailServer) == entry.Server;
+                ? uses(smtpUserId, smtpServer)
+                : std::any_of(mailboxes.begin(), mailboxes.end(), [&uses](const TListRow &row) {
+                      return uses(row.Caption, row.Cell(mcMailServer));
                   });
         if (!used)
             changed = store.Remove(entry.Purpose, entry.UserId, entry.Server) || changed;
