@@ -9,6 +9,7 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/oauth2/access.h"
+#include "common/oauth2/store.h"
 #include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -869,6 +870,11 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
         Notice(Format(UndecryptableNotice, result.Undecryptable) + " (" + CryptoLastError() + ")");
     if (result.NotAuthentic > 0)
         Notice(Format(NotAuthenticNotice, result.NotAuthentic));
+    // A sign-in file that cannot be opened is set aside now, and the user told, rather than
+    // its mailboxes quietly falling back to a password they do not have.
+    oauth2::TStore signIns(Globals->DataRoot);
+    if (signIns.Load() == oauth2::TStore::TLoad::SetAside)
+        Notice(signIns.LoadError());
     if (result.Migrated > 0 && resealFailed)
         Log("Can't seal the mailbox records of the earlier encryption: " + CryptoLastError());
     else if (result.Migrated > 0)

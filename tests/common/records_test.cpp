@@ -168,8 +168,15 @@ TEST_F(RecordsTest, MailboxesRoundTripWithMapsAndIconFile)
     EXPECT_EQ(loaded.Summary[0].Cells, (std::vector<std::string>{"0", "", "", "", "", ""}));
     EXPECT_EQ(testenv::ReadFile(Path("IconMailbox.ini")), "alice=/mail/alice\n");
 
-    // Reloading keeps one password line per user, and saving again gives the same bytes.
+    EXPECT_TRUE(loaded.Notices.empty());
+
+    // Reloading keeps one password line per user, and saving again gives the same bytes. A
+    // sign-in file that cannot be opened is kept aside and reported.
+    testenv::WriteFile(Path("OAuth2.cfg"), "not a sign-in file");
     loaded.LoadMailBoxes(false);
+    ASSERT_EQ(loaded.Notices.size(), 1u);
+    EXPECT_NE(loaded.Notices[0].find("OAuth2.cfg.damaged"), std::string::npos) << loaded.Notices[0];
+    EXPECT_EQ(testenv::ReadFile(Path("OAuth2.cfg.damaged")), "not a sign-in file");
     EXPECT_EQ(loaded.PasswordMap.Count(), 2);
     ASSERT_TRUE(loaded.SaveMailBoxes(false));
     EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), saved);
