@@ -1,4 +1,5 @@
 #include "korrind/trayview.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
