@@ -18,9 +18,7 @@ oauth2::TTokenResult AwaitAccessToken(const std::string &dataRoot, oauth2::TPurp
                        AccessWaitMs);
     if (answer)
         return *answer;
-    oauth2::TTokenResult result;
-    result.Failure = oauth2::TTokenFailure::Unreachable;
-    result.ErrorText =
-        TUtils::Terminating() ? "the program is ending" : "the sign-in provider did not answer";
-    return result;
+    return oauth2::FailedResult(oauth2::TTokenFailure::Unreachable,
+                                TUtils::Terminating() ? "the program is ending"
+                                                      : "the sign-in provider did not answer");
 }

@@ -204,10 +204,7 @@ void TSignInFlow::Cancel()
 
 void TSignInFlow::Fail(const std::string &why)
 {
-    oauth2::TTokenResult result;
-    result.Failure = oauth2::TTokenFailure::Invalid;
-    result.ErrorText = why;
-    Finish(result);
+    Finish(oauth2::FailedResult(oauth2::TTokenFailure::Invalid, why));
 }
 
 void TSignInFlow::Finish(const oauth2::TTokenResult &result)

@@ -14,14 +14,6 @@ constexpr char NoEntryText[] = "no OAuth2 sign-in is stored for this server";
 constexpr char FirstSignInText[] = "a first sign-in is needed";
 constexpr char RefusedText[] = "the provider refused to renew the sign-in";
 
-TTokenResult Failed(TTokenFailure failure, const std::string &text)
-{
-    TTokenResult result;
-    result.Failure = failure;
-    result.ErrorText = text;
-    return result;
-}
-
 TProvider EntryProvider(const TEntry &entry)
 {
     TProvider provider = PresetProvider(entry.ProviderId, entry.Issuer);
@@ -69,13 +61,13 @@ void TAccess::Start(TPurpose purpose, const std::string &userId, const std::stri
     state.Server = server;
     TStore store(state.DataRoot);
     if (store.Load() == TStore::TLoad::SetAside)
-        return state.FinishLater(Failed(TTokenFailure::Refused, store.LoadError()));
+        return state.FinishLater(FailedResult(TTokenFailure::Refused, store.LoadError()));
     const TEntry *found = store.Find(purpose, userId, server);
     if (!found)
-        return state.FinishLater(Failed(TTokenFailure::Invalid, NoEntryText));
+        return state.FinishLater(FailedResult(TTokenFailure::Invalid, NoEntryText));
     const TEntry entry = *found;
     if (!entry.SignInNeeded.empty())
-        return state.FinishLater(Failed(TTokenFailure::Refused, entry.SignInNeeded));
+        return state.FinishLater(FailedResult(TTokenFailure::Refused, entry.SignInNeeded));
     const TTokens &tokens = entry.Tokens;
     const bool lives =
         tokens.ExpiresAt == 0 || tokens.ExpiresAt - NowSeconds() >= MinLifetimeSeconds;
@@ -85,7 +77,7 @@ void TAccess::Start(TPurpose purpose, const std::string &userId, const std::stri
         return state.FinishLater(result);
     }
     if (tokens.RefreshToken.empty())
-        return state.FinishLater(Failed(TTokenFailure::Refused, FirstSignInText));
+        return state.FinishLater(FailedResult(TTokenFailure::Refused, FirstSignInText));
 
     TProvider provider = EntryProvider(entry);
     if (provider.Id != IssuerProvider)
@@ -93,7 +85,7 @@ void TAccess::Start(TPurpose purpose, const std::string &userId, const std::stri
     state.Discovery->OnFinished = [this, refreshToken = tokens.RefreshToken](
                                       bool ok, const TProvider &found, const std::string &error) {
         if (!ok)
-            return State->Finish(Failed(TTokenFailure::Unreachable, error));
+            return State->Finish(FailedResult(TTokenFailure::Unreachable, error));
         State->RefreshWith(found, refreshToken);
     };
     state.Discovery->Start(provider);

@@ -40,14 +40,6 @@ std::string RandomText(std::size_t bytes)
     return Base64Url(random);
 }
 
-TTokenResult Failed(TTokenFailure failure, const std::string &text)
-{
-    TTokenResult result;
-    result.Failure = failure;
-    result.ErrorText = text;
-    return result;
-}
-
 // Why provider cannot be used for a sign-in or refresh ("" when it can).
 std::string ProviderFault(const TProvider &provider)
 {
@@ -68,7 +60,7 @@ void AddClient(TFormFields &fields, const TProvider &provider)
 TTokenResult TokenResult(const THttpAnswer &answer)
 {
     if (answer.Status == 0)
-        return Failed(TTokenFailure::Unreachable, answer.Failure);
+        return FailedResult(TTokenFailure::Unreachable, answer.Failure);
     return ParseTokenReply(answer.Status, answer.Body, NowSeconds());
 }
 
@@ -144,7 +136,8 @@ TSignIn::TSignIn(QObject *parent) : QObject(parent), State(std::make_unique<TSta
     State->Timer = new QTimer(this);
     State->Timer->setSingleShot(true);
     connect(State->Timer, &QTimer::timeout, this, [this] {
-        State->Finish(Failed(TTokenFailure::TimedOut, "the browser did not come back in time"));
+        State->Finish(
+            FailedResult(TTokenFailure::TimedOut, "the browser did not come back in time"));
     });
     State->Network = new QNetworkAccessManager(this);
 }
@@ -162,7 +155,7 @@ bool TSignIn::Running() const
 void TSignIn::Cancel()
 {
     if (State->Running)
-        State->Finish(Failed(TTokenFailure::Cancelled, "the sign-in was cancelled"));
+        State->Finish(FailedResult(TTokenFailure::Cancelled, "the sign-in was cancelled"));
 }
 
 void TSignIn::Start(const TProvider &provider, const std::string &loginHint)
@@ -179,13 +172,13 @@ void TSignIn::TState::Begin(const TProvider &provider, const std::string &loginH
     if (fault.empty() && !SafeEndpoint(provider.AuthorizationEndpoint))
         fault = "the sign-in page is neither https nor on this computer";
     if (!fault.empty())
-        return FinishLater(Failed(TTokenFailure::Invalid, fault));
+        return FinishLater(FailedResult(TTokenFailure::Invalid, fault));
 
     Listener = new QTcpServer(&Owner);
     if (!Listener->listen(QHostAddress::LocalHost, 0))
         return FinishLater(
-            Failed(TTokenFailure::Unreachable,
-                   "can't wait for the browser: " + Listener->errorString().toStdString()));
+            FailedResult(TTokenFailure::Unreachable,
+                         "can't wait for the browser: " + Listener->errorString().toStdString()));
     QObject::connect(Listener, &QTcpServer::newConnection, &Owner, [this] { TakeConnections(); });
     RedirectUri = "http://127.0.0.1:" + std::to_string(Listener->serverPort()) + "/";
     Pkce = MakePkce();
@@ -193,7 +186,7 @@ void TSignIn::TState::Begin(const TProvider &provider, const std::string &loginH
     Timer->start(TimeOutMs);
     const std::string url = AuthorizationUrl(provider, RedirectUri, StateText, Pkce, loginHint);
     if (!platform::Opener().Open(url))
-        FinishLater(Failed(TTokenFailure::Unreachable, "no browser could be started"));
+        FinishLater(FailedResult(TTokenFailure::Unreachable, "no browser could be started"));
 }
 
 void TSignIn::TState::FinishLater(const TTokenResult &result)
@@ -262,8 +255,8 @@ void TSignIn::TState::ReadRedirect(QTcpSocket *socket)
     };
     if (value("state") != StateText) {
         AnswerPage(socket, 400, "Bad Request", WrongStatePage);
-        return Finish(
-            Failed(TTokenFailure::Invalid, "the browser's answer did not belong to this sign-in"));
+        return Finish(FailedResult(TTokenFailure::Invalid,
+                                   "the browser's answer did not belong to this sign-in"));
     }
     if (!value("error").empty()) {
         AnswerPage(socket, 200, "OK", FailedPage);
@@ -272,12 +265,12 @@ void TSignIn::TState::ReadRedirect(QTcpSocket *socket)
         std::replace(description.begin(), description.end(), '+', ' ');
         if (!description.empty())
             text += " (" + description.substr(0, 200) + ")";
-        return Finish(Failed(TTokenFailure::Refused, text));
+        return Finish(FailedResult(TTokenFailure::Refused, text));
     }
     const std::string code = value("code");
     if (code.empty()) {
         AnswerPage(socket, 400, "Bad Request", FailedPage);
-        return Finish(Failed(TTokenFailure::Invalid, "the browser's answer holds no code"));
+        return Finish(FailedResult(TTokenFailure::Invalid, "the browser's answer holds no code"));
     }
     AnswerPage(socket, 200, "OK", DonePage);
     RedeemCode(code);
@@ -329,7 +322,7 @@ void TRefresh::Start(const TProvider &provider, const std::string &refreshToken)
     if (fault.empty() && refreshToken.empty())
         fault = "there is no refresh token";
     if (!fault.empty()) {
-        const TTokenResult result = Failed(TTokenFailure::Invalid, fault);
+        const TTokenResult result = FailedResult(TTokenFailure::Invalid, fault);
         QTimer::singleShot(0, this, [finish, result] { finish(result); });
         return;
     }

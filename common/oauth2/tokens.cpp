@@ -58,14 +58,6 @@ std::string Printable(const std::string &text)
     return clean;
 }
 
-TTokenResult Failure(TTokenFailure failure, std::string text)
-{
-    TTokenResult result;
-    result.Failure = failure;
-    result.ErrorText = std::move(text);
-    return result;
-}
-
 } // namespace
 
 TTokenResult ParseTokenReply(int httpStatus, const std::string &body, int64_t now)
@@ -82,25 +74,33 @@ TTokenResult ParseTokenReply(int httpStatus, const std::string &body, int64_t no
         // A server fault or a busy provider may pass; a named error is a refusal; anything else
         // (a page that is no token reply) says nothing about the grant.
         const bool passing = httpStatus >= 500 || error == "temporarily_unavailable";
-        return Failure(passing         ? TTokenFailure::Unreachable
-                       : error.empty() ? TTokenFailure::Invalid
-                                       : TTokenFailure::Refused,
-                       text);
+        return FailedResult(passing         ? TTokenFailure::Unreachable
+                            : error.empty() ? TTokenFailure::Invalid
+                                            : TTokenFailure::Refused,
+                            text);
     }
     if (httpStatus != 200)
-        return Failure(TTokenFailure::Invalid,
-                       "the provider answered HTTP " + std::to_string(httpStatus));
+        return FailedResult(TTokenFailure::Invalid,
+                            "the provider answered HTTP " + std::to_string(httpStatus));
     TTokenResult result;
     result.Tokens.AccessToken = JsonText(reply, "access_token");
     if (result.Tokens.AccessToken.empty())
-        return Failure(TTokenFailure::Invalid, "the provider's answer holds no access token");
+        return FailedResult(TTokenFailure::Invalid, "the provider's answer holds no access token");
     const std::string type = JsonText(reply, "token_type");
     if (!type.empty() && QString::fromStdString(type).compare("Bearer", Qt::CaseInsensitive) != 0)
-        return Failure(TTokenFailure::Invalid, "the provider gave a token of another type");
+        return FailedResult(TTokenFailure::Invalid, "the provider gave a token of another type");
     result.Tokens.RefreshToken = JsonText(reply, "refresh_token");
     const int64_t lifetime = ExpiresIn(reply.value("expires_in"));
     result.Tokens.ExpiresAt = lifetime > 0 ? now + lifetime : 0;
     result.Tokens.Account = IdTokenAccount(JsonText(reply, "id_token"));
+    return result;
+}
+
+TTokenResult FailedResult(TTokenFailure failure, std::string text)
+{
+    TTokenResult result;
+    result.Failure = failure;
+    result.ErrorText = std::move(text);
     return result;
 }
 

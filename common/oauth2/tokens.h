@@ -32,6 +32,9 @@ struct TTokenResult
     bool Ok() const { return Failure == TTokenFailure::None; }
 };
 
+// A result that failed for the reason text (never a token or secret).
+TTokenResult FailedResult(TTokenFailure failure, std::string text);
+
 // Reads a token endpoint's reply. now gives ExpiresAt from expires_in. A refresh reply without
 // a refresh token keeps the old one (the caller merges). The account comes from the ID token's
 // email or preferred_username claim (its signature is not checked: it only labels the entry).
