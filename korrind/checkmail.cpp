@@ -204,6 +204,7 @@ void TEMailTest::ClearLists()
 {
     StoredLines.Clear();
     CurrentLines.Clear();
+    MessageIds.clear();
     ToLines.Clear();
     PriorityRules.Clear();
     RejectRules.Clear();
@@ -481,6 +482,8 @@ bool TEMailTest::FetchCurrentLines(bool again)
     }
     if (SummaryFetch == TSummaryFetch::UniqueIds)
         KeepUniqueIds(ids, cacheStale);
+    if (TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount)))
+        MessageIds = std::move(ids);
     MarkNewLines();
     return CurrentLines.Count() >= MessageCount || again;
 }
@@ -569,10 +572,15 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
     ActingLine = line;
     bool ok = DoActions(n, actions);
     ActingLine.clear();
-    if (ok)
+    if (ok) {
         ActedLines.Add(line);
-    else
+        // A repeat test did what an earlier one could not: the message is done with.
+        for (int i = FailedLines.Count() - 1; i >= 0; --i)
+            if (FailedLines[i] == line)
+                FailedLines.Delete(i);
+    } else {
         FailedLines.Add(line);
+    }
     return ok;
 }
 
@@ -601,9 +609,68 @@ std::string TEMailTest::LineKey(const std::string &line) const
     return MailboxAddress() + "\n" + line;
 }
 
-std::string TEMailTest::ActionKey() const
+std::string TEMailTest::ActionKey(int n) const
 {
-    return ActingLine.empty() ? std::string() : LineKey(ActingLine);
+    if (ActingLine.empty())
+        return std::string();
+    const std::string message =
+        n >= 0 && size_t(n) < MessageIds.size() ? MessageIds[size_t(n)] : Format("#%d", n + 1);
+    return MailboxAddress() + "\n" + message + "\n" + ActingLine;
+}
+
+// Whether the fields read from the server are those of the line the rule acts on: a server
+// may reorder its messages or hand their ids to others between sessions, and a listing by
+// size cannot tell two messages of one size apart.
+bool TEMailTest::ShowsActingLine(const TPop3Summary &fields, int64_t size) const
+{
+    const std::vector<std::string> line = SplitText(ActingLine, '|');
+    return line.size() == SummaryFieldCount && line[0] == SummaryField(fields.From) &&
+           line[1] == SummaryField(fields.Subject) && line[2] == SummaryField(fields.MessageId) &&
+           line[SummarySizeField] ==
+               Format("%lld", static_cast<long long>(std::min<int64_t>(size, INT32_MAX)));
+}
+
+// Nothing is done to a message that is not the one its line describes; the mailbox is listed
+// afresh (without the id cache that led to it) by the repeat test, once per check.
+void TEMailTest::ActingMessageMismatch(int n)
+{
+    if (Utils)
+        Utils->DebugLog("Message %d on the server is not the one listed for: %s - listing again", n,
+                        MailboxAddress().c_str());
+    const std::string cache = UidCachePath();
+    if (!cache.empty())
+        std::remove(cache.c_str());
+    if (!Relisted)
+        ListingStale = true;
+}
+
+// Retrieves message n for the actions of the acting line; false when it could not be had or
+// is another message.
+bool TEMailTest::RetrieveActingMessage(int n)
+{
+    if (Pop3 == nullptr || !Pop3->GetMessage(n))
+        return false;
+    const int64_t size = Pop3->Component() ? Pop3->Component()->MessageSize(n) : 0;
+    if (ShowsActingLine(SummarizeHeader(Pop3->RawLines.Items()), size))
+        return true;
+    ActingMessageMismatch(n);
+    return false;
+}
+
+// Reads the header of message n before it is deleted unread: false when it could not be read
+// or is another message.
+bool TEMailTest::ConfirmActingMessage(int n)
+{
+    if (Pop3 == nullptr || !Pop3->GetSummary(n))
+        return false;
+    TPop3Summary fields;
+    fields.From = Pop3->Summary.From;
+    fields.Subject = Pop3->Summary.Subject;
+    fields.MessageId = Pop3->Summary.MessageId;
+    if (ShowsActingLine(fields, Pop3->Summary.Size))
+        return true;
+    ActingMessageMismatch(n);
+    return false;
 }
 
 bool TEMailTest::IsRetry(const std::string &line) const
@@ -648,12 +715,13 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
 {
     if (!actions.Forward && !actions.Delete && !actions.SaveToInbox && !actions.SaveToAltFolder)
         return true;
-    const std::string key = ActionKey();
+    const std::string key = ActionKey(n);
     auto known = DoneActions.find(key);
     unsigned done = known != DoneActions.end() ? known->second : 0;
     const bool retrieves =
         actions.Forward || actions.SaveToInbox || actions.SaveToAltFolder || actions.SaveRejected;
     bool ok = true;
+    bool confirmed = false; // message n was retrieved and is the line's
     try {
         if (retrieves) {
             unsigned targets = 0;
@@ -669,7 +737,9 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
             // written, a forward that went out is not sent twice.
             if (missing != 0 || forward) {
                 unsigned written = 0;
-                ok = SaveMessage(n + 1, missing, actions.AltFolder, &written);
+                ok = confirmed = RetrieveActingMessage(n + 1);
+                if (ok)
+                    ok = SaveRetrievedMessage(missing, actions.AltFolder, &written);
                 done |= written;
                 if (ok && forward) {
                     ok = ForwardMessage(n, actions);
@@ -689,7 +759,8 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
         actions.Delete || (retrieves && Pop3 != nullptr && Pop3->DeleteAfterRetrieve);
     bool deleted = false;
     if (ok && remove && Pop3 != nullptr) {
-        deleted = Pop3->DeleteMessage(n + 1);
+        ok = confirmed || ConfirmActingMessage(n + 1);
+        deleted = ok && Pop3->DeleteMessage(n + 1);
         ok = deleted;
     }
     if (deleted) {
@@ -795,18 +866,19 @@ bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFo
     return ok;
 }
 
-void TEMailTest::TestNewMessages(bool again)
+void TEMailTest::TestNewMessages(bool testRejections)
 {
     LoadRules(tkReject);
     LoadRules(tkPriority);
     for (int k = CurrentLines.Count() - 1; k >= FirstNew; --k) {
-        if (TUtils::Terminating())
+        // Once a message was not the one its line described, no other number is trusted.
+        if (TUtils::Terminating() || ListingStale)
             return;
         if (Known[k] || !Aliases.Matches(ToLines[k]))
             continue;
-        if (TestLine(CurrentLines[k], k, tkPriority))
+        if (TestLine(CurrentLines[k], k, tkPriority) || ListingStale)
             continue;
-        if (!again && TestLine(CurrentLines[k], k, tkReject))
+        if (testRejections && TestLine(CurrentLines[k], k, tkReject))
             Deleted = true;
     }
 }
@@ -853,10 +925,15 @@ bool TEMailTest::TestMail(int index, int count, bool again)
 {
     Deleted = false;
     ReadFailed = false;
+    // The repeat test after a message did not match its line tests the rejections as well.
+    const bool relist = again && ListingStale;
+    ListingStale = false;
     if (!again) {
         ActedLines.Clear();
         FailedLines.Clear();
+        Relisted = false;
     }
+    Relisted = Relisted || relist;
     if (count <= 0 || !StartTest(index)) {
         ClearLists();
         return false;
@@ -900,9 +977,9 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ClearLists();
         return false;
     }
-    TestNewMessages(again);
+    TestNewMessages(!again || relist);
 
-    if (!Deleted && !TUtils::Terminating()) {
+    if (!Deleted && !ListingStale && !TUtils::Terminating()) {
         const bool newMail = news && !CurrentLines.Empty();
         if (newMail)
             NewMailFound = true;
@@ -921,5 +998,5 @@ bool TEMailTest::TestMail(int index, int count, bool again)
         ListFile(false, TListWhich::CurrentLines, lastMail);
     }
     ClearLists();
-    return Deleted;
+    return Deleted || ListingStale;
 }

@@ -17,6 +17,7 @@
 #include "common/stringlist.h"
 
 struct TMailSummary;
+struct TPop3Summary;
 class TUidCache;
 
 // Kinds of TestLine.
@@ -78,6 +79,10 @@ public:
     bool ReadFailed = false;
     bool PriorityFound = false; // cleared by the check cycle at the start of a pass
     bool NewMailFound = false;  // cleared by the check cycle at the start of a pass
+    // A message was not the one its summary line described when a rule was to act on it (the
+    // server reordered its messages or gave their ids to others): nothing was done to it, and
+    // the repeat test that TestMail then asks for lists the mailbox afresh and tests it whole.
+    bool ListingStale = false;
     std::string CurrentFrom, CurrentSubject;
     int32_t TestCount = 0;
     int32_t MessageCount = 0;
@@ -146,8 +151,12 @@ private:
     void QueuePriorityAlert(int ruleIndex);
     void QueueSound(const std::string &alertName);
     bool ForwardMessage(int n, const TRuleActions &actions);
+    bool RetrieveActingMessage(int n);
+    bool ConfirmActingMessage(int n);
+    bool ShowsActingLine(const TPop3Summary &fields, int64_t size) const;
+    void ActingMessageMismatch(int n);
     std::string LineKey(const std::string &line) const;
-    std::string ActionKey() const;
+    std::string ActionKey(int n) const;
     bool IsRetry(const std::string &line) const;
     bool OnlyRetriesChanged() const;
     void RememberRetries();
@@ -167,7 +176,9 @@ private:
     TStringList FailedLines;
     // What was already done (TSaveTarget bits and the forward) for a message whose actions
     // are not finished — one failed, or its deletion is not yet committed — so the next try
-    // does only what is missing. Keyed by mailbox address and summary line.
+    // does only what is missing. Keyed by mailbox address, the message's unique id (its number
+    // when the server gives no ids) and its summary line: two messages that show one line
+    // never share a record.
     std::map<std::string, unsigned> DoneActions;
     // Messages an earlier check kept on the server because their actions failed, keyed like
     // DoneActions. Their new-mail alert was raised then; the checks that try them again raise
@@ -183,6 +194,9 @@ private:
     };
     std::vector<TAwaitingDelete> AwaitingCommit;
     std::string ActingLine; // the line whose actions DoActions carries out, "" when none
+    // The server's unique id of each of CurrentLines in this session; empty when it gave none.
+    std::vector<std::string> MessageIds;
+    bool Relisted = false; // this test and its repeats listed the mailbox afresh once already
     // For each of CurrentLines: whether it was stored at the last test (already tested).
     std::vector<bool> Known;
     // CurrentLines[0 .. AssumedCount-1] got their message numbers from the id cache's order,

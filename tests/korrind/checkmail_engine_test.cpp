@@ -86,10 +86,13 @@ protected:
         ASSERT_TRUE(pop3.Connect()) << "cannot reach the test POP3 server";
     }
 
-    // One TestMail call on a fresh session; answers the engine's test-again answer.
-    bool TestOnce(bool again)
+    // One TestMail call on a fresh session; answers the engine's test-again answer. With
+    // readNewest the newest summary is read first, as the check cycle does for the Summary row.
+    bool TestOnce(bool again, bool readNewest = false)
     {
         Connect();
+        if (readNewest)
+            EXPECT_TRUE(pop3.GetSummary(pop3.MessageCount()));
         engine.SummaryRow = &summaryRow;
         bool answer = engine.TestMail(0, pop3.MessageCount(), again);
         pop3.Disconnect();
@@ -97,12 +100,12 @@ protected:
     }
 
     // A check of the mailbox as the check cycle does it; answers the number of calls made.
-    int Check()
+    int Check(bool readNewest = false)
     {
         int calls = 1;
-        bool again = TestOnce(false);
+        bool again = TestOnce(false, readNewest);
         while (again && calls < 5) {
-            again = TestOnce(true);
+            again = TestOnce(true, readNewest);
             ++calls;
         }
         return calls;
@@ -616,6 +619,52 @@ TEST_F(CheckMailEngine, ServerOutranksTheUniqueIdCache)
     EXPECT_TRUE(engine.PriorityFound);
     EXPECT_EQ(SplitText(LastMail().Items().back(), '|')[0], "bo@example.org");
     EXPECT_EQ(testenv::ReadFile(UidCachePath()).find("cy@example.org"), std::string::npos);
+}
+
+// A rule acts only on the message its summary line describes, even when the server's ids
+// cannot tell two messages of one size apart: ids that follow positions while two messages
+// swap, or ids that move on to another message at every login. Whatever the engine retrieves
+// or is about to delete is first compared with the line; a message that is not the line's is
+// left alone and the mailbox listed afresh, so the spam goes, with its copy, and the ham stays.
+TEST_F(CheckMailEngine, RulesActOnlyOnTheMessageTheirLineDescribes)
+{
+    using Ids = FakePop3Mailbox::Ids;
+    globals.Config.SaveRejected = 1;
+    const std::vector<std::string> messages = {
+        Numbered(1, "one@friends.test", "hello"), Numbered(2, "win@spammer.test", "prize"),
+        Numbered(3, "ann@friends.test", "lunch"), Numbered(4, "bot@spammer.next", "offer")};
+    for (const std::string &message : messages)
+        ASSERT_EQ(message.size(), messages[0].size());
+    struct Case
+    {
+        Ids ids;
+        const char *rule;
+        size_t spam; // the message the rule rejects
+        bool readNewest;
+    };
+    for (const Case &each : {Case{Ids::Positional, "spammer.test|\n", 1, false},
+                             Case{Ids::Rotating, "spammer.next|\n", 3, true}}) {
+        SCOPED_TRACE(int(each.ids));
+        FakePop3Mailbox server;
+        server.IdScheme = each.ids;
+        UseFakeMailbox(server);
+        testenv::WriteFile(root + "/" + names::MasterRejectFile, "");
+        for (const std::string &message : messages)
+            server.Add(message);
+        Check(each.readNewest);
+        // Messages 2 and 3 change places; the rejection rule is new, so every one is tested.
+        server.Swap(2, 3);
+        testenv::WriteFile(root + "/" + names::MasterRejectFile, each.rule);
+        Check(each.readNewest);
+
+        EXPECT_EQ(server.removed(), std::vector<std::string>{messages[each.spam]});
+        TStringList copies;
+        utils.ListFiles(globals.RejectedPath + "/*.eml", fileattr::AnyFile, copies, true);
+        ASSERT_EQ(copies.Count(), 1);
+        EXPECT_EQ(testenv::ReadFile(globals.RejectedPath + "/" + copies[0]), messages[each.spam]);
+        EXPECT_EQ(LastMail().Count(), 3);
+        std::remove((globals.RejectedPath + "/" + copies[0]).c_str());
+    }
 }
 
 } // namespace

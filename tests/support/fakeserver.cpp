@@ -414,6 +414,19 @@ void FakePop3Mailbox::SetUid(const std::string &raw, std::string uid)
         ids_[size_t(at - messages_.begin())] = std::move(uid);
 }
 
+std::string FakePop3Mailbox::IdOf(const Session &session, size_t index) const
+{
+    switch (IdScheme) {
+    case Ids::Own:
+        break;
+    case Ids::Positional:
+        return "pos" + std::to_string(index + 1);
+    case Ids::Rotating:
+        return "rot" + std::to_string((index + size_t(session.login)) % messages_.size() + 1);
+    }
+    return ids_[index];
+}
+
 int FakePop3Mailbox::Count(const Session &session) const
 {
     return static_cast<int>(messages_.size() - session.marked.size());
@@ -452,12 +465,14 @@ std::string FakePop3Mailbox::Normal(Session &session, const std::string &verb,
         return "+OK";
     if (verb == "PASS") {
         session.loggedIn = args.size() == 1 && args[0] == Password;
+        session.login = session.loggedIn ? ++logins_ : 0;
         return session.loggedIn ? "+OK logged in" : "-ERR wrong password";
     }
     if (verb == "APOP") {
         QByteArray digest =
             QCryptographicHash::hash(QByteArray(Stamp) + Password, QCryptographicHash::Md5).toHex();
         session.loggedIn = apop_ && args.size() == 2 && args[1] == digest.toStdString();
+        session.login = session.loggedIn ? ++logins_ : 0;
         return session.loggedIn ? "+OK logged in" : "-ERR wrong digest";
     }
     if (verb == "QUIT") {
@@ -482,7 +497,7 @@ std::string FakePop3Mailbox::Normal(Session &session, const std::string &verb,
     if (verb == "LIST" || verb == "UIDL") {
         auto entry = [&](size_t i) {
             return std::to_string(i + 1) + " " +
-                   (verb == "LIST" ? std::to_string(messages_[i].size()) : ids_[i]);
+                   (verb == "LIST" ? std::to_string(messages_[i].size()) : IdOf(session, i));
         };
         if (!args.empty()) {
             const std::string *message = Message(session, args[0]);

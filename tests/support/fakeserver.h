@@ -151,6 +151,11 @@ public:
     void SetUid(const std::string &raw, std::string uid);
     void Arm(Fault fault, const std::string &command, int spare = 0);
     void Disarm() { fault_ = Fault::None; }
+    // How UIDL names the messages: each by its own id, as POP3 requires; by its position
+    // ("pos1" …); or, at each login, message n by the id message n + 1 had at the login before
+    // (the last by the first's), as servers breaking the id rules do.
+    enum class Ids { Own, Positional, Rotating };
+    Ids IdScheme = Ids::Own;
 
     int port() const { return server_.port(); }
     FakeServer &server() { return server_; }
@@ -167,8 +172,10 @@ private:
     struct Session
     {
         bool loggedIn = false;
+        int login = 0;        // this session's login, counted from 1
         std::set<int> marked; // message numbers given to DELE
     };
+    std::string IdOf(const Session &session, size_t index) const;
     FakeServer::Reply Answer(int connection, const std::string &line);
     std::string Normal(Session &session, const std::string &verb,
                        const std::vector<std::string> &args, bool &multiLine);
@@ -187,4 +194,5 @@ private:
     std::string faultCommand_;
     int spare_ = 0; // matching commands still answered normally
     int commits_ = 0;
+    int logins_ = 0;
 };
