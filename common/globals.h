@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,10 @@ public:
     TEMailReg MailReg;
     std::string HelpFile;      // resolved by InitPaths
     std::string ProgramFolder; // folder of the running program, with trailing "/"
+    // The mail servers this process saw offer TLS (common/tlsservers.h), whatever became of
+    // their list's file, and whether the user was told that the file cannot be written.
+    std::set<std::string> TlsServersLearnt;
+    bool TlsListUnwritableTold = false;
 
     // ---- operations
     // Computes DataRoot, loads the plug-in lists and resolves the help file.

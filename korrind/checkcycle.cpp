@@ -60,9 +60,18 @@ bool Pump()
     return !TUtils::Terminating();
 }
 
-const char *FailureCaption(bool signInNeeded)
+// A refused login or connection is told as what it is; every other failure keeps the
+// "Timed Out" caption, with its cause in the row's tip.
+const char *CaptionOf(TPop3Failure failure)
 {
-    return signInNeeded ? signintext::SignInNeeded : monitortext::TimedOut;
+    switch (failure) {
+    case TPop3Failure::LoginRefused:
+        return monitortext::LoginRefused;
+    case TPop3Failure::ConnectionRefused:
+        return monitortext::ConnectionRefused;
+    default:
+        return monitortext::TimedOut;
+    }
 }
 
 bool Contains(const std::string &text, const char *part)
@@ -204,21 +213,33 @@ TCorvexMonitor::TMailboxFailure TCorvexMonitor::SessionFailure() const
     if (failure.Text.empty())
         failure.Text = Pop3FailureText(TPop3Failure::TimedOut);
     failure.NeedsUser = Pop3FailureNeedsUser(Pop3->LastFailure());
+    failure.Caption = CaptionOf(Pop3->LastFailure());
+    // The caption names the refusal; the text says who refused and how.
+    if (Pop3->LastFailure() == TPop3Failure::ConnectionRefused)
+        failure.Text = Pop3->Host + " refused the connection";
+    else if (Pop3->LastFailure() == TPop3Failure::LoginRefused && Pop3->Component())
+        failure.Text = Pop3->Component()->LastErrorText();
     return failure;
 }
 
-// The row keeps its fixed caption; the cause goes to its tip, the tray tip and the log.
+// The row shows the failure's caption; the cause goes to its tip, the tray tip, the status bar
+// and the log.
 void TCorvexMonitor::MarkFailure(TListRow &row, TMailboxFailure failure)
 {
-    const char *caption = FailureCaption(failure.SignInNeeded);
-    row.SetCell(scMsgs, "0");
-    row.SetCell(scFrom, caption);
-    row.SetCell(scSubject, "");
-    row.ImageIndex = siTimedOut;
-    Utils->DebugLog("%s: %s - %s", row.Caption.c_str(), caption, failure.Text.c_str());
+    ShowFailure(row, failure);
+    Window.SetStatusText(Format(monitortext::FailureStatus, failure.Caption, row.Caption.c_str()));
+    Utils->DebugLog("%s: %s - %s", row.Caption.c_str(), failure.Caption, failure.Text.c_str());
     if (failure.SignInNeeded && SignInAnnounced.insert(row.Caption).second && OnSignInNeeded)
         OnSignInNeeded(row.Caption, failure.Text);
     Failures[row.Caption] = std::move(failure);
+}
+
+void TCorvexMonitor::ShowFailure(TListRow &row, const TMailboxFailure &failure)
+{
+    row.SetCell(scMsgs, "0");
+    row.SetCell(scFrom, failure.Caption);
+    row.SetCell(scSubject, "");
+    row.ImageIndex = siTimedOut;
 }
 
 std::string TCorvexMonitor::RowTip(const TListRow &row) const
@@ -228,7 +249,32 @@ std::string TCorvexMonitor::RowTip(const TListRow &row) const
     auto found = Failures.find(row.Caption);
     if (found == Failures.end())
         return "";
-    return std::string(FailureCaption(found->second.SignInNeeded)) + ": " + found->second.Text;
+    return std::string(found->second.Caption) + ": " + found->second.Text;
+}
+
+void TCorvexMonitor::NoteLoginOutcome(int index, bool connected)
+{
+    const std::string &mailbox = Store.Mailboxes[size_t(index)].Caption;
+    if (connected) {
+        RefusedLogins.erase(mailbox);
+        return;
+    }
+    if (Pop3->LastFailure() != TPop3Failure::LoginRefused)
+        return;
+    const TRefusedLogin refused{Pop3->Host, Pop3->Password};
+    auto [entry, fresh] = RefusedLogins.try_emplace(mailbox, refused);
+    const bool again = !fresh && entry->second.Server == refused.Server &&
+                       entry->second.Password == refused.Password;
+    entry->second = refused;
+    if (!again && OnLoginRefused)
+        OnLoginRefused(mailbox, Pop3->FailureText());
+}
+
+bool TCorvexMonitor::LoginStillRefused(int index) const
+{
+    auto found = RefusedLogins.find(Store.Mailboxes[size_t(index)].Caption);
+    return !UserAskedPass && found != RefusedLogins.end() && found->second.Server == Pop3->Host &&
+           found->second.Password == Pop3->Password;
 }
 
 std::vector<std::string> TCorvexMonitor::MailboxesNeedingSignIn() const
@@ -434,6 +480,14 @@ void TCorvexMonitor::ClosePass(bool restartTimer) noexcept
 
 void TCorvexMonitor::CheckMailFrom(TPassSource source, int index)
 {
+    // A check the user asked for logs into a mailbox whose login was refused before.
+    struct TUserAsked
+    {
+        bool &Flag;
+        const bool Before;
+        TUserAsked(bool &flag, bool asked) : Flag(flag), Before(flag) { Flag = Flag || asked; }
+        ~TUserAsked() { Flag = Before; }
+    } asked{UserAskedPass, source == TPassSource::CheckNow || source == TPassSource::SummaryMenu};
     try {
         if (CheckMail(index) && source == TPassSource::CheckNow)
             LastCheck = Now();
@@ -487,8 +541,18 @@ bool TCorvexMonitor::ConnectMailbox(int index)
         return false;
     if (!PrepareSession(index))
         return false;
+    if (LoginStillRefused(index)) {
+        // The row keeps saying why until the password or the server changes.
+        const std::string &mailbox = Store.Mailboxes[size_t(index)].Caption;
+        TListRow *row = CurrentSummaryRow();
+        if (auto failure = Failures.find(mailbox); row != nullptr && failure != Failures.end())
+            ShowFailure(*row, failure->second);
+        return false;
+    }
     bool marked = false;
-    if (Pop3->Connect() || ConnectWithRenewedToken(index, marked))
+    const bool connected = Pop3->Connect() || ConnectWithRenewedToken(index, marked);
+    NoteLoginOutcome(index, connected);
+    if (connected)
         return true;
     if (!marked && !Window.MailListVisible())
         if (TListRow *row = CurrentSummaryRow())
@@ -528,6 +592,7 @@ bool TCorvexMonitor::TakeAccessToken(const TListRow &mailbox, bool forceRefresh)
     } else {
         failure.NeedsUser = true;
         failure.SignInNeeded = true;
+        failure.Caption = signintext::SignInNeeded;
     }
     if (const int summary = FindRow(Store.Summary, mailbox.Caption); summary >= 0) {
         MarkFailure(Store.Summary[size_t(summary)], failure);
@@ -558,7 +623,9 @@ bool TCorvexMonitor::ConnectForCommand(int index)
         index >= int(Store.Mailboxes.size()) || !PrepareSession(index))
         return false;
     bool marked = false;
-    if (Pop3->Connect() || ConnectWithRenewedToken(index, marked))
+    const bool connected = Pop3->Connect() || ConnectWithRenewedToken(index, marked);
+    NoteLoginOutcome(index, connected);
+    if (connected)
         return true;
     if (!marked && !Window.MailListVisible()) {
         int summary = FindRow(Store.Summary, Store.Mailboxes[size_t(index)].Caption);

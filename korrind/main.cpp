@@ -77,6 +77,13 @@ int main(int argc, char **argv)
                                                              const std::string &why) {
                 notifier.SignInNeeded(mailbox, why);
             };
+            mainWindow.Monitor->OnLoginRefused = [&notifier](const std::string &mailbox,
+                                                             const std::string &why) {
+                notifier.LoginRefused(mailbox, why);
+            };
+            mainWindow.Monitor->OnTlsListUnwritable = [&notifier](const std::string &why) {
+                notifier.Problem(monitortext::TlsListUnwritable, why);
+            };
             const std::vector<std::string> arguments = Arguments(argc, argv);
             mainWindow.show();
             // The first activation; the window may have run it already when it was activated.

@@ -148,6 +148,12 @@ void TCorvexFrm::SummaryDoubleClick()
         SignInMailbox(caption);
         return;
     }
+    // The user asks for another try of a login the server refused.
+    if (rowSelected && Monitor->LoginRefused(caption)) {
+        if (const int mailbox = FindRow(store.Mailboxes, caption); mailbox >= 0)
+            Monitor->CheckMailFrom(TPassSource::SummaryMenu, mailbox);
+        return;
+    }
     // Protected mailboxes ask their password in the command itself, once.
     int mailbox = rowSelected ? FindRow(store.Mailboxes, caption) : -1; // −1: every mailbox
     if (rowSelected && mailbox < 0)

@@ -128,11 +128,22 @@ bool TDesktopNotifier::PassEnded()
                 AnyPriority(notes) ? CriticalUrgency : NormalUrgency, "email.arrived", &LastId);
 }
 
-// Shown whatever the new-mail switch says: without a new sign-in the mailbox is not checked.
+// Shown whatever the new-mail switch says: only the user can mend it.
+bool TDesktopNotifier::Problem(const std::string &summary, const std::string &why)
+{
+    return Send(summary, EscapeMarkup(why), NormalUrgency, "email", nullptr);
+}
+
+// Without a new sign-in the mailbox is not checked.
 bool TDesktopNotifier::SignInNeeded(const std::string &mailbox, const std::string &why)
 {
-    return Send(Format("Sign-in needed: %s", mailbox.c_str()), EscapeMarkup(why), NormalUrgency,
-                "email", nullptr);
+    return Problem(Format("Sign-in needed: %s", mailbox.c_str()), why);
+}
+
+// The mailbox is not logged into again until its password changes or the user asks.
+bool TDesktopNotifier::LoginRefused(const std::string &mailbox, const std::string &why)
+{
+    return Problem(Format("Login refused: %s", mailbox.c_str()), why);
 }
 
 bool TDesktopNotifier::Send(const std::string &summary, const std::string &body, uchar urgency,

@@ -40,8 +40,11 @@ public:
     // Sends what the pass collected (when anything and when enabled) and starts afresh.
     // False when nothing was sent.
     bool PassEnded();
-    // A mailbox's sign-in must be renewed: a notification of its own.
+    // Something only the user can mend: a notification of its own (summary, then why).
+    bool Problem(const std::string &summary, const std::string &why);
+    // A mailbox's sign-in must be renewed; its server refused the login.
     bool SignInNeeded(const std::string &mailbox, const std::string &why);
+    bool LoginRefused(const std::string &mailbox, const std::string &why);
 
     // Texts of the notification for notes (exposed for the window-free test).
     static std::string SummaryText(const std::vector<TNewMailNote> &notes);

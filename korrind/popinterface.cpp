@@ -219,7 +219,10 @@ bool TPop3::ConnectLoop()
         if (static_cast<int64_t>(Tries) * TimeoutStep < Client->TimeOut) {
             LastError = -1;
             if (Utils)
-                Utils->DebugLog("Connect Timeout: %s", UserText());
+                Utils->DebugLog(Client->LastFailure() == TPop3Failure::ConnectionRefused
+                                    ? "Connection refused: %s"
+                                    : "Connect Timeout: %s",
+                                UserText());
             break;
         }
     }
@@ -544,8 +547,8 @@ bool TPop3::DeleteMessage(int n)
         Log(2, "Error Deleteing Message %d deleted", n);
         return false;
     }
-    ++PendingDeletes;
-    Log(3, "Message %d deleted", n);
+    PendingDeletes.push_back(n);
+    Log(3, "Message %d marked for deletion", n);
     return true;
 }
 
@@ -642,7 +645,7 @@ std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers)
             Log(1, "Error:Deleting Message %d", number);
             continue;
         }
-        ++PendingDeletes;
+        PendingDeletes.push_back(number);
         accepted.push_back(number);
     }
     StreamState.clear();
@@ -674,9 +677,10 @@ void TPop3::OnAuthenticationFailed(bool &retry)
 {
     Log(0, "Authentication Failed to: %s for: %s", HostText(), UserText());
     ++AuthFailures;
-    // A refused token stays refused on this connection: the check cycle renews it.
-    retry = AuthFailures < 4 && AccessToken.empty();
-    LoginGaveUp = !retry;
+    // Trying the same password again only repeats the refusal, and a provider counting the
+    // attempts locks the account; a refused token is renewed by the check cycle.
+    retry = false;
+    LoginGaveUp = true;
 }
 
 void TPop3::OnAuthenticationNeeded()
@@ -689,7 +693,7 @@ void TPop3::OnConnected()
     Log(3, "Connected to: %s for: %s", HostText(), UserText());
     ConnectionRequired = false;
     Receiving = false;
-    PendingDeletes = 0;
+    PendingDeletes.clear();
     ++SessionNumber;
     SessionOpen = true;
 }
@@ -718,12 +722,17 @@ void TPop3::OnDisconnected()
     Log(3, "Disconnect from: %s for: %s", HostText(), UserText());
     Receiving = false;
     AuthFailures = 0;
-    if (SessionOpen && PendingDeletes > 0 && !Client->QuitConfirmed()) {
-        Log(0, "Deletions not confirmed by: %s for: %s - %d messages stay on the server",
-            HostText(), UserText(), PendingDeletes);
-        LostDeleteSessions.insert(SessionNumber);
+    if (SessionOpen && !PendingDeletes.empty()) {
+        if (Client->QuitConfirmed()) {
+            for (int n : PendingDeletes)
+                Log(3, "Message %d deleted", n);
+        } else {
+            Log(0, "Deletions not confirmed by: %s for: %s - %d messages stay on the server",
+                HostText(), UserText(), int(PendingDeletes.size()));
+            LostDeleteSessions.insert(SessionNumber);
+        }
     }
-    PendingDeletes = 0;
+    PendingDeletes.clear();
     SessionOpen = false;
 }
 
@@ -827,7 +836,12 @@ std::string TPop3::FailureText() const
 {
     const TPop3Failure failure = LastFailure();
     std::string text = Pop3FailureText(failure);
-    const std::string detail = Client ? Client->LastErrorText() : std::string();
+    std::string detail = Client ? Client->LastErrorText() : std::string();
+    // A server may be refused a login only because the list of those known to speak TLS is
+    // unreadable.
+    if (const std::string problem = TlsListProblem();
+        failure == TPop3Failure::TlsNotOffered && !problem.empty())
+        detail += "; " + problem;
     if (text.empty())
         return detail;
     if (!detail.empty())

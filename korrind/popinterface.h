@@ -198,8 +198,8 @@ private:
     uint32_t SummarySession = 0; // the session it was read in
     void NoteSummaryOf(int n);
     bool RequestFailed = false;
-    int PendingDeletes = 0;     // accepted DELEs not yet committed by QUIT
-    uint32_t SessionNumber = 0; // counts the sessions opened
+    std::vector<int> PendingDeletes; // messages whose DELE was accepted, not yet committed by QUIT
+    uint32_t SessionNumber = 0;      // counts the sessions opened
     bool SessionOpen = false;
     std::set<uint32_t> LostDeleteSessions; // sessions whose accepted DELEs were not committed
     bool BatchProgress = false;            // a request of the batch finished

@@ -12,6 +12,7 @@
 #include "common/password.h"
 #include "common/smtpinterface.h"
 #include "common/text.h"
+#include "common/tlsservers.h"
 #include "common/ui/escapehook.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/placement.h"
@@ -106,6 +107,11 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
     };
     Tray.ShowMonitor = [this] { ShowMonitor(); };
     Tray.Minimize = [this] { Minimised(); };
+    SetTlsListUnwritableHandler([this](const std::string &text) {
+        Window.SetStatusText("  " + text);
+        if (OnTlsListUnwritable)
+            OnTlsListUnwritable(text);
+    });
 }
 
 // Freed so that nothing is left pointing at a freed object: the users of Utils and Globals go
@@ -115,6 +121,7 @@ TCorvexMonitor::~TCorvexMonitor()
     MainTimer.stop();
     FetchTimer.stop();
     ClearTopmostTimer.stop();
+    SetTlsListUnwritableHandler(nullptr);
     delete SMTPFunc;
     SMTPFunc = nullptr;
     delete EMailTest;

@@ -92,6 +92,11 @@ inline constexpr char CheckingMailbox[] = "  Checking for mail:%s";
 inline constexpr char NextCheck[] = "  Next Check: %s";
 inline constexpr char CheckComplete[] = "  Mail Check Complete";
 inline constexpr char TimedOut[] = "Timed Out";
+// Captions of a row whose server refused the login or the connection: neither is a time-out.
+inline constexpr char LoginRefused[] = "Login Refused";
+inline constexpr char ConnectionRefused[] = "Connection Refused";
+inline constexpr char FailureStatus[] = "  %s:%s"; // the caption and the user ID
+inline constexpr char TlsListUnwritable[] = "Servers known to speak TLS are not saved";
 inline constexpr char NoPassword[] = "Invalid password for mail box";
 inline constexpr char ExitQuestion[] =
     "Do you truely want Corvex\nto stop monitoring your mailboxes?";
@@ -197,8 +202,26 @@ public:
         std::string Text;
         bool NeedsUser = false;
         bool SignInNeeded = false; // the OAuth2 sign-in must be renewed by the user
+        const char *Caption = monitortext::TimedOut; // what the row shows
     };
     std::map<std::string, TMailboxFailure> Failures;
+    // Mailboxes whose server refused the login, by user ID, with the server and password it
+    // refused. A pass of the schedule does not log into them again until one of the two
+    // changed; a check the user asks for (Check Now, the Summary list's Check Mail, a double
+    // click on the row) and the server mail commands do.
+    struct TRefusedLogin
+    {
+        std::string Server;
+        std::string Password;
+    };
+    std::map<std::string, TRefusedLogin> RefusedLogins;
+    // A mailbox's server refused its login (told once per password and server): the user ID
+    // and why.
+    std::function<void(const std::string &mailbox, const std::string &why)> OnLoginRefused;
+    bool LoginRefused(const std::string &mailbox) const { return RefusedLogins.count(mailbox) > 0; }
+    // The list of servers known to speak TLS cannot be written (told once until it can): why.
+    // The status bar shows it too.
+    std::function<void(const std::string &why)> OnTlsListUnwritable;
     // Mailboxes whose sign-in must be renewed and whose user was told so; told once, until a
     // sign-in works again.
     std::set<std::string> SignInAnnounced;
@@ -243,6 +266,13 @@ private:
     void ClearTopmostTick();
     void MarkTimedOut(TListRow &row);
     void MarkFailure(TListRow &row, TMailboxFailure failure);
+    void ShowFailure(TListRow &row, const TMailboxFailure &failure);
+    // After a connect of the mailbox of row index: a refused login is remembered (and told
+    // once), a login that worked forgets an earlier refusal.
+    void NoteLoginOutcome(int index, bool connected);
+    // The mailbox's login was refused with the server and password the session now has, and
+    // the pass was not asked for by the user: no login is tried.
+    bool LoginStillRefused(int index) const;
     // The session's failure: its cause, and whether only the user can mend it.
     TMailboxFailure SessionFailure() const;
     // For a mailbox that signs in with OAuth2: a fresh access token into the session, or the
@@ -271,6 +301,7 @@ private:
 
     TMonitorWindow &Window;
     bool InPass = false;
+    bool UserAskedPass = false; // the running pass is Check Now or the Summary list's Check Mail
     TSessionOwner Owner = TSessionOwner::None;
     // A reload asked for during a pass, done when the pass ends; after Apply the next tick checks.
     bool ReloadAfterPass = false;

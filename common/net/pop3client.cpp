@@ -600,6 +600,7 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         return;
     case TKind::Stls:
         if (!ok) { // never go on in clear text once encryption was asked for
+            NoteFailure(TPop3Failure::TlsRefused);
             FailConnect(TFailKind::Connection,
                         "the server refused STLS: \"" + Printable(status) + "\"");
             return;
@@ -1151,6 +1152,8 @@ const char *Pop3FailureText(TPop3Failure failure)
         return "timed out";
     case TPop3Failure::TlsNotOffered:
         return "TLS required but not offered";
+    case TPop3Failure::TlsRefused:
+        return "TLS refused by the server";
     case TPop3Failure::SignInExpired:
         return "sign-in expired";
     case TPop3Failure::SignInRefused:
@@ -1165,7 +1168,8 @@ bool Pop3FailureNeedsUser(TPop3Failure failure)
 {
     return failure == TPop3Failure::CertificateUntrusted ||
            failure == TPop3Failure::CertificateName || failure == TPop3Failure::LoginRefused ||
-           failure == TPop3Failure::TlsNotOffered || failure == TPop3Failure::SignInRefused;
+           failure == TPop3Failure::TlsNotOffered || failure == TPop3Failure::TlsRefused ||
+           failure == TPop3Failure::SignInRefused;
 }
 
 // The first cause seen wins: the reports that follow it (the connection torn down, the

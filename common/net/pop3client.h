@@ -67,6 +67,7 @@ enum class TPop3Failure {
     NameNotFound,
     TimedOut,
     TlsNotOffered, // TLS is required, but the server did not offer STLS: no login was sent
+    TlsRefused,    // the server offered STLS and then refused it: no login was sent
     Other,         // see LastErrorText
     // The server refused the access token as invalid or expired: a fresh access token (a
     // refresh) may mend it; the same token will be refused again.

@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -385,7 +387,7 @@ TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
     EXPECT_EQ(SummaryOf(*monitor, empty.user).ImageIndex, siOrdinary);
 
     const TListRow &refused = SummaryOf(*monitor, "refused");
-    EXPECT_EQ(refused.Cell(scFrom), "Timed Out");
+    EXPECT_EQ(refused.Cell(scFrom), "Connection Refused");
     EXPECT_EQ(refused.ImageIndex, siTimedOut);
     EXPECT_EQ(window.Messages, std::vector<std::string>{"Invalid password for mail box"});
     EXPECT_EQ(SummaryOf(*monitor, "nopassword").Cell(scMsgs), "0");
@@ -400,7 +402,7 @@ TEST_F(CheckCycle, PassFillsTheSummaryRowsAsTheSettingsAllow)
     EXPECT_EQ(row.Cell(scMsgs), "2");
     EXPECT_EQ(row.Cell(scFrom), "");
     EXPECT_EQ(row.Cell(scSubject), "");
-    EXPECT_EQ(refused.Cell(scFrom), "Timed Out") << "other rows are left alone";
+    EXPECT_EQ(refused.Cell(scFrom), "Connection Refused") << "other rows are left alone";
 }
 
 // A server that offered STLS once gets no login in clear text again, nor does one whose address
@@ -428,7 +430,7 @@ TEST_F(CheckCycle, NoPasswordInClearTextToAServerKnownToSpeakTls)
     monitor->CheckMail(-1); // the second pass knows the server from the list alone
 
     EXPECT_EQ(SummaryOf(*monitor, box.user).Cell(scMsgs), "1");
-    EXPECT_EQ(stripped.connectionCount(), 3);
+    EXPECT_EQ(stripped.connectionCount(), 2) << "a refused STLS is not tried again in the pass";
     for (const FakeServer *server : {&stripped, &plain})
         for (const std::string &command : server->commands())
             for (const char *login : {"USER", "PASS", "APOP", "AUTH"})
@@ -440,7 +442,8 @@ TEST_F(CheckCycle, NoPasswordInClearTextToAServerKnownToSpeakTls)
               "it did before: the password is not sent in clear text)");
     EXPECT_NE(monitor->RowTip(SummaryOf(*monitor, "required")).find("its address asks for TLS"),
               std::string::npos);
-    EXPECT_EQ(LogCount("stripped: Timed Out - TLS required but not offered"), 2);
+    EXPECT_EQ(LogCount("stripped: Timed Out - TLS refused by the server"), 1);
+    EXPECT_EQ(LogCount("stripped: Timed Out - TLS required but not offered"), 1);
 
     TStringList known;
     ASSERT_TRUE(known.LoadFromFile(TlsServersPath()));
@@ -448,6 +451,118 @@ TEST_F(CheckCycle, NoPasswordInClearTextToAServerKnownToSpeakTls)
               (std::vector<std::string>{"pop3://127.0.0.1:" + std::to_string(box.pop3Port),
                                         "pop3://127.0.0.1:" + std::to_string(stripped.port())}));
     EXPECT_EQ(testenv::FileMode(TlsServersPath()), 0600u);
+}
+
+// A list of servers known to speak TLS that cannot be written keeps what the process learnt,
+// and the user is told once; one that cannot be read counts every server as speaking TLS. In
+// neither case does a password go out in clear text once the offer of TLS is gone.
+TEST_F(CheckCycle, TlsServerListThatMisbehavesKeepsPasswordsOffTheWire)
+{
+    std::vector<std::string> told;
+    monitor->OnTlsListUnwritable = [&told](const std::string &why) { told.push_back(why); };
+    auto expectNoLogin = [](const FakeServer &server) {
+        for (const std::string &command : server.commands())
+            for (const char *login : {"USER", "PASS", "APOP", "AUTH"})
+                EXPECT_FALSE(StartsText(command, login)) << command;
+    };
+    const std::string list = TlsServersPath();
+    {
+        // An immutable data root: the list cannot be written, not even by root.
+        const std::string root = Globals->DataRoot;
+        ASSERT_EQ(std::system(("chattr +i '" + root + "'").c_str()), 0);
+        struct TMutable
+        {
+            std::string Root;
+            ~TMutable() { std::system(("chattr -i '" + Root + "'").c_str()); }
+        } restore{root};
+        FakeServer stripped; // offers STLS and refuses it; from then on the offer is gone
+        stripped.On("CAPA", std::vector<FakeServer::Reply>{"+OK\r\nSTLS\r\nUSER\r\n.\r\n",
+                                                           "+OK\r\nUSER\r\n.\r\n"});
+        stripped.On("STLS", "-ERR not now");
+        AddMailbox(*monitor, "stripped", "127.0.0.1:" + std::to_string(stripped.port()), "secret");
+        monitor->CheckMail(-1);
+        monitor->CheckMail(-1);
+        EXPECT_EQ(stripped.connectionCount(), 2) << "a refused STLS is not tried again at once";
+        expectNoLogin(stripped);
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_NE(told[0].find(list), std::string::npos) << told[0];
+        EXPECT_TRUE(std::find(window.StatusTexts.begin(), window.StatusTexts.end(),
+                              "  " + told[0]) != window.StatusTexts.end());
+        EXPECT_FALSE(TUtils::FileExists(list));
+        monitor->Store.Mailboxes.clear();
+        monitor->Store.Summary.clear();
+    }
+    // A folder where the list should be: no server gets a password in clear text.
+    ASSERT_TRUE(std::filesystem::create_directory(list));
+    FakeServer plain; // never offers TLS
+    plain.On("CAPA", "+OK\r\nUSER\r\n.\r\n");
+    plain.On("USER", "+OK");
+    plain.On("PASS", "+OK");
+    plain.On("STAT", "+OK 0 0");
+    plain.On("QUIT", "+OK");
+    AddMailbox(*monitor, "plain", "127.0.0.1:" + std::to_string(plain.port()), "secret");
+    monitor->CheckMail(-1);
+    expectNoLogin(plain);
+    EXPECT_NE(monitor->RowTip(SummaryOf(*monitor, "plain")).find("cannot be read"),
+              std::string::npos)
+        << monitor->RowTip(SummaryOf(*monitor, "plain"));
+    // Once it can be read again, the server that never offered TLS gets its login.
+    ASSERT_TRUE(std::filesystem::remove(list));
+    monitor->CheckMail(-1);
+    EXPECT_EQ(SummaryOf(*monitor, "plain").ImageIndex, siOrdinary);
+    EXPECT_EQ(told.size(), 1u);
+}
+
+// A password the server refuses is sent once: the row says the login was refused, the user is
+// told once, and the schedule does not log in again until the password changes or the user
+// asks for a check.
+TEST_F(CheckCycle, RefusedLoginIsNotRepeatedUntilThePasswordChangesOrTheUserAsks)
+{
+    REQUIRE_FIXTURES();
+    fixtures::TrustTestCa();
+    Globals->Config.TimeoutMs = 2000;
+    std::vector<std::string> told;
+    monitor->OnLoginRefused = [&told](const std::string &mailbox, const std::string &) {
+        told.push_back(mailbox);
+    };
+    fixtures::Mailbox box = fixtures::CreateMailbox("refused");
+    fixtures::AddMessage(box, fixtures::BuildMessage({}));
+    AddMailbox(*monitor, box.user, Server(box), "wrong");
+    AddMailbox(*monitor, "nobody", "127.0.0.1:1", "secret");
+    const std::string attempt = "Authentication Failed to: " + box.host;
+
+    monitor->CheckMail(-1);
+    const TListRow &row = SummaryOf(*monitor, box.user);
+    EXPECT_EQ(row.Cell(scFrom), "Login Refused");
+    EXPECT_EQ(row.ImageIndex, siTimedOut);
+    EXPECT_EQ(monitor->RowTip(row).rfind("Login Refused: the server refused the login", 0), 0u)
+        << monitor->RowTip(row);
+    EXPECT_TRUE(std::find(window.StatusTexts.begin(), window.StatusTexts.end(),
+                          "  Login Refused:" + box.user) != window.StatusTexts.end());
+    EXPECT_EQ(LogCount(attempt), 1);
+    const TListRow &nobody = SummaryOf(*monitor, "nobody");
+    EXPECT_EQ(nobody.Cell(scFrom), "Connection Refused");
+    EXPECT_EQ(monitor->RowTip(nobody), "Connection Refused: 127.0.0.1:1 refused the connection");
+    EXPECT_EQ(LogCount("Connect Timeout: nobody"), 0) << "a refused connection is no time-out";
+    monitor->Store.Mailboxes.pop_back();
+    monitor->Store.Summary.erase(monitor->Store.Summary.begin() +
+                                 FindRow(monitor->Store.Summary, "nobody"));
+
+    monitor->CheckMail(-1); // the schedule leaves the mailbox alone
+    EXPECT_EQ(LogCount(attempt), 1);
+    EXPECT_EQ(row.Cell(scFrom), "Login Refused");
+    monitor->CheckNow(); // the user asks
+    EXPECT_EQ(LogCount(attempt), 2);
+    EXPECT_EQ(told, std::vector<std::string>{box.user});
+
+    monitor->Store.SetPassword(box.user, Server(box), box.password);
+    monitor->CheckMail(-1);
+    EXPECT_EQ(row.Cell(scMsgs), "1");
+    EXPECT_NE(row.ImageIndex, siTimedOut);
+    EXPECT_FALSE(monitor->LoginRefused(box.user));
+    monitor->Store.SetPassword(box.user, Server(box), "wrong again");
+    monitor->CheckMail(-1);
+    EXPECT_EQ(told, (std::vector<std::string>{box.user, box.user}));
 }
 
 // An imported mailbox waits for its password: its placeholder is never sent, even when the
@@ -573,7 +688,7 @@ TEST_F(CheckCycle, APassEndedByAnExceptionIsClosedAndCheckingGoesOn)
 
     fail = false;
     EXPECT_TRUE(monitor->CheckMail(-1));
-    EXPECT_EQ(SummaryOf(*monitor, "faulty").Cell(scFrom), "Timed Out");
+    EXPECT_EQ(SummaryOf(*monitor, "faulty").Cell(scFrom), "Connection Refused");
     QFile::remove(QString::fromStdString(monitor->Store.PopSrvPath())); // the next tests' data
 }
 

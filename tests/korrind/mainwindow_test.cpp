@@ -88,24 +88,26 @@ TEST_F(MainWindowTest, TimedOutRowNamesItsCauseAndOnlyRealTimeOutsLeadToARestart
 
     const TListRows &rows = Frm->Monitor->Store.Summary;
     ASSERT_EQ(rows.size(), 2u);
-    for (const TListRow &row : rows) {
+    for (const TListRow &row : rows)
         EXPECT_EQ(row.ImageIndex, siTimedOut) << row.Caption;
-        EXPECT_EQ(row.Cell(scFrom), "Timed Out") << "the caption stays the fixed text";
-    }
+    EXPECT_EQ(rows[0].Cell(scFrom), "Timed Out");
+    EXPECT_EQ(rows[1].Cell(scFrom), "Connection Refused") << "a refusal is no time-out";
     EXPECT_NE(RowTip(0).find("Timed Out: server certificate not trusted"), std::string::npos)
         << RowTip(0);
-    EXPECT_NE(RowTip(1).find("Timed Out: connection refused"), std::string::npos) << RowTip(1);
+    EXPECT_EQ(RowTip(1), "Connection Refused: 127.0.0.1:1 refused the connection");
 
     const std::string tip = Frm->Monitor->Tray.Tip();
     EXPECT_EQ(tip.rfind("All Mail Boxes Timed Out\n", 0), 0u) << tip;
     EXPECT_NE(tip.find(box.user + ": server certificate not trusted"), std::string::npos) << tip;
-    EXPECT_NE(tip.find("nobody: connection refused"), std::string::npos) << tip;
+    EXPECT_NE(tip.find("nobody: 127.0.0.1:1 refused the connection"), std::string::npos) << tip;
 
     const std::string log = testenv::ReadFile(Utils->LogFileName);
     EXPECT_NE(log.find(box.user + ": Timed Out - server certificate not trusted"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("nobody: Timed Out - connection refused"), std::string::npos) << log;
+    EXPECT_NE(log.find("nobody: Connection Refused - 127.0.0.1:1 refused the connection"),
+              std::string::npos)
+        << log;
 
     // A certificate stays untrusted however often the monitor restarts: no restart is due.
     EXPECT_EQ(Frm->Monitor->TimedOutSince, 0);
@@ -116,9 +118,9 @@ TEST_F(MainWindowTest, TimedOutRowNamesItsCauseAndOnlyRealTimeOutsLeadToARestart
     Frm->RowsChanged(true);
     Frm->Monitor->CheckMail(-1);
     EXPECT_NE(Frm->Monitor->TimedOutSince, 0);
-    EXPECT_EQ(
-        Frm->Monitor->Tray.Tip().rfind("All Mail Boxes Timed Out\nnobody: connection refused", 0),
-        0u);
+    EXPECT_EQ(Frm->Monitor->Tray.Tip().rfind(
+                  "All Mail Boxes Timed Out\nnobody: 127.0.0.1:1 refused the connection", 0),
+              0u);
 
     // Once the server answers, the cause goes with the time-out.
     fixtures::TrustTestCa();
@@ -160,11 +162,12 @@ TEST_F(MainWindowTest, TrayAndStatusLineTellANewUserWhatIsWrong)
     AddMailbox(box.user, box.host + ":" + std::to_string(box.pop3Port)); // a wrong password
     Frm->ShowSettings();
     monitor.CheckMail(-1);
-    ASSERT_EQ(monitor.Store.Summary[0].Cell(scFrom), "Timed Out");
+    ASSERT_EQ(monitor.Store.Summary[0].Cell(scFrom), "Login Refused");
     EXPECT_EQ(Frm->StatusNote->text(), "");
     Frm->lvSummary->selectRow(0);
     const std::string note = Frm->StatusNote->text().toStdString();
-    EXPECT_EQ(note.rfind("  " + box.user + ": Timed Out: login refused", 0), 0u) << note;
+    EXPECT_EQ(note.rfind("  " + box.user + ": Login Refused: the server refused the login", 0), 0u)
+        << note;
     Frm->SelectPage(TMonitorPage::Mailboxes);
     EXPECT_EQ(Frm->StatusNote->text(), "");
 

@@ -550,7 +550,7 @@ TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtO
     Frm->LMDpfApply->Click();
 
     ASSERT_EQ(RowCaptions(Store().Summary), (std::vector<std::string>{"alice"}));
-    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Timed Out");
+    EXPECT_EQ(Store().Summary[0].Cell(scFrom), "Connection Refused");
     EXPECT_EQ(Frm->lvSummary->model()->rowCount(), 1);
     EXPECT_NE(Frm->Monitor->LastCheck, 0);
     EXPECT_FALSE(Frm->ApplyEnabled());
