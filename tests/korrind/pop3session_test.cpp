@@ -114,12 +114,14 @@ TEST_F(Pop3Session, DeletionIsCommittedByQuitOnlyAndALostConnectionKeepsTheMail)
     pop3.Abort();
     EXPECT_EQ(fixtures::MessageCount(box), 3);
     EXPECT_NE(DebugLog().find("Deletions not confirmed"), std::string::npos);
+    EXPECT_EQ(DebugLog().find("Message 2 deleted"), std::string::npos) << "QUIT never came";
 
     ASSERT_TRUE(pop3.Connect()) << DebugLog();
     EXPECT_FALSE(pop3.DeleteMessage(7)); // no such message: refused
     EXPECT_TRUE(pop3.DeleteMessage(2));
     EXPECT_FALSE(pop3.Disconnect());
     EXPECT_TRUE(pop3.Component()->QuitConfirmed());
+    EXPECT_NE(DebugLog().find("Message 2 deleted"), std::string::npos);
     std::vector<std::string> stored = fixtures::StoredMessages(box);
     ASSERT_EQ(stored.size(), 2u);
     for (const std::string &message : stored)
