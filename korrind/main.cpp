@@ -51,8 +51,7 @@ int main(int argc, char **argv)
 {
     AnswerInformationOptions(argc, argv);
     // A second start ends at once and silently; the running instance is left alone.
-    std::unique_ptr<platform::TNamedLock> instanceLock =
-        platform::AcquireNamedLock(names::MonitorLock);
+    std::unique_ptr<platform::TInstanceLock> instanceLock = AcquireProgramLock(names::MonitorLock);
     if (!instanceLock)
         return 0;
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "common/cmdline.h"
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
 #include "common/platform/process.h"
@@ -14,7 +15,7 @@ int main(int argc, char **argv)
     AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
     // One copy at a time; a second one ends silently.
-    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(names::Quintor);
+    std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(names::Quintor);
     if (!lock)
         return 0;
     platform::QuitOnTerminationSignals();

@@ -42,7 +42,7 @@ int RunCompanion(int argc, char **argv, const TCompanionEntry &entry)
 {
     AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
-    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(entry.LockName);
+    std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(entry.LockName);
     if (!lock)
         return 0;
     platform::QuitOnTerminationSignals();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/files.h"
 #include "common/platform/locks.h"
@@ -27,15 +28,29 @@ void GiveOneMailbox()
     ASSERT_TRUE(WriteMailBoxFile(root + "/" + names::PopSrvFile, {record}));
 }
 
-void StartMonitor(QProcess &monitor)
+bool MonitorLockPresent()
+{
+    return platform::IsInstanceLockPresent(names::MonitorLock, DataRootPath());
+}
+
+void StartMonitor(QProcess &monitor, const std::string &program = testenv::ProgramPath("korrind"))
 {
     GiveOneMailbox();
-    monitor.setProgram(QString::fromStdString(testenv::ProgramPath("korrind")));
+    monitor.setProgram(QString::fromStdString(program));
     monitor.setProcessChannelMode(QProcess::ForwardedChannels);
     monitor.start();
     ASSERT_TRUE(monitor.waitForStarted());
-    ASSERT_TRUE(testenv::WaitUntil([] { return platform::IsNamedLockPresent("CORVEX"); }))
-        << "the monitor never took its lock";
+    ASSERT_TRUE(testenv::WaitUntil(MonitorLockPresent)) << "the monitor never took its lock";
+}
+
+// The environment of a cron job, su or an ssh session: no XDG_RUNTIME_DIR. The temporary
+// folder, where the runtime folder then falls back to, is this test's own.
+QProcessEnvironment WithoutRuntimeFolder()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    environment.insert("TMPDIR", QString::fromStdString(testenv::MakeScratchDir("tmp")));
+    return environment;
 }
 
 } // namespace
@@ -82,4 +97,30 @@ TEST(KorrindStart, LockGoesWithAKilledMonitor)
     StartMonitor(again);
     again.terminate();
     EXPECT_TRUE(again.waitForFinished(10000));
+}
+
+// One data root has one monitor whatever the environment says: a monitor started without a
+// runtime folder finds the one started with it, and the other way round.
+TEST(KorrindStart, OneMonitorPerDataRootWithOrWithoutARuntimeFolder)
+{
+    for (bool firstHasRuntimeFolder : {true, false}) {
+        SCOPED_TRACE(firstHasRuntimeFolder ? "first with a runtime folder" : "first without");
+        const QProcessEnvironment without = WithoutRuntimeFolder();
+        QProcess first;
+        if (!firstHasRuntimeFolder)
+            first.setProcessEnvironment(without);
+        StartMonitor(first);
+
+        QProcess second;
+        if (firstHasRuntimeFolder)
+            second.setProcessEnvironment(without);
+        second.start(QString::fromStdString(testenv::ProgramPath("korrind")), {});
+        EXPECT_TRUE(second.waitForFinished(5000)) << "two monitors ran on one data root";
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(first.state(), QProcess::Running);
+
+        first.terminate();
+        ASSERT_TRUE(first.waitForFinished(10000));
+        EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
+    }
 }
