@@ -5,8 +5,8 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
-#include "common/platform/process.h"
 #include "common/ui/placement.h"
+#include "common/ui/termination.h"
 #include "common/utils.h"
 #include "quintor/restartcorvexfrm.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char **argv)
     std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(names::Quintor);
     if (!lock)
         return 0;
-    platform::QuitOnTerminationSignals();
+    EndOnTerminationSignals();
     InstallWindowPlacement();
 
     TRestartCorvexFrm window;

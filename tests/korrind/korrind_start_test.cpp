@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -123,4 +124,28 @@ TEST(KorrindStart, OneMonitorPerDataRootWithOrWithoutARuntimeFolder)
         ASSERT_TRUE(first.waitForFinished(10000));
         EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
     }
+}
+
+// SIGTERM (a logout, a service manager) ends the monitor while a message box waits for the
+// user: here the notice about damaged settings, shown at start once it is logged.
+TEST(KorrindStart, TermSignalEndsTheMonitorWhileAMessageBoxIsOpen)
+{
+    // A copy of the program keeps its debug log ("Debug.txt" beside it) to this test.
+    const std::string folder = testenv::MakeScratchDir("program");
+    const std::string program = folder + "/" + names::MonitorExe;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testenv::ProgramPath("korrind")),
+                            QString::fromStdString(program)));
+    GiveOneMailbox();
+    testenv::WriteFile(DataRootPath() + "/" + names::ConfigFile, std::string(100, '\x7f'));
+
+    QProcess monitor;
+    StartMonitor(monitor, program);
+    ASSERT_TRUE(testenv::WaitUntil([&] {
+        return testenv::ReadFile(folder + "/" + names::DebugLogFile).find("Config.cfg.damaged") !=
+               std::string::npos;
+    })) << "the notice was never logged";
+    ::kill(pid_t(monitor.processId()), SIGTERM);
+    EXPECT_TRUE(monitor.waitForFinished(5000)) << "the monitor outlived SIGTERM";
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
 }
