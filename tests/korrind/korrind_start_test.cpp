@@ -101,16 +101,30 @@ TEST(KorrindStart, LockGoesWithAKilledMonitor)
 }
 
 // One data root has one monitor whatever the environment says: a monitor started without a
-// runtime folder finds the one started with it, and the other way round.
-TEST(KorrindStart, OneMonitorPerDataRootWithOrWithoutARuntimeFolder)
+// runtime folder finds the one started with it, and the other way round. SIGTERM (a logout, a
+// service manager) then ends the first while a message box waits for the user: the notice
+// about damaged settings, shown at start once it is logged.
+TEST(KorrindStart, OneMonitorPerDataRootAndTermSignalEndsItWhileAMessageBoxIsOpen)
 {
+    // A copy of the program keeps its debug log ("Debug.txt" beside it) to this test.
+    const std::string folder = testenv::MakeScratchDir("program");
+    const std::string program = folder + "/" + names::MonitorExe;
+    const std::string log = folder + "/" + names::DebugLogFile;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testenv::ProgramPath("korrind")),
+                            QString::fromStdString(program)));
     for (bool firstHasRuntimeFolder : {true, false}) {
         SCOPED_TRACE(firstHasRuntimeFolder ? "first with a runtime folder" : "first without");
+        GiveOneMailbox();
+        testenv::WriteFile(DataRootPath() + "/" + names::ConfigFile, std::string(100, '\x7f'));
+        QFile::remove(QString::fromStdString(log));
         const QProcessEnvironment without = WithoutRuntimeFolder();
         QProcess first;
         if (!firstHasRuntimeFolder)
             first.setProcessEnvironment(without);
-        StartMonitor(first);
+        StartMonitor(first, program);
+        ASSERT_TRUE(testenv::WaitUntil([&] {
+            return testenv::ReadFile(log).find("Config.cfg.damaged") != std::string::npos;
+        })) << "the notice was never logged";
 
         QProcess second;
         if (firstHasRuntimeFolder)
@@ -120,32 +134,9 @@ TEST(KorrindStart, OneMonitorPerDataRootWithOrWithoutARuntimeFolder)
         EXPECT_EQ(second.exitCode(), 0);
         EXPECT_EQ(first.state(), QProcess::Running);
 
-        first.terminate();
-        ASSERT_TRUE(first.waitForFinished(10000));
+        ::kill(pid_t(first.processId()), SIGTERM);
+        EXPECT_TRUE(first.waitForFinished(5000)) << "the monitor outlived SIGTERM";
+        EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
         EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
     }
-}
-
-// SIGTERM (a logout, a service manager) ends the monitor while a message box waits for the
-// user: here the notice about damaged settings, shown at start once it is logged.
-TEST(KorrindStart, TermSignalEndsTheMonitorWhileAMessageBoxIsOpen)
-{
-    // A copy of the program keeps its debug log ("Debug.txt" beside it) to this test.
-    const std::string folder = testenv::MakeScratchDir("program");
-    const std::string program = folder + "/" + names::MonitorExe;
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(testenv::ProgramPath("korrind")),
-                            QString::fromStdString(program)));
-    GiveOneMailbox();
-    testenv::WriteFile(DataRootPath() + "/" + names::ConfigFile, std::string(100, '\x7f'));
-
-    QProcess monitor;
-    StartMonitor(monitor, program);
-    ASSERT_TRUE(testenv::WaitUntil([&] {
-        return testenv::ReadFile(folder + "/" + names::DebugLogFile).find("Config.cfg.damaged") !=
-               std::string::npos;
-    })) << "the notice was never logged";
-    ::kill(pid_t(monitor.processId()), SIGTERM);
-    EXPECT_TRUE(monitor.waitForFinished(5000)) << "the monitor outlived SIGTERM";
-    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
-    EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
 }
