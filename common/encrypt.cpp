@@ -70,7 +70,7 @@ bool ReadKeyFile(TKey &key)
 bool CreateKeyFile()
 {
     std::string folder = KeyFolderPath();
-    if (!platform::MakeFolderPath(folder, platform::DataFolderMode))
+    if (!platform::MakePrivateFolder(folder))
         return Fail("can't create " + folder);
 
     std::string temp = folder + "/.record.key.XXXXXX";

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/names.h"
@@ -35,15 +36,32 @@ TGlobals::~TGlobals()
         app->removeEventFilter(KeyHook.get());
 }
 
+std::string DataRootPath()
+{
+    std::string root = TUtils::AddBackslash(platform::DataHome()) + names::DataRootFolder;
+    // Older layout: one data root per login name below the shared one.
+    if (OsMajorVersion < 5)
+        root += "/" + platform::LoginUserName().substr(0, LoginNameLimit);
+    return root;
+}
+
+std::unique_ptr<platform::TInstanceLock> AcquireProgramLock(const char *name)
+{
+    const std::string root = DataRootPath();
+    std::unique_ptr<platform::TInstanceLock> lock = platform::AcquireInstanceLock(name, root);
+    if (lock && !lock->HoldsFolderLock())
+        std::fprintf(stderr,
+                     "%s: no lock file can be kept in %s; only this session's lock "
+                     "keeps a second copy out\n",
+                     name, root.c_str());
+    return lock;
+}
+
 void TGlobals::InitPaths()
 {
-    DataRoot = TUtils::AddBackslash(platform::DataHome()) + names::DataRootFolder;
-    if (OsMajorVersion < 5) {
-        // Older layout: one data root per login name below the shared one.
-        platform::MakeFolderPath(DataRoot, platform::DataFolderMode);
-        DataRoot += "/" + platform::LoginUserName().substr(0, LoginNameLimit);
-        TUtils::CreateFolder(DataRoot);
-    }
+    DataRoot = DataRootPath();
+    if (OsMajorVersion < 5)
+        platform::MakePrivateFolder(DataRoot); // the shared level above keeps its mode
 
     PlugIns->SetRoot(DataRoot);
     PlugIns->LoadExtensions("", ExtensionList);
@@ -62,19 +80,22 @@ void TGlobals::CreateDataFolders()
     const std::string root = TUtils::AddBackslash(DataRoot);
     const std::string program = TUtils::AddBackslash(ProgramFolder);
     const std::string documents = TUtils::AddBackslash(platform::DocumentsFolder());
-    const std::string folders[] = {
+    const std::string privateFolders[] = {
         DataRoot,
         root + names::TempFolder,
         root + names::RejectedMailFolder,
         root + names::PlugInsFolder,
         root + names::ExtentionsFolder,
-        documents + names::MyAlertsFolder,
         root + names::ExtBinFolder,
     };
     // Parents are created too: a fresh account may not have ~/.local/share or ~/Documents yet.
-    // A failure is left to the file operations that follow, which report their own errors.
-    for (const std::string &folder : folders)
-        platform::MakeFolderPath(TUtils::RemoveTrailingBackslash(folder), platform::DataFolderMode);
+    // The data root's folders hold passwords and mail, so a wider mode an older version or the
+    // user left on them is taken back; "My Alerts" holds sounds in the user's documents and
+    // keeps its mode. A failure is left to the file operations that follow, which report
+    // their own errors.
+    for (const std::string &folder : privateFolders)
+        platform::MakePrivateFolder(TUtils::RemoveTrailingBackslash(folder));
+    platform::MakeFolderPath(documents + names::MyAlertsFolder, platform::DataFolderMode);
 
     // The program folder's own are shared by every user of it and hold no data: readable by all.
     // An installed, read-only folder is left alone; the data root has the user's own.

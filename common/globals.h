@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/emailreg.h"
+#include "common/platform/locks.h"
 #include "common/plugins.h"
 #include "common/records.h"
 #include "common/stringlist.h"
@@ -122,3 +123,12 @@ private:
 };
 
 extern TGlobals *Globals;
+
+// The data root of this user as InitPaths computes it (without trailing "/"); nothing is
+// created.
+std::string DataRootPath();
+
+// A program's single-instance lock (names::MonitorLock, a companion's name), held in the
+// runtime folder and in the data root (which is created for it); nullptr when another
+// instance holds it in either place.
+std::unique_ptr<platform::TInstanceLock> AcquireProgramLock(const char *name);

@@ -106,7 +106,7 @@ std::string ParameterFileFor(const std::string &programPath)
         return Format(ParameterFileFormat, programPath.c_str());
     // An installed program folder belongs to root: the user's own runtime folder holds the file.
     const std::string perUser = platform::RuntimeFolder() + "/" + names::ParameterFolder;
-    platform::MakeFolder(perUser, platform::DataFolderMode);
+    platform::MakePrivateFolder(perUser);
     return Format(ParameterFileFormat, (perUser + "/" + FileNameOf(programPath)).c_str());
 }
 
@@ -248,7 +248,7 @@ bool TPlugIns::Start(const TStringList &table, const std::string &caption)
         // A copy that was running already holds the lock and ended this one: it takes the
         // parameters from the file, and its window, not this program's, is what the user asked
         // for.
-        const bool copyRuns = started && platform::IsNamedLockPresent(LastLockName);
+        const bool copyRuns = started && platform::IsInstanceLockPresent(LastLockName, DataRoot);
         if (!parameterFile.empty() && !copyRuns)
             std::remove(parameterFile.c_str());
         if (AfterChild && !copyRuns)
@@ -269,7 +269,7 @@ bool TPlugIns::Start(const TStringList &table, const std::string &caption)
 
 bool TPlugIns::IsRunning()
 {
-    return !LastLockName.empty() && platform::IsNamedLockPresent(LastLockName);
+    return !LastLockName.empty() && platform::IsInstanceLockPresent(LastLockName, DataRoot);
 }
 
 // ---- companion programs started by the monitor (TGlobals operations)
@@ -362,7 +362,7 @@ bool TGlobals::StartQuintor()
 
 void TGlobals::WaitForRulesSync()
 {
-    while (platform::IsNamedLockPresent(names::Drasset) && !TUtils::Terminating()) {
+    while (platform::IsInstanceLockPresent(names::Drasset, DataRoot) && !TUtils::Terminating()) {
         if (Utils)
             Utils->Delay(50);
         else

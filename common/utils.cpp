@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/files.h"
 #include "common/platform/folders.h"
@@ -523,7 +524,7 @@ std::string TUtils::DebugLog(const char *format, ...)
         std::string folder = GetProgramFolder();
         if (folder.empty() || ::access(folder.c_str(), W_OK) != 0) {
             folder = platform::DataHome() + "/" + names::DataRootFolder + "/";
-            platform::MakeFolderPath(folder, platform::DataFolderMode);
+            platform::MakePrivateFolder(RemoveTrailingBackslash(folder));
         }
         LogFileName = folder + names::DebugLogFile;
     }
@@ -612,17 +613,17 @@ bool TUtils::WaitForFlag(const bool *flag, bool value, unsigned ms)
 
 bool TUtils::IsMutexPresent(const std::string &name)
 {
-    return platform::IsNamedLockPresent(name);
+    return platform::IsInstanceLockPresent(name, DataRootPath());
 }
 
 bool TUtils::WaitUntilMutexGone(unsigned ms, const std::string &name)
 {
-    return WaitFor([&name] { return !platform::IsNamedLockPresent(name); }, ms);
+    return WaitFor([this, &name] { return !IsMutexPresent(name); }, ms);
 }
 
 bool TUtils::WaitUntilMutexPresent(unsigned ms, const std::string &name)
 {
-    return WaitFor([&name] { return platform::IsNamedLockPresent(name); }, ms);
+    return WaitFor([this, &name] { return IsMutexPresent(name); }, ms);
 }
 
 int TUtils::EnumProcesses(int mode)

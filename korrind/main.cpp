@@ -13,8 +13,8 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
-#include "common/platform/process.h"
 #include "common/ui/filtercriteriafrm.h"
+#include "common/ui/termination.h"
 #include "common/utils.h"
 #include "korrind/checkmail.h"
 #include "korrind/notifier.h"
@@ -51,8 +51,7 @@ int main(int argc, char **argv)
 {
     AnswerInformationOptions(argc, argv);
     // A second start ends at once and silently; the running instance is left alone.
-    std::unique_ptr<platform::TNamedLock> instanceLock =
-        platform::AcquireNamedLock(names::MonitorLock);
+    std::unique_ptr<platform::TInstanceLock> instanceLock = AcquireProgramLock(names::MonitorLock);
     if (!instanceLock)
         return 0;
 
@@ -64,7 +63,7 @@ int main(int argc, char **argv)
         // titles are fixed texts.
         QGuiApplication::setDesktopFileName("org.corvex.Korrind");
         QApplication::setQuitOnLastWindowClosed(false);
-        platform::QuitOnTerminationSignals(&TUtils::Terminate);
+        EndOnTerminationSignals();
 
         try {
             TCorvexFrm mainWindow;

@@ -317,14 +317,14 @@ void TCorvexMonitor::ShowMonitor()
 // A quiet exit (the restart tool was started) asks nothing at all: neither the security gate
 // nor the questions, so an unattended restart never waits for a user. Pending changes are then
 // left unsaved, as nobody confirmed them.
-bool TCorvexMonitor::Exit()
+bool TCorvexMonitor::Exit(bool askToStop)
 {
     const bool quiet = Globals->QuietExit;
     if (!quiet && !CheckAccess(saExit))
         return false;
     if (!Window.PressExitButton())
         return false;
-    if (!quiet &&
+    if (!quiet && askToStop &&
         Window.AskYesNo(monitortext::ExitQuestion, monitortext::WarningCaption) != TAnswer::Yes) {
         Window.ReleaseExitButton();
         return false;

@@ -133,7 +133,9 @@ public:
 
     // ---- end
     // Exit with its questions (none while QuietExit is set); true when the program is ending.
-    bool Exit();
+    // The title bar's close comes without the question whether to stop monitoring
+    // (askToStop false); the password gate and the unsaved-changes question stand.
+    bool Exit(bool askToStop = true);
     // Starts the restart tool with this program's path, then Exit (which asks nothing once the
     // tool was started).
     void Restart();

@@ -1411,11 +1411,15 @@ void TCorvexFrm::changeEvent(QEvent *event)
         });
 }
 
-// The title bar's close ends the program at once, without questions.
+// The title bar's close is Exit without its question whether to stop monitoring: the
+// password gate and the unsaved-changes question still stand, and when either refuses the
+// window stays and the monitor keeps running. A program already ending closes at once.
 void TCorvexFrm::closeEvent(QCloseEvent *event)
 {
-    event->accept();
-    TUtils::Terminate();
+    if (TUtils::Terminating() || Monitor->Exit(false))
+        event->accept();
+    else
+        event->ignore();
 }
 
 void TCorvexFrm::resizeEvent(QResizeEvent *event)

@@ -2,10 +2,11 @@
 #include <QApplication>
 
 #include "common/cmdline.h"
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/locks.h"
-#include "common/platform/process.h"
 #include "common/ui/placement.h"
+#include "common/ui/termination.h"
 #include "common/utils.h"
 #include "quintor/restartcorvexfrm.h"
 
@@ -14,10 +15,10 @@ int main(int argc, char **argv)
     AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
     // One copy at a time; a second one ends silently.
-    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(names::Quintor);
+    std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(names::Quintor);
     if (!lock)
         return 0;
-    platform::QuitOnTerminationSignals();
+    EndOnTerminationSignals();
     InstallWindowPlacement();
 
     TRestartCorvexFrm window;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/folders.h"
 #include "common/platform/locks.h"
@@ -84,9 +85,12 @@ pid_t TRestartCorvex::FindMonitorProcess() const
 {
     // Several copies may run (other sessions, other users); the one holding the lock is the
     // one this restart waits for.
-    pid_t holder = LockHolderPid(platform::NamedLockPath(MonitorLock));
-    if (holder > 0 && SameText(platform::ProcessFileName(holder), MonitorExe))
-        return holder;
+    for (const std::string &lockFile : {platform::NamedLockPath(MonitorLock),
+                                        platform::FolderLockPath(MonitorLock, DataRootPath())}) {
+        pid_t holder = LockHolderPid(lockFile);
+        if (holder > 0 && SameText(platform::ProcessFileName(holder), MonitorExe))
+            return holder;
+    }
     return Utils->FindProcessId(MonitorExe);
 }
 

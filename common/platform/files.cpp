@@ -245,6 +245,18 @@ bool MakeFolderPath(const std::string &path, unsigned mode)
     return MakeFolder(path, mode);
 }
 
+bool MakePrivateFolder(const std::string &path)
+{
+    if (!MakeFolderPath(path, DataFolderMode))
+        return false;
+    struct stat info = {};
+    // Only the group's and others' bits go: a folder the user made read-only stays so. A file
+    // system without modes (a share) refuses the change and keeps what it shows.
+    if (::stat(path.c_str(), &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 077) != 0)
+        ::chmod(path.c_str(), info.st_mode & 0700);
+    return true;
+}
+
 bool FolderWritable(const std::string &path)
 {
     return ::access(path.c_str(), W_OK | X_OK) == 0;

@@ -51,6 +51,11 @@ bool MakeFolder(const std::string &path, unsigned mode = DataFolderMode);
 // Creates the folder and any missing parents with the given mode.
 bool MakeFolderPath(const std::string &path, unsigned mode = DataFolderMode);
 
+// A folder for this user's data alone: created as MakeFolderPath does, and when it is there
+// already with access for others (made by the user or an older version, 0755), tightened to
+// owner-only. Parents that were there are left as they are. True when the folder exists.
+bool MakePrivateFolder(const std::string &path);
+
 // Whether this user may create files in the folder (an installed program folder is not).
 bool FolderWritable(const std::string &path);
 

@@ -16,11 +16,24 @@ namespace {
 constexpr int AcquireAttempts = 5;
 constexpr useconds_t AcquireRetryUs = 2000;
 
-int OpenLockFile(const std::string &name)
+std::string LockFileName(const std::string &name)
 {
-    // O_CLOEXEC: a program started by the holder must not keep the lock alive after the
-    // holder ends.
-    return ::open(NamedLockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, DataFileMode);
+    std::string safeName = name;
+    for (char &c : safeName)
+        if (c == '/' || c == '\0')
+            c = '_';
+    return safeName + ".lock";
+}
+
+// O_CLOEXEC: a program started by the holder must not keep the lock alive after the holder
+// ends. A lock file that exists in a folder this user may no longer write (a read-only data
+// folder) is still locked through a read-only descriptor: flock needs no write access.
+int OpenLockFile(const std::string &path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, DataFileMode);
+    if (fd < 0 && (errno == EROFS || errno == EACCES))
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd;
 }
 
 int FlockRetrying(int fd, int operation)
@@ -30,6 +43,37 @@ int FlockRetrying(int fd, int operation)
         result = ::flock(fd, operation);
     while (result != 0 && errno == EINTR);
     return result;
+}
+
+enum class TTake { Taken, Held, NoFile };
+
+TTake TakeLockFile(const std::string &path, std::unique_ptr<TNamedLock> &lock)
+{
+    int fd = OpenLockFile(path);
+    if (fd < 0)
+        return TTake::NoFile;
+    // A presence probe holds a shared lock for an instant; only a holder that stays may make
+    // the start fail, so a refused lock is tried a few more times.
+    for (int attempt = 1; FlockRetrying(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+        if (errno != EWOULDBLOCK || attempt >= AcquireAttempts) {
+            const bool held = errno == EWOULDBLOCK;
+            ::close(fd);
+            return held ? TTake::Held : TTake::NoFile;
+        }
+        ::usleep(AcquireRetryUs);
+    }
+    lock = std::make_unique<TNamedLock>(fd);
+    return TTake::Taken;
+}
+
+bool LockFileHeld(const std::string &path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false; // never created, so never held
+    bool held = FlockRetrying(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // also drops the probe's shared lock
+    return held;
 }
 
 } // namespace
@@ -43,39 +87,46 @@ TNamedLock::~TNamedLock()
 std::string NamedLockPath(const std::string &name)
 {
     std::string folder = RuntimeFolder() + "/" + names::LockFolder;
-    MakeFolder(folder, DataFolderMode);
-    std::string safeName = name;
-    for (char &c : safeName)
-        if (c == '/' || c == '\0')
-            c = '_';
-    return folder + "/" + safeName + ".lock";
+    MakePrivateFolder(folder);
+    return folder + "/" + LockFileName(name);
+}
+
+std::string FolderLockPath(const std::string &name, const std::string &dataFolder)
+{
+    return dataFolder + "/" + names::LockFolder + "/" + LockFileName(name);
 }
 
 std::unique_ptr<TNamedLock> AcquireNamedLock(const std::string &name)
 {
-    int fd = OpenLockFile(name);
-    if (fd < 0)
-        return nullptr;
-    // A presence probe holds a shared lock for an instant; only a holder that stays may make
-    // the start fail, so a refused lock is tried a few more times.
-    for (int attempt = 1; FlockRetrying(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
-        if (errno != EWOULDBLOCK || attempt >= AcquireAttempts) {
-            ::close(fd);
-            return nullptr;
-        }
-        ::usleep(AcquireRetryUs);
-    }
-    return std::make_unique<TNamedLock>(fd);
+    std::unique_ptr<TNamedLock> lock;
+    TakeLockFile(NamedLockPath(name), lock);
+    return lock;
 }
 
 bool IsNamedLockPresent(const std::string &name)
 {
-    int fd = ::open(NamedLockPath(name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false; // never created, so never held
-    bool held = FlockRetrying(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd); // also drops the probe's shared lock
-    return held;
+    return LockFileHeld(NamedLockPath(name));
+}
+
+std::unique_ptr<TInstanceLock> AcquireInstanceLock(const std::string &name,
+                                                   const std::string &dataFolder)
+{
+    std::unique_ptr<TNamedLock> named = AcquireNamedLock(name);
+    if (!named)
+        return nullptr;
+    std::unique_ptr<TNamedLock> inFolder;
+    if (!dataFolder.empty()) {
+        MakePrivateFolder(dataFolder + "/" + names::LockFolder);
+        if (TakeLockFile(FolderLockPath(name, dataFolder), inFolder) == TTake::Held)
+            return nullptr;
+    }
+    return std::make_unique<TInstanceLock>(std::move(named), std::move(inFolder));
+}
+
+bool IsInstanceLockPresent(const std::string &name, const std::string &dataFolder)
+{
+    return IsNamedLockPresent(name) ||
+           (!dataFolder.empty() && LockFileHeld(FolderLockPath(name, dataFolder)));
 }
 
 } // namespace platform

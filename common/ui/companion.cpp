@@ -5,12 +5,12 @@
 #include "common/cmdline.h"
 #include "common/globals.h"
 #include "common/platform/locks.h"
-#include "common/platform/process.h"
 #include "common/plugins.h"
 #include "common/text.h"
 #include "common/ui/escapehook.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/placement.h"
+#include "common/ui/termination.h"
 #include "common/utils.h"
 
 TCompanionObjects::TCompanionObjects()
@@ -42,10 +42,10 @@ int RunCompanion(int argc, char **argv, const TCompanionEntry &entry)
 {
     AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
-    std::unique_ptr<platform::TNamedLock> lock = platform::AcquireNamedLock(entry.LockName);
+    std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(entry.LockName);
     if (!lock)
         return 0;
-    platform::QuitOnTerminationSignals();
+    EndOnTerminationSignals();
 
     TStringList parameters = ReadOwnParameters();
     if (entry.FirstParameterRequired && FirstParameter(parameters).empty())

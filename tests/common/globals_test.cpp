@@ -52,16 +52,23 @@ protected:
 
 } // namespace
 
+// Created owner-only, and taken back to owner-only where an older version or the user left
+// them open to others; the user's own "My Alerts" in the documents keeps its mode.
 TEST_F(GlobalsTest, DataRootAndFoldersAreCreatedOwnerOnly)
 {
     TGlobals globals;
     globals.ProgramFolder = testenv::MakeScratchDir("prog") + "/";
     globals.InitPaths();
     EXPECT_EQ(globals.DataRoot, Env("XDG_DATA_HOME") + "/Corvex Users");
+    const std::string alerts = Env("XDG_DOCUMENTS_DIR") + "/My Alerts";
+    for (const std::string &open : {globals.DataRoot, globals.DataRoot + "/Temp", alerts}) {
+        ASSERT_TRUE(platform::MakeFolderPath(open));
+        ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    }
     globals.CreateDataFolders();
-    for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions"})
+    for (const char *sub : {"", "/Temp", "/Rejected Mail", "/PlugIns", "/Extentions", "/Ext Bin"})
         EXPECT_EQ(testenv::FileMode(globals.DataRoot + sub), 0700u) << sub;
-    EXPECT_TRUE(TUtils::FolderExists(Env("XDG_DOCUMENTS_DIR") + "/My Alerts"));
+    EXPECT_EQ(testenv::FileMode(alerts), 0755u);
     for (const char *sub : {"Ext Bin", "Extentions", "PlugIns"})
         EXPECT_EQ(testenv::FileMode(globals.ProgramFolder + sub), 0755u) << sub;
 

@@ -143,6 +143,16 @@ TEST(PlatformLocks, LockOfAnotherProcessEndsWithItEvenWhenKilled)
     EXPECT_TRUE(platform::AcquireNamedLock(name));
 }
 
+// A data folder that can keep no lock file (read-only, gone) does not stop the start: the named
+// lock alone keeps a second copy out then.
+TEST(PlatformLocks, InstanceLockWithoutALockFileInTheDataFolderKeepsTheNamedLock)
+{
+    auto alone = platform::AcquireInstanceLock("UnitInstance", "/proc/no-such-folder");
+    ASSERT_TRUE(alone);
+    EXPECT_FALSE(alone->HoldsFolderLock());
+    EXPECT_FALSE(platform::AcquireInstanceLock("UnitInstance", testenv::MakeScratchDir("data")));
+}
+
 TEST(PlatformLocks, StartedProgramsDoNotInheritTheLock)
 {
     const std::string name = "UnitLockC";

@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +206,41 @@ TEST(AliasManagerProgram, StartedByTheMonitorWithItsParameterAndOneCopyOnly)
     withoutParameter.start(QString::fromStdString(program), {});
     EXPECT_TRUE(withoutParameter.waitForFinished(5000));
     EXPECT_EQ(withoutParameter.exitCode(), 0);
+}
+
+// The real program with its "Can't Read:" box open, before its main loop ever ran: a second
+// copy whose environment names no runtime folder (cron, su, ssh) ends at once, as the data root
+// has its copy already, and SIGTERM (a logout, a service manager) ends the first.
+TEST(AliasManagerProgram, OneCopyPerDataRootAndTermSignalEndsItWhileItsMessageBoxIsOpen)
+{
+    // A copy of the program keeps its parameter file and debug log to this test.
+    const std::string folder = testenv::MakeScratchDir("program");
+    const std::string program = folder + "/fennick";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testenv::ProgramPath("fennick")),
+                            QString::fromStdString(program)));
+    const std::string inbox = testenv::MakeScratchDir("inbox");
+    ASSERT_EQ(::mkdir(AliasFilePath(inbox).c_str(), 0700), 0); // there, but not readable
+    testenv::WriteFile(ParameterFileFor(program), inbox + "\n");
+
+    QProcess fennick;
+    fennick.start(QString::fromStdString(program), {});
+    ASSERT_TRUE(fennick.waitForStarted(5000));
+    ASSERT_TRUE(testenv::WaitUntil([&] {
+        return testenv::ReadFile(folder + "/Debug.txt").find("Can't read alias list") !=
+               std::string::npos;
+    })) << "the program never refused the list";
+
+    QProcessEnvironment withoutRuntimeFolder = QProcessEnvironment::systemEnvironment();
+    withoutRuntimeFolder.remove("XDG_RUNTIME_DIR");
+    withoutRuntimeFolder.insert("TMPDIR", QString::fromStdString(testenv::MakeScratchDir("tmp")));
+    QProcess second;
+    second.setProcessEnvironment(withoutRuntimeFolder);
+    second.start(QString::fromStdString(program), {});
+    EXPECT_TRUE(second.waitForFinished(5000)) << "two copies ran on one data root";
+
+    ::kill(pid_t(fennick.processId()), SIGTERM);
+    EXPECT_TRUE(fennick.waitForFinished(5000)) << "the program outlived SIGTERM";
+    EXPECT_EQ(fennick.exitStatus(), QProcess::NormalExit);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/globals.h"
 #include "common/names.h"
 #include "common/platform/files.h"
 #include "common/platform/locks.h"
@@ -27,15 +29,29 @@ void GiveOneMailbox()
     ASSERT_TRUE(WriteMailBoxFile(root + "/" + names::PopSrvFile, {record}));
 }
 
-void StartMonitor(QProcess &monitor)
+bool MonitorLockPresent()
+{
+    return platform::IsInstanceLockPresent(names::MonitorLock, DataRootPath());
+}
+
+void StartMonitor(QProcess &monitor, const std::string &program = testenv::ProgramPath("korrind"))
 {
     GiveOneMailbox();
-    monitor.setProgram(QString::fromStdString(testenv::ProgramPath("korrind")));
+    monitor.setProgram(QString::fromStdString(program));
     monitor.setProcessChannelMode(QProcess::ForwardedChannels);
     monitor.start();
     ASSERT_TRUE(monitor.waitForStarted());
-    ASSERT_TRUE(testenv::WaitUntil([] { return platform::IsNamedLockPresent("CORVEX"); }))
-        << "the monitor never took its lock";
+    ASSERT_TRUE(testenv::WaitUntil(MonitorLockPresent)) << "the monitor never took its lock";
+}
+
+// The environment of a cron job, su or an ssh session: no XDG_RUNTIME_DIR. The temporary
+// folder, where the runtime folder then falls back to, is this test's own.
+QProcessEnvironment WithoutRuntimeFolder()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    environment.insert("TMPDIR", QString::fromStdString(testenv::MakeScratchDir("tmp")));
+    return environment;
 }
 
 } // namespace
@@ -82,4 +98,45 @@ TEST(KorrindStart, LockGoesWithAKilledMonitor)
     StartMonitor(again);
     again.terminate();
     EXPECT_TRUE(again.waitForFinished(10000));
+}
+
+// One data root has one monitor whatever the environment says: a monitor started without a
+// runtime folder finds the one started with it, and the other way round. SIGTERM (a logout, a
+// service manager) then ends the first while a message box waits for the user: the notice
+// about damaged settings, shown at start once it is logged.
+TEST(KorrindStart, OneMonitorPerDataRootAndTermSignalEndsItWhileAMessageBoxIsOpen)
+{
+    // A copy of the program keeps its debug log ("Debug.txt" beside it) to this test.
+    const std::string folder = testenv::MakeScratchDir("program");
+    const std::string program = folder + "/" + names::MonitorExe;
+    const std::string log = folder + "/" + names::DebugLogFile;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testenv::ProgramPath("korrind")),
+                            QString::fromStdString(program)));
+    for (bool firstHasRuntimeFolder : {true, false}) {
+        SCOPED_TRACE(firstHasRuntimeFolder ? "first with a runtime folder" : "first without");
+        GiveOneMailbox();
+        testenv::WriteFile(DataRootPath() + "/" + names::ConfigFile, std::string(100, '\x7f'));
+        QFile::remove(QString::fromStdString(log));
+        const QProcessEnvironment without = WithoutRuntimeFolder();
+        QProcess first;
+        if (!firstHasRuntimeFolder)
+            first.setProcessEnvironment(without);
+        StartMonitor(first, program);
+        ASSERT_TRUE(testenv::WaitUntil([&] {
+            return testenv::ReadFile(log).find("Config.cfg.damaged") != std::string::npos;
+        })) << "the notice was never logged";
+
+        QProcess second;
+        if (firstHasRuntimeFolder)
+            second.setProcessEnvironment(without);
+        second.start(QString::fromStdString(testenv::ProgramPath("korrind")), {});
+        EXPECT_TRUE(second.waitForFinished(5000)) << "two monitors ran on one data root";
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(first.state(), QProcess::Running);
+
+        ::kill(pid_t(first.processId()), SIGTERM);
+        EXPECT_TRUE(first.waitForFinished(5000)) << "the monitor outlived SIGTERM";
+        EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+        EXPECT_TRUE(testenv::WaitUntil([] { return !MonitorLockPresent(); }));
+    }
 }

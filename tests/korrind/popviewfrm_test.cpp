@@ -27,13 +27,13 @@
 #include <sys/stat.h>
 
 #include "common/encrypt.h"
-#include "common/ui/captionpanel.h"
 #include "common/globals.h"
-#include "common/ui/panelbuttons.h"
 #include "common/password.h"
+#include "common/ui/captionpanel.h"
+#include "common/ui/panelbuttons.h"
+#include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "korrind/popviewfrm.h"
-#include "common/ui/rowmodel.h"
 #include "korrind/trayview.h"
 #include "support/testenv.h"
 
@@ -106,6 +106,7 @@ protected:
     {
         Frm.reset();
         SetPasswordPrompt(nullptr);
+        TUtils::ResetTerminating();
     }
 
     // Password prompts answer with entry; the number of prompts is counted.
@@ -512,6 +513,28 @@ TEST_F(CorvexFrmTest, CloseClearsNewMailAndPutsTheWindowAway)
     EXPECT_EQ(Globals->CheckCounters.NewMailState, 0);
     EXPECT_EQ(Frm->CurrentPage(), TMonitorPage::Summary);
     EXPECT_FALSE(Frm->IsWindowVisible());
+}
+
+// The title bar's close asks what Exit asks, but not whether to stop monitoring: the Exit
+// password of level 6 and the unsaved-changes question. A refusal keeps the window open and the
+// monitor running.
+TEST_F(CorvexFrmTest, TitleBarCloseIsGuardedAsExitIs)
+{
+    Frm->show();
+    Protect(6, "secret");
+    AnswerPasswords("wrong");
+    EXPECT_FALSE(Frm->close());
+    EXPECT_EQ(Prompts, 1);
+    EXPECT_TRUE(Frm->isVisible());
+    EXPECT_FALSE(TUtils::Terminating());
+
+    AnswerPasswords("secret");
+    Frm->SetApplyEnabled(true);
+    std::string question;
+    AnswerMessageBox(QMessageBox::No, &question); // answers the first question only
+    EXPECT_TRUE(Frm->close());
+    EXPECT_EQ(question, monitortext::ApplyQuestion);
+    EXPECT_TRUE(TUtils::Terminating());
 }
 
 TEST_F(CorvexFrmTest, ApplyWithANewlyActiveMailboxRebuildsTheSummaryAndChecksAtOnce)
