@@ -45,8 +45,8 @@ std::string ProviderFault(const TProvider &provider)
 {
     if (provider.ClientId.empty())
         return "no client ID is known for this provider";
-    if (!SafeEndpoint(provider.TokenEndpoint))
-        return "the token endpoint is neither https nor on this computer";
+    if (!SafeEndpoint(provider.TokenEndpoint, provider.Issuer))
+        return "the token endpoint is not https";
     return {};
 }
 
@@ -169,8 +169,8 @@ void TSignIn::TState::Begin(const TProvider &provider, const std::string &loginH
     Running = true;
     Provider = provider;
     std::string fault = ProviderFault(provider);
-    if (fault.empty() && !SafeEndpoint(provider.AuthorizationEndpoint))
-        fault = "the sign-in page is neither https nor on this computer";
+    if (fault.empty() && !SafeEndpoint(provider.AuthorizationEndpoint, provider.Issuer))
+        fault = "the sign-in page is not https";
     if (!fault.empty())
         return FinishLater(FailedResult(TTokenFailure::Invalid, fault));
 
@@ -367,7 +367,7 @@ void TDiscovery::Start(const TProvider &issuerProvider)
             finished(ok, provider, error);
     };
     const std::string url = DiscoveryUrl(given.Issuer);
-    if (given.Issuer.empty() || !SafeEndpoint(url)) {
+    if (given.Issuer.empty() || !SafeEndpoint(url, given.Issuer)) {
         QTimer::singleShot(0, this, [finish, given] {
             finish(false, given, "the issuer is not an https address");
         });

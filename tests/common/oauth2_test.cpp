@@ -95,20 +95,32 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(ProviderForServer("pop.gmail.com"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.example.com"), "");
     EXPECT_EQ(ProviderForServer("gmail.com.example.org"), "");
-    EXPECT_TRUE(SafeEndpoint("https://login.example.com/token"));
-    EXPECT_TRUE(SafeEndpoint("http://127.0.0.1:8080/token"));
-    EXPECT_FALSE(SafeEndpoint("http://login.example.com/token"));
-    EXPECT_FALSE(SafeEndpoint("http://127.0.0.1.example.com/token"));
-    EXPECT_FALSE(SafeEndpoint("file:///etc/passwd"));
+    // Plain http only between an issuer on this computer and endpoints on it: an issuer
+    // elsewhere (or a preset) must not send codes and tokens to whoever holds a local port.
+    const std::string local = "http://127.0.0.1:8080";
+    EXPECT_TRUE(SafeEndpoint("https://login.example.com/token", ""));
+    EXPECT_TRUE(SafeEndpoint("http://127.0.0.1:8080/token", local));
+    EXPECT_TRUE(SafeEndpoint("http://[::1]:8080/token", "https://localhost/"));
+    EXPECT_FALSE(SafeEndpoint("http://localhost:40999/token", "https://id.example.com"));
+    EXPECT_FALSE(SafeEndpoint("http://127.0.0.1:8080/token", ""));
+    EXPECT_FALSE(SafeEndpoint("http://login.example.com/token", local));
+    EXPECT_FALSE(
+        SafeEndpoint("http://127.0.0.1.example.com/token", "http://127.0.0.1.example.com"));
+    EXPECT_FALSE(SafeEndpoint("file:///etc/passwd", local));
 
     TProvider issuer = PresetProvider(IssuerProvider, "https://id.example.com/");
     std::string error;
-    EXPECT_FALSE(ParseDiscovery(R"({"issuer":"https://evil.example.com",
-        "authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t"})",
-                                issuer, error));
-    EXPECT_FALSE(ParseDiscovery(R"({"authorization_endpoint":"https://id.example.com/a",
-        "token_endpoint":"http://id.example.com/t"})",
-                                issuer, error));
+    for (
+        const char *refused :
+        {R"({"issuer":"https://evil.example.com","authorization_endpoint":"https://id.example.com/a",
+              "token_endpoint":"https://id.example.com/t"})",
+         R"({"authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t"})",
+         R"({"issuer":"https://id.example.com","authorization_endpoint":"https://id.example.com/a",
+              "token_endpoint":"http://localhost:40999/token"})",
+         R"({"issuer":"https://id.example.com","authorization_endpoint":"http://127.0.0.1:1/a",
+              "token_endpoint":"https://id.example.com/t"})"})
+        EXPECT_FALSE(ParseDiscovery(refused, issuer, error)) << refused;
+    EXPECT_TRUE(issuer.TokenEndpoint.empty());
     ASSERT_TRUE(ParseDiscovery(R"({"issuer":"https://id.example.com",
         "authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t",
         "scopes_supported":["openid","email"]})",
