@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -82,6 +84,16 @@ bool Listening(int port)
     QTcpSocket socket;
     socket.connectToHost("127.0.0.1", quint16(port));
     return socket.waitForConnected(2000);
+}
+
+// A GET as any local program may send it: the HTTP status and the page.
+std::pair<int, std::string> Fetch(const std::string &url)
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.get(QNetworkRequest(QUrl(QString::fromStdString(url))));
+    EXPECT_TRUE(fixtures::WaitUntil([reply] { return reply->isFinished(); }));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return {status, reply->readAll().toStdString()};
 }
 
 } // namespace
@@ -309,7 +321,10 @@ TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)
         EXPECT_EQ(testenv::ReadFile(server.log).find(secret), std::string::npos);
 }
 
-TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
+// Any local program can find the listener's port: requests without the sign-in's state are
+// turned away while the sign-in goes on to the browser's own redirect. Cancel ends the
+// listener; a provider without a client ID opens no browser.
+TEST(OAuth2SignIn, ForgedRequestsAreTurnedAwayAndCancelEndsTheListener)
 {
     REQUIRE_FIXTURES();
     const fixtures::OAuthServer server = fixtures::OAuth2();
@@ -317,20 +332,29 @@ TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
     TProvider provider = Discovered(server.issuer, server.clientId);
 
     testenv::TTestBrowser browser;
-    browser.ReplaceState = "forged";
+    browser.FollowRedirect = false;
     TSignIn signIn;
-    TTokenResult forged = Finished(signIn, [&] { signIn.Start(provider, account); });
-    EXPECT_EQ(forged.Failure, TTokenFailure::Invalid);
-    EXPECT_TRUE(forged.Tokens.AccessToken.empty());
+    TTokenResult signedIn = Finished(signIn, [&] {
+        signIn.Start(provider, account);
+        ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
+        const std::string listener =
+            "http://127.0.0.1:" + std::to_string(RedirectPort(browser.Opened.at(0))) + "/";
+        for (const std::string query : {"?state=forged&code=stolen", "?code=stolen", "?error=x"}) {
+            const auto [status, page] = Fetch(listener + query);
+            EXPECT_EQ(status, 400) << query;
+            EXPECT_NE(page.find("Sign-in refused"), std::string::npos) << page;
+        }
+        EXPECT_TRUE(signIn.Running());
+        browser.Follow();
+    });
+    ASSERT_TRUE(signedIn.Ok()) << signedIn.ErrorText;
     ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
-    EXPECT_EQ(browser.PageStatus, 400);
-    EXPECT_NE(browser.Page.find("Sign-in refused"), std::string::npos);
+    EXPECT_EQ(browser.PageStatus, 200);
+    EXPECT_NE(browser.Page.find("Sign-in complete"), std::string::npos);
     EXPECT_FALSE(Listening(RedirectPort(browser.Opened.at(0))));
-    EXPECT_EQ(Count(account, "authorization_code"), 0);
+    EXPECT_EQ(Count(account, "authorization_code"), 1);
 
     // The user closes the window: the listener goes, nothing comes later.
-    browser.ReplaceState.clear();
-    browser.FollowRedirect = false;
     TTokenResult cancelled = Finished(signIn, [&] {
         signIn.Start(provider, account);
         EXPECT_TRUE(signIn.Running());
@@ -346,4 +370,32 @@ TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
     TTokenResult noClient = Finished(signIn, [&] { signIn.Start(provider, account); });
     EXPECT_EQ(noClient.Failure, TTokenFailure::Invalid);
     EXPECT_EQ(browser.Opened.size(), 2u);
+}
+
+// A code the token endpoint refuses never shows "Sign-in complete" in the browser, and a
+// discovery document that trickles in byte by byte ends at the request's deadline.
+TEST(OAuth2SignIn, HostileIssuersEndInAFailure)
+{
+    REQUIRE_FIXTURES();
+    const fixtures::OAuthServer server = fixtures::OAuth2();
+    const std::string account = "hostile-" + std::to_string(::getpid()) + "@example.test";
+    testenv::TTestBrowser browser;
+    TSignIn signIn;
+    const TProvider refusing = Discovered(server.issuer + "/hostile/badtoken", server.clientId);
+    const TTokenResult refused = Finished(signIn, [&] { signIn.Start(refusing, account); });
+    EXPECT_EQ(refused.Failure, TTokenFailure::Refused) << refused.ErrorText;
+    ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
+    EXPECT_NE(browser.Page.find("Sign-in failed"), std::string::npos) << browser.Page;
+
+    TDiscovery discovery;
+    discovery.DeadlineMs = 300;
+    bool done = false;
+    std::string error;
+    discovery.OnFinished = [&](bool ok, const TProvider &, const std::string &why) {
+        EXPECT_FALSE(ok);
+        error = why, done = true;
+    };
+    discovery.Start(PresetProvider(IssuerProvider, server.issuer + "/hostile/drip"));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return done; }, 15000));
+    EXPECT_NE(error.find("did not answer in time"), std::string::npos) << error;
 }
