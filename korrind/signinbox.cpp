@@ -39,6 +39,8 @@ TSignInBox::TSignInBox(QWidget *parent) : QGroupBox(signintext::GroupTitle, pare
     pfSignIn->setCursor(Qt::PointingHandCursor);
     lblState = Named(new QLabel(this), "lblSignInState", help::SignInButton);
     lblState->setWordWrap(true);
+    // It shows the provider's own words, which may hold markup.
+    lblState->setTextFormat(Qt::PlainText);
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(new QLabel(signintext::MethodCaption, this), 0, 0);
