@@ -26,6 +26,7 @@ struct TEntry
     std::string Scopes;
     TTokens Tokens;           // no refresh token yet: a first sign-in is needed
     std::string SignInNeeded; // why the last refresh was refused; "" while signed in
+    bool operator==(const TEntry &) const = default;
 };
 
 class TStore
