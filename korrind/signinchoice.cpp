@@ -36,7 +36,8 @@ std::string ProviderIdOf(TProviderChoice choice, const std::string &server)
 oauth2::TStore LoadedStore(const std::string &dataRoot)
 {
     oauth2::TStore store(dataRoot);
-    if (store.Load() == oauth2::TStore::TLoad::SetAside && Utils)
+    store.Load();
+    if (!store.LoadError().empty() && Utils)
         Utils->DebugLog("%s", store.LoadError().c_str());
     return store;
 }

@@ -14,6 +14,7 @@
 #include "common/oauth2/access.h"
 #include "common/oauth2/signin.h"
 #include "common/oauth2/store.h"
+#include "common/oauth2/storeread.h"
 #include "common/platform/folders.h"
 #include "support/fixtures.h"
 #include "support/testbrowser.h"
@@ -233,16 +234,33 @@ TEST(OAuth2Store, SealedRoundTripAndFilesSetAside)
     EXPECT_EQ(testenv::ReadFile(store.Path() + ".damaged"), damaged);
     EXPECT_EQ(broken.Load(), TStore::TLoad::Missing);
 
-    // Sealed under another user's key file.
+    // Sealed under another user's key file: kept as it is, never written over, and opened
+    // again once this account's key file is back.
     ASSERT_TRUE(store.Save(error)) << error;
+    const std::string sealed = testenv::ReadFile(store.Path());
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(testenv::MakeScratchDir("otheruser")));
     TStore foreign(root);
-    EXPECT_EQ(foreign.Load(), TStore::TLoad::SetAside);
+    EXPECT_EQ(foreign.Load(), TStore::TLoad::Locked);
+    EXPECT_EQ(LockedEntryCount(root), 2);
+    foreign.Put(outgoing);
+    EXPECT_FALSE(foreign.Save(error));
+    EXPECT_EQ(testenv::ReadFile(store.Path()), sealed);
     qputenv("XDG_CONFIG_HOME", config);
-    EXPECT_NE(foreign.LoadError().find("another user's key"), std::string::npos)
-        << foreign.LoadError();
-    EXPECT_FALSE(testenv::ReadFile(store.Path() + ".old-key").empty());
+    EXPECT_NE(foreign.LoadError().find("kept as it is"), std::string::npos) << foreign.LoadError();
+    EXPECT_EQ(LockedEntryCount(root), 0);
+    ASSERT_EQ(again.Load(), TStore::TLoad::Loaded);
+    EXPECT_EQ(again.Entries().size(), 2u);
+
+    // Given up (the user started a new key): kept aside, the place free for new sign-ins.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(testenv::MakeScratchDir("otheruser")));
+    std::string keptAs;
+    EXPECT_EQ(foreign.Load(), TStore::TLoad::Locked);
+    EXPECT_TRUE(foreign.SetAsideLocked(keptAs)) << foreign.LoadError();
+    qputenv("XDG_CONFIG_HOME", config);
+    EXPECT_EQ(keptAs, store.Path() + ".old-key");
+    EXPECT_EQ(testenv::ReadFile(keptAs), sealed);
+    EXPECT_EQ(again.Load(), TStore::TLoad::Missing);
 }
 
 TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)
