@@ -251,16 +251,6 @@ TEST(OAuth2Store, SealedRoundTripAndFilesSetAside)
     EXPECT_EQ(LockedEntryCount(root), 0);
     ASSERT_EQ(again.Load(), TStore::TLoad::Loaded);
     EXPECT_EQ(again.Entries().size(), 2u);
-
-    // Given up (the user started a new key): kept aside, the place free for new sign-ins.
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(testenv::MakeScratchDir("otheruser")));
-    std::string keptAs;
-    EXPECT_EQ(foreign.Load(), TStore::TLoad::Locked);
-    EXPECT_TRUE(foreign.SetAsideLocked(keptAs)) << foreign.LoadError();
-    qputenv("XDG_CONFIG_HOME", config);
-    EXPECT_EQ(keptAs, store.Path() + ".old-key");
-    EXPECT_EQ(testenv::ReadFile(keptAs), sealed);
-    EXPECT_EQ(again.Load(), TStore::TLoad::Missing);
 }
 
 TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)

@@ -2,7 +2,6 @@
 // and what Apply, Close and Load leave in the settings.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -161,12 +160,8 @@ TEST_F(OutgoingEditTest, ProvidersRefusalIsShownAsPlainText)
     testenv::TTestBrowser browser;
     Run([&] {
         TSignInBox *box = form.SignInBox;
-        box->cmbMethod->setCurrentIndex(1);
-        emit box->cmbMethod->activated(1);
-        box->cmbProvider->setCurrentIndex(int(TProviderChoice::Issuer));
-        emit box->cmbProvider->activated(int(TProviderChoice::Issuer));
-        Type(box->eIssuer, QString::fromStdString(issuer.issuer + "/hostile/deny"));
-        Type(box->eClientId, QString::fromStdString(issuer.clientId));
+        box->Show(
+            {true, TProviderChoice::Issuer, issuer.issuer + "/hostile/deny", issuer.clientId});
         box->pfSignIn->Click();
         ASSERT_TRUE(fixtures::WaitUntil([box] {
             return box->lblState->text().startsWith("Sign-in failed");
