@@ -10,6 +10,7 @@
 #include "common/names.h"
 #include "common/oauth2/access.h"
 #include "common/oauth2/store.h"
+#include "common/oauth2/storeread.h"
 #include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
@@ -438,6 +439,7 @@ struct TDataStore::TSealedData
 {
     int Records = 0;
     bool MailboxFileUnread = false;
+    int SignIns = 0;
     bool MasterPassword = false;
     bool SmtpPassword = false;
 
@@ -449,6 +451,9 @@ struct TDataStore::TSealedData
                 Format(Records == 1 ? "%d mailbox record" : "%d mailbox records", Records));
         if (MailboxFileUnread)
             items.push_back("the mailbox file");
+        if (SignIns > 0)
+            items.push_back(
+                Format(SignIns == 1 ? "%d OAuth2 sign-in" : "%d OAuth2 sign-ins", SignIns));
         if (MasterPassword)
             items.push_back("the master password");
         if (SmtpPassword)
@@ -467,6 +472,7 @@ TDataStore::TSealedData TDataStore::FindSealedData(const TConfigRecord &config) 
     } else {
         sealed.MailboxFileUnread = TUtils::FileExists(PopSrvPath());
     }
+    sealed.SignIns = oauth2::LockedEntryCount(Globals->DataRoot);
     TConfigRecord copy = config;
     sealed.MasterPassword = config.PasswordActive && FieldSealed(copy, MasterPasswordField(copy));
     sealed.SmtpPassword =
@@ -666,16 +672,24 @@ bool TDataStore::SetAsideLockedData()
     if (!written)
         return undo();
 
+    std::string signInsNotice;
     if (newKey) {
         LockedKeyData.clear();
         KeptRecords.clear();
         Globals->CryptoReady = true;
+        // The sign-ins of the old key file go with its other data.
+        oauth2::TStore signIns(Globals->DataRoot);
+        std::string kept;
+        if (signIns.Load() == oauth2::TStore::TLoad::Locked && signIns.SetAsideLocked(kept))
+            keptAs.push_back(kept);
+        else if (signIns.Locked())
+            signInsNotice = "\n" + signIns.LoadError();
     }
     std::string notice = newKey ? std::string(NewKeyNotice) + " " : "";
     notice += Format(SetAsideNotice, JoinWithAnd(keptAs).c_str());
     if (protectionOff)
         notice += std::string("\n") + ProtectionOffNotice;
-    Notice(notice);
+    Notice(notice + signInsNotice);
     return true;
 }
 
@@ -871,10 +885,20 @@ TMailBoxLoad TDataStore::LoadMailBoxes(bool decrypt)
     if (result.NotAuthentic > 0)
         Notice(Format(NotAuthenticNotice, result.NotAuthentic));
     // A sign-in file that cannot be opened is set aside now, and the user told, rather than
-    // its mailboxes quietly falling back to a password they do not have.
+    // its mailboxes quietly falling back to a password they do not have. One sealed with
+    // another key file stays while the user keeps the data of that key (the key question
+    // answered No): it opens again once the key file is copied back.
     oauth2::TStore signIns(Globals->DataRoot);
-    if (signIns.Load() == oauth2::TStore::TLoad::SetAside)
+    const oauth2::TStore::TLoad signInsLoad = signIns.Load();
+    if (signInsLoad == oauth2::TStore::TLoad::Locked && KeyLocked()) {
+        Log(signIns.LoadError());
+    } else if (signInsLoad == oauth2::TStore::TLoad::Locked) {
+        std::string keptAs;
+        signIns.SetAsideLocked(keptAs);
         Notice(signIns.LoadError());
+    } else if (signInsLoad == oauth2::TStore::TLoad::SetAside) {
+        Notice(signIns.LoadError());
+    }
     if (result.Migrated > 0 && resealFailed)
         Log("Can't seal the mailbox records of the earlier encryption: " + CryptoLastError());
     else if (result.Migrated > 0)

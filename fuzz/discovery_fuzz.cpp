@@ -1,5 +1,5 @@
 // An issuer's OpenID discovery document as a hostile server may send it. A document taken
-// names endpoints that are https or on this computer.
+// from an https issuer elsewhere names https endpoints only.
 #include <cstdlib>
 
 #include "common/oauth2/provider.h"
@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string error;
     if (!oauth2::ParseDiscovery(fuzz::Text(data, size), provider, error))
         return 0;
-    if (!oauth2::SafeEndpoint(provider.AuthorizationEndpoint) ||
-        !oauth2::SafeEndpoint(provider.TokenEndpoint) || provider.Scopes.empty())
+    if (!oauth2::SafeEndpoint(provider.AuthorizationEndpoint, provider.Issuer) ||
+        !oauth2::SafeEndpoint(provider.TokenEndpoint, provider.Issuer) || provider.Scopes.empty())
         std::abort();
     return 0;
 }

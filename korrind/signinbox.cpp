@@ -39,6 +39,8 @@ TSignInBox::TSignInBox(QWidget *parent) : QGroupBox(signintext::GroupTitle, pare
     pfSignIn->setCursor(Qt::PointingHandCursor);
     lblState = Named(new QLabel(this), "lblSignInState", help::SignInButton);
     lblState->setWordWrap(true);
+    // It shows the provider's own words, which may hold markup.
+    lblState->setTextFormat(Qt::PlainText);
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(new QLabel(signintext::MethodCaption, this), 0, 0);
@@ -91,6 +93,9 @@ TSignInChoice TSignInBox::Choice() const
     choice.Provider = TProviderChoice(std::max(cmbProvider->currentIndex(), 0));
     choice.Issuer = eIssuer->text().toStdString();
     choice.ClientId = eClientId->text().toStdString();
+    // Tokens of a sign-in here belong to the provider and client it ran with.
+    choice.SignedInHere =
+        Shown.SignedInHere && SameProvider(choice, SignInFor, Server ? Server() : std::string());
     return choice;
 }
 
@@ -132,7 +137,8 @@ void TSignInBox::StartSignIn()
     if (!OAuth2Chosen() || Flow.Running())
         return;
     lblState->setText(signintext::SigningIn);
-    Flow.Start(Choice(), Server ? Server() : std::string(), UserId ? UserId() : std::string());
+    SignInFor = Choice();
+    Flow.Start(SignInFor, Server ? Server() : std::string(), UserId ? UserId() : std::string());
 }
 
 void TSignInBox::SignInFinished(const oauth2::TTokenResult &result, const std::string &scopes)
@@ -145,6 +151,7 @@ void TSignInBox::SignInFinished(const oauth2::TTokenResult &result, const std::s
     Shown.Tokens = result.Tokens;
     Shown.Scopes = scopes;
     Shown.SignInNeeded.clear();
+    Shown.SignedInHere = true;
     lblState->setText(QString::fromStdString(SignInStateText(Shown)));
     if (OnChanged)
         OnChanged();

@@ -49,6 +49,7 @@ private:
     void SignInFinished(const oauth2::TTokenResult &result, const std::string &scopes);
 
     TSignInFlow Flow;
-    TSignInChoice Shown; // what the box shows beyond its controls: tokens and scopes
+    TSignInChoice Shown;     // what the box shows beyond its controls: tokens and scopes
+    TSignInChoice SignInFor; // the choice of the last sign-in started here
     bool Filling = false;
 };

@@ -36,7 +36,8 @@ std::string ProviderIdOf(TProviderChoice choice, const std::string &server)
 oauth2::TStore LoadedStore(const std::string &dataRoot)
 {
     oauth2::TStore store(dataRoot);
-    if (store.Load() == oauth2::TStore::TLoad::SetAside && Utils)
+    store.Load();
+    if (!store.LoadError().empty() && Utils)
         Utils->DebugLog("%s", store.LoadError().c_str());
     return store;
 }
@@ -94,6 +95,15 @@ std::string SignInStateText(const TSignInChoice &choice)
     return Format(signintext::SignedInAs, choice.Tokens.Account.c_str());
 }
 
+bool SameProvider(const TSignInChoice &a, const TSignInChoice &b, const std::string &server)
+{
+    const std::string id = ProviderIdOf(a.Provider, server);
+    if (id != ProviderIdOf(b.Provider, server))
+        return false;
+    return id != oauth2::IssuerProvider ||
+           (Trim(a.Issuer) == Trim(b.Issuer) && Trim(a.ClientId) == Trim(b.ClientId));
+}
+
 bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
                  const std::string &oldUserId, const std::string &oldServer,
                  const std::string &newUserId, const std::string &newServer,
@@ -103,24 +113,36 @@ bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
     // The entry of a changed key stays until the main window's changes are saved (see
     // PruneChoices): until then the mailbox as stored may still use it.
     const bool sameKey = oldUserId == newUserId && oldServer == newServer;
-    bool changed = !choice.OAuth2 && sameKey && store.Remove(purpose, newUserId, newServer);
-    if (choice.OAuth2) {
-        oauth2::TEntry entry;
-        entry.Purpose = purpose;
-        entry.UserId = newUserId;
-        entry.Server = newServer;
-        entry.ProviderId = ProviderIdOf(choice.Provider, newServer);
-        if (entry.ProviderId == oauth2::IssuerProvider) {
-            entry.Issuer = Trim(choice.Issuer);
-            entry.ClientId = Trim(choice.ClientId);
-        }
+    if (!choice.OAuth2)
+        return !sameKey || !store.Remove(purpose, newUserId, newServer) || store.Save(error);
+
+    oauth2::TEntry entry;
+    entry.Purpose = purpose;
+    entry.UserId = newUserId;
+    entry.Server = newServer;
+    entry.ProviderId = ProviderIdOf(choice.Provider, newServer);
+    if (entry.ProviderId == oauth2::IssuerProvider) {
+        entry.Issuer = Trim(choice.Issuer);
+        entry.ClientId = Trim(choice.ClientId);
+    }
+    const oauth2::TEntry *stored = store.Find(purpose, newUserId, newServer);
+    if (!stored)
+        stored = store.Find(purpose, oldUserId, oldServer);
+    if (choice.SignedInHere) {
         entry.Scopes = choice.Scopes;
         entry.Tokens = choice.Tokens;
-        entry.SignInNeeded = choice.SignInNeeded;
-        store.Put(entry);
-        changed = true;
+    } else if (stored && stored->ProviderId == entry.ProviderId && stored->Issuer == entry.Issuer &&
+               stored->ClientId == entry.ClientId) {
+        // Tokens go only to the provider and client they were issued by.
+        entry.Scopes = stored->Scopes;
+        entry.Tokens = stored->Tokens;
+        entry.SignInNeeded = stored->SignInNeeded;
     }
-    return !changed || store.Save(error);
+    const oauth2::TEntry *current = store.Find(purpose, newUserId, newServer);
+    if (current && *current == entry)
+        return true;
+    store.Put(entry);
+    return store.Save(error);
 }
 
 bool PruneChoices(const std::string &dataRoot, const TListRows &mailboxes,

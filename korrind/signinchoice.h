@@ -51,7 +51,13 @@ struct TSignInChoice
     std::string Scopes;   // those the sign-in asked for
     oauth2::TTokens Tokens;
     std::string SignInNeeded; // why the stored sign-in must be renewed; "" when it need not
+    // Scopes and Tokens come from a sign-in the editor ran for this provider, issuer and
+    // client; otherwise they are only what the store held when the editor opened.
+    bool SignedInHere = false;
 };
+
+// Whether a and b sign in with the same provider, issuer and client for server.
+bool SameProvider(const TSignInChoice &a, const TSignInChoice &b, const std::string &server);
 
 // What the store holds for the key: a password sign-in when it holds no entry.
 TSignInChoice StoredChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
@@ -68,8 +74,11 @@ std::string SignInStateText(const TSignInChoice &choice);
 
 // Writes the choice for the key (newUserId, newServer): an OAuth2 choice puts its entry, a
 // password choice removes the entry of an unchanged key. The entry of the key the record had
-// (oldUserId, oldServer) is kept for PruneChoices. False with error when the store could not be
-// written.
+// (oldUserId, oldServer) is kept for PruneChoices. The entry gets the choice's tokens only when
+// it signed in here; otherwise it keeps the tokens stored now (those of the new key, else of
+// the old one), which the monitor may have renewed while the editor was open, and none when
+// the provider, issuer or client changed. Nothing is written when nothing changed. False with
+// error when the store could not be written.
 bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
                  const std::string &oldUserId, const std::string &oldServer,
                  const std::string &newUserId, const std::string &newServer,

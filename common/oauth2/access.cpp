@@ -60,7 +60,8 @@ void TAccess::Start(TPurpose purpose, const std::string &userId, const std::stri
     state.UserId = userId;
     state.Server = server;
     TStore store(state.DataRoot);
-    if (store.Load() == TStore::TLoad::SetAside)
+    store.Load();
+    if (!store.LoadError().empty()) // set aside, or sealed with another key file
         return state.FinishLater(FailedResult(TTokenFailure::Refused, store.LoadError()));
     const TEntry *found = store.Find(purpose, userId, server);
     if (!found)
@@ -111,7 +112,8 @@ std::string TAccess::TState::Save(const TTokenResult &result)
     if (!result.Ok() && result.Failure != TTokenFailure::Refused)
         return {};
     TStore store(DataRoot);
-    if (store.Load() == TStore::TLoad::SetAside)
+    store.Load();
+    if (!store.LoadError().empty())
         return store.LoadError();
     const TEntry *found = store.Find(Purpose, UserId, Server);
     if (!found)

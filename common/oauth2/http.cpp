@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include "common/net/tlstrust.h"
@@ -33,12 +34,12 @@ std::string FormEncode(const TFormFields &fields)
 }
 
 QNetworkReply *SendRequest(QNetworkAccessManager &manager, const std::string &url, bool post,
-                           const TFormFields &fields, std::function<void(const THttpAnswer &)> done)
+                           const TFormFields &fields, int deadlineMs,
+                           std::function<void(const THttpAnswer &)> done)
 {
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(RequestTimeOutMs);
     request.setSslConfiguration(TrustedTlsConfiguration());
     request.setRawHeader("Accept", "application/json");
     QNetworkReply *reply = nullptr;
@@ -49,22 +50,28 @@ QNetworkReply *SendRequest(QNetworkAccessManager &manager, const std::string &ur
         reply = manager.get(request);
     }
     auto body = std::make_shared<QByteArray>();
+    // A transfer time-out starts again with every byte; this one does not.
+    auto timedOut = std::make_shared<bool>(false);
+    QTimer::singleShot(deadlineMs, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
+    });
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body] {
         body->append(reply->read(MaxAnswerBytes + 1 - body->size()));
         if (body->size() > MaxAnswerBytes)
             reply->abort();
     });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, body, done] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, body, timedOut, done] {
         THttpAnswer answer;
-        if (body->size() <= MaxAnswerBytes)
+        if (reply->isOpen() && body->size() <= MaxAnswerBytes)
             body->append(reply->read(MaxAnswerBytes + 1 - body->size()));
         answer.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (body->size() > MaxAnswerBytes)
+        if (*timedOut)
+            answer.Status = 0, answer.Failure = "the provider did not answer in time";
+        else if (body->size() > MaxAnswerBytes)
             answer.Status = 0, answer.Failure = "the provider's answer is too long";
         else if (answer.Status == 0)
-            answer.Failure = reply->error() == QNetworkReply::OperationCanceledError
-                                 ? "the provider did not answer in time"
-                                 : reply->errorString().toStdString();
+            answer.Failure = reply->errorString().toStdString();
         answer.Body = body->toStdString();
         reply->deleteLater();
         done(answer);

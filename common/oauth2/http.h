@@ -1,5 +1,6 @@
 // The requests to a provider's endpoints: TLS verified against the trusted certificates, no
-// redirect followed, every request bounded in time and in the size of its answer.
+// redirect followed, every request bounded in time (one deadline for the whole request, however
+// slowly its answer trickles in) and in the size of its answer.
 #pragma once
 
 #include <functional>
@@ -12,7 +13,7 @@ class QNetworkReply;
 
 namespace oauth2 {
 
-inline constexpr int RequestTimeOutMs = 30 * 1000;
+inline constexpr int RequestDeadlineMs = 30 * 1000;
 
 struct THttpAnswer
 {
@@ -26,11 +27,12 @@ using TFormFields = std::vector<std::pair<std::string, std::string>>;
 // application/x-www-form-urlencoded, every reserved character escaped.
 std::string FormEncode(const TFormFields &fields);
 
-// A POST of fields as a form, or (fields empty, post false) a GET. done runs once, from the
-// event loop; the reply is owned by the manager and deleted after done. Returns the reply so
-// that the caller can drop it with DropRequest.
+// A POST of fields as a form, or (fields empty, post false) a GET, ended with a time-out
+// failure when its whole answer has not come deadlineMs after it was sent. done runs once,
+// from the event loop; the reply is owned by the manager and deleted after done. Returns the
+// reply so that the caller can drop it with DropRequest.
 QNetworkReply *SendRequest(QNetworkAccessManager &manager, const std::string &url, bool post,
-                           const TFormFields &fields,
+                           const TFormFields &fields, int deadlineMs,
                            std::function<void(const THttpAnswer &)> done);
 
 // Ends a request without calling its done; null is ignored.

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
+#include <optional>
 
 #include "common/names.h"
 #include "common/net/pop3client.h"
@@ -50,6 +51,23 @@ constexpr const char *GoogleHosts[] = {"pop.gmail.com", "smtp.gmail.com", "pop.g
 bool IsLoopbackHost(const std::string &host)
 {
     return host == "127.0.0.1" || host == "::1" || SameText(host, "localhost");
+}
+
+// The URL parsed strictly; null when it is not one a request may go to (no host, or a user
+// name or password in it).
+std::optional<QUrl> RequestUrl(const std::string &url)
+{
+    QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() || !parsed.userInfo().isEmpty())
+        return std::nullopt;
+    return parsed;
+}
+
+bool IsLoopbackIssuer(const std::string &issuer)
+{
+    const std::optional<QUrl> parsed = RequestUrl(Trim(issuer));
+    return parsed && (parsed->scheme() == "https" || parsed->scheme() == "http") &&
+           IsLoopbackHost(parsed->host().toStdString());
 }
 
 std::string WithoutTrailingSlash(std::string url)
@@ -183,9 +201,14 @@ bool ParseDiscovery(const std::string &json, TProvider &provider, std::string &e
         return false;
     }
     const QJsonObject object = document.object();
+    // Endpoints are taken only from the issuer asked for, compared as text (a closing slash
+    // aside, as the issuer field and the clients file take it either way).
     const std::string issuer = JsonText(object, "issuer");
-    if (!issuer.empty() && !provider.Issuer.empty() &&
-        WithoutTrailingSlash(issuer) != WithoutTrailingSlash(Trim(provider.Issuer))) {
+    if (issuer.empty()) {
+        error = "the discovery document names no issuer";
+        return false;
+    }
+    if (WithoutTrailingSlash(issuer) != WithoutTrailingSlash(Trim(provider.Issuer))) {
         error = "the discovery document names another issuer";
         return false;
     }
@@ -197,26 +220,28 @@ bool ParseDiscovery(const std::string &json, TProvider &provider, std::string &e
         return false;
     }
     for (const std::string &endpoint : {authorize, token})
-        if (!SafeEndpoint(endpoint)) {
-            error = "the endpoint " + endpoint + " is neither https nor on this computer";
+        if (!SafeEndpoint(endpoint, provider.Issuer)) {
+            error = "the endpoint " + endpoint.substr(0, 200) +
+                    " is not https (plain http is taken only from an issuer on this computer)";
             return false;
         }
     provider.AuthorizationEndpoint = authorize;
     provider.TokenEndpoint = token;
-    provider.RevocationEndpoint = SafeEndpoint(revoke) ? revoke : std::string();
+    provider.RevocationEndpoint = SafeEndpoint(revoke, provider.Issuer) ? revoke : std::string();
     if (Trim(provider.Scopes).empty())
         provider.Scopes = DefaultScopes(object.value("scopes_supported").toArray());
     return true;
 }
 
-bool SafeEndpoint(const std::string &url)
+bool SafeEndpoint(const std::string &url, const std::string &issuer)
 {
-    const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
-    if (!parsed.isValid() || parsed.host().isEmpty() || !parsed.userInfo().isEmpty())
+    const std::optional<QUrl> parsed = RequestUrl(url);
+    if (!parsed)
         return false;
-    if (parsed.scheme() == "https")
+    if (parsed->scheme() == "https")
         return true;
-    return parsed.scheme() == "http" && IsLoopbackHost(parsed.host().toStdString());
+    return parsed->scheme() == "http" && IsLoopbackHost(parsed->host().toStdString()) &&
+           IsLoopbackIssuer(issuer);
 }
 
 } // namespace oauth2

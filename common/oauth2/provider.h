@@ -47,11 +47,14 @@ std::string DiscoveryUrl(const std::string &issuer);
 
 // Reads an OpenID discovery document into provider's endpoints (and Scopes, when empty, from
 // what the issuer supports). False with error when it is not JSON, lacks the authorization or
-// token endpoint, names another issuer, or an endpoint is neither https nor http to a loopback
-// address.
+// token endpoint, names no issuer or another one than provider.Issuer (the same text but for a
+// closing slash), or an endpoint is not safe for that issuer (SafeEndpoint).
 bool ParseDiscovery(const std::string &json, TProvider &provider, std::string &error);
 
-// True for https URLs and for http URLs to 127.0.0.1, [::1] or localhost.
-bool SafeEndpoint(const std::string &url);
+// True for https URLs, and for http URLs to 127.0.0.1, [::1] or localhost when the issuer is
+// itself on this computer. An issuer elsewhere (or a preset, issuer "") gets https only: any
+// local program may hold a local port, and the code, verifier, tokens and client secret must
+// never reach it in clear.
+bool SafeEndpoint(const std::string &url, const std::string &issuer);
 
 } // namespace oauth2

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -23,8 +24,8 @@ constexpr int RedirectConnectionMs = 5000;
 
 constexpr char DonePage[] = "Sign-in complete. You may close this page and return to Corvex.";
 constexpr char WrongStatePage[] =
-    "Sign-in refused: this answer does not belong to the sign-in Corvex started. You may close "
-    "this page and try again from Corvex.";
+    "Sign-in refused: this answer does not belong to the sign-in Corvex is waiting for. You may "
+    "close this page.";
 constexpr char FailedPage[] = "Sign-in failed. You may close this page and return to Corvex.";
 
 std::string Base64Url(const QByteArray &bytes)
@@ -45,8 +46,8 @@ std::string ProviderFault(const TProvider &provider)
 {
     if (provider.ClientId.empty())
         return "no client ID is known for this provider";
-    if (!SafeEndpoint(provider.TokenEndpoint))
-        return "the token endpoint is neither https nor on this computer";
+    if (!SafeEndpoint(provider.TokenEndpoint, provider.Issuer))
+        return "the token endpoint is not https";
     return {};
 }
 
@@ -120,6 +121,9 @@ struct TSignIn::TState
     QTimer *Timer = nullptr;
     QNetworkAccessManager *Network = nullptr;
     QNetworkReply *Reply = nullptr;
+    // The browser's redirect, held open until the sign-in has ended so that its page tells
+    // how it ended.
+    QPointer<QTcpSocket> Browser;
 
     explicit TState(TSignIn &owner) : Owner(owner) {}
     void Begin(const TProvider &provider, const std::string &loginHint);
@@ -129,6 +133,7 @@ struct TSignIn::TState
     void TakeConnections();
     void ReadRedirect(QTcpSocket *socket);
     void RedeemCode(const std::string &code);
+    void AnswerBrowser(const TTokenResult &result);
 };
 
 TSignIn::TSignIn(QObject *parent) : QObject(parent), State(std::make_unique<TState>(*this))
@@ -169,8 +174,8 @@ void TSignIn::TState::Begin(const TProvider &provider, const std::string &loginH
     Running = true;
     Provider = provider;
     std::string fault = ProviderFault(provider);
-    if (fault.empty() && !SafeEndpoint(provider.AuthorizationEndpoint))
-        fault = "the sign-in page is neither https nor on this computer";
+    if (fault.empty() && !SafeEndpoint(provider.AuthorizationEndpoint, provider.Issuer))
+        fault = "the sign-in page is not https";
     if (!fault.empty())
         return FinishLater(FailedResult(TTokenFailure::Invalid, fault));
 
@@ -204,6 +209,7 @@ void TSignIn::TState::Finish(const TTokenResult &result)
     CloseListener();
     DropRequest(Reply);
     Reply = nullptr;
+    AnswerBrowser(result);
     const auto finished = Owner.OnFinished;
     if (finished)
         finished(result);
@@ -223,16 +229,25 @@ void TSignIn::TState::TakeConnections()
     while (Listener && Listener->hasPendingConnections()) {
         QTcpSocket *socket = Listener->nextPendingConnection();
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(RedirectConnectionMs, socket, [socket] { socket->abort(); });
+        // A connection that sends no request in time goes; the browser's redirect, once
+        // taken, waits for the end of the sign-in instead.
+        QTimer::singleShot(RedirectConnectionMs, socket, [this, socket] {
+            if (socket != Browser)
+                socket->abort();
+        });
         QObject::connect(socket, &QTcpSocket::readyRead, &Owner,
                          [this, socket] { ReadRedirect(socket); });
     }
 }
 
-// The browser's request: its first line carries the redirect with code and state.
+// A request to the listener: its first line carries the redirect with code and state. Any
+// local program can reach the listener, so a request without this sign-in's state is turned
+// away and the listener waits on for the browser's.
 void TSignIn::TState::ReadRedirect(QTcpSocket *socket)
 {
-    if (!Running)
+    if (socket == Browser)
+        return void(socket->readAll()); // the rest of the browser's request tells nothing
+    if (!Running || Browser)
         return socket->abort();
     if (!socket->canReadLine()) {
         if (socket->bytesAvailable() > MaxRedirectRequestBytes)
@@ -246,20 +261,17 @@ void TSignIn::TState::ReadRedirect(QTcpSocket *socket)
     const QUrl target(QString::fromLatin1("http://127.0.0.1") + QString::fromLatin1(parts[1]));
     if (target.path() != "/")
         return AnswerPage(socket, 404, "Not Found", "Not found.");
-    // The one request this listener takes: whatever it holds, the sign-in goes on without it.
-    socket->setParent(&Owner);
-    CloseListener();
     const QUrlQuery query(target);
     auto value = [&query](const char *key) {
         return query.queryItemValue(key, QUrl::FullyDecoded).toStdString();
     };
-    if (value("state") != StateText) {
-        AnswerPage(socket, 400, "Bad Request", WrongStatePage);
-        return Finish(FailedResult(TTokenFailure::Invalid,
-                                   "the browser's answer did not belong to this sign-in"));
-    }
+    if (value("state") != StateText)
+        return AnswerPage(socket, 400, "Bad Request", WrongStatePage);
+    // The one request this listener takes; whatever it holds, the sign-in ends with it.
+    Browser = socket;
+    socket->setParent(&Owner);
+    CloseListener();
     if (!value("error").empty()) {
-        AnswerPage(socket, 200, "OK", FailedPage);
         std::string text = "the provider refused the sign-in: " + value("error");
         std::string description = value("error_description");
         std::replace(description.begin(), description.end(), '+', ' ');
@@ -268,11 +280,8 @@ void TSignIn::TState::ReadRedirect(QTcpSocket *socket)
         return Finish(FailedResult(TTokenFailure::Refused, text));
     }
     const std::string code = value("code");
-    if (code.empty()) {
-        AnswerPage(socket, 400, "Bad Request", FailedPage);
+    if (code.empty())
         return Finish(FailedResult(TTokenFailure::Invalid, "the browser's answer holds no code"));
-    }
-    AnswerPage(socket, 200, "OK", DonePage);
     RedeemCode(code);
 }
 
@@ -283,12 +292,26 @@ void TSignIn::TState::RedeemCode(const std::string &code)
                           {"redirect_uri", RedirectUri},
                           {"code_verifier", Pkce.Verifier}};
     AddClient(fields, Provider);
-    Reply = SendRequest(*Network, Provider.TokenEndpoint, true, fields,
+    Reply = SendRequest(*Network, Provider.TokenEndpoint, true, fields, Owner.DeadlineMs,
                         [this](const THttpAnswer &answer) {
                             Reply = nullptr;
                             if (Running)
                                 Finish(TokenResult(answer));
                         });
+}
+
+// "Sign-in complete" only once the tokens are here.
+void TSignIn::TState::AnswerBrowser(const TTokenResult &result)
+{
+    if (!Browser)
+        return;
+    if (result.Ok())
+        AnswerPage(Browser, 200, "OK", DonePage);
+    else if (result.Failure == TTokenFailure::Invalid)
+        AnswerPage(Browser, 400, "Bad Request", FailedPage);
+    else
+        AnswerPage(Browser, 200, "OK", FailedPage);
+    Browser = nullptr;
 }
 
 // ---- TRefresh
@@ -328,7 +351,7 @@ void TRefresh::Start(const TProvider &provider, const std::string &refreshToken)
     }
     TFormFields fields = {{"grant_type", "refresh_token"}, {"refresh_token", refreshToken}};
     AddClient(fields, provider);
-    State->Reply = SendRequest(*State->Network, provider.TokenEndpoint, true, fields,
+    State->Reply = SendRequest(*State->Network, provider.TokenEndpoint, true, fields, DeadlineMs,
                                [this, finish, refreshToken](const THttpAnswer &answer) {
                                    State->Reply = nullptr;
                                    TTokenResult result = TokenResult(answer);
@@ -367,24 +390,26 @@ void TDiscovery::Start(const TProvider &issuerProvider)
             finished(ok, provider, error);
     };
     const std::string url = DiscoveryUrl(given.Issuer);
-    if (given.Issuer.empty() || !SafeEndpoint(url)) {
+    if (given.Issuer.empty() || !SafeEndpoint(url, given.Issuer)) {
         QTimer::singleShot(0, this, [finish, given] {
             finish(false, given, "the issuer is not an https address");
         });
         return;
     }
-    State->Reply = SendRequest(
-        *State->Network, url, false, {}, [this, finish, given](const THttpAnswer &answer) {
-            State->Reply = nullptr;
-            TProvider provider = given;
-            std::string error;
-            if (answer.Status == 0)
-                error = "the issuer can't be reached: " + answer.Failure;
-            else if (answer.Status != 200)
-                error = "the issuer answered HTTP " + std::to_string(answer.Status);
-            const bool ok = error.empty() && ParseDiscovery(answer.Body, provider, error);
-            finish(ok, ok ? provider : given, error);
-        });
+    State->Reply =
+        SendRequest(*State->Network, url, false, {}, DeadlineMs,
+                    [this, finish, given](const THttpAnswer &answer) {
+                        State->Reply = nullptr;
+                        TProvider provider = given;
+                        std::string error;
+                        if (answer.Status == 0)
+                            error = "the issuer can't be reached: " + answer.Failure;
+                        else if (answer.Status != 200)
+                            error = "the issuer answered HTTP " + std::to_string(answer.Status);
+                        const bool ok =
+                            error.empty() && ParseDiscovery(answer.Body, provider, error);
+                        finish(ok, ok ? provider : given, error);
+                    });
 }
 
 } // namespace oauth2

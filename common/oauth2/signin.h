@@ -1,9 +1,11 @@
 // The browser sign-in of a desktop program: authorization code with PKCE (S256). The sign-in
 // page opens in the user's browser through platform::Opener(); the provider redirects to
-// http://127.0.0.1:<free port>/ where a listener accepts exactly one request, checks its state,
-// answers with a short page and closes. The code is then exchanged for tokens. The listener
-// also closes on Cancel and after TimeOutMs. Nothing here blocks: results come through
-// OnFinished while the caller's event loop runs.
+// http://127.0.0.1:<free port>/ where a listener waits for the one request that carries this
+// sign-in's state (others are answered 400 and the listener waits on), then closes. The code
+// is then exchanged for tokens, and the browser's page tells whether that worked. The listener
+// also closes on Cancel and after TimeOutMs. Each request to the provider ends within
+// DeadlineMs. Nothing here blocks: results come through OnFinished while the caller's event
+// loop runs.
 //
 // TRefresh and TDiscovery are the two other requests to a provider: a refresh grant and the
 // reading of an issuer's discovery document.
@@ -15,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "common/oauth2/http.h"
 #include "common/oauth2/provider.h"
 #include "common/oauth2/tokens.h"
 
@@ -43,6 +46,8 @@ public:
     explicit TSignIn(QObject *parent = nullptr);
     ~TSignIn() override;
 
+    int DeadlineMs = RequestDeadlineMs; // of the code's exchange for tokens
+
     // Called once per Start: tokens, or why there are none.
     std::function<void(const TTokenResult &)> OnFinished;
 
@@ -62,6 +67,7 @@ class TRefresh : public QObject
 public:
     explicit TRefresh(QObject *parent = nullptr);
     ~TRefresh() override;
+    int DeadlineMs = RequestDeadlineMs;
     std::function<void(const TTokenResult &)> OnFinished;
     void Start(const TProvider &provider, const std::string &refreshToken);
 
@@ -76,6 +82,7 @@ class TDiscovery : public QObject
 public:
     explicit TDiscovery(QObject *parent = nullptr);
     ~TDiscovery() override;
+    int DeadlineMs = RequestDeadlineMs;
     std::function<void(bool ok, const TProvider &provider, const std::string &error)> OnFinished;
     void Start(const TProvider &issuerProvider); // Id IssuerProvider, Issuer set
 

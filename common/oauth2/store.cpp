@@ -28,6 +28,12 @@ constexpr char SetAsideText[] =
     "signed in with OAuth2 must sign in again.";
 constexpr char NotSetAsideText[] =
     "The sign-in file %s could not be opened (%s) and could not be kept aside: %s.";
+constexpr char ForeignKeyFault[] = "it was sealed with another user's key";
+constexpr char LockedText[] =
+    "The sign-in file %s is sealed with a key this account's key file %s does not open. It is "
+    "kept as it is, and its sign-ins are used again once that key file is back.";
+constexpr char LockedSaveText[] =
+    "the sign-in file is sealed with another account's key and is kept as it is";
 
 QJsonObject EntryJson(const TEntry &entry)
 {
@@ -85,21 +91,41 @@ QByteArray FromBase64(const std::string &line)
     return decoded ? *decoded : QByteArray();
 }
 
+// The file's key (its second line); empty when the file is not a sign-in file or its key is
+// damaged, with the reason in fault.
+QByteArray FileKey(const std::vector<std::string> &lines, std::string &fault)
+{
+    if (lines.size() < 2 || Trim(lines[0]) != FileHeader) {
+        fault = "it is not a sign-in file of this version";
+        return {};
+    }
+    QByteArray blob = FromBase64(lines[1]);
+    if (blob.isEmpty() || blob.size() > qsizetype(KeyBlobCapacity)) {
+        fault = "its key is damaged";
+        return {};
+    }
+    return blob;
+}
+
+bool KeyOpens(const QByteArray &blob)
+{
+    return KeyUsable(reinterpret_cast<const uint8_t *>(blob.constData()), uint32_t(blob.size()));
+}
+
 // What is wrong with the file's bytes ("" when every entry opened); entries gets them.
 // keyUnusable: they are sealed under a key this user's key file does not open.
 std::string ReadEntries(const std::string &bytes, std::vector<TEntry> &entries, bool &keyUnusable)
 {
     const std::vector<std::string> lines = SplitText(bytes, '\n');
-    if (lines.size() < 2 || Trim(lines[0]) != FileHeader)
-        return "it is not a sign-in file of this version";
-    const QByteArray blob = FromBase64(lines[1]);
-    if (blob.isEmpty() || blob.size() > qsizetype(KeyBlobCapacity))
-        return "its key is damaged";
+    std::string fault;
+    const QByteArray blob = FileKey(lines, fault);
+    if (blob.isEmpty())
+        return fault;
     const auto *key = reinterpret_cast<const uint8_t *>(blob.constData());
     const auto keyLength = uint32_t(blob.size());
-    if (!KeyUsable(key, keyLength)) {
+    if (!KeyOpens(blob)) {
         keyUnusable = true;
-        return "it was sealed with another user's key";
+        return ForeignKeyFault;
     }
     for (std::size_t index = 2; index < lines.size(); ++index) {
         if (Trim(lines[index]).empty())
@@ -140,6 +166,19 @@ bool StoredEntryExists(const std::string &dataRoot, TPurpose purpose, const std:
     });
 }
 
+int LockedEntryCount(const std::string &dataRoot)
+{
+    std::string bytes, fault;
+    if (!platform::ReadWholeFile(TStore(dataRoot).Path(), bytes))
+        return 0;
+    const std::vector<std::string> lines = SplitText(bytes, '\n');
+    const QByteArray blob = FileKey(lines, fault);
+    if (blob.isEmpty() || KeyOpens(blob))
+        return 0;
+    return int(std::count_if(lines.begin() + 2, lines.end(),
+                             [](const std::string &line) { return !Trim(line).empty(); }));
+}
+
 TStore::TStore(std::string dataRoot) : DataRoot(std::move(dataRoot)) {}
 
 std::string TStore::Path() const
@@ -151,6 +190,7 @@ TStore::TLoad TStore::Load()
 {
     Entries_.clear();
     LoadError_.clear();
+    Locked_ = false;
     InitCrypto();
     const std::string path = Path();
     if (!TUtils::FileExists(path))
@@ -166,9 +206,13 @@ TStore::TLoad TStore::Load()
     if (fault.empty())
         return TLoad::Loaded;
     Entries_.clear();
+    if (keyUnusable) {
+        Locked_ = true;
+        LoadError_ = Format(LockedText, path.c_str(), CryptoKeyFilePath().c_str());
+        return TLoad::Locked;
+    }
     std::string keptAs;
-    const std::string base = path + (keyUnusable ? SetAsideFileSuffix : DamagedFileSuffix);
-    if (platform::MoveAside(path, base, keptAs))
+    if (platform::MoveAside(path, path + DamagedFileSuffix, keptAs))
         LoadError_ = Format(SetAsideText, path.c_str(), fault.c_str(), keptAs.c_str());
     else
         LoadError_ = Format(NotSetAsideText, path.c_str(), fault.c_str(),
@@ -203,8 +247,27 @@ bool TStore::Remove(TPurpose purpose, const std::string &userId, const std::stri
     return Entries_.size() != before;
 }
 
+bool TStore::SetAsideLocked(std::string &keptAs)
+{
+    if (!Locked_)
+        return true;
+    const std::string path = Path();
+    if (!platform::MoveAside(path, path + SetAsideFileSuffix, keptAs)) {
+        LoadError_ = Format(NotSetAsideText, path.c_str(), ForeignKeyFault,
+                            platform::SystemErrorText(errno).c_str());
+        return false;
+    }
+    Locked_ = false;
+    LoadError_ = Format(SetAsideText, path.c_str(), ForeignKeyFault, keptAs.c_str());
+    return true;
+}
+
 bool TStore::Save(std::string &error) const
 {
+    if (Locked_) {
+        error = LockedSaveText;
+        return false;
+    }
     // Each save seals under a fresh session key that the file carries, wrapped with the
     // user's key file: the file is sealed whatever the mailbox encryption switch says.
     uint8_t key[KeyBlobCapacity] = {};

@@ -12,4 +12,8 @@ namespace oauth2 {
 bool StoredEntryExists(const std::string &dataRoot, TPurpose purpose, const std::string &userId,
                        const std::string &server);
 
+// How many entries the file in dataRoot holds when it is sealed with a key this account's key
+// file does not open; 0 when it opens, is missing or is damaged.
+int LockedEntryCount(const std::string &dataRoot);
+
 } // namespace oauth2

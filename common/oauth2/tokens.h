@@ -13,6 +13,7 @@ struct TTokens
     std::string RefreshToken;
     int64_t ExpiresAt = 0; // seconds since the epoch; 0 when the provider did not say
     std::string Account;   // the account signed in (from the ID token), "" when not told
+    bool operator==(const TTokens &) const = default;
 };
 
 enum class TTokenFailure {

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include "common/oauth2/access.h"
 #include "common/oauth2/signin.h"
 #include "common/oauth2/store.h"
+#include "common/oauth2/storeread.h"
 #include "common/platform/folders.h"
 #include "support/fixtures.h"
 #include "support/testbrowser.h"
@@ -84,6 +87,16 @@ bool Listening(int port)
     return socket.waitForConnected(2000);
 }
 
+// A GET as any local program may send it: the HTTP status and the page.
+std::pair<int, std::string> Fetch(const std::string &url)
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.get(QNetworkRequest(QUrl(QString::fromStdString(url))));
+    EXPECT_TRUE(fixtures::WaitUntil([reply] { return reply->isFinished(); }));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return {status, reply->readAll().toStdString()};
+}
+
 } // namespace
 
 TEST(OAuth2Providers, PresetsServersAndEndpoints)
@@ -95,20 +108,32 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(ProviderForServer("pop.gmail.com"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.example.com"), "");
     EXPECT_EQ(ProviderForServer("gmail.com.example.org"), "");
-    EXPECT_TRUE(SafeEndpoint("https://login.example.com/token"));
-    EXPECT_TRUE(SafeEndpoint("http://127.0.0.1:8080/token"));
-    EXPECT_FALSE(SafeEndpoint("http://login.example.com/token"));
-    EXPECT_FALSE(SafeEndpoint("http://127.0.0.1.example.com/token"));
-    EXPECT_FALSE(SafeEndpoint("file:///etc/passwd"));
+    // Plain http only between an issuer on this computer and endpoints on it: an issuer
+    // elsewhere (or a preset) must not send codes and tokens to whoever holds a local port.
+    const std::string local = "http://127.0.0.1:8080";
+    EXPECT_TRUE(SafeEndpoint("https://login.example.com/token", ""));
+    EXPECT_TRUE(SafeEndpoint("http://127.0.0.1:8080/token", local));
+    EXPECT_TRUE(SafeEndpoint("http://[::1]:8080/token", "https://localhost/"));
+    EXPECT_FALSE(SafeEndpoint("http://localhost:40999/token", "https://id.example.com"));
+    EXPECT_FALSE(SafeEndpoint("http://127.0.0.1:8080/token", ""));
+    EXPECT_FALSE(SafeEndpoint("http://login.example.com/token", local));
+    EXPECT_FALSE(
+        SafeEndpoint("http://127.0.0.1.example.com/token", "http://127.0.0.1.example.com"));
+    EXPECT_FALSE(SafeEndpoint("file:///etc/passwd", local));
 
     TProvider issuer = PresetProvider(IssuerProvider, "https://id.example.com/");
     std::string error;
-    EXPECT_FALSE(ParseDiscovery(R"({"issuer":"https://evil.example.com",
-        "authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t"})",
-                                issuer, error));
-    EXPECT_FALSE(ParseDiscovery(R"({"authorization_endpoint":"https://id.example.com/a",
-        "token_endpoint":"http://id.example.com/t"})",
-                                issuer, error));
+    for (
+        const char *refused :
+        {R"({"issuer":"https://evil.example.com","authorization_endpoint":"https://id.example.com/a",
+              "token_endpoint":"https://id.example.com/t"})",
+         R"({"authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t"})",
+         R"({"issuer":"https://id.example.com","authorization_endpoint":"https://id.example.com/a",
+              "token_endpoint":"http://localhost:40999/token"})",
+         R"({"issuer":"https://id.example.com","authorization_endpoint":"http://127.0.0.1:1/a",
+              "token_endpoint":"https://id.example.com/t"})"})
+        EXPECT_FALSE(ParseDiscovery(refused, issuer, error)) << refused;
+    EXPECT_TRUE(issuer.TokenEndpoint.empty());
     ASSERT_TRUE(ParseDiscovery(R"({"issuer":"https://id.example.com",
         "authorization_endpoint":"https://id.example.com/a","token_endpoint":"https://id.example.com/t",
         "scopes_supported":["openid","email"]})",
@@ -209,16 +234,23 @@ TEST(OAuth2Store, SealedRoundTripAndFilesSetAside)
     EXPECT_EQ(testenv::ReadFile(store.Path() + ".damaged"), damaged);
     EXPECT_EQ(broken.Load(), TStore::TLoad::Missing);
 
-    // Sealed under another user's key file.
+    // Sealed under another user's key file: kept as it is, never written over, and opened
+    // again once this account's key file is back.
     ASSERT_TRUE(store.Save(error)) << error;
+    const std::string sealed = testenv::ReadFile(store.Path());
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(testenv::MakeScratchDir("otheruser")));
     TStore foreign(root);
-    EXPECT_EQ(foreign.Load(), TStore::TLoad::SetAside);
+    EXPECT_EQ(foreign.Load(), TStore::TLoad::Locked);
+    EXPECT_EQ(LockedEntryCount(root), 2);
+    foreign.Put(outgoing);
+    EXPECT_FALSE(foreign.Save(error));
+    EXPECT_EQ(testenv::ReadFile(store.Path()), sealed);
     qputenv("XDG_CONFIG_HOME", config);
-    EXPECT_NE(foreign.LoadError().find("another user's key"), std::string::npos)
-        << foreign.LoadError();
-    EXPECT_FALSE(testenv::ReadFile(store.Path() + ".old-key").empty());
+    EXPECT_NE(foreign.LoadError().find("kept as it is"), std::string::npos) << foreign.LoadError();
+    EXPECT_EQ(LockedEntryCount(root), 0);
+    ASSERT_EQ(again.Load(), TStore::TLoad::Loaded);
+    EXPECT_EQ(again.Entries().size(), 2u);
 }
 
 TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)
@@ -297,7 +329,10 @@ TEST(OAuth2SignIn, SignInRefreshAndRevokeAgainstTheAuthorizationServer)
         EXPECT_EQ(testenv::ReadFile(server.log).find(secret), std::string::npos);
 }
 
-TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
+// Any local program can find the listener's port: requests without the sign-in's state are
+// turned away while the sign-in goes on to the browser's own redirect. Cancel ends the
+// listener; a provider without a client ID opens no browser.
+TEST(OAuth2SignIn, ForgedRequestsAreTurnedAwayAndCancelEndsTheListener)
 {
     REQUIRE_FIXTURES();
     const fixtures::OAuthServer server = fixtures::OAuth2();
@@ -305,20 +340,29 @@ TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
     TProvider provider = Discovered(server.issuer, server.clientId);
 
     testenv::TTestBrowser browser;
-    browser.ReplaceState = "forged";
+    browser.FollowRedirect = false;
     TSignIn signIn;
-    TTokenResult forged = Finished(signIn, [&] { signIn.Start(provider, account); });
-    EXPECT_EQ(forged.Failure, TTokenFailure::Invalid);
-    EXPECT_TRUE(forged.Tokens.AccessToken.empty());
+    TTokenResult signedIn = Finished(signIn, [&] {
+        signIn.Start(provider, account);
+        ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
+        const std::string listener =
+            "http://127.0.0.1:" + std::to_string(RedirectPort(browser.Opened.at(0))) + "/";
+        for (const std::string query : {"?state=forged&code=stolen", "?code=stolen", "?error=x"}) {
+            const auto [status, page] = Fetch(listener + query);
+            EXPECT_EQ(status, 400) << query;
+            EXPECT_NE(page.find("Sign-in refused"), std::string::npos) << page;
+        }
+        EXPECT_TRUE(signIn.Running());
+        browser.Follow();
+    });
+    ASSERT_TRUE(signedIn.Ok()) << signedIn.ErrorText;
     ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
-    EXPECT_EQ(browser.PageStatus, 400);
-    EXPECT_NE(browser.Page.find("Sign-in refused"), std::string::npos);
+    EXPECT_EQ(browser.PageStatus, 200);
+    EXPECT_NE(browser.Page.find("Sign-in complete"), std::string::npos);
     EXPECT_FALSE(Listening(RedirectPort(browser.Opened.at(0))));
-    EXPECT_EQ(Count(account, "authorization_code"), 0);
+    EXPECT_EQ(Count(account, "authorization_code"), 1);
 
     // The user closes the window: the listener goes, nothing comes later.
-    browser.ReplaceState.clear();
-    browser.FollowRedirect = false;
     TTokenResult cancelled = Finished(signIn, [&] {
         signIn.Start(provider, account);
         EXPECT_TRUE(signIn.Running());
@@ -334,4 +378,32 @@ TEST(OAuth2SignIn, WrongStateCancelAndNoBrowserEndTheListener)
     TTokenResult noClient = Finished(signIn, [&] { signIn.Start(provider, account); });
     EXPECT_EQ(noClient.Failure, TTokenFailure::Invalid);
     EXPECT_EQ(browser.Opened.size(), 2u);
+}
+
+// A code the token endpoint refuses never shows "Sign-in complete" in the browser, and a
+// discovery document that trickles in byte by byte ends at the request's deadline.
+TEST(OAuth2SignIn, HostileIssuersEndInAFailure)
+{
+    REQUIRE_FIXTURES();
+    const fixtures::OAuthServer server = fixtures::OAuth2();
+    const std::string account = "hostile-" + std::to_string(::getpid()) + "@example.test";
+    testenv::TTestBrowser browser;
+    TSignIn signIn;
+    const TProvider refusing = Discovered(server.issuer + "/hostile/badtoken", server.clientId);
+    const TTokenResult refused = Finished(signIn, [&] { signIn.Start(refusing, account); });
+    EXPECT_EQ(refused.Failure, TTokenFailure::Refused) << refused.ErrorText;
+    ASSERT_TRUE(fixtures::WaitUntil([&] { return browser.Finished; }));
+    EXPECT_NE(browser.Page.find("Sign-in failed"), std::string::npos) << browser.Page;
+
+    TDiscovery discovery;
+    discovery.DeadlineMs = 300;
+    bool done = false;
+    std::string error;
+    discovery.OnFinished = [&](bool ok, const TProvider &, const std::string &why) {
+        EXPECT_FALSE(ok);
+        error = why, done = true;
+    };
+    discovery.Start(PresetProvider(IssuerProvider, server.issuer + "/hostile/drip"));
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return done; }, 15000));
+    EXPECT_NE(error.find("did not answer in time"), std::string::npos) << error;
 }

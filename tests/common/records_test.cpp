@@ -1,5 +1,9 @@
 #include "common/encrypt.h"
 #include "common/globals.h"
+#include "common/names.h"
+#include "common/oauth2/access.h"
+#include "common/oauth2/provider.h"
+#include "common/oauth2/store.h"
 #include "common/records.h"
 #include "common/utils.h"
 #include "support/testenv.h"
@@ -67,6 +71,20 @@ protected:
         Globals->CryptoReady = true;
         ASSERT_TRUE(Store.LoadSettings(false));
         Globals->Config.EncryptMailboxes = 1;
+    }
+    // An OAuth2 sign-in of alice, sealed with this account's key file; answers the file.
+    std::string SaveSignIn()
+    {
+        oauth2::TStore signIns(Globals->DataRoot);
+        oauth2::TEntry entry;
+        entry.UserId = "alice";
+        entry.Server = "pop.example.org";
+        entry.ProviderId = oauth2::GoogleProvider;
+        entry.Tokens.RefreshToken = "alice-refresh";
+        signIns.Put(entry);
+        std::string error;
+        EXPECT_TRUE(signIns.Save(error)) << error;
+        return testenv::ReadFile(Path(names::OAuth2File));
     }
     TDataStore Store;
 };
@@ -320,6 +338,36 @@ TEST_F(RecordsTest, KeyThatCannotBeOpenedIsReplacedAtOnceWhenNothingIsSealedWith
     }
 }
 
+// Sign-ins alone are reason enough to ask. After No nothing is moved, so that copying the key
+// file back and starting again brings the sign-ins back.
+TEST_F(RecordsTest, SignInsOfAKeyThatCannotBeOpenedAreKeptWhenTheUserAnswersNo)
+{
+    TurnOnEncryption();
+    ASSERT_TRUE(Store.SaveChanges(false)) << Store.LastError;
+    const std::string signIns = SaveSignIn();
+    const std::string ownKeyFile = testenv::ReadFile(CryptoKeyFilePath());
+    std::remove(CryptoKeyFilePath().c_str());
+    ASSERT_TRUE(InitCrypto()); // another account's key file
+
+    TDataStore copied;
+    ASSERT_TRUE(copied.LoadSettings(false));
+    EXPECT_NE(copied.LockedDataQuestion().find("unreadable here: 1 OAuth2 sign-in."),
+              std::string::npos)
+        << copied.LockedDataQuestion();
+    copied.LoadMailBoxes(true); // the monitor goes on after No
+    EXPECT_EQ(testenv::ReadFile(Path(names::OAuth2File)), signIns);
+    EXPECT_FALSE(TUtils::FileExists(Path("OAuth2.cfg.old-key")));
+
+    testenv::WriteFile(CryptoKeyFilePath(), ownKeyFile);
+    TDataStore restarted;
+    ASSERT_TRUE(restarted.LoadSettings(false));
+    EXPECT_FALSE(restarted.KeyLocked());
+    restarted.LoadMailBoxes(true);
+    EXPECT_TRUE(restarted.Notices.empty());
+    EXPECT_TRUE(oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, "alice",
+                                          "pop.example.org"));
+}
+
 TEST_F(RecordsTest, DataSealedWithAKeyThatCannotBeOpenedAreSetAsideOnlyWhenAsked)
 {
     TurnOnEncryption();
@@ -334,6 +382,7 @@ TEST_F(RecordsTest, DataSealedWithAKeyThatCannotBeOpenedAreSetAsideOnlyWhenAsked
     ASSERT_TRUE(Store.SaveChanges(false)) << Store.LastError;
     const std::string oldConfig = testenv::ReadFile(Path("Config.cfg"));
     const std::string oldMailboxes = testenv::ReadFile(Path("PopSrv.cfg"));
+    const std::string oldSignIns = SaveSignIn();
     std::remove(CryptoKeyFilePath().c_str());
     ASSERT_TRUE(InitCrypto()); // another account's key file
 
@@ -344,8 +393,8 @@ TEST_F(RecordsTest, DataSealedWithAKeyThatCannotBeOpenedAreSetAsideOnlyWhenAsked
     EXPECT_EQ(GetText(config.MasterPassword), "");
     EXPECT_EQ(GetText(config.SmtpPassword), "");
     const std::string question = copied.LockedDataQuestion();
-    EXPECT_NE(question.find("2 mailbox records, the master password and the outgoing server "
-                            "password"),
+    EXPECT_NE(question.find("2 mailbox records, 1 OAuth2 sign-in, the master password and the "
+                            "outgoing server password"),
               std::string::npos)
         << question;
     EXPECT_NE(question.find(CryptoKeyFilePath()), std::string::npos);
@@ -357,8 +406,11 @@ TEST_F(RecordsTest, DataSealedWithAKeyThatCannotBeOpenedAreSetAsideOnlyWhenAsked
     EXPECT_EQ(testenv::ReadFile(Path("Config.cfg.old-key")), oldConfig);
     EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg.old-key")), oldMailboxes);
     EXPECT_EQ(testenv::ReadFile(Path("PopSrv.cfg")), "");
+    EXPECT_EQ(testenv::ReadFile(Path("OAuth2.cfg.old-key")), oldSignIns);
+    EXPECT_FALSE(TUtils::FileExists(Path(names::OAuth2File)));
     ASSERT_EQ(copied.Notices.size(), 1u);
     EXPECT_NE(copied.Notices[0].find("PopSrv.cfg.old-key"), std::string::npos);
+    EXPECT_NE(copied.Notices[0].find("OAuth2.cfg.old-key"), std::string::npos);
     EXPECT_NE(copied.Notices[0].find(ProtectionOffNotice), std::string::npos);
 
     // From now on the monitor works with the new key: a mailbox is added, encrypted, read back.

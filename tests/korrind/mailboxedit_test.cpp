@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -137,8 +138,10 @@ TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
     ASSERT_TRUE(StoreSignIn(fields, record, root));
     EXPECT_TRUE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
     fields.SignIn.Tokens.RefreshToken = "r1";
+    fields.SignIn.SignedInHere = true;
     ASSERT_TRUE(StoreSignIn(fields, record, root));
     EXPECT_FALSE(AwaitsFirstSignIn(root, "ann", "pop.example.org"));
+    fields.SignIn.SignedInHere = false;
     StoreFields(fields, root, record);
     EXPECT_EQ(GetText(record.Password), "");
     EXPECT_EQ(entries(), std::vector<std::string>{"ann@pop.example.org r1"});
@@ -162,7 +165,14 @@ TEST(MailboxEditRules, SignInEntryFollowsTheMailboxAndReplacesItsPassword)
     EXPECT_TRUE(PruneChoices(root, store.Mailboxes, "", ""));
     EXPECT_EQ(entries(), std::vector<std::string>{});
 
+    // Another issuer never gets the tokens of the one they came from.
+    fields.SignIn.SignedInHere = true;
     ASSERT_TRUE(StoreSignIn(fields, record, root));
+    fields.SignIn.SignedInHere = false;
+    fields.SignIn.Issuer = "https://other.example.org";
+    ASSERT_TRUE(StoreSignIn(fields, record, root));
+    EXPECT_EQ(entries(), std::vector<std::string>{"anna@pop3s://pop.example.org "});
+
     fields.SignIn.OAuth2 = false;
     fields.Password = "pw";
     ASSERT_TRUE(StoreSignIn(fields, record, root));
@@ -618,6 +628,59 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
         for (const std::string &token : tokens)
             EXPECT_EQ(bytes.find(token), std::string::npos) << file;
     }
+}
+
+// Tokens the monitor renewed while an editor was open stay after its Apply, in the mailbox
+// editor and the outgoing server window alike: a provider that revokes a superseded refresh
+// token would refuse the next renewal.
+TEST_F(MailboxWindows, EditorsKeepTheTokensRenewedWhileTheyWereOpen)
+{
+    const std::string root = Globals->DataRoot;
+    SetText(Globals->Config.SmtpServer, "smtp.example.org");
+    SetText(Globals->Config.SmtpUserId, "ann");
+    auto put = [&root](oauth2::TPurpose purpose, const std::string &server,
+                       const std::string &refresh) {
+        oauth2::TStore store(root);
+        store.Load();
+        oauth2::TEntry entry;
+        entry.Purpose = purpose;
+        entry.UserId = "ann";
+        entry.Server = server;
+        entry.ProviderId = oauth2::GoogleProvider;
+        entry.Tokens = {"access-" + refresh, refresh, 0, "ann@example.org"};
+        store.Put(entry);
+        std::string error;
+        EXPECT_TRUE(store.Save(error)) << error;
+    };
+    auto refreshOf = [&root](oauth2::TPurpose purpose, const std::string &server) {
+        oauth2::TStore store(root);
+        store.Load();
+        const oauth2::TEntry *entry = store.Find(purpose, "ann", server);
+        return entry ? entry->Tokens.RefreshToken : "no entry";
+    };
+    put(oauth2::TPurpose::Mailbox, "pop.example.org", "opened");
+    put(oauth2::TPurpose::Outgoing, "smtp.example.org", "opened");
+
+    TMailBoxRecord record = Record("ann", "pop.example.org", root + "/ann");
+    const TListRows rows = {MailboxRow(record, false)};
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        EXPECT_EQ(editor->SignInBox->lblState->text(), "Signed in as ann@example.org");
+        put(oauth2::TPurpose::Mailbox, "pop.example.org", "renewed");
+        editor->LMDcbxLeaveOnServer->click();
+        editor->LMDpfAccept->Click();
+        editor->LMDpfClose->Click();
+    });
+    ASSERT_TRUE(Editor().EditMailbox(record, false, rows, 0));
+    EXPECT_EQ(refreshOf(oauth2::TPurpose::Mailbox, "pop.example.org"), "renewed");
+
+    OnModal<TfrmOutgoingServer>([&](TfrmOutgoingServer *window) {
+        put(oauth2::TPurpose::Outgoing, "smtp.example.org", "renewed");
+        Type(window->LMDeUserName, "Ann Example");
+        window->LMDpfApply->Click();
+    });
+    Frm->LMDpfOutGoingClick();
+    EXPECT_EQ(GetText(Globals->Config.SmtpUserName), "Ann Example");
+    EXPECT_EQ(refreshOf(oauth2::TPurpose::Outgoing, "smtp.example.org"), "renewed");
 }
 
 TEST_F(MailboxWindows, ControlsCarryTheirNames)

@@ -2,6 +2,7 @@
 // and what Apply, Close and Load leave in the settings.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -11,7 +12,11 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/outgoingedit.h"
+#include "korrind/signinbox.h"
+#include "support/fixtures.h"
 #include "support/modalsteps.h"
+#include "support/testbrowser.h"
+#include "support/testenv.h"
 
 namespace {
 
@@ -145,6 +150,26 @@ TEST_F(OutgoingEditTest, CloseAndFailedLoadLeaveTheSettingsAlone)
     });
     EXPECT_EQ(answer, TfrmOutgoingServer::AnswerClosed);
     EXPECT_EQ(GetText(config.SmtpServer), GetText(before.SmtpServer));
+}
+
+// A provider's refusal is shown in its own words, as plain text: markup in it is no link.
+TEST_F(OutgoingEditTest, ProvidersRefusalIsShownAsPlainText)
+{
+    REQUIRE_FIXTURES();
+    const fixtures::OAuthServer issuer = fixtures::OAuth2();
+    testenv::TTestBrowser browser;
+    Run([&] {
+        TSignInBox *box = form.SignInBox;
+        box->Show(
+            {true, TProviderChoice::Issuer, issuer.issuer + "/hostile/deny", issuer.clientId});
+        box->pfSignIn->Click();
+        ASSERT_TRUE(fixtures::WaitUntil([box] {
+            return box->lblState->text().startsWith("Sign-in failed");
+        })) << box->lblState->text().toStdString();
+        EXPECT_NE(box->lblState->text().indexOf(R"(<a href="https://phish.example/">Click)"), -1)
+            << box->lblState->text().toStdString();
+        EXPECT_EQ(box->lblState->textFormat(), Qt::PlainText);
+    });
 }
 
 TEST_F(OutgoingEditTest, LoadThatRanTheImportAnswersTwo)

@@ -2,7 +2,6 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QUrlQuery>
 
 namespace testenv {
 
@@ -36,27 +35,25 @@ bool TTestBrowser::Open(const std::string &url)
     QNetworkReply *reply = Network->get(Request(url));
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
-        const std::string location = reply->rawHeader("Location").toStdString();
-        if (location.empty() || !FollowRedirect) {
+        Location = reply->rawHeader("Location").toStdString();
+        if (Location.empty() || !FollowRedirect) {
             Finished = true;
             return;
         }
-        FollowTo(location);
+        FollowTo(Location);
     });
     return true;
 }
 
+void TTestBrowser::Follow()
+{
+    Finished = false;
+    FollowTo(Location);
+}
+
 void TTestBrowser::FollowTo(const std::string &location)
 {
-    QUrl url(QString::fromStdString(location));
-    if (!ReplaceState.empty()) {
-        QUrlQuery query(url);
-        query.removeAllQueryItems("state");
-        query.addQueryItem("state", QString::fromStdString(ReplaceState));
-        url.setQuery(query);
-    }
-    Redirect = url.toString().toStdString();
-    QNetworkReply *reply = Network->get(Request(Redirect));
+    QNetworkReply *reply = Network->get(Request(location));
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         PageStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

@@ -23,10 +23,12 @@ public:
     bool Open(const std::string &url) override;
 
     std::vector<std::string> Opened; // every URL opened, in order
-    std::string ReplaceState;        // when set, the redirect's state is replaced by it
-    bool FollowRedirect = true;      // false: only the sign-in page is fetched
+    bool FollowRedirect = true;      // false: only the sign-in page is fetched (see Follow)
 
-    std::string Redirect; // the redirect taken ("" until one came)
+    // Takes the provider's redirect of the last Open that did not follow it.
+    void Follow();
+
+    std::string Location; // the provider's redirect ("" until one came), taken or not
     int PageStatus = 0;   // the loopback listener's answer: HTTP status and page
     std::string Page;
     bool Finished = false; // the last request of the last Open has ended
