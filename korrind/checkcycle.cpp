@@ -781,7 +781,9 @@ void TCorvexMonitor::FetchTimerTick()
 
 void TCorvexMonitor::SetQueryInterval(int minutes)
 {
-    TmpIntervalSeconds = uint16_t(std::clamp(minutes, MinQueryMinutes, MaxQueryMinutes) * 60);
+    TmpIntervalSeconds = FixedIntervalSeconds > 0
+                             ? FixedIntervalSeconds
+                             : uint16_t(std::clamp(minutes, MinQueryMinutes, MaxQueryMinutes) * 60);
 }
 
 void TCorvexMonitor::TrackStarted()

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 #include "common/alerts.h"
 #include "common/encrypt.h"
@@ -50,6 +51,12 @@ uint16_t DebugLevelFromArguments(const std::vector<std::string> &arguments, uint
         current = whole && value <= UINT16_MAX ? uint16_t(value) : 0;
     }
     return current;
+}
+
+uint16_t QueryIntervalSecondsFrom(const char *text)
+{
+    const long long seconds = text == nullptr ? 0 : StrToIntDef(text, 0);
+    return seconds > 0 ? uint16_t(std::min<long long>(seconds, UINT16_MAX)) : 0;
 }
 
 TTimerPause::TTimerPause(QTimer &timer) : Timer(timer), WasRunning(timer.isActive())
@@ -145,6 +152,7 @@ void TCorvexMonitor::Activate(const std::vector<std::string> &arguments)
     Window.SetTopmost(false);
     Globals->AddProgramFolderToPath();
     Globals->DebugLevel = DebugLevelFromArguments(arguments, Globals->DebugLevel);
+    FixedIntervalSeconds = QueryIntervalSecondsFrom(std::getenv(QueryIntervalVariable));
     Globals->CryptoReady = false;
     Globals->CryptoReady = InitCrypto();
     Window.ShowTrayIcon(Tray);

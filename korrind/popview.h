@@ -240,6 +240,8 @@ public:
     TMsTime TimedOutSince = 0; // start of the first pass that found every mailbox timed out
     TMsTime PassStarted = 0;
     uint16_t TmpIntervalSeconds = 180;
+    // From QueryIntervalVariable: when not 0, the interval in seconds whatever the settings say.
+    uint16_t FixedIntervalSeconds = 0;
     bool TrackDragging = false;
     int CurrentSummary = -1; // Summary row of the mailbox being checked
     int CurrentMailbox = -1; // Mailboxes row being checked
@@ -370,6 +372,14 @@ private:
 // that has "=" after its first character sets it to the number after "=" (0 when not a
 // number); other arguments change nothing. Answers current when no argument sets it.
 uint16_t DebugLevelFromArguments(const std::vector<std::string> &arguments, uint16_t current);
+
+// Tests that wait for whole check intervals (the restart after every mailbox timed out) name
+// a shorter interval in seconds here; read once at the first activation. The settings and the
+// interval box keep showing minutes.
+inline constexpr char QueryIntervalVariable[] = "CORVEX_QUERY_INTERVAL_SECONDS";
+// The interval that variable's text asks for, in seconds: a positive whole number, at most what
+// the interval holds; 0 (none) for anything else, a missing variable included.
+uint16_t QueryIntervalSecondsFrom(const char *text);
 
 // "hh:nn:ss" of a number of seconds.
 std::string FormatHms(int64_t seconds);

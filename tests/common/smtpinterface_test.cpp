@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QTimer>
 #include <cstdlib>
 
 #include "common/globals.h"
@@ -466,14 +465,18 @@ TEST_F(SmtpFaultTest, StalledServerEndsOnEscOrTheReplyTimeout)
             escape = false;
         return escape;
     };
-    // A send asked for inside the wait is refused and leaves the running one alone.
+    // A send asked for inside the wait is refused and leaves the running one alone; Esc comes
+    // once the server holds back its answer to DATA.
     bool nestedResult = true;
     std::string nestedProblem;
-    QTimer::singleShot(150, [&] {
+    fake.OnAccepted([&](int) {
         nestedResult = sender.SendPlain(Fake());
         nestedProblem = sender.LastProblem;
     });
-    QTimer::singleShot(300, [&escape] { escape = true; });
+    fake.OnCommand([&escape](int, const std::string &line) {
+        if (line == "DATA")
+            escape = true;
+    });
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(sender.SendPlain(Fake()));
@@ -484,6 +487,7 @@ TEST_F(SmtpFaultTest, StalledServerEndsOnEscOrTheReplyTimeout)
     EXPECT_EQ(nestedProblem, "Another message is being sent");
     EXPECT_EQ(fake.connectionCount(), 1);
 
+    fake.OnAccepted(nullptr);
     sender.CancelCheck = nullptr;
     sender.SetReplyTimeout(400);
     clock.restart();

@@ -262,7 +262,7 @@ TEST(UtilsWaits, WaitsPumpEventsAndEndOnTerminate)
     EXPECT_FALSE(utils.WaitForFlag(&flag, false, 50));
 
     bool fired = false;
-    QTimer::singleShot(10, [&] { fired = true; });
+    QTimer::singleShot(0, [&] { fired = true; }); // due at once: fires at the wait's first pump
     utils.Delay(100);
     EXPECT_TRUE(fired);
 

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
-#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -704,13 +703,11 @@ TEST_F(CheckCycle, CommandsDuringAStalledConnectAndEscEndingIt)
     // Apply with a changed set of active mailboxes, and Check Now, while the pass waits: neither
     // starts a pass inside the pass; the reload waits and the next tick checks.
     monitor->LastCheck = clock;
-    QTimer::singleShot(100, [&] {
-        monitor->RecheckAfterApply();
-        monitor->CheckNow();
-    });
     QObject target;
     QElapsedTimer sinceEsc;
-    QTimer::singleShot(300, [&] {
+    server.OnAccepted([&](int) {
+        monitor->RecheckAfterApply();
+        monitor->CheckNow();
         sinceEsc.start();
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(&target, &release);
@@ -744,7 +741,7 @@ TEST_F(CheckCycle, ReloadDuringAPassWaitsForItsEnd)
     monitor->LastCheck = clock;
     std::string captionDuringPass;
     QObject target;
-    QTimer::singleShot(100, [&] {
+    server.OnAccepted([&](int) {
         monitor->ReloadMailboxes(false);
         captionDuringPass = monitor->Store.Mailboxes.front().Caption;
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);

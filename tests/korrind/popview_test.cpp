@@ -33,6 +33,16 @@ TEST(DebugLevelArgument, NumberAfterTheEqualsSignOfADebugArgument)
     EXPECT_EQ(DebugLevelFromArguments({"verbose=3"}, 1), 1);
 }
 
+TEST(QueryIntervalVariable, PositiveWholeSecondsElseNone)
+{
+    EXPECT_EQ(QueryIntervalSecondsFrom("2"), 2);
+    EXPECT_EQ(QueryIntervalSecondsFrom(" 90 "), 90);
+    EXPECT_EQ(QueryIntervalSecondsFrom("99999999"), UINT16_MAX);
+    for (const char *ignored : {"0", "-5", "3s", "", "1.5"})
+        EXPECT_EQ(QueryIntervalSecondsFrom(ignored), 0) << ignored;
+    EXPECT_EQ(QueryIntervalSecondsFrom(nullptr), 0);
+}
+
 // A monitor on a data root prepared through the data store before the first activation.
 class MonitorStart : public ::testing::Test
 {

@@ -1,7 +1,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -226,13 +225,21 @@ TEST_F(RestartLogicTest, ClosingTheToolDuringThePauseLeavesTheMonitorStopped)
 {
     StartMonitor("exit 100");
     ASSERT_TRUE(Restart.Activate(WriteParameters(Folder + "/params.ini", Monitor)));
-    Restart.OnPhase = [this](const std::string &phase) {
-        if (phase == "Starting Corvex")
-            QTimer::singleShot(50, [this] { Restart.Stop(); });
+    bool pauseShown = false;
+    Restart.OnPhase = [&](const std::string &phase) {
+        if (phase != "Starting Corvex")
+            return;
+        pauseShown = true;
+        Restart.Stop(); // the window closes as the pause begins
     };
-    Utils->Delay(1500);
+    // The tick that showed the phase has returned once the wait sees it.
+    ASSERT_TRUE(Utils->WaitFor([&] { return pauseShown; }, 20000));
+    EXPECT_FALSE(Restart.Timer1.isActive());
     EXPECT_EQ(Finishes, 0);
     EXPECT_EQ(Starts(), 1);
+    const std::string log = testenv::ReadFile(Folder + "/Debug.txt");
+    EXPECT_EQ(log.find("Restart: started"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Restart: cannot start"), std::string::npos) << log;
     EXPECT_FALSE(Utils->IsMutexPresent(names::MonitorLock));
 }
 
@@ -307,8 +314,10 @@ TEST(RestartLockProbe, ProbeAtTheMomentOfStartDoesNotRefuseTheMonitor)
         ::open(platform::NamedLockPath(names::MonitorLock).c_str(), O_RDONLY | O_CREAT, 0600);
     ASSERT_GE(probe, 0);
     ASSERT_EQ(::flock(probe, LOCK_SH | LOCK_NB), 0);
+    // Released after the first attempt, early in the few milliseconds the start's retries
+    // span: on a loaded machine the thread may run later than it asked.
     std::thread release([probe] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ::close(probe);
     });
     auto lock = platform::AcquireNamedLock(names::MonitorLock);

@@ -149,6 +149,16 @@ void FakeServer::OnClosed(std::function<void(int connection)> closed)
     closed_ = std::move(closed);
 }
 
+void FakeServer::OnAccepted(std::function<void(int connection)> accepted)
+{
+    onAccepted_ = std::move(accepted);
+}
+
+void FakeServer::OnCommand(std::function<void(int connection, const std::string &line)> received)
+{
+    onCommand_ = std::move(received);
+}
+
 int FakeServer::port() const
 {
     return server_.serverPort();
@@ -191,6 +201,8 @@ void FakeServer::Accept()
         QObject::connect(socket, &QTcpSocket::disconnected, this,
                          [this, connection] { Forget(connection); });
         Play(connection, NextOf(greeting_));
+        if (onAccepted_)
+            onAccepted_(connection->id);
     }
 }
 
@@ -225,6 +237,8 @@ void FakeServer::Answer(Connection *connection, const std::string &line)
         connection->inData = false;
     }
     commands_.push_back(line);
+    if (onCommand_)
+        onCommand_(connection->id, line);
     if (handler_) {
         Reply reply = handler_(connection->id, line);
         Play(connection, reply);

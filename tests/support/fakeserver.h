@@ -79,6 +79,11 @@ public:
     void Handle(Handler handler);
     // Told when a connection ends, whoever closed it.
     void OnClosed(std::function<void(int connection)> closed);
+    // Told when a connection was accepted, once its greeting went out (or stalled): the
+    // client is then waiting for the greeting. Tests act on this instead of after a time.
+    void OnAccepted(std::function<void(int connection)> accepted);
+    // Told of each command line as it is received, before it is answered.
+    void OnCommand(std::function<void(int connection, const std::string &line)> received);
 
     int port() const;
     int connectionCount() const;               // connections accepted so far
@@ -108,6 +113,8 @@ private:
     Reply default_;
     Handler handler_;
     std::function<void(int)> closed_;
+    std::function<void(int)> onAccepted_;
+    std::function<void(int, const std::string &)> onCommand_;
     std::map<std::string, Script> scripts_; // keys upper-cased
     std::vector<Connection *> connections_;
     std::vector<std::string> commands_;
