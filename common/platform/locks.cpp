@@ -13,8 +13,10 @@ namespace platform {
 
 namespace {
 
-constexpr int AcquireAttempts = 5;
-constexpr useconds_t AcquireRetryUs = 2000;
+// A presence probe holds its shared lock for an instant, but a loaded machine may pause the
+// prober in between: the attempts span a quarter of a second before a holder counts as staying.
+constexpr int AcquireAttempts = 50;
+constexpr useconds_t AcquireRetryUs = 5000;
 
 std::string LockFileName(const std::string &name)
 {

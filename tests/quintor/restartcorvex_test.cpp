@@ -314,7 +314,7 @@ TEST(RestartLockProbe, ProbeAtTheMomentOfStartDoesNotRefuseTheMonitor)
         ::open(platform::NamedLockPath(names::MonitorLock).c_str(), O_RDONLY | O_CREAT, 0600);
     ASSERT_GE(probe, 0);
     ASSERT_EQ(::flock(probe, LOCK_SH | LOCK_NB), 0);
-    // Released after the first attempt, early in the few milliseconds the start's retries
+    // Released after the first attempt, early in the quarter of a second the start's retries
     // span: on a loaded machine the thread may run later than it asked.
     std::thread release([probe] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
