@@ -54,8 +54,7 @@ TTake TakeLockFile(const std::string &path, std::unique_ptr<TNamedLock> &lock)
     int fd = OpenLockFile(path);
     if (fd < 0)
         return TTake::NoFile;
-    // A presence probe holds a shared lock for an instant; only a holder that stays may make
-    // the start fail, so a refused lock is tried a few more times.
+    // Only a holder that stays may make the start fail (see AcquireAttempts).
     for (int attempt = 1; FlockRetrying(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
         if (errno != EWOULDBLOCK || attempt >= AcquireAttempts) {
             const bool held = errno == EWOULDBLOCK;
