@@ -1,0 +1,180 @@
+// TImapClient: an event-driven IMAP4rev1 client on QSslSocket, in the manner of TPop3Client.
+// Every operation only starts work and returns at once; results come back as reports to a
+// TImapListener while the caller keeps the event loop running. No call ever blocks.
+//
+// Protocol: greeting, CAPABILITY (again after STARTTLS and after the login unless the server
+// sent it), STARTTLS when offered (implicit TLS for "imaps://" or port 993), login by
+// AUTHENTICATE PLAIN (with SASL-IR when offered) or LOGIN, or with an OAuth2 access token by
+// AUTHENTICATE OAUTHBEARER or XOAUTH2 (over TLS only). Then, on request: SELECT or EXAMINE, UID
+// FETCH of sizes, headers and whole messages (always BODY.PEEK: reading never sets \Seen), LIST
+// with the special-use flags, UID MOVE or UID COPY + UID STORE + UID EXPUNGE, NOOP and LOGOUT.
+// Commands are tagged and pipelined; responses are matched to them by tag. Lines and literals
+// are bounded and every reply must end within a deadline, so a broken or hostile server gives
+// a failed request, never a crash, a hang or unbounded memory. A plain EXPUNGE is never sent.
+// No secret is written to any log line or error text.
+#pragma once
+
+#include <QSslSocket>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/net/pop3client.h" // TServerAddress, TPop3Failure, TPop3Summary
+#include "common/stringlist.h"
+
+// The forms of an IMAP server: "imap://host[:port]" (143, STARTTLS when offered),
+// "imaps://host[:port]" (implicit TLS, 993) and "imap+tls://host[:port]" (STARTTLS required),
+// each with an optional folder path ("imaps://host/Lists/Work"; INBOX without one).
+inline constexpr char ImapScheme[] = "imap://";
+inline constexpr char ImapsScheme[] = "imaps://";
+inline constexpr char ImapRequireTlsScheme[] = "imap+tls://";
+inline constexpr int ImapPort = 143;
+inline constexpr int ImapsPort = 993;
+struct TImapAddress
+{
+    TServerAddress Server; // ImplicitTls for imaps:// or port 993, RequireTls for imap+tls://
+    std::string Folder = "INBOX";
+};
+// Whether a Mail Server field names an IMAP server (one of the three schemes).
+bool IsImapAddress(const std::string &server);
+TImapAddress ParseImapAddress(const std::string &server);
+
+// What SELECT or EXAMINE reported of a folder.
+struct TImapFolderState
+{
+    uint32_t UidValidity = 0;
+    uint32_t UidNext = 0;
+    uint32_t Exists = 0;
+    bool ReadOnly = false;
+};
+
+// One folder of LIST: its name as the server spells it (for commands) and its attributes
+// ("\Junk", "\Trash", "\Noselect", ...; compared without regard to case).
+struct TImapFolder
+{
+    std::string Name;
+    std::vector<std::string> Attributes;
+    bool Has(const std::string &attribute) const;
+};
+
+// One message of a UID FETCH. Summary is filled when the header was asked (its Size is the
+// RFC822.SIZE); Size alone otherwise.
+struct TImapMessage
+{
+    uint32_t Uid = 0;
+    int64_t Size = 0;
+    TPop3Summary Summary;
+};
+
+class TImapListener
+{
+public:
+    virtual ~TImapListener() = default;
+    // The login was refused. Setting retry makes the client try again on the same connection
+    // (never after a refused access token).
+    virtual void OnAuthenticationFailed(bool &retry) {}
+    virtual void OnAuthenticationNeeded() {} // no user or password to log in with
+    virtual void OnConnected() {}            // logged in; requests may be sent
+    virtual void OnConnectionFailed() {}     // the connection or its set-up failed
+    virtual void OnTlsOffered() {}           // CAPABILITY on the clear connection listed STARTTLS
+    virtual void OnDisconnected() {}
+    virtual void OnStatus(const std::string &text) {} // a response line, for the log (no secret)
+    virtual void OnError(const std::string &text) {}  // why a connection or command failed
+    virtual void OnRequestFinished(unsigned ticket, bool ok) {}
+    // Untagged news about the selected folder (for a session that stays open).
+    virtual void OnExists(uint32_t count) {}
+    virtual void OnExpunge(uint32_t sequence) {}
+};
+
+class TImapClient
+{
+public:
+    enum class TState { Disconnected, Connecting, Ready, LoggingOut };
+
+    static constexpr size_t MaxLine = 64 * 1024;        // one response line, without literals
+    static constexpr int64_t MaxLiteral = 256LL << 20;  // one literal (a whole message)
+    static constexpr int64_t MaxResponse = 300LL << 20; // one untagged response with literals
+    static constexpr int ReplyTimeOuts = 2;             // as TPop3Client's deadlines
+    static constexpr int64_t DeadlineBlock = 64 * 1024;
+    // UIDs per UID FETCH, MOVE, COPY or STORE command, so no command line grows unbounded.
+    static constexpr size_t MaxUidsPerCommand = 500;
+
+    explicit TImapClient(TImapListener *listener);
+    ~TImapClient();
+    TImapClient(const TImapClient &) = delete;
+    TImapClient &operator=(const TImapClient &) = delete;
+
+    // Settings, read when Connect starts.
+    std::string Host; // one of the forms of ParseImapAddress
+    std::string User;
+    std::string Password;
+    std::string AccessToken; // OAuth2: OAUTHBEARER or XOAUTH2 instead of the password, TLS only
+    int TimeOut = 30000;     // ms of silence from the server before an operation fails
+    // The server offered STARTTLS before: without TLS now it gets no login.
+    bool SpokeTlsBefore = false;
+    void SetProxy(const std::string &host, int port); // SOCKS5; empty host: direct
+
+    TState State() const { return State_; }
+    bool Connected() const { return State_ == TState::Ready; }
+    bool Secure() const { return Secure_; }
+    // A capability the server announced (after the login, the last list it sent), e.g. "MOVE",
+    // "UIDPLUS", "IDLE", "SPECIAL-USE"; compared without regard to case.
+    bool Offers(const std::string &capability) const;
+    std::string LastErrorText() const { return LastErrorText_; }
+    TPop3Failure LastFailure() const { return LastFailure_; }
+    int64_t BytesReceived() const { return BytesReceived_; }
+    TServerAddress Address() const { return Address_.Server; }
+    std::string Folder() const { return Address_.Folder; }
+
+    void Connect();    // ends in OnConnected, or in a failure report and OnDisconnected
+    void Disconnect(); // LOGOUT after the requests already sent, then close
+    void Abort();      // close at once; requests under way fail
+    void ReleaseClosedSockets();
+
+    // Requests answer a ticket (0 without a connection); OnRequestFinished reports each.
+    // SELECT (readOnly false) or EXAMINE of folder; TakeFolderState.
+    unsigned RequestSelect(const std::string &folder, bool readOnly);
+    // UID FETCH first:* (UID RFC822.SIZE): every message of the selected folder from that UID
+    // on, ascending by UID; TakeMessages.
+    unsigned RequestSizes(uint32_t firstUid = 1);
+    // UID FETCH of the given UIDs (UID RFC822.SIZE BODY.PEEK[HEADER]); TakeMessages, in the
+    // order the server sent them. UIDs the server no longer has are simply missing.
+    unsigned RequestHeaders(const std::vector<uint32_t> &uids);
+    // UID FETCH uid (BODY.PEEK[]); TakeMessage gives its lines (without CRLF). Fails when the
+    // server no longer has the message.
+    unsigned RequestMessage(uint32_t uid);
+    // LIST "" "*" (with RETURN (SPECIAL-USE) when offered); TakeFolders.
+    unsigned RequestFolders();
+    // Moves the UIDs to folder: UID MOVE when offered, otherwise UID COPY, UID STORE +FLAGS
+    // (\Deleted) and, when UIDPLUS is offered, UID EXPUNGE of exactly those UIDs. TakeUids
+    // gives the UIDs that are known to have left the folder (COPYUID/EXPUNGE answers, or all
+    // asked when the server confirmed the command without saying which).
+    unsigned RequestMove(const std::vector<uint32_t> &uids, const std::string &folder);
+    // UID STORE +FLAGS.SILENT (\Deleted) and, when UIDPLUS is offered, UID EXPUNGE of exactly
+    // those UIDs (without UIDPLUS they stay marked \Deleted); TakeUids as above.
+    unsigned RequestDelete(const std::vector<uint32_t> &uids);
+    unsigned RequestNoop();
+
+    // Results of finished requests; each can be taken once.
+    bool TakeFolderState(unsigned ticket, TImapFolderState &state);
+    bool TakeMessages(unsigned ticket, std::vector<TImapMessage> &messages);
+    bool TakeMessage(unsigned ticket, TStringList &lines);
+    bool TakeFolders(unsigned ticket, std::vector<TImapFolder> &folders);
+    bool TakeUids(unsigned ticket, std::vector<uint32_t> &uids);
+
+private:
+    // The helper that implements this unit adds what it needs here.
+    TImapListener *Listener;
+    std::unique_ptr<QSslSocket> Socket;
+    TImapAddress Address_;
+    TState State_ = TState::Disconnected;
+    bool Secure_ = false;
+    std::string LastErrorText_;
+    TPop3Failure LastFailure_ = TPop3Failure::None;
+    int64_t BytesReceived_ = 0;
+};
