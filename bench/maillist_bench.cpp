@@ -17,9 +17,9 @@
 #include "common/listrows.h"
 #include "common/names.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 #include "korrind/maillist.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/popinterface.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     Utils = &utils;
     utils.LogFileName = home.path().toStdString() + "/Debug.txt";
     TPop3 pop3;
-    Pop3 = &pop3;
+    Mail = &pop3;
 
     fixtures::Mailbox box = fixtures::CreateMailbox("listbench");
     fixtures::AddMessages(box, fixtures::BulkMessages(count));
@@ -226,7 +226,7 @@ int main(int argc, char **argv)
     check(deleted == count && left == 0 && deleteSessions == 1,
           "delete all removes every message in one session");
     check(deleteMs <= DeleteLimitMs, "delete all within 1 s");
-    Pop3 = nullptr;
+    Mail = nullptr;
     Utils = nullptr;
     return ok ? 0 : 1;
 }

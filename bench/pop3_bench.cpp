@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "common/utils.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/popinterface.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 

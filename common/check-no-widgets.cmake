@@ -1,5 +1,6 @@
-# Fails when a file of the widget-free core (common/ outside common/ui/) includes a QtWidgets
-# header. Run with -DCORE_DIR=<common folder> -DWIDGETS_DIR=<QtWidgets include folders>.
+# Fails when a file of the widget-free core (common/ outside common/ui/, the monitor's engine)
+# includes a QtWidgets header. Run with -DCORE_DIR=<folders> -DWIDGETS_DIR=<QtWidgets include
+# folders>.
 cmake_minimum_required(VERSION 3.25)
 set(widget_headers "")
 foreach(dir IN LISTS WIDGETS_DIR)
@@ -7,7 +8,11 @@ foreach(dir IN LISTS WIDGETS_DIR)
   list(APPEND widget_headers ${names})
 endforeach()
 list(FILTER widget_headers EXCLUDE REGEX "\\.h$")
-file(GLOB_RECURSE core_files ${CORE_DIR}/*.h ${CORE_DIR}/*.cpp)
+set(core_files "")
+foreach(dir IN LISTS CORE_DIR)
+  file(GLOB_RECURSE files ${dir}/*.h ${dir}/*.cpp)
+  list(APPEND core_files ${files})
+endforeach()
 list(FILTER core_files EXCLUDE REGEX "/ui/")
 set(offenders "")
 foreach(file IN LISTS core_files)

@@ -13,6 +13,7 @@
 #include <string>
 
 inline constexpr char TlsProtocolPop3[] = "pop3";
+inline constexpr char TlsProtocolImap[] = "imap";
 inline constexpr char TlsProtocolSmtp[] = "smtp";
 
 bool KnownTlsServer(const char *protocol, const std::string &host, int port);

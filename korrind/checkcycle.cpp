@@ -15,8 +15,8 @@
 #include "common/password.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/mailsession.h"
 #include "korrind/popview.h"
 #include "korrind/signinchoice.h"
 
@@ -40,7 +40,7 @@ constexpr int ProgramStartAttempts = 5;
 // the user stopped the read or the program is quitting.
 bool ReadFailureShows()
 {
-    return !TUtils::Terminating() && !Pop3->StoppedByUser();
+    return !TUtils::Terminating() && !Mail->StoppedByUser();
 }
 
 // A pass over large mailboxes leaves the allocator holding free pages; they go back to the
@@ -209,16 +209,16 @@ void TCorvexMonitor::MarkTimedOut(TListRow &row)
 TCorvexMonitor::TMailboxFailure TCorvexMonitor::SessionFailure() const
 {
     TMailboxFailure failure;
-    failure.Text = Pop3->FailureText();
+    failure.Text = Mail->FailureText();
     if (failure.Text.empty())
         failure.Text = Pop3FailureText(TPop3Failure::TimedOut);
-    failure.NeedsUser = Pop3FailureNeedsUser(Pop3->LastFailure());
-    failure.Caption = CaptionOf(Pop3->LastFailure());
+    failure.NeedsUser = Pop3FailureNeedsUser(Mail->LastFailure());
+    failure.Caption = CaptionOf(Mail->LastFailure());
     // The caption names the refusal; the text says who refused and how.
-    if (Pop3->LastFailure() == TPop3Failure::ConnectionRefused)
-        failure.Text = Pop3->Host + " refused the connection";
-    else if (Pop3->LastFailure() == TPop3Failure::LoginRefused && Pop3->Component())
-        failure.Text = Pop3->Component()->LastErrorText();
+    if (Mail->LastFailure() == TPop3Failure::ConnectionRefused)
+        failure.Text = Mail->Host + " refused the connection";
+    else if (Mail->LastFailure() == TPop3Failure::LoginRefused)
+        failure.Text = Mail->FailureDetail();
     return failure;
 }
 
@@ -259,22 +259,22 @@ void TCorvexMonitor::NoteLoginOutcome(int index, bool connected)
         RefusedLogins.erase(mailbox);
         return;
     }
-    if (Pop3->LastFailure() != TPop3Failure::LoginRefused)
+    if (Mail->LastFailure() != TPop3Failure::LoginRefused)
         return;
-    const TRefusedLogin refused{Pop3->Host, Pop3->Password};
+    const TRefusedLogin refused{Mail->Host, Mail->Password};
     auto [entry, fresh] = RefusedLogins.try_emplace(mailbox, refused);
     const bool again = !fresh && entry->second.Server == refused.Server &&
                        entry->second.Password == refused.Password;
     entry->second = refused;
     if (!again && OnLoginRefused)
-        OnLoginRefused(mailbox, Pop3->FailureText());
+        OnLoginRefused(mailbox, Mail->FailureText());
 }
 
 bool TCorvexMonitor::LoginStillRefused(int index) const
 {
     auto found = RefusedLogins.find(Store.Mailboxes[size_t(index)].Caption);
-    return !UserAskedPass && found != RefusedLogins.end() && found->second.Server == Pop3->Host &&
-           found->second.Password == Pop3->Password;
+    return !UserAskedPass && found != RefusedLogins.end() && found->second.Server == Mail->Host &&
+           found->second.Password == Mail->Password;
 }
 
 std::vector<std::string> TCorvexMonitor::MailboxesNeedingSignIn() const
@@ -317,7 +317,7 @@ void TCorvexMonitor::FillSummary(TListRow &row, const TListRow &mailbox, int cou
         row.ImageIndex = siOrdinary;
     if (mailbox.Cell(mcAliasActive) != FlagOff)
         return; // mail for aliases is filtered, but not counted here
-    const TMailSummary &summary = Pop3->Summary;
+    const TMailSummary &summary = Mail->Summary;
     row.SetCell(scMsgs, std::to_string(count));
     const TShownMail shown = MaskedMail({summary.From, summary.Subject, summary.Date,
                                          std::to_string(summary.Size), summary.Received},
@@ -343,29 +343,29 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
     Failures.erase(mailbox);
     if (!Pump())
         return TMailboxOutcome::Stop;
-    int count = Pop3->MessageCount();
+    int count = Mail->MessageCount();
     if (count > 0 && !Pump())
         return TMailboxOutcome::Stop;
     row = CurrentSummaryRow();
     if (row == nullptr) {
-        Pop3->Disconnect();
+        Mail->Disconnect();
         return TMailboxOutcome::Next;
     }
     if (count <= 0) {
         row->ImageIndex = siOrdinary;
-        Pop3->Disconnect();
+        Mail->Disconnect();
         return TMailboxOutcome::Next;
     }
     // Whether the session gave up on the read or it only ran out of attempts, the mailbox is
     // not known to be empty or unchanged.
-    if (!Pop3->GetSummary(count)) {
+    if (!Mail->GetSummary(count)) {
         if (ReadFailureShows() && (row = CurrentSummaryRow()) != nullptr)
             MarkTimedOut(*row);
-        Pop3->Disconnect();
+        Mail->Disconnect();
         return TMailboxOutcome::NextAtOnce;
     }
     if ((row = CurrentSummaryRow()) == nullptr) {
-        Pop3->Disconnect();
+        Mail->Disconnect();
         return TMailboxOutcome::Next;
     }
     FillSummary(*row, Store.Mailboxes[index], count);
@@ -374,13 +374,13 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         return TMailboxOutcome::Stop;
     EMailTest->SummaryRow = CurrentSummaryRow();
     if (EMailTest->SummaryRow == nullptr) {
-        Pop3->Disconnect();
+        Mail->Disconnect();
         return TMailboxOutcome::Next;
     }
     again = EMailTest->TestMail(index, count, again);
     if (EMailTest->ReadFailed && ReadFailureShows() && (row = CurrentSummaryRow()) != nullptr)
         MarkTimedOut(*row);
-    Pop3->Disconnect();
+    Mail->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }
 
@@ -437,7 +437,7 @@ bool TCorvexMonitor::CheckMail(int index)
         again = false;
         repeats = 0;
         if (outcome != TMailboxOutcome::NextAtOnce) {
-            RemoveTempFiles(Pop3->WorkFolder);
+            RemoveTempFiles(Mail->WorkFolder);
             Utils->Delay(PauseMs);
         }
         ++i;
@@ -534,7 +534,7 @@ void TCorvexMonitor::RecheckAfterApply()
 
 bool TCorvexMonitor::ConnectMailbox(int index)
 {
-    if (Pop3->IsConnected() || Owner == TSessionOwner::Command)
+    if (Mail->IsConnected() || Owner == TSessionOwner::Command)
         return false;
     Utils->Delay(PauseMs);
     if (TUtils::Terminating() || Owner == TSessionOwner::Command)
@@ -550,7 +550,7 @@ bool TCorvexMonitor::ConnectMailbox(int index)
         return false;
     }
     bool marked = false;
-    const bool connected = Pop3->Connect() || ConnectWithRenewedToken(index, marked);
+    const bool connected = Mail->Connect() || ConnectWithRenewedToken(index, marked);
     NoteLoginOutcome(index, connected);
     if (connected)
         return true;
@@ -563,24 +563,24 @@ bool TCorvexMonitor::ConnectMailbox(int index)
 bool TCorvexMonitor::ConnectWithRenewedToken(int index, bool &marked)
 {
     marked = false;
-    if (Pop3->AccessToken.empty() || Pop3->LastFailure() != TPop3Failure::SignInExpired ||
+    if (Mail->AccessToken.empty() || Mail->LastFailure() != TPop3Failure::SignInExpired ||
         TUtils::Terminating())
         return false;
-    Utils->DebugLog("%s: the server refused the access token; renewing it", Pop3->User.c_str());
+    Utils->DebugLog("%s: the server refused the access token; renewing it", Mail->User.c_str());
     if (TakeAccessToken(Store.Mailboxes[size_t(index)], true))
-        return Pop3->Connect();
+        return Mail->Connect();
     marked = true;
     return false;
 }
 
 bool TCorvexMonitor::TakeAccessToken(const TListRow &mailbox, bool forceRefresh)
 {
-    Pop3->AccessToken.clear();
+    Mail->AccessToken.clear();
     const oauth2::TTokenResult result =
         AwaitAccessToken(Globals->DataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption,
                          mailbox.Cell(mcMailServer), forceRefresh);
     if (result.Ok()) {
-        Pop3->AccessToken = result.Tokens.AccessToken;
+        Mail->AccessToken = result.Tokens.AccessToken;
         SignInAnnounced.erase(mailbox.Caption);
         return true;
     }
@@ -603,7 +603,7 @@ bool TCorvexMonitor::TakeAccessToken(const TListRow &mailbox, bool forceRefresh)
 
 bool TCorvexMonitor::HoldSessionForCommand()
 {
-    if (InPass || Owner != TSessionOwner::None || Pop3->IsConnected())
+    if (InPass || Owner != TSessionOwner::None || Mail->IsConnected())
         return false;
     Owner = TSessionOwner::Command;
     return true;
@@ -613,17 +613,17 @@ void TCorvexMonitor::ReleaseCommandSession()
 {
     if (Owner != TSessionOwner::Command)
         return;
-    Pop3->Disconnect();
+    Mail->Disconnect();
     Owner = TSessionOwner::None;
 }
 
 bool TCorvexMonitor::ConnectForCommand(int index)
 {
-    if (Owner != TSessionOwner::Command || Pop3->IsConnected() || index < 0 ||
+    if (Owner != TSessionOwner::Command || Mail->IsConnected() || index < 0 ||
         index >= int(Store.Mailboxes.size()) || !PrepareSession(index))
         return false;
     bool marked = false;
-    const bool connected = Pop3->Connect() || ConnectWithRenewedToken(index, marked);
+    const bool connected = Mail->Connect() || ConnectWithRenewedToken(index, marked);
     NoteLoginOutcome(index, connected);
     if (connected)
         return true;
@@ -644,34 +644,46 @@ bool TCorvexMonitor::PrepareSession(int index)
         return false;
     if (index >= 0) {
         const TListRow &mailbox = Store.Mailboxes[index];
+        UseSessionFor(mailbox.Cell(mcMailServer));
         const TConfigRecord &config = Globals->Config;
         // A time-out of 0 would never end a connect attempt; the session keeps its default.
         if (config.TimeoutMs > 0)
-            Pop3->TimeoutStep = config.TimeoutMs;
-        Pop3->DeleteAfterRetrieve = mailbox.Cell(mcDel) == DelYes;
+            Mail->TimeoutStep = config.TimeoutMs;
+        Mail->DeleteAfterRetrieve = mailbox.Cell(mcDel) == DelYes;
         const std::string &inbox = mailbox.Cell(mcInboxPath);
-        Pop3->WorkFolder = TUtils::AddBackslash(
+        Mail->WorkFolder = TUtils::AddBackslash(
             !inbox.empty() && TUtils::FolderExists(inbox) ? inbox : Globals->DataRoot);
-        Pop3->Host = mailbox.Cell(mcMailServer);
-        Pop3->User = mailbox.Caption;
-        Pop3->Password.clear();
-        Pop3->AccessToken.clear();
+        Mail->Host = mailbox.Cell(mcMailServer);
+        Mail->User = mailbox.Caption;
+        Mail->Password.clear();
+        Mail->AccessToken.clear();
         if (oauth2::SignsInWithOAuth2(Globals->DataRoot, oauth2::TPurpose::Mailbox, mailbox.Caption,
-                                      Pop3->Host)) {
+                                      Mail->Host)) {
             if (!TakeAccessToken(mailbox, false))
                 return false;
-        } else if (!Store.FindPassword(mailbox.Caption, Pop3->Host, Pop3->Password) ||
-                   !PasswordGiven(Pop3->Password)) {
+        } else if (!Store.FindPassword(mailbox.Caption, Mail->Host, Mail->Password) ||
+                   !PasswordGiven(Mail->Password)) {
             Utils->DebugLog("%s: %s", monitortext::NoPassword, mailbox.Caption.c_str());
             Window.ShowMessage(monitortext::NoPassword);
             return false;
         }
         if (config.ProxyActive)
-            Pop3->SetProxy(GetText(config.ProxyHost), config.ProxyPort);
+            Mail->SetProxy(GetText(config.ProxyHost), config.ProxyPort);
         else
-            Pop3->SetProxy("", 0);
+            Mail->SetProxy("", 0);
     }
     return true;
+}
+
+void TCorvexMonitor::UseSessionFor(const std::string &server)
+{
+    TMailSession *wanted = Pop3Session.get();
+    if (wanted == Mail || wanted == nullptr)
+        return;
+    if (Mail->IsConnected())
+        Mail->Disconnect();
+    wanted->TakeHooksFrom(*Mail);
+    Mail = wanted;
 }
 
 void TCorvexMonitor::EndCheck()
@@ -681,9 +693,8 @@ void TCorvexMonitor::EndCheck()
     InPass = false;
     Owner = TSessionOwner::None;
     Window.SetProgress(0);
-    Pop3->Disconnect();
-    if (Pop3->Component())
-        Pop3->Component()->ReleaseClosedSockets();
+    Mail->Disconnect();
+    Mail->ReleaseClosedSessions();
     FetchTimer.stop();
     Window.SetBusyCursors(false);
     ReleaseFreeMemory();
@@ -766,7 +777,7 @@ void TCorvexMonitor::EndCheck()
 void TCorvexMonitor::FetchTimerTick()
 {
     if (!Pump()) {
-        Pop3->Abort();
+        Mail->Abort();
         FetchTicks = 0;
         FetchTimer.stop();
         return;

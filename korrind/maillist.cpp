@@ -13,9 +13,9 @@
 #include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
-#include "korrind/uidcache.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/mailsession.h"
+#include "korrind/engine/uidcache.h"
 
 namespace {
 
@@ -233,17 +233,17 @@ bool TMailList::ReadCache(int mailboxRow, int count, TStringList &cache)
         cache.Clear();
         return false;
     }
-    return cache.Count() == count && Pop3->GetSummary(count) &&
-           SummaryLine(Pop3->Summary) == cache[count - 1];
+    return cache.Count() == count && Mail->GetSummary(count) &&
+           SummaryLine(Mail->Summary) == cache[count - 1];
 }
 
 void TMailList::FillMailbox(int mailboxRow)
 {
     if (!OpenSession(mailboxRow))
         return;
-    const int count = Pop3->MessageCount();
+    const int count = Mail->MessageCount();
     std::vector<std::string> ids;
-    if (count > 0 && !Pop3->GetUniqueIds(ids))
+    if (count > 0 && !Mail->GetUniqueIds(ids))
         ids.clear();
     TStringList cache;
     if (ReadCache(mailboxRow, count, cache)) {
@@ -254,11 +254,11 @@ void TMailList::FillMailbox(int mailboxRow)
             AddRow(n, mailboxRow, SummaryFromCacheLine(cache[n - 1]), cachedIds);
     } else if (count > 0) {
         std::vector<TMailSummary> summaries;
-        Pop3->GetSummaries(1, count, summaries); // what arrived is listed even after a failure
+        Mail->GetSummaries(1, count, summaries); // what arrived is listed even after a failure
         for (size_t i = 0; i < summaries.size(); ++i)
             AddRow(int(i) + 1, mailboxRow, summaries[i], ids);
     }
-    Pop3->Disconnect();
+    Mail->Disconnect();
     Release();
 }
 
@@ -343,9 +343,9 @@ void TMailList::Sort()
 
 std::vector<int> TMailList::CurrentNumbers(const std::vector<size_t> &rows)
 {
-    const int count = Pop3->MessageCount();
+    const int count = Mail->MessageCount();
     std::vector<std::string> ids;
-    if (!Pop3->GetUniqueIds(ids) || int(ids.size()) != count)
+    if (!Mail->GetUniqueIds(ids) || int(ids.size()) != count)
         ids.clear();
     const TIdHolders holders = HoldersOf(ids);
     std::vector<int> numbers(rows.size(), 0);
@@ -360,7 +360,7 @@ std::vector<int> TMailList::CurrentNumbers(const std::vector<size_t> &rows)
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<TMailSummary> summaries;
-    Pop3->GetSummaryBatch(wanted, summaries); // a summary that did not come confirms nothing
+    Mail->GetSummaryBatch(wanted, summaries); // a summary that did not come confirms nothing
     std::set<int> taken;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (numbers[i] <= 0)
@@ -393,7 +393,7 @@ bool TMailList::OpenSession(int mailbox)
 {
     if (!Hold())
         return false;
-    if (OnConnectMailbox && OnConnectMailbox(mailbox) && Pop3->IsConnected())
+    if (OnConnectMailbox && OnConnectMailbox(mailbox) && Mail->IsConnected())
         return true;
     Release();
     return false;
@@ -420,12 +420,12 @@ int TMailList::ForEachMessage(const std::vector<size_t> &rows,
             rowOf[now[i]] = mine[i];
             numbers.push_back(now[i]);
         }
-        Pop3->RetrieveMessages(numbers, [&](int number, TStringList &lines) {
+        Mail->RetrieveMessages(numbers, [&](int number, TStringList &lines) {
             if (write(rowOf[number], lines))
                 ++written;
             return Pump();
         });
-        Pop3->Disconnect();
+        Mail->Disconnect();
         Release();
     }
     return written;
@@ -541,11 +541,11 @@ int TMailList::DeleteRows(const std::vector<size_t> &rows, bool smartRejection)
             else
                 ++skipped;
         }
-        std::vector<int> accepted = Pop3->DeleteMessages(numbers);
-        const uint32_t session = Pop3->Session();
-        Pop3->Disconnect();
+        std::vector<int> accepted = Mail->DeleteMessages(numbers);
+        const uint32_t session = Mail->Session();
+        Mail->Disconnect();
         // Only QUIT makes the server remove them; a session lost before it keeps them all.
-        if (!accepted.empty() && Pop3->DeleteOutcome(session) == TPop3::TDeleteOutcome::Committed) {
+        if (!accepted.empty() && Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed) {
             deleted += int(accepted.size());
             Result = 2;
         } else {

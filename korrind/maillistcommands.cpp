@@ -10,10 +10,10 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 #include "korrind/maillistfrm.h"
 #include "korrind/maincommandlogic.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/mailsession.h"
 #include "korrind/popviewfrm.h"
 
 namespace {
@@ -38,7 +38,7 @@ bool Pump()
 bool SaveIntoFolder(const std::string &folder, const TStringList &lines)
 {
     const std::string from = SummarizeHeader(lines.Items()).From;
-    const std::string date = TUtils::NormalizeMailDate(Pop3->HeaderValue(lines, "Date:"));
+    const std::string date = TUtils::NormalizeMailDate(Mail->HeaderValue(lines, "Date:"));
     const std::string base = SavedMessageBaseName(from, date);
     for (int attempt = 0; attempt < NameAttempts; ++attempt) {
         std::string path = FreeMessageFileName(folder, base);
@@ -148,11 +148,11 @@ void TCorvexFrm::SaveAllMailClick()
     const std::string folder = store.Mailboxes[size_t(mailbox)].Cell(mcInboxPath);
     int count = 0, saved = 0;
     if (Monitor->ConnectForCommand(mailbox)) {
-        count = Pop3->MessageCount();
+        count = Mail->MessageCount();
         std::vector<int> numbers;
         for (int n = 1; n <= count; ++n)
             numbers.push_back(n);
-        Pop3->RetrieveMessages(numbers, [&](int number, TStringList &lines) {
+        Mail->RetrieveMessages(numbers, [&](int number, TStringList &lines) {
             if (SaveIntoFolder(folder, lines))
                 ++saved;
             else if (Utils)
@@ -178,7 +178,7 @@ void TCorvexFrm::DeleteAllMailClick()
     if (!session)
         return;
     const std::string user = store.Mailboxes[size_t(mailbox)].Caption;
-    const int count = Monitor->ConnectForCommand(mailbox) ? Pop3->MessageCount() : 0;
+    const int count = Monitor->ConnectForCommand(mailbox) ? Mail->MessageCount() : 0;
     const char *tail = count == 1 ? DeleteAllOne : DeleteAllMany;
     if (count > 0 && AskYesNo(DeleteAllQuestion + Format(tail, count, user.c_str()),
                               monitortext::WarningCaption) == TAnswer::Yes) {
@@ -187,11 +187,11 @@ void TCorvexFrm::DeleteAllMailClick()
         for (int n = count; n >= 1; --n)
             numbers.push_back(n);
         // One session: the server removes them all at QUIT, or none when QUIT fails.
-        std::vector<int> accepted = Pop3->DeleteMessages(numbers);
-        const uint32_t session = Pop3->Session();
-        Pop3->Disconnect();
+        std::vector<int> accepted = Mail->DeleteMessages(numbers);
+        const uint32_t session = Mail->Session();
+        Mail->Disconnect();
         const bool committed =
-            !accepted.empty() && Pop3->DeleteOutcome(session) == TPop3::TDeleteOutcome::Committed;
+            !accepted.empty() && Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed;
         for (int number : numbers) {
             bool gone =
                 committed && std::find(accepted.begin(), accepted.end(), number) != accepted.end();

@@ -25,7 +25,7 @@
 #include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/mailsession.h"
 
 namespace {
 
@@ -334,16 +334,16 @@ int TMailListFrm::ShowMailList(const std::string &mailboxName)
     RowsReset(false);
     PlaceWindow();
 
-    TPop3::TStatusDisplay previous = Pop3 ? Pop3->StatusLabel : TPop3::TStatusDisplay();
-    if (Pop3)
-        Pop3->StatusLabel = [this](const std::string &text) { ShowStatus(text); };
+    TMailSession::TStatusDisplay previous = Mail ? Mail->StatusLabel : TMailSession::TStatusDisplay();
+    if (Mail)
+        Mail->StatusLabel = [this](const std::string &text) { ShowStatus(text); };
     Opened = true;
     exec();
     Opened = false;
     GetSummaryTimer.stop();
     KeepLayout();
-    if (Pop3)
-        Pop3->StatusLabel = previous;
+    if (Mail)
+        Mail->StatusLabel = previous;
     const int result = List.Result;
     List.Rows.clear();
     RowsReset(false);

@@ -16,7 +16,7 @@
 #include "common/ui/filtercriteriafrm.h"
 #include "common/ui/termination.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 #include "korrind/notifier.h"
 #include "korrind/popviewfrm.h"
 

@@ -14,9 +14,9 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/maincommandlogic.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/mailsession.h"
 #include "korrind/popviewfrm.h"
-#include "korrind/whattodo.h"
+#include "korrind/engine/whattodo.h"
 #include "korrind/whattodofrm.h"
 
 namespace {
@@ -71,7 +71,7 @@ void TCorvexFrm::ReadLastMessageClick()
 void TCorvexFrm::ReadLastMessageOf(int summaryRow)
 {
     TDataStore &store = Monitor->Store;
-    if (!Globals || !Pop3 || summaryRow < 0 || summaryRow >= int(store.Summary.size()))
+    if (!Globals || !Mail || summaryRow < 0 || summaryRow >= int(store.Summary.size()))
         return;
     const TListRow row = store.Summary[std::size_t(summaryRow)];
     const int mailbox = FindCheckedMailbox(store.Mailboxes, row.Caption);
@@ -117,7 +117,7 @@ void TCorvexFrm::ReadLastMessageOf(int summaryRow)
             return;
         const TBusyCursors busy(*this);
         const std::string inbox = store.Mailboxes[std::size_t(mailbox)].Cell(mcInboxPath);
-        read = ReadLastMessage(*Pop3, hooks, newest, inbox, PromptOff);
+        read = ReadLastMessage(*Mail, hooks, newest, inbox, PromptOff);
     }
     if (!read)
         return;

@@ -11,7 +11,7 @@
 #include "common/password.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "common/ui/placement.h"
 #include "common/ui/sound.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/popinterface.h"
 
 namespace {
 
@@ -86,11 +86,12 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
     Globals = new TGlobals;
     InstallEscapeHook(*Globals);
     InstallWindowPlacement();
-    Pop3 = new TPop3(&Globals->DebugLevel);
-    Pop3->CancelCheck = [](bool reset) {
+    Pop3Session = std::make_unique<TPop3>(&Globals->DebugLevel);
+    Mail = Pop3Session.get();
+    Mail->CancelCheck = [](bool reset) {
         return Globals != nullptr && Globals->EscapePressed(reset);
     };
-    Pop3->StatusBar = [this](const std::string &text) { Window.SetStatusText(text); };
+    Mail->StatusBar = [this](const std::string &text) { Window.SetStatusText(text); };
     Utils = new TUtils;
     PButtons = new TPButtons;
     EMailTest = new TEMailTest(&Store.Mailboxes);
@@ -135,8 +136,9 @@ TCorvexMonitor::~TCorvexMonitor()
     EMailTest = nullptr;
     delete PButtons;
     PButtons = nullptr;
-    delete Pop3;
-    Pop3 = nullptr;
+    Mail = nullptr;
+    Pop3Session.reset();
+    ImapSession.reset();
     delete Utils;
     Utils = nullptr;
     delete Globals;
@@ -339,7 +341,7 @@ bool TCorvexMonitor::Exit(bool askToStop)
     }
     TTimerPause pause(MainTimer); // runs again unless the program ends
     FetchTimer.stop();
-    Pop3->Abort();
+    Mail->Abort();
 
     if (Window.ApplyEnabled()) {
         if (quiet) {

@@ -25,6 +25,8 @@ enum class TMonitorPage { Summary, Mailboxes, Operation, Preferences };
 enum class TAnswer { Yes, No };
 
 // What the logic needs from the main window. Everything is called on the one event thread.
+class TMailSession;
+
 class TMonitorWindow
 {
 public:
@@ -112,10 +114,10 @@ enum class TPassSource : int { Timer = 3, Apply = 1, CheckNow = 2, SummaryMenu =
 class TCorvexMonitor
 {
 public:
-    // Creates the process-wide objects in order: Globals, Pop3 (with DebugLevel, the Esc
+    // Creates the process-wide objects in order: Globals, Mail (with DebugLevel, the Esc
     // cancel and the status bar), Utils, PButtons, EMailTest (on the Mailboxes rows), SMTPFunc.
     explicit TCorvexMonitor(TMonitorWindow &window);
-    // Frees them, each before what it uses: SMTPFunc, EMailTest, PButtons, Pop3, Utils, Globals.
+    // Frees them, each before what it uses: SMTPFunc, EMailTest, PButtons, Mail, Utils, Globals.
     ~TCorvexMonitor();
     TCorvexMonitor(const TCorvexMonitor &) = delete;
     TCorvexMonitor &operator=(const TCorvexMonitor &) = delete;
@@ -302,6 +304,11 @@ private:
     void LogException(int number, const char *what);
 
     bool PrepareSession(int index);
+    // Makes Mail the session of the protocol that server speaks; the other one is closed and
+    // hands over the displays and the cancel check.
+    void UseSessionFor(const std::string &server);
+    std::unique_ptr<TMailSession> Pop3Session;
+    std::unique_ptr<TMailSession> ImapSession;
 
     TMonitorWindow &Window;
     bool InPass = false;

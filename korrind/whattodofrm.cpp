@@ -7,7 +7,7 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
-#include "korrind/whattodo.h"
+#include "korrind/engine/whattodo.h"
 
 TfrmWhatToDo::TfrmWhatToDo(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint)

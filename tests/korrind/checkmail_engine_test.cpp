@@ -1,6 +1,6 @@
 // The filter engine against the real POP3 and SMTP test servers, driven the way the check
 // cycle drives it: connect, TestMail, disconnect, and once more while it answers true.
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 
 #include <QElapsedTimer>
 #include <functional>
@@ -10,7 +10,7 @@
 
 #include "common/smtpinterface.h"
 #include "korrind/engine_environment.h"
-#include "korrind/uidcache.h"
+#include "korrind/engine/uidcache.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
 

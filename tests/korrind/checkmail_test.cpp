@@ -1,6 +1,6 @@
 // The filter engine without a server: summary lines, saved-message names and files, list
 // loading and the list tests with their alerts and actions.
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>

@@ -7,8 +7,8 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/popinterface.h"
 #include "support/testenv.h"
 
 struct TEngineEnvironment
@@ -26,7 +26,7 @@ struct TEngineEnvironment
     {
         Utils = &utils;
         Globals = &globals;
-        Pop3 = &pop3;
+        Mail = &pop3;
         utils.LogFileName = root + "/Debug.txt";
         globals.DataRoot = root;
         globals.RejectedPath = root + "/Rejected Mail";
@@ -43,7 +43,7 @@ struct TEngineEnvironment
     }
     void Uninstall()
     {
-        Pop3 = nullptr;
+        Mail = nullptr;
         Globals = nullptr;
         Utils = nullptr;
     }

@@ -24,7 +24,7 @@
 #include "common/text.h"
 #include "common/utils.h"
 #include "korrind/maillistfrm.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/popinterface.h"
 #include "korrind/popviewfrm.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
@@ -214,7 +214,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
         EXPECT_LE(list.Rows.front().Size, list.Rows[1000].Size);
         list.SortByColumn(mlNumber);
 
-        const uint32_t before = Pop3->Session();
+        const uint32_t before = Mail->Session();
         Select(window, [&](const TMailListRow &r) {
             if (r.Number == 5 || r.Number == 1000 || r.Number == 1999) {
                 deletedIds.insert(r.MessageId);
@@ -228,7 +228,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
         window.DeleteSelected();
         // One session for the three deletions, one for the list filled again, shown from the
         // top.
-        EXPECT_EQ(Pop3->Session() - before, 2u);
+        EXPECT_EQ(Mail->Session() - before, 2u);
         EXPECT_EQ(list.Rows.size(), 1998u);
         EXPECT_EQ(view->verticalScrollBar()->value(), 0);
         EXPECT_EQ(header->sectionSize(mlFrom), from + 40);
@@ -243,10 +243,10 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
 
     // The fill again, with Check Now (window and tray alike) pressed while the fill holds the
     // session: the pass waits, the fill ends whole and the mailbox is not "Timed Out".
-    const uint32_t sessionsBefore = Pop3->Session();
+    const uint32_t sessionsBefore = Mail->Session();
     int rowsListed = 0;
     WithList(row, [&](TMailListFrm &window) {
-        fillSessions = int(Pop3->Session() - sessionsBefore);
+        fillSessions = int(Mail->Session() - sessionsBefore);
         rowsListed = int(window.List.Rows.size());
         // The window opens as the user left it (within the screen).
         EXPECT_EQ(window.size(),
@@ -266,7 +266,7 @@ TEST_F(ServerMailList, BigMailboxIsListedInOneSessionAndDeletesExactlyTheChosenM
             bool connected = connect(mailbox);
             checkNowTried = true;
             Frm->LMDpfCheckNowClick();
-            EXPECT_TRUE(Pop3->IsConnected()) << "the pass dropped the fill's session";
+            EXPECT_TRUE(Mail->IsConnected()) << "the pass dropped the fill's session";
             return connected;
         };
         window.OnFilled = [&] {

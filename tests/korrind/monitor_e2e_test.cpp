@@ -15,7 +15,7 @@
 #include "common/records.h"
 #include "common/smtpinterface.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 #include "korrind/popview.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"

@@ -15,7 +15,7 @@
 #include "common/names.h"
 #include "common/records.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 #include "korrind/notifier.h"
 #include "korrind/popview.h"
 #include "support/fixtures.h"

@@ -17,8 +17,8 @@
 #include "common/names.h"
 #include "common/records.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/popinterface.h"
 #include "korrind/popview.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
@@ -506,7 +506,7 @@ public:
         TConfigRecord &config = Globals->Config;
         config.TimeoutMs = 200;
         config.NewMailNotification = 1;
-        Pop3->Tries = 2;
+        Mail->Tries = 2;
     }
     ~MonitorAgainstFakeServers()
     {
@@ -603,7 +603,7 @@ TEST_P(Pop3FaultCampaign, PassMovesOnLosesNothingAndDoesNothingTwice)
     EXPECT_LT(clock.elapsed(), 20000) << Log();
     ExpectNothingLostOrDoubled(faulty, faultyInbox, "after the faulty pass");
     ExpectRulesDone(sound, soundInbox, "the sound mailbox after the faulty pass");
-    EXPECT_FALSE(Pop3->IsConnected());
+    EXPECT_FALSE(Mail->IsConnected());
 
     faulty.Disarm();
     monitor->CheckMail(-1);
@@ -634,7 +634,7 @@ TEST_F(UnfinishedHeaderRead, MarksTheRowTimedOut)
         server.Add(Message(std::string(subject) + "@example.org", subject));
     AddMailbox("slow", server.port());
     Globals->Config.TimeoutMs = 1500;
-    Pop3->Tries = 1;
+    Mail->Tries = 1;
     const TListRow &row = monitor->Store.Summary[0];
     // The first case spares the newest summary and strikes at the filter's batch.
     const std::vector<std::pair<Fault, int>> cases = {{Fault::Stall, 1},

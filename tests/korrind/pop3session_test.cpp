@@ -6,7 +6,7 @@
 
 #include "common/net/pop3client.h"
 #include "common/utils.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/popinterface.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"

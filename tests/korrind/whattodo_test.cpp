@@ -1,6 +1,6 @@
 // The new-mail decision prompt: its boxes driven offscreen, and what the answer does to the
 // message read, against the fixture dovecot.
-#include "korrind/whattodo.h"
+#include "korrind/engine/whattodo.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "korrind/uidcache.h"
+#include "korrind/engine/uidcache.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -15,6 +15,7 @@
 #include "common/filterparam.h"
 #include "common/listrows.h"
 #include "common/stringlist.h"
+#include "korrind/engine/mailsession.h"
 
 struct TMailSummary;
 struct TPop3Summary;
@@ -106,7 +107,9 @@ public:
     bool TestMail(int index, int count, bool again);
     // Tests one summary line (message n, 0-based) against a list (TTestKind).
     bool TestLine(const std::string &line, int n, int kind);
-    bool DoActions(int n, TRuleActions &actions);
+    // A rejected message (why Reject) leaves for the server's junk folder where it has one.
+    bool DoActions(int n, TRuleActions &actions,
+                   TMailSession::TRemoval why = TMailSession::TRemoval::Delete);
     // Retrieves message n (1 = oldest) and writes it to every target of the bit set. False
     // when it could not be retrieved or a target could not be written completely; written
     // (when given) gets the targets that were written.

@@ -14,7 +14,7 @@
 
 #include "common/stringlist.h"
 
-class TPop3;
+class TMailSession;
 
 // Bits of the prompt's answer, and its "Do nothing" box (never part of an answer).
 enum TWhatToDoBit : unsigned {
@@ -64,7 +64,7 @@ struct TWhatToDoHooks
 
 // Connects, retrieves message n and the server's ids, and disconnects again. Nothing is
 // deleted on the server, whatever the mailbox's own setting.
-bool FetchReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n, TReadMessage &message);
+bool FetchReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n, TReadMessage &message);
 
 // Writes the message into folder under the usual ".eml" name; path gets the file written.
 bool SaveReadMessage(const TReadMessage &message, const std::string &folder,
@@ -72,15 +72,15 @@ bool SaveReadMessage(const TReadMessage &message, const std::string &folder,
 
 // Connects, finds the message read and deletes it. Answers the number it had then, or 0 when
 // it is gone or could not be deleted; a number only once the server confirmed the deletion.
-int DeleteReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, const TReadMessage &message);
+int DeleteReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, const TReadMessage &message);
 
 // Carries out an answer of the prompt for the message of the mailbox with inboxFolder: rules
 // from its sender and subject, the save, the deletion, and promptOff for "Don't show".
-void CarryOutAnswer(TPop3 &pop3, const TWhatToDoHooks &hooks, unsigned answer,
+void CarryOutAnswer(TMailSession &mail, const TWhatToDoHooks &hooks, unsigned answer,
                     const TReadMessage &message, const std::string &inboxFolder, bool &promptOff);
 
 // The whole "Read Last Message" after its checks: reads message n into the scratch message
 // file, shows it, asks and carries out the answer. False when the message could not be read.
 // The session is closed afterwards; checking the mailbox again is the caller's part.
-bool ReadLastMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n,
+bool ReadLastMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n,
                      const std::string &inboxFolder, bool &promptOff);

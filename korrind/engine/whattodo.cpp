@@ -1,4 +1,4 @@
-#include "korrind/whattodo.h"
+#include "korrind/engine/whattodo.h"
 
 #include <cstdio>
 
@@ -7,8 +7,8 @@
 #include "common/platform/files.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/checkmail.h"
-#include "korrind/popinterface.h"
+#include "korrind/engine/checkmail.h"
+#include "korrind/engine/mailsession.h"
 
 namespace {
 
@@ -30,11 +30,11 @@ std::string MessageBytes(const TReadMessage &message)
 
 // The number the message read has now, 0 when it is no longer on the server. With ids the
 // message is found wherever it moved; without them only its old place is checked.
-int CurrentNumber(TPop3 &pop3, const TReadMessage &message)
+int CurrentNumber(TMailSession &mail, const TReadMessage &message)
 {
     if (!message.Uid.empty()) {
         std::vector<std::string> ids;
-        if (!pop3.GetUniqueIds(ids))
+        if (!mail.GetUniqueIds(ids))
             return 0;
         for (size_t i = 0; i < ids.size(); ++i)
             if (ids[i] == message.Uid)
@@ -42,11 +42,11 @@ int CurrentNumber(TPop3 &pop3, const TReadMessage &message)
         return 0;
     }
     const int n = message.Number;
-    if (n < 1 || n > pop3.MessageCount() || !pop3.GetSummary(n))
+    if (n < 1 || n > mail.MessageCount() || !mail.GetSummary(n))
         return 0;
-    const TMailSummary &now = pop3.Summary;
+    const TMailSummary &now = mail.Summary;
     bool same = now.MessageId == message.MessageId &&
-                pop3.Component()->MessageSize(n) == message.Size && now.From == message.From &&
+                mail.MessageSize(n) == message.Size && now.From == message.From &&
                 now.Subject == message.Subject;
     return same ? n : 0;
 }
@@ -65,25 +65,25 @@ unsigned AnswerOfBoxes(unsigned boxes)
     return boxes & ~static_cast<unsigned>(wdDoNothing);
 }
 
-bool FetchReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n, TReadMessage &message)
+bool FetchReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n, TReadMessage &message)
 {
     message = TReadMessage();
     if (!hooks.Connect || !hooks.Connect())
         return false;
-    bool read = pop3.GetMessage(n);
+    bool read = mail.GetMessage(n);
     if (read) {
         message.Number = n;
-        message.Lines = pop3.RawLines;
-        message.From = pop3.Summary.From;
-        message.Subject = pop3.Summary.Subject;
-        message.Date = pop3.Summary.Date;
+        message.Lines = mail.RawLines;
+        message.From = mail.Summary.From;
+        message.Subject = mail.Summary.Subject;
+        message.Date = mail.Summary.Date;
         message.MessageId = SummarizeHeader(message.Lines.Items()).MessageId;
-        message.Size = pop3.Component()->MessageSize(n);
+        message.Size = mail.MessageSize(n);
         std::vector<std::string> ids;
-        if (pop3.GetUniqueIds(ids) && n <= static_cast<int>(ids.size()))
+        if (mail.GetUniqueIds(ids) && n <= static_cast<int>(ids.size()))
             message.Uid = ids[static_cast<size_t>(n - 1)];
     }
-    pop3.Disconnect();
+    mail.Disconnect();
     return read;
 }
 
@@ -103,19 +103,22 @@ bool SaveReadMessage(const TReadMessage &message, const std::string &folder, std
     return true;
 }
 
-int DeleteReadMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, const TReadMessage &message)
+int DeleteReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, const TReadMessage &message)
 {
     if (!hooks.Connect || !hooks.Connect())
         return 0;
-    int number = CurrentNumber(pop3, message);
+    int number = CurrentNumber(mail, message);
     if (number == 0 && Utils)
         Utils->DebugLog("Message %d changed on the server; nothing deleted", message.Number);
-    bool accepted = number > 0 && pop3.DeleteMessage(number);
-    pop3.Disconnect();
-    return accepted && pop3.Component()->QuitConfirmed() ? number : 0;
+    bool accepted = number > 0 && mail.DeleteMessage(number);
+    const uint32_t session = mail.Session();
+    mail.Disconnect();
+    return accepted && mail.DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed
+               ? number
+               : 0;
 }
 
-void CarryOutAnswer(TPop3 &pop3, const TWhatToDoHooks &hooks, unsigned answer,
+void CarryOutAnswer(TMailSession &mail, const TWhatToDoHooks &hooks, unsigned answer,
                     const TReadMessage &message, const std::string &inboxFolder, bool &promptOff)
 {
     if (Globals != nullptr) {
@@ -129,7 +132,7 @@ void CarryOutAnswer(TPop3 &pop3, const TWhatToDoHooks &hooks, unsigned answer,
         return;
     }
     if (answer & wdDelete) {
-        int number = DeleteReadMessage(pop3, hooks, message);
+        int number = DeleteReadMessage(mail, hooks, message);
         Show(
             hooks.ShowStatus,
             Format(number > 0 ? whattodotext::Deleted : whattodotext::DeleteError, message.Number));
@@ -138,20 +141,20 @@ void CarryOutAnswer(TPop3 &pop3, const TWhatToDoHooks &hooks, unsigned answer,
         promptOff = true;
 }
 
-bool ReadLastMessage(TPop3 &pop3, const TWhatToDoHooks &hooks, int n,
+bool ReadLastMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n,
                      const std::string &inboxFolder, bool &promptOff)
 {
     const std::string scratch = TEMailTest::TempMessagePath();
     if (!scratch.empty())
         std::remove(scratch.c_str());
     TReadMessage message;
-    if (!FetchReadMessage(pop3, hooks, n, message)) {
+    if (!FetchReadMessage(mail, hooks, n, message)) {
         Show(hooks.ShowStatus, Format(whattodotext::ReadError, n));
         return false;
     }
     if (!scratch.empty() && platform::WriteFileAtomic(scratch, MessageBytes(message)) && hooks.Open)
         hooks.Open(scratch);
     unsigned answer = hooks.Ask ? hooks.Ask(promptOff) : 0;
-    CarryOutAnswer(pop3, hooks, answer, message, inboxFolder, promptOff);
+    CarryOutAnswer(mail, hooks, answer, message, inboxFolder, promptOff);
     return true;
 }

@@ -1,4 +1,4 @@
-#include "korrind/checkmail.h"
+#include "korrind/engine/checkmail.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +20,8 @@
 #include "common/smtpinterface.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "korrind/popinterface.h"
-#include "korrind/uidcache.h"
+#include "korrind/engine/mailsession.h"
+#include "korrind/engine/uidcache.h"
 
 TEMailTest *EMailTest = nullptr;
 
@@ -235,13 +235,13 @@ bool TEMailTest::MailboxUnchanged()
 {
     if (StoredLines.Count() != MessageCount)
         return false;
-    if (Pop3 == nullptr)
+    if (Mail == nullptr)
         return true;
-    if (!Pop3->GetSummary(MessageCount)) {
+    if (!Mail->GetSummary(MessageCount)) {
         ReadFailed = true;
         return true;
     }
-    return SummaryLine(Pop3->Summary) == StoredLines[MessageCount - 1];
+    return SummaryLine(Mail->Summary) == StoredLines[MessageCount - 1];
 }
 
 // Summaries of messages 1 to MessageCount, oldest first; fewer when a fetch failed or the
@@ -250,26 +250,26 @@ bool TEMailTest::MailboxUnchanged()
 void TEMailTest::FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids)
 {
     summaries.clear();
-    if (Pop3 == nullptr)
+    if (Mail == nullptr)
         return;
     if (SummaryFetch == TSummaryFetch::UniqueIds) {
         std::vector<int> numbers(static_cast<size_t>(MessageCount));
         for (int n = 1; n <= MessageCount; ++n)
             numbers[static_cast<size_t>(n - 1)] = n;
-        const bool askIds = ids.empty() && Pop3->MayOfferUniqueIds();
-        Pop3->GetSummaryBatch(numbers, summaries, askIds ? &ids : nullptr);
+        const bool askIds = ids.empty() && Mail->MayOfferUniqueIds();
+        Mail->GetSummaryBatch(numbers, summaries, askIds ? &ids : nullptr);
         return;
     }
     if (SummaryFetch == TSummaryFetch::Batch) {
-        Pop3->GetSummaries(1, MessageCount, summaries);
+        Mail->GetSummaries(1, MessageCount, summaries);
         return;
     }
     for (int n = 1; n <= MessageCount && !TUtils::Terminating(); ++n) {
-        if (!Pop3->GetSummary(n))
+        if (!Mail->GetSummary(n))
             return;
         if (Utils)
             Utils->Delay(SummaryPauseMs);
-        summaries.push_back(Pop3->Summary);
+        summaries.push_back(Mail->Summary);
     }
 }
 
@@ -297,8 +297,8 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAs
     CurrentLines.Clear();
     ToLines.Clear();
     AssumedCount = 0;
-    if (SummaryFetch != TSummaryFetch::UniqueIds || Pop3 == nullptr ||
-        Pop3->Component() == nullptr || !Pop3->MayOfferUniqueIds())
+    if (SummaryFetch != TSummaryFetch::UniqueIds || Mail == nullptr ||
+        !Mail->MayOfferUniqueIds())
         return false;
     TUidCache cache;
     if (!cache.Load(UidCachePath()))
@@ -311,7 +311,7 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAs
     CurrentLines.Clear();
     ToLines.Clear();
     AssumedCount = 0;
-    if (!Pop3->GetUniqueIds(ids) || !TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
+    if (!Mail->GetUniqueIds(ids) || !TUidCache::UsableIds(ids, static_cast<size_t>(MessageCount))) {
         ids.clear();
         return false;
     }
@@ -328,7 +328,7 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAs
         known[static_cast<size_t>(n - 1)] = entry;
     }
     std::vector<TMailSummary> fetched;
-    if (!Pop3->GetSummaryBatch(unknown, fetched) || fetched.size() != unknown.size())
+    if (!Mail->GetSummaryBatch(unknown, fetched) || fetched.size() != unknown.size())
         return false;
     size_t next = 0;
     for (size_t k = 0; k < known.size(); ++k) {
@@ -348,7 +348,7 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAs
 // A cached line that does not give the server's size for message n is not that message's.
 bool TEMailTest::CachedLineFits(const std::string &line, int n) const
 {
-    const int64_t size = std::min<int64_t>(Pop3->Component()->MessageSize(n), INT32_MAX);
+    const int64_t size = std::min<int64_t>(Mail->MessageSize(n), INT32_MAX);
     std::vector<std::string> fields = SplitText(line, '|');
     return fields.size() == SummaryFieldCount &&
            fields[SummarySizeField] == Format("%lld", static_cast<long long>(size));
@@ -374,7 +374,7 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache, std::vector<std::str
         newNumbers.push_back(n);
     std::vector<std::string> tailIds;
     std::vector<TMailSummary> fetched;
-    if (!Pop3->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
+    if (!Mail->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
         tailIds.front() != order.back())
         return false;
     ids.assign(order.begin(), order.end() - 1);
@@ -422,11 +422,11 @@ bool TEMailTest::AssumedNumbersHold(const std::vector<std::string> &ids)
         return true;
     std::vector<std::string> found;
     std::vector<TMailSummary> none;
-    if (!Pop3->GetUniqueIdsAndSummaries(numbers, found, {}, none))
+    if (!Mail->GetUniqueIdsAndSummaries(numbers, found, {}, none))
         return false;
     for (size_t i = 0; i < numbers.size(); ++i) {
         if (found[i] != ids[static_cast<size_t>(numbers[i] - 1)]) {
-            Pop3->Log(2, "Message order changed on the server for: %s", MailboxAddress().c_str());
+            Mail->Log(2, "Message order changed on the server for: %s", MailboxAddress().c_str());
             return false;
         }
     }
@@ -446,7 +446,7 @@ void TEMailTest::KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCu
     }
     // Each step takes a while on a mailbox of many thousand messages.
     TUtils::ProcessMessages();
-    if (TUtils::Terminating() || (Pop3 && Pop3->CancelRequested()))
+    if (TUtils::Terminating() || (Mail && Mail->CancelRequested()))
         return;
     if (cacheCurrent && !TUidCache::Save(path, ids, ToLines.Items(), CurrentLines.Items()) && Utils)
         Utils->DebugLog("Can't save file:%s", path.c_str());
@@ -456,9 +456,9 @@ bool TEMailTest::FetchCurrentLines(bool again)
 {
     // The summary read already in this session (the newest message's, as a rule), before the
     // fetches below replace it.
-    FreshNumber = Pop3 != nullptr ? Pop3->SummaryNumber() : 0;
-    FreshLine = FreshNumber > 0 ? SummaryLine(Pop3->Summary) : std::string();
-    FreshTo = FreshNumber > 0 ? Trim(Pop3->Summary.To) : std::string();
+    FreshNumber = Mail != nullptr ? Mail->SummaryNumber() : 0;
+    FreshLine = FreshNumber > 0 ? SummaryLine(Mail->Summary) : std::string();
+    FreshTo = FreshNumber > 0 ? Trim(Mail->Summary.To) : std::string();
     std::vector<std::string> ids;
     bool cacheStale = false;
     bool listed = FetchLinesByUniqueIds(ids, true, cacheStale);
@@ -473,7 +473,7 @@ bool TEMailTest::FetchCurrentLines(bool again)
         for (const TMailSummary &summary : summaries) {
             if (CurrentLines.Count() % SummaryPumpLines == SummaryPumpLines - 1) {
                 TUtils::ProcessMessages();
-                if (TUtils::Terminating() || (Pop3 && Pop3->CancelRequested()))
+                if (TUtils::Terminating() || (Mail && Mail->CancelRequested()))
                     return false;
             }
             AddCurrentLine(SummaryLine(summary), Trim(summary.To));
@@ -570,7 +570,9 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
         actions.SaveRejected = Globals != nullptr && Globals->Config.SaveRejected;
     }
     ActingLine = line;
-    bool ok = DoActions(n, actions);
+    bool ok = DoActions(n, actions,
+                        kind == tkReject ? TMailSession::TRemoval::Reject
+                                         : TMailSession::TRemoval::Delete);
     ActingLine.clear();
     if (ok) {
         ActedLines.Add(line);
@@ -586,21 +588,21 @@ bool TEMailTest::TestLine(const std::string &line, int n, int kind)
 
 bool TEMailTest::ForwardMessage(int n, const TRuleActions &actions)
 {
-    if (SMTPFunc == nullptr || Globals == nullptr || Pop3 == nullptr || Mailbox == nullptr)
+    if (SMTPFunc == nullptr || Globals == nullptr || Mail == nullptr || Mailbox == nullptr)
         return false;
     TOutgoingMessage &outgoing = SMTPFunc->Outgoing;
     outgoing = TOutgoingMessage();
     outgoing.Recipients.Add(actions.ForwardTo);
     outgoing.Date = TUtils::TimeStamp();
     outgoing.Sender = MailboxSenderAddress(Mailbox->Caption, Mailbox->Cell(mcMailServer));
-    outgoing.Subject = Pop3->Summary.Subject;
+    outgoing.Subject = Mail->Summary.Subject;
     if (actions.ToMobile) {
-        std::string text = Trim(Pop3->Summary.Subject + " " + TSMTPFunc::PhoneText(Pop3->RawLines));
+        std::string text = Trim(Mail->Summary.Subject + " " + TSMTPFunc::PhoneText(Mail->RawLines));
         // Cut on a character boundary: half a character would garble the whole short text.
         outgoing.Text.Add(CutUtf8(text, actions.MaxSize));
         return SMTPFunc->SendPlain(Globals->Config);
     }
-    outgoing.Text = Pop3->RawLines;
+    outgoing.Text = Mail->RawLines;
     return SMTPFunc->Forward(Globals->Config, nullptr);
 }
 
@@ -648,10 +650,10 @@ void TEMailTest::ActingMessageMismatch(int n)
 // is another message.
 bool TEMailTest::RetrieveActingMessage(int n)
 {
-    if (Pop3 == nullptr || !Pop3->GetMessage(n))
+    if (Mail == nullptr || !Mail->GetMessage(n))
         return false;
-    const int64_t size = Pop3->Component() ? Pop3->Component()->MessageSize(n) : 0;
-    if (ShowsActingLine(SummarizeHeader(Pop3->RawLines.Items()), size))
+    const int64_t size = Mail->MessageSize(n);
+    if (ShowsActingLine(SummarizeHeader(Mail->RawLines.Items()), size))
         return true;
     ActingMessageMismatch(n);
     return false;
@@ -661,13 +663,13 @@ bool TEMailTest::RetrieveActingMessage(int n)
 // or is another message.
 bool TEMailTest::ConfirmActingMessage(int n)
 {
-    if (Pop3 == nullptr || !Pop3->GetSummary(n))
+    if (Mail == nullptr || !Mail->GetSummary(n))
         return false;
     TPop3Summary fields;
-    fields.From = Pop3->Summary.From;
-    fields.Subject = Pop3->Summary.Subject;
-    fields.MessageId = Pop3->Summary.MessageId;
-    if (ShowsActingLine(fields, Pop3->Summary.Size))
+    fields.From = Mail->Summary.From;
+    fields.Subject = Mail->Summary.Subject;
+    fields.MessageId = Mail->Summary.MessageId;
+    if (ShowsActingLine(fields, Mail->Summary.Size))
         return true;
     ActingMessageMismatch(n);
     return false;
@@ -711,7 +713,7 @@ void TEMailTest::RememberRetries()
         KeptForRetry.insert(LineKey(line));
 }
 
-bool TEMailTest::DoActions(int n, TRuleActions &actions)
+bool TEMailTest::DoActions(int n, TRuleActions &actions, TMailSession::TRemoval why)
 {
     if (!actions.Forward && !actions.Delete && !actions.SaveToInbox && !actions.SaveToAltFolder)
         return true;
@@ -756,17 +758,17 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
     // A message leaves the server only once everything its rule asked for succeeded. A
     // retrieved message goes too when the mailbox does not keep mail on the server.
     const bool remove =
-        actions.Delete || (retrieves && Pop3 != nullptr && Pop3->DeleteAfterRetrieve);
+        actions.Delete || (retrieves && Mail != nullptr && Mail->DeleteAfterRetrieve);
     bool deleted = false;
-    if (ok && remove && Pop3 != nullptr) {
+    if (ok && remove && Mail != nullptr) {
         ok = confirmed || ConfirmActingMessage(n + 1);
-        deleted = ok && Pop3->DeleteMessage(n + 1);
+        deleted = ok && Mail->DeleteMessage(n + 1, why);
         ok = deleted;
     }
     if (deleted) {
         Deleted = true;
         if (!key.empty())
-            AwaitingCommit.push_back({key, MailboxAddress(), ActingLine, Pop3->Session()});
+            AwaitingCommit.push_back({key, MailboxAddress(), ActingLine, Mail->Session()});
     }
     // The record is kept while something is left to do or a deletion is not yet committed.
     if (!key.empty()) {
@@ -782,19 +784,19 @@ bool TEMailTest::DoActions(int n, TRuleActions &actions)
 // stay to do, and their lines stay out of "LastMail.ini" so the next check deletes them.
 void TEMailTest::SettleDeletions()
 {
-    if (Pop3 == nullptr)
+    if (Mail == nullptr)
         return;
     const std::string mailbox = MailboxAddress();
     std::vector<TAwaitingDelete> pending;
     for (TAwaitingDelete &entry : AwaitingCommit) {
-        switch (Pop3->DeleteOutcome(entry.Session)) {
-        case TPop3::TDeleteOutcome::Pending:
+        switch (Mail->DeleteOutcome(entry.Session)) {
+        case TMailSession::TDeleteOutcome::Pending:
             pending.push_back(std::move(entry));
             break;
-        case TPop3::TDeleteOutcome::Committed:
+        case TMailSession::TDeleteOutcome::Committed:
             DoneActions.erase(entry.Key);
             break;
-        case TPop3::TDeleteOutcome::Lost:
+        case TMailSession::TDeleteOutcome::Lost:
             if (entry.Mailbox == mailbox)
                 FailedLines.Add(entry.Line);
             break;
@@ -818,7 +820,7 @@ bool TEMailTest::SaveMessage(int n, unsigned targets, const std::string &altFold
 {
     if (written != nullptr)
         *written = 0;
-    if (Pop3 == nullptr || !Pop3->GetMessage(n))
+    if (Mail == nullptr || !Mail->GetMessage(n))
         return false;
     return SaveRetrievedMessage(targets, altFolder, written);
 }
@@ -828,8 +830,8 @@ bool TEMailTest::SaveRetrievedMessage(unsigned targets, const std::string &altFo
 {
     if (written != nullptr)
         *written = 0;
-    const std::string base = SavedMessageBaseName(Pop3->Summary.From, Pop3->Summary.Date);
-    const std::string bytes = LinesAsMessage(Pop3->RawLines);
+    const std::string base = SavedMessageBaseName(Mail->Summary.From, Mail->Summary.Date);
+    const std::string bytes = LinesAsMessage(Mail->RawLines);
     bool ok = true;
     for (unsigned target : {stRejected, stTempFile, stInbox, stAltFolder}) {
         if ((targets & target) == 0)

@@ -1,4 +1,4 @@
-#include "korrind/popinterface.h"
+#include "korrind/engine/popinterface.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,47 +14,25 @@
 #include "common/tlsservers.h"
 #include "common/utils.h"
 
-TPop3 *Pop3 = nullptr;
-
 namespace {
 
-constexpr int PumpSliceMs = 50;   // longest sleep between looks at cancel and quit
 constexpr int RetryPauseMs = 500; // after a failed attempt
 constexpr int ReconnectPauseMs = 200;
 constexpr int SummaryWaitMs = 1000;
 constexpr int MessageWaitMs = 5000;
 constexpr int MsPerByte = 100;        // retrieval wait per byte of a message of known size
-constexpr int HeaderPumpLines = 256;  // events are processed every this many header lines
-constexpr int BatchPumpEntries = 256; // and every this many summaries of a batch
-
-// Processes the pending events, or sleeps until the next one arrives but at most ms, so
-// waits neither spin nor add latency to each server reply.
-void PumpEvents(int ms)
-{
-    if (!QCoreApplication::instance() || TUtils::Terminating())
-        return;
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.start(std::clamp(ms, 1, PumpSliceMs));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
+constexpr int BatchPumpEntries = 256; // events are processed every this many summaries
 
 } // namespace
 
 TPop3::TPop3(const uint16_t *debugLevel)
-    : DebugLevelRef(debugLevel),
-      Client(std::make_unique<TPop3Client>(static_cast<TPop3Listener *>(this)))
+    : TMailSession(debugLevel), Client(std::make_unique<TPop3Client>(static_cast<TPop3Listener *>(this)))
 {
 }
 
 // The client closes its connection without reports: the program's other objects (log,
 // debug level, status bar) may already be gone when the session is freed.
 TPop3::~TPop3() = default;
-
-int TPop3::Level() const
-{
-    return DebugLevelRef ? *DebugLevelRef : OwnDebugLevel;
-}
 
 const char *TPop3::HostText() const
 {
@@ -64,51 +42,6 @@ const char *TPop3::HostText() const
 const char *TPop3::UserText() const
 {
     return Client ? Client->User.c_str() : "";
-}
-
-bool TPop3::Cancelled(bool reset)
-{
-    const bool cancelled = CancelCheck && CancelCheck(reset);
-    if (cancelled && !reset)
-        UserStopped = true;
-    return cancelled;
-}
-
-void TPop3::Log(int level, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    LogText = WriteSessionLogV(level, Level(), StatusBar, StatusLabel, format, args);
-    va_end(args);
-}
-
-TPop3::TWaitEnd TPop3::WaitUntil(const std::function<bool()> &done,
-                                 const std::function<int()> &limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    Cancelled(true);
-    for (;;) {
-        PumpEvents(static_cast<int>(std::max<qint64>(limitMs() - clock.elapsed(), 1)));
-        if (TUtils::Terminating())
-            return TWaitEnd::Terminated;
-        if (Cancelled(false))
-            return TWaitEnd::Cancelled;
-        if (done())
-            return TWaitEnd::Done;
-        if (clock.elapsed() >= limitMs())
-            return TWaitEnd::TimedOut;
-    }
-}
-
-TPop3::TWaitEnd TPop3::Pause(int ms)
-{
-    return WaitUntil([] { return false; }, [ms] { return ms; });
-}
-
-bool TPop3::WaitFor(int ms, const bool *flag)
-{
-    return WaitUntil([flag] { return flag && *flag; }, [ms] { return ms; }) == TWaitEnd::Done;
 }
 
 bool TPop3::IsConnected() const
@@ -288,20 +221,6 @@ bool TPop3::Disconnect()
         }
     }
     return Client->Connected();
-}
-
-TMailSummary TPop3::MakeSummary(const TPop3Summary &fields, const std::vector<std::string> &lines)
-{
-    TMailSummary summary;
-    summary.To = fields.To;
-    summary.From = fields.From;
-    summary.Subject = fields.Subject;
-    summary.MessageId = fields.MessageId;
-    summary.Date = TUtils::NormalizeMailDate(HeaderValue(lines, "Date:"));
-    summary.Received = HeaderValue(lines, "received");
-    summary.HeaderLines = fields.HeaderLines;
-    summary.Size = static_cast<int32_t>(std::min<int64_t>(fields.Size, INT32_MAX));
-    return summary;
 }
 
 void TPop3::TakeSummary(unsigned ticket)
@@ -519,7 +438,7 @@ bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
     return true;
 }
 
-bool TPop3::DeleteMessage(int n)
+bool TPop3::DeleteMessage(int n, TRemoval)
 {
     if (!Client)
         return false;
@@ -626,7 +545,7 @@ bool TPop3::RetrieveMessages(const std::vector<int> &numbers, const TMessageSink
     return ok;
 }
 
-std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers)
+std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers, TRemoval)
 {
     std::vector<int> accepted;
     StreamState.clear();
@@ -650,25 +569,6 @@ std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers)
     }
     StreamState.clear();
     return accepted;
-}
-
-std::string TPop3::HeaderValue(const std::vector<std::string> &lines, const std::string &name)
-{
-    std::string prefix = LowerCase(name);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i % HeaderPumpLines == HeaderPumpLines - 1) {
-            TUtils::ProcessMessages();
-            if (TUtils::Terminating())
-                return "";
-        }
-        if (!StartsText(lines[i], prefix))
-            continue;
-        size_t colon = lines[i].find(':');
-        if (colon == std::string::npos)
-            return "";
-        return TUtils::StripQuotes(Trim(lines[i].substr(colon + 1, MaxHeaderValue)));
-    }
-    return "";
 }
 
 // ---- reports of the client
@@ -834,17 +734,21 @@ TPop3Failure TPop3::LastFailure() const
 
 std::string TPop3::FailureText() const
 {
-    const TPop3Failure failure = LastFailure();
-    std::string text = Pop3FailureText(failure);
-    std::string detail = Client ? Client->LastErrorText() : std::string();
-    // A server may be refused a login only because the list of those known to speak TLS is
-    // unreadable.
-    if (const std::string problem = TlsListProblem();
-        failure == TPop3Failure::TlsNotOffered && !problem.empty())
-        detail += "; " + problem;
-    if (text.empty())
-        return detail;
-    if (!detail.empty())
-        text += " (" + detail + ")";
-    return text;
+    return DescribeFailure(LastFailure(), FailureDetail());
+}
+
+std::string TPop3::FailureDetail() const
+{
+    return Client ? Client->LastErrorText() : std::string();
+}
+
+int64_t TPop3::MessageSize(int n) const
+{
+    return Client ? Client->MessageSize(n) : 0;
+}
+
+void TPop3::ReleaseClosedSessions()
+{
+    if (Client)
+        Client->ReleaseClosedSockets();
 }
