@@ -18,8 +18,8 @@
 #include "common/names.h"
 #include "common/utils.h"
 #include "korrind/engine/checkmail.h"
-#include "korrind/maillist.h"
 #include "korrind/engine/popinterface.h"
+#include "korrind/maillist.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 

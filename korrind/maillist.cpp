@@ -545,7 +545,8 @@ int TMailList::DeleteRows(const std::vector<size_t> &rows, bool smartRejection)
         const uint32_t session = Mail->Session();
         Mail->Disconnect();
         // Only QUIT makes the server remove them; a session lost before it keeps them all.
-        if (!accepted.empty() && Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed) {
+        if (!accepted.empty() &&
+            Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed) {
             deleted += int(accepted.size());
             Result = 2;
         } else {

@@ -11,9 +11,9 @@
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
 #include "korrind/engine/checkmail.h"
+#include "korrind/engine/mailsession.h"
 #include "korrind/maillistfrm.h"
 #include "korrind/maincommandlogic.h"
-#include "korrind/engine/mailsession.h"
 #include "korrind/popviewfrm.h"
 
 namespace {
@@ -190,8 +190,8 @@ void TCorvexFrm::DeleteAllMailClick()
         std::vector<int> accepted = Mail->DeleteMessages(numbers);
         const uint32_t session = Mail->Session();
         Mail->Disconnect();
-        const bool committed =
-            !accepted.empty() && Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed;
+        const bool committed = !accepted.empty() && Mail->DeleteOutcome(session) ==
+                                                        TMailSession::TDeleteOutcome::Committed;
         for (int number : numbers) {
             bool gone =
                 committed && std::find(accepted.begin(), accepted.end(), number) != accepted.end();

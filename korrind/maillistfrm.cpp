@@ -334,7 +334,8 @@ int TMailListFrm::ShowMailList(const std::string &mailboxName)
     RowsReset(false);
     PlaceWindow();
 
-    TMailSession::TStatusDisplay previous = Mail ? Mail->StatusLabel : TMailSession::TStatusDisplay();
+    TMailSession::TStatusDisplay previous =
+        Mail ? Mail->StatusLabel : TMailSession::TStatusDisplay();
     if (Mail)
         Mail->StatusLabel = [this](const std::string &text) { ShowStatus(text); };
     Opened = true;

@@ -13,10 +13,10 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
 #include "common/utils.h"
-#include "korrind/maincommandlogic.h"
 #include "korrind/engine/mailsession.h"
-#include "korrind/popviewfrm.h"
 #include "korrind/engine/whattodo.h"
+#include "korrind/maincommandlogic.h"
+#include "korrind/popviewfrm.h"
 #include "korrind/whattodofrm.h"
 
 namespace {

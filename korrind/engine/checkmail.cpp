@@ -297,8 +297,7 @@ bool TEMailTest::FetchLinesByUniqueIds(std::vector<std::string> &ids, bool mayAs
     CurrentLines.Clear();
     ToLines.Clear();
     AssumedCount = 0;
-    if (SummaryFetch != TSummaryFetch::UniqueIds || Mail == nullptr ||
-        !Mail->MayOfferUniqueIds())
+    if (SummaryFetch != TSummaryFetch::UniqueIds || Mail == nullptr || !Mail->MayOfferUniqueIds())
         return false;
     TUidCache cache;
     if (!cache.Load(UidCachePath()))

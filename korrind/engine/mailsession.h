@@ -70,8 +70,8 @@ public:
     // ---- results
     int32_t LastError = 0; // -1 after an operation that gave up on time-out or attempts
     std::string LogText;
-    TMailSummary Summary;  // of the last summary read
-    TStringList RawLines;  // the whole message after GetMessage, one entry per line
+    TMailSummary Summary; // of the last summary read
+    TStringList RawLines; // the whole message after GetMessage, one entry per line
 
     // The displays, cancel check and debug level of another session: the one the program
     // set up when this one takes over for a mailbox of another protocol.
@@ -85,7 +85,7 @@ public:
     virtual void Abort() = 0;      // drops the connection at once
     // Frees what ended sessions still hold (sockets, TLS state); never during a session.
     virtual void ReleaseClosedSessions() {}
-    virtual int32_t MessageCount() const = 0; // -1 when no mailbox is open
+    virtual int32_t MessageCount() const = 0;     // -1 when no mailbox is open
     virtual int64_t MessageSize(int n) const = 0; // 0 when unknown
     virtual bool GetSummary(int n) = 0;
     // The number of the message whose summary Summary holds, read in the open session; 0

@@ -26,7 +26,8 @@ constexpr int BatchPumpEntries = 256; // events are processed every this many su
 } // namespace
 
 TPop3::TPop3(const uint16_t *debugLevel)
-    : TMailSession(debugLevel), Client(std::make_unique<TPop3Client>(static_cast<TPop3Listener *>(this)))
+    : TMailSession(debugLevel),
+      Client(std::make_unique<TPop3Client>(static_cast<TPop3Listener *>(this)))
 {
 }
 

@@ -143,4 +143,3 @@ private:
                                           // of RetrieveMessages and DeleteMessages)
     bool WaitStreamed(unsigned ticket);
 };
-

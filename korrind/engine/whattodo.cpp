@@ -45,9 +45,8 @@ int CurrentNumber(TMailSession &mail, const TReadMessage &message)
     if (n < 1 || n > mail.MessageCount() || !mail.GetSummary(n))
         return 0;
     const TMailSummary &now = mail.Summary;
-    bool same = now.MessageId == message.MessageId &&
-                mail.MessageSize(n) == message.Size && now.From == message.From &&
-                now.Subject == message.Subject;
+    bool same = now.MessageId == message.MessageId && mail.MessageSize(n) == message.Size &&
+                now.From == message.From && now.Subject == message.Subject;
     return same ? n : 0;
 }
 

@@ -64,7 +64,8 @@ struct TWhatToDoHooks
 
 // Connects, retrieves message n and the server's ids, and disconnects again. Nothing is
 // deleted on the server, whatever the mailbox's own setting.
-bool FetchReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n, TReadMessage &message);
+bool FetchReadMessage(TMailSession &mail, const TWhatToDoHooks &hooks, int n,
+                      TReadMessage &message);
 
 // Writes the message into folder under the usual ".eml" name; path gets the file written.
 bool SaveReadMessage(const TReadMessage &message, const std::string &folder,

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 
 #include "common/smtpinterface.h"
-#include "korrind/engine_environment.h"
 #include "korrind/engine/uidcache.h"
+#include "korrind/engine_environment.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
 
