@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   libsodium-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  dovecot-core dovecot-pop3d python3-aiosmtpd openssl
+  dovecot-core dovecot-pop3d dovecot-imapd python3-aiosmtpd openssl
   xdg-utils desktop-file-utils appstream procps
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
   clang libclang-rt-14-dev

@@ -221,6 +221,145 @@ TEST(Pop3Fixture, TokensOfTheAuthorizationServerLogInUntilTheyExpire)
     EXPECT_EQ(log.find(tokens.accessToken), std::string::npos);
 }
 
+// ---- IMAP (dovecot) --------------------------------------------------------------------
+
+// Sends "tag command" and answers the untagged lines and the tagged one (last).
+std::vector<std::string> ImapCommand(LineClient &client, const std::string &command)
+{
+    static int counter = 0;
+    const std::string tag = "t" + std::to_string(++counter);
+    client.Send(tag + " " + command);
+    std::vector<std::string> lines;
+    for (std::string line = client.ReadLine(); !line.empty(); line = client.ReadLine()) {
+        lines.push_back(line);
+        if (StartsWith(line, tag + " "))
+            break;
+    }
+    return lines;
+}
+
+bool TaggedOk(const std::vector<std::string> &lines)
+{
+    if (lines.empty())
+        return false;
+    const std::string &tagged = lines.back();
+    const size_t space = tagged.find(' ');
+    return space != std::string::npos && tagged.compare(space + 1, 3, "OK ") == 0;
+}
+
+bool AnyLineHas(const std::vector<std::string> &lines, const std::string &part)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string &l) { return l.find(part) != std::string::npos; });
+}
+
+// The number after "[UIDVALIDITY " in a SELECT answer, 0 without one.
+unsigned long UidValidityOf(const std::vector<std::string> &selected)
+{
+    for (const std::string &line : selected) {
+        const size_t at = line.find("[UIDVALIDITY ");
+        if (at != std::string::npos)
+            return std::stoul(line.substr(at + 13));
+    }
+    return 0;
+}
+
+// A logged-in session on port: clear text, or upgraded by STARTTLS, or implicit TLS.
+enum class Tls { None, Starttls, Implicit };
+bool ImapLogin(LineClient &client, int port, Tls tls, const fixtures::Mailbox &box)
+{
+    if (tls == Tls::Implicit ? !client.ConnectEncrypted(port) : !client.Connect(port))
+        return false;
+    if (!StartsWith(client.ReadLine(), "* OK"))
+        return false;
+    if (tls == Tls::Starttls) {
+        if (!TaggedOk(ImapCommand(client, "STARTTLS")))
+            return false;
+        client.socket.setPeerVerifyName("localhost");
+        client.socket.startClientEncryption();
+        if (!fixtures::WaitUntil([&] { return client.socket.isEncrypted(); }, 5000))
+            return false;
+    }
+    return TaggedOk(ImapCommand(client, "LOGIN " + box.user + " " + box.password));
+}
+
+TEST(ImapFixture, ListenersShareTheMaildirAndDifferInFoldersAndCapabilities)
+{
+    REQUIRE_FIXTURES();
+    fixtures::Mailbox box = fixtures::CreateMailbox("imap");
+    fixtures::Sample first = fixtures::PlainSample(), second = fixtures::DotLinesSample();
+    fixtures::AddMessages(box, {first.raw, second.raw});
+
+    // STARTTLS on the main port: Junk and Trash flagged, the maildir's messages in INBOX.
+    LineClient client(fixtures::CaFile());
+    ASSERT_TRUE(client.Connect(box.imapPort));
+    client.ReadLine();
+    EXPECT_TRUE(AnyLineHas(ImapCommand(client, "CAPABILITY"), " STARTTLS"));
+    client.socket.disconnectFromHost();
+    LineClient secured(fixtures::CaFile());
+    ASSERT_TRUE(ImapLogin(secured, box.imapPort, Tls::Starttls, box));
+    const std::vector<std::string> folders = ImapCommand(secured, "LIST \"\" \"*\"");
+    EXPECT_TRUE(AnyLineHas(folders, "\\Junk) \".\" Junk")) << folders.front();
+    EXPECT_TRUE(AnyLineHas(folders, "\\Trash) \".\" Trash"));
+    const std::vector<std::string> selected = ImapCommand(secured, "SELECT INBOX");
+    EXPECT_TRUE(AnyLineHas(selected, "* 2 EXISTS"));
+    const unsigned long uidValidity = UidValidityOf(selected);
+    EXPECT_NE(uidValidity, 0u);
+    // What the session does shows in the maildir: a \Seen flag, a move to Junk.
+    EXPECT_FALSE(fixtures::AnySeen(box));
+    EXPECT_TRUE(TaggedOk(ImapCommand(secured, "STORE 1 +FLAGS (\\Seen)")));
+    EXPECT_TRUE(TaggedOk(ImapCommand(secured, "MOVE 2 Junk")));
+    EXPECT_TRUE(TaggedOk(ImapCommand(secured, "LOGOUT")));
+    EXPECT_EQ(fixtures::InboxFlags(box), std::vector<std::string>{"S"});
+    EXPECT_EQ(fixtures::StoredMessagesIn(box, "Junk"), std::vector<std::string>{second.raw});
+    EXPECT_TRUE(fixtures::StoredMessagesIn(box, "Trash").empty());
+
+    // IMAPS with a token of the authorization server; a new UIDVALIDITY once asked for.
+    fixtures::ChangeUidValidity(box);
+    const fixtures::OAuthTokens tokens = fixtures::IssueTokens(box.user);
+    const std::string xoauth2 =
+        "user=" + box.user + "\x01" + "auth=Bearer " + tokens.accessToken + "\x01\x01";
+    LineClient implicit(fixtures::CaFile());
+    ASSERT_TRUE(implicit.ConnectEncrypted(box.imapsPort));
+    implicit.ReadLine();
+    EXPECT_TRUE(TaggedOk(
+        ImapCommand(implicit, "AUTHENTICATE XOAUTH2 " +
+                                  QByteArray::fromStdString(xoauth2).toBase64().toStdString())));
+    const std::vector<std::string> reselected = ImapCommand(implicit, "SELECT INBOX");
+    EXPECT_TRUE(AnyLineHas(reselected, "* 1 EXISTS"));
+    EXPECT_GT(UidValidityOf(reselected), uidValidity);
+    EXPECT_TRUE(TaggedOk(ImapCommand(implicit, "LOGOUT")));
+
+    // The listener without MOVE and UIDPLUS, and the one without special-use folders.
+    LineClient noMove;
+    ASSERT_TRUE(ImapLogin(noMove, box.imapNoMovePort, Tls::None, box));
+    const std::vector<std::string> capabilities = ImapCommand(noMove, "CAPABILITY");
+    EXPECT_TRUE(AnyLineHas(capabilities, "* CAPABILITY IMAP4rev1 "));
+    EXPECT_FALSE(AnyLineHas(capabilities, " MOVE"));
+    EXPECT_FALSE(AnyLineHas(capabilities, " UIDPLUS"));
+    EXPECT_TRUE(AnyLineHas(ImapCommand(noMove, "LIST \"\" \"*\""), "\\Junk"));
+    EXPECT_TRUE(TaggedOk(ImapCommand(noMove, "LOGOUT")));
+
+    LineClient bare(fixtures::CaFile());
+    ASSERT_TRUE(ImapLogin(bare, box.imapBarePort, Tls::Starttls, box));
+    EXPECT_TRUE(AnyLineHas(ImapCommand(bare, "CAPABILITY"), " MOVE "));
+    const std::vector<std::string> bareFolders = ImapCommand(bare, "LIST \"\" \"*\"");
+    EXPECT_EQ(bareFolders.size(), 2u) << "INBOX alone";
+    EXPECT_FALSE(AnyLineHas(bareFolders, "Junk"));
+    EXPECT_FALSE(AnyLineHas(bareFolders, "\\Trash"));
+    EXPECT_TRUE(AnyLineHas(ImapCommand(bare, "SELECT INBOX"), "* 1 EXISTS"));
+    // Another client's expunge shows at the next look.
+    fixtures::RemoveMessageBehindBack(box, 0);
+    EXPECT_TRUE(AnyLineHas(ImapCommand(bare, "NOOP"), "* 1 EXPUNGE"));
+    EXPECT_TRUE(TaggedOk(ImapCommand(bare, "LOGOUT")));
+
+    // Four logins (the CAPABILITY-only connection logged in none), four logouts, all logged.
+    EXPECT_TRUE(fixtures::WaitUntil([&] {
+        return fixtures::ImapLogins(box) == 4 && fixtures::ImapLogouts(box) == 4;
+    })) << fixtures::ImapLogins(box)
+        << " logins, " << fixtures::ImapLogouts(box) << " logouts";
+}
+
 // ---- SMTP (aiosmtpd) -------------------------------------------------------------------
 
 TEST(SmtpFixture, PlainPortStoresTheUnstuffedMessageWithItsEnvelope)

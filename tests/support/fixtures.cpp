@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -161,11 +163,22 @@ std::string NextMaildirName(size_t size)
     return name;
 }
 
-std::vector<std::string> MaildirFiles(const Mailbox &box)
+// The folder of an IMAP folder: the INBOX is the maildir itself, the others are its
+// ".name" subfolders (Maildir++ layout; dovecot's separator is ".").
+std::string FolderPath(const Mailbox &box, const std::string &folder)
+{
+    if (folder == "INBOX")
+        return box.maildir;
+    std::string sub = folder;
+    std::replace(sub.begin(), sub.end(), '/', '.');
+    return box.maildir + "/." + sub;
+}
+
+std::vector<std::string> MaildirFiles(const std::string &maildir)
 {
     std::vector<std::string> files;
     for (const char *sub : {"new", "cur"}) {
-        QDir dir(QString::fromStdString(box.maildir + "/" + sub));
+        QDir dir(QString::fromStdString(maildir + "/" + sub));
         for (const QString &name : dir.entryList(QDir::Files | QDir::NoDotAndDotDot))
             files.push_back(std::string(sub) + "/" + name.toStdString());
     }
@@ -273,6 +286,10 @@ Mailbox CreateMailbox(const std::string &hint)
     box.host = Required("CORVEX_POP3_HOST");
     box.pop3Port = RequiredPort("CORVEX_POP3_PORT");
     box.pop3sPort = RequiredPort("CORVEX_POP3S_PORT");
+    box.imapPort = RequiredPort("CORVEX_IMAP_PORT");
+    box.imapsPort = RequiredPort("CORVEX_IMAPS_PORT");
+    box.imapNoMovePort = RequiredPort("CORVEX_IMAP_NOMOVE_PORT");
+    box.imapBarePort = RequiredPort("CORVEX_IMAP_BARE_PORT");
     std::string usersDir = Required("CORVEX_DOVECOT_USERS_DIR");
     std::string mailRoot = Required("CORVEX_MAIL_ROOT");
 
@@ -339,15 +356,138 @@ TMailBoxRecord MonitoredMailbox(const std::string &user, const std::string &serv
 
 int MessageCount(const Mailbox &box)
 {
-    return static_cast<int>(MaildirFiles(box).size());
+    return static_cast<int>(MaildirFiles(box.maildir).size());
 }
 
 std::vector<std::string> StoredMessages(const Mailbox &box)
 {
-    std::vector<std::string> messages;
-    for (const std::string &file : MaildirFiles(box))
-        messages.push_back(testenv::ReadFile(box.maildir + "/" + file));
-    return messages;
+    return StoredMessagesIn(box, "INBOX");
+}
+
+// ---- IMAP ----------------------------------------------------------------------------------
+
+std::string ImapAddress(const std::string &scheme, const Mailbox &box, int port,
+                        const std::string &folder)
+{
+    std::string address = scheme + box.host + ":" + std::to_string(port);
+    if (!folder.empty())
+        address += "/" + folder;
+    return address;
+}
+
+std::vector<std::string> StoredMessagesIn(const Mailbox &box, const std::string &folder)
+{
+    const std::string path = FolderPath(box, folder);
+    // dovecot may move a file from new/ to cur/ (or rename it for a flag) between listing and
+    // reading; a file gone meanwhile means listing again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::vector<std::string> messages;
+        bool complete = true;
+        for (const std::string &file : MaildirFiles(path)) {
+            std::ifstream in(path + "/" + file, std::ios::binary);
+            if (!in) {
+                complete = false;
+                break;
+            }
+            messages.emplace_back(std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>());
+        }
+        if (complete)
+            return messages;
+    }
+    Fail("the messages of " + path + " kept moving while being read");
+}
+
+std::vector<std::string> InboxFlags(const Mailbox &box)
+{
+    std::vector<std::string> flags;
+    for (const std::string &file : MaildirFiles(box.maildir)) {
+        // "<unique>:2,<letters>"; uppercase letters are the flags, lowercase ones keywords.
+        const size_t info = file.rfind(":2,");
+        std::string letters;
+        if (info != std::string::npos)
+            for (char c : file.substr(info + 3))
+                if (std::isupper(static_cast<unsigned char>(c)))
+                    letters += c;
+        flags.push_back(letters);
+    }
+    return flags;
+}
+
+bool AnySeen(const Mailbox &box)
+{
+    const std::vector<std::string> flags = InboxFlags(box);
+    return std::any_of(flags.begin(), flags.end(),
+                       [](const std::string &f) { return f.find('S') != std::string::npos; });
+}
+
+void ChangeUidValidity(const Mailbox &box)
+{
+    // Without its UID list and indexes dovecot numbers the mailbox afresh, taking the next
+    // UIDVALIDITY from dovecot-uidvalidity (which stays, so the value grows).
+    const std::string bareRoot = box.maildir.substr(0, box.maildir.rfind('/')) + "/Maildir-bare";
+    for (const std::string &folder : {box.maildir, bareRoot}) {
+        QDir dir(QString::fromStdString(folder));
+        for (const QString &name :
+             dir.entryList({"dovecot-uidlist", "dovecot.index*", "dovecot.list.index*"},
+                           QDir::Files | QDir::Hidden)) {
+            const std::string file = dir.filePath(name).toStdString();
+            if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+                FailErrno("cannot remove", file);
+        }
+    }
+}
+
+void RemoveMessageBehindBack(const Mailbox &box, int index)
+{
+    const std::vector<std::string> files = MaildirFiles(box.maildir);
+    if (index < 0 || static_cast<size_t>(index) >= files.size())
+        Fail("no message " + std::to_string(index) + " in " + box.maildir + " (it holds " +
+             std::to_string(files.size()) + ")");
+    const std::string path = box.maildir + "/" + files[static_cast<size_t>(index)];
+    if (::unlink(path.c_str()) != 0)
+        FailErrno("cannot remove", path);
+}
+
+std::string DovecotLog()
+{
+    return testenv::ReadFile(Required("CORVEX_DOVECOT_LOG"));
+}
+
+namespace {
+
+// Lines of dovecot's log that contain every one of parts.
+int LogLinesWith(const std::vector<std::string> &parts)
+{
+    const std::string log = DovecotLog();
+    int count = 0;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = log.substr(start, end - start);
+        if (std::all_of(parts.begin(), parts.end(), [&](const std::string &part) {
+                return line.find(part) != std::string::npos;
+            }))
+            ++count;
+        start = end + 1;
+    }
+    return count;
+}
+
+} // namespace
+
+int ImapLogins(const Mailbox &box)
+{
+    // "imap-login: Info: Login: user=<u>, ..." (imap-login-nomove, imap-login-bare alike)
+    return LogLinesWith({" imap-login", ": Info: Login: user=<" + box.user + ">,"});
+}
+
+int ImapLogouts(const Mailbox &box)
+{
+    // "imap(u)<pid><session>: Info: Disconnected: Logged out in=..."
+    return LogLinesWith({" imap(" + box.user + ")", ": Info: Disconnected: Logged out "});
 }
 
 // ---- TLS ---------------------------------------------------------------------------------

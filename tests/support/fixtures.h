@@ -1,6 +1,6 @@
 // Helpers for integration tests against the real test servers that tests/fixtures/start.sh
-// runs (dovecot for POP3, aiosmtpd for SMTP): private mailboxes, message delivery into them,
-// what the SMTP server received, and generated sample messages.
+// runs (dovecot for POP3 and IMAP, aiosmtpd for SMTP): private mailboxes, message delivery into
+// them, what the SMTP server received, and generated sample messages.
 //
 // Every function that needs the servers throws std::runtime_error with a clear text when they
 // are not running or a step fails; call REQUIRE_FIXTURES() first in such tests.
@@ -23,16 +23,20 @@ void PumpEvents(int ms);
 // Pumps events until done() answers true (→ true) or timeoutMs passed (→ false).
 bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
-// ---- POP3 mailboxes --------------------------------------------------------------------
+// ---- mailboxes (POP3 and IMAP) -----------------------------------------------------------
 
 struct Mailbox
 {
-    std::string user;     // unique per call, e.g. "hint-1a2b3c4d"
-    std::string password; // plain; works for USER/PASS, APOP and SASL PLAIN
-    std::string maildir;  // folder holding cur/ new/ tmp/
-    std::string host;     // 127.0.0.1
-    int pop3Port = 0;     // clear text, offers STLS
-    int pop3sPort = 0;    // implicit TLS
+    std::string user;       // unique per call, e.g. "hint-1a2b3c4d"
+    std::string password;   // plain; works for USER/PASS, APOP, IMAP LOGIN and SASL PLAIN
+    std::string maildir;    // folder holding cur/ new/ tmp/ (the INBOX)
+    std::string host;       // 127.0.0.1
+    int pop3Port = 0;       // clear text, offers STLS
+    int pop3sPort = 0;      // implicit TLS
+    int imapPort = 0;       // IMAP, clear text, offers STARTTLS; Junk and Trash flagged
+    int imapsPort = 0;      // IMAP over implicit TLS, as imapPort otherwise
+    int imapNoMovePort = 0; // as imapPort, but the capabilities lack MOVE and UIDPLUS
+    int imapBarePort = 0;   // as imapPort, but no Junk, no Trash, no special-use flags
 };
 
 // A fresh mailbox no other test uses, known to dovecot at once. hint is a readable part of
@@ -51,6 +55,40 @@ TMailBoxRecord MonitoredMailbox(const std::string &user, const std::string &serv
 // Messages in the maildir (new/ and cur/), and their bytes in delivery order.
 int MessageCount(const Mailbox &box);
 std::vector<std::string> StoredMessages(const Mailbox &box);
+
+// ---- IMAP ----------------------------------------------------------------------------------
+// Every listener serves the same users and the same INBOX (the maildir AddMessage writes).
+
+// An IMAP Mail Server address: scheme ("imap://", "imaps://" or "imap+tls://") + host:port,
+// and "/folder" when folder is not empty.
+std::string ImapAddress(const std::string &scheme, const Mailbox &box, int port,
+                        const std::string &folder = "");
+
+// The bytes of the messages in folder ("INBOX", "Junk", "Trash", or another folder the
+// session created) in delivery order, as the listeners with Junk and Trash store them.
+std::vector<std::string> StoredMessagesIn(const Mailbox &box, const std::string &folder);
+
+// The maildir flag letters of each INBOX message in delivery order: "" for none, else e.g.
+// "S" (\Seen), "T" (\Deleted), "FS" (\Flagged \Seen). dovecot moves new mail from new/ to
+// cur/ once a session has seen it; messages in either count.
+std::vector<std::string> InboxFlags(const Mailbox &box);
+bool AnySeen(const Mailbox &box);
+
+// dovecot hands out a new, higher UIDVALIDITY for INBOX at the next session, with new UIDs
+// for the messages it holds. Call only while no session of box is open.
+void ChangeUidValidity(const Mailbox &box);
+
+// Another client expunged the INBOX message at index (0-based, delivery order, as in
+// StoredMessages): its file goes; a session sees it gone at its next look.
+void RemoveMessageBehindBack(const Mailbox &box, int index);
+
+// dovecot's log, and how often it logged an IMAP login of box ("Login: user=<...>", any
+// listener) and a session of box that ended by LOGOUT ("Disconnected: Logged out"). dovecot
+// writes its log through a process of its own, so a line can come a moment after the event:
+// wait with WaitUntil for the count expected.
+std::string DovecotLog();
+int ImapLogins(const Mailbox &box);
+int ImapLogouts(const Mailbox &box);
 
 // ---- TLS ---------------------------------------------------------------------------------
 
