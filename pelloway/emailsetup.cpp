@@ -42,7 +42,7 @@ std::string TooLong(const char *what, std::size_t room)
     return Format("%s longer than %d characters", what, int(room));
 }
 
-// Why a POP3 account cannot become a mailbox record ("" when it can).
+// Why a POP3 or IMAP account cannot become a mailbox record ("" when it can).
 std::string MailboxRefusal(const TFoundAccount &account, const std::string &server)
 {
     if (Trim(account.Host).empty())
@@ -82,9 +82,17 @@ std::string SmtpRefusal(const TFoundAccount &account, const std::string &server)
     return {};
 }
 
+// The host of a Mail Server field, whatever its scheme ("pop3s://", "imap+tls://", ...) and an
+// IMAP folder path after it.
 std::string HostOf(const std::string &server)
 {
-    return ParseServerAddress(server, DefaultPop3Port).Host;
+    std::string address = Trim(server);
+    const std::size_t scheme = address.find("://");
+    if (scheme != std::string::npos) {
+        address.erase(0, scheme + 3);
+        address = address.substr(0, address.find('/'));
+    }
+    return ParseServerAddress(address, DefaultPop3Port).Host;
 }
 
 // A mailbox with the same user ID (exactly) on the same server name (ignoring case).
@@ -222,7 +230,7 @@ std::string TImportEntry::Caption() const
 
 void TMailImport::AddMailbox(const TFoundAccount &account)
 {
-    TImportEntry entry{account, ServerText(account, MailServerRoom, Pop3ServerText), {}};
+    TImportEntry entry{account, ServerText(account, MailServerRoom, MailboxServerText), {}};
     for (const TImportEntry &known : Mailboxes)
         if (known.Account.UserId == account.UserId && SameText(known.Server, entry.Server))
             return;

@@ -1,6 +1,6 @@
-// The mailbox import's logic, apart from its window: finds the POP3 accounts and outgoing
-// servers the installed mail programs know, and takes the chosen ones over into the monitor's
-// mailbox list and settings.
+// The mailbox import's logic, apart from its window: finds the POP3 and IMAP accounts and
+// outgoing servers the installed mail programs know, and takes the chosen ones over into the
+// monitor's mailbox list and settings.
 #pragma once
 
 #include <string>

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "common/net/imapclient.h"
 #include "common/net/pop3client.h"
 #include "common/net/smtpclient.h"
 #include "common/text.h"
@@ -164,10 +165,12 @@ void ReadThunderbirdPrefs(const std::string &path, TFoundAccounts &found)
     for (const std::string &id : OnlyListed(PrefIds(prefs, "mail.server.", "type"), accountServers,
                                             prefs.Values.count(AccountList) != 0)) {
         const std::string key = "mail.server." + id + ".";
-        if (prefs.Value(key + "type") != "pop3")
-            continue; // IMAP, news, feeds and the local folders are no POP3 mailboxes
+        const std::string type = prefs.Value(key + "type");
+        if (type != "pop3" && type != "imap")
+            continue; // news, feeds and the local folders are no mailboxes
         TFoundAccount account;
         account.Source = "Thunderbird";
+        account.Imap = type == "imap";
         // After the user renamed a server, the real* keys hold the names in use.
         account.Host = prefs.Value(key + "realhostname");
         if (account.Host.empty())
@@ -317,8 +320,10 @@ void ReadEvolutionSources(const std::string &configHome, TFoundAccounts &found)
         const std::string where = (folder / (uid + ".source")).string();
         if (SameText(file.Value("Data Source", "Enabled"), "false"))
             continue; // switched off by the user
-        if (file.Value("Mail Account", "BackendName") == "pop") {
+        const std::string backend = file.Value("Mail Account", "BackendName");
+        if (backend == "pop" || backend == "imapx") {
             TFoundAccount account = EvolutionAccount(file);
+            account.Imap = backend == "imapx";
             if (HostOk(account, where) &&
                 TakePort(file.Value("Authentication", "Port"), where, account))
                 found.Mailboxes.push_back(account);
@@ -352,6 +357,48 @@ std::map<std::string, std::string> KMailSenderNames(const std::string &configHom
     return names;
 }
 
+constexpr char KMailPop3Resource[] = "akonadi_pop3_resource_";
+constexpr char KMailImapResource[] = "akonadi_imap_resource_";
+
+// A POP3 resource: host, port, login in [General]; TLS as two switches. Answers the port as
+// written.
+std::string ReadKMailPop3(const TKeyFile &file, TFoundAccount &account)
+{
+    account.Host = file.Value("General", "host");
+    account.UserId = file.Value("General", "login");
+    if (KdeTrue(file.Value("General", "useSSL")))
+        account.Tls = TTlsMode::Implicit;
+    else if (KdeTrue(file.Value("General", "useTLS")))
+        account.Tls = TTlsMode::StartTls;
+    const std::string auth = file.Value("General", "authenticationMethod");
+    account.OAuth2 = StrToIntDef(auth, -1) == KMailAuthXOAuth2 || SameText(auth, "XOAUTH2");
+    return file.Value("General", "port");
+}
+
+// An IMAP resource: [network] with ImapServer, ImapPort, UserName and Safety ("SSL",
+// "STARTTLS" or "None"). Older files give the port in ImapServer as "host:port". Answers the
+// port as written.
+std::string ReadKMailImap(const TKeyFile &file, TFoundAccount &account)
+{
+    account.Imap = true;
+    account.Host = file.Value("network", "ImapServer");
+    account.UserId = file.Value("network", "UserName");
+    const std::string safety = file.Value("network", "Safety");
+    if (SameText(safety, "SSL"))
+        account.Tls = TTlsMode::Implicit;
+    else if (SameText(safety, "STARTTLS"))
+        account.Tls = TTlsMode::StartTls;
+    account.OAuth2 = StrToIntDef(file.Value("network", "Authentication"), -1) == KMailAuthXOAuth2;
+    std::string port = file.Value("network", "ImapPort");
+    const std::size_t colon = account.Host.rfind(':');
+    if (port.empty() && colon != std::string::npos &&
+        account.Host.find(':') == colon) { // one colon: no IPv6 address
+        port = account.Host.substr(colon + 1);
+        account.Host.erase(colon);
+    }
+    return port;
+}
+
 void ReadKMailFiles(const std::string &configHome, TFoundAccounts &found)
 {
     std::error_code error;
@@ -359,7 +406,8 @@ void ReadKMailFiles(const std::string &configHome, TFoundAccounts &found)
     for (fs::directory_iterator it(configHome, error), end; !error && it != end;
          it.increment(error)) {
         std::string name = it->path().filename().string();
-        if (StartsText(name, "akonadi_pop3_resource_") && EndsText(name, "rc"))
+        if ((StartsText(name, KMailPop3Resource) || StartsText(name, KMailImapResource)) &&
+            EndsText(name, "rc"))
             resources.push_back(it->path());
     }
     std::sort(resources.begin(), resources.end());
@@ -371,16 +419,10 @@ void ReadKMailFiles(const std::string &configHome, TFoundAccounts &found)
         file.Parse(text);
         TFoundAccount account;
         account.Source = "KMail";
-        account.Host = file.Value("General", "host");
-        account.UserId = file.Value("General", "login");
-        if (KdeTrue(file.Value("General", "useSSL")))
-            account.Tls = TTlsMode::Implicit;
-        else if (KdeTrue(file.Value("General", "useTLS")))
-            account.Tls = TTlsMode::StartTls;
-        const std::string auth = file.Value("General", "authenticationMethod");
-        account.OAuth2 = StrToIntDef(auth, -1) == KMailAuthXOAuth2 || SameText(auth, "XOAUTH2");
-        if (HostOk(account, path.string()) &&
-            TakePort(file.Value("General", "port"), path.string(), account))
+        const std::string port = StartsText(path.filename().string(), KMailImapResource)
+                                     ? ReadKMailImap(file, account)
+                                     : ReadKMailPop3(file, account);
+        if (HostOk(account, path.string()) && TakePort(port, path.string(), account))
             found.Mailboxes.push_back(account);
     }
 
@@ -454,6 +496,23 @@ std::string Pop3ServerText(const TFoundAccount &account)
     const std::string scheme = account.Tls == TTlsMode::StartTls ? Pop3RequireTlsScheme : "";
     return scheme +
            (account.Port == 0 || account.Port == Pop3Port ? host : WithPort(host, account.Port));
+}
+
+std::string ImapServerText(const TFoundAccount &account)
+{
+    const std::string host = Trim(account.Host);
+    const bool implicit = account.Tls == TTlsMode::Implicit;
+    const std::string scheme = implicit                            ? ImapsScheme
+                               : account.Tls == TTlsMode::StartTls ? ImapRequireTlsScheme
+                                                                   : ImapScheme;
+    const int usualPort = implicit ? ImapsPort : ImapPort;
+    return scheme +
+           (account.Port == 0 || account.Port == usualPort ? host : WithPort(host, account.Port));
+}
+
+std::string MailboxServerText(const TFoundAccount &account)
+{
+    return account.Imap ? ImapServerText(account) : Pop3ServerText(account);
 }
 
 std::string SmtpServerText(const TFoundAccount &account)

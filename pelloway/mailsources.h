@@ -1,7 +1,8 @@
-// The mail programs a Linux user has, read for their POP3 accounts and outgoing servers:
-// Thunderbird (profiles.ini and each profile's prefs.js), Evolution (its .source files) and
-// KMail (its POP3 resources, mail transports and identities). Each reader only reads, looks only
-// where its program keeps its files, and writes a line to the debug log for a file it cannot use.
+// The mail programs a Linux user has, read for their POP3 and IMAP accounts and outgoing
+// servers: Thunderbird (profiles.ini and each profile's prefs.js), Evolution (its .source files)
+// and KMail (its POP3 and IMAP resources, mail transports and identities). Each reader only reads,
+// looks only where its program keeps its files, and writes a line to the debug log for a file it
+// cannot use.
 #pragma once
 
 #include <string>
@@ -9,12 +10,13 @@
 
 enum class TTlsMode { Plain, StartTls, Implicit };
 
-// One incoming POP3 account or one outgoing server another mail program knows.
+// One incoming POP3 or IMAP account or one outgoing server another mail program knows.
 struct TFoundAccount
 {
     std::string Source; // the program it came from: "Thunderbird", "Evolution", ...
     std::string Host;
-    int Port = 0; // 0: the protocol's usual port for the TLS mode
+    bool Imap = false; // an IMAP account; else POP3 (or an outgoing server)
+    int Port = 0;      // 0: the protocol's usual port for the TLS mode
     TTlsMode Tls = TTlsMode::Plain;
     std::string UserId;     // the login
     std::string SenderName; // outgoing servers: display name of an identity sending through it
@@ -24,7 +26,7 @@ struct TFoundAccount
 
 struct TFoundAccounts
 {
-    std::vector<TFoundAccount> Mailboxes; // POP3 accounts only
+    std::vector<TFoundAccount> Mailboxes; // POP3 and IMAP accounts
     std::vector<TFoundAccount> SmtpServers;
 };
 
@@ -37,6 +39,11 @@ void ReadKMail(const std::string &home, const std::string &configHome, TFoundAcc
 // The POP3 server as a mailbox record keeps it: "host", "host:port", "pop3s://host[:port]", or
 // "pop3+tls://host[:port]" for an account that requires STARTTLS.
 std::string Pop3ServerText(const TFoundAccount &account);
+// The IMAP server as a mailbox record keeps it: "imap://host[:port]" (STARTTLS when offered),
+// "imaps://host[:port]", or "imap+tls://host[:port]" for an account that requires STARTTLS.
+std::string ImapServerText(const TFoundAccount &account);
+// The incoming server of a mailbox: ImapServerText for IMAP accounts, else Pop3ServerText.
+std::string MailboxServerText(const TFoundAccount &account);
 // The outgoing server as the settings keep it: "host", "host:port", "smtps://host[:port]", or
 // "smtp+tls://host[:port]" for a server that requires STARTTLS.
 std::string SmtpServerText(const TFoundAccount &account);

@@ -1,5 +1,5 @@
-// Pelloway, the mailbox import: takes POP3 accounts and the outgoing server over from the mail
-// programs the user has installed. It reads no parameter; it finds the data root itself.
+// Pelloway, the mailbox import: takes POP3 and IMAP accounts and the outgoing server over from
+// the mail programs the user has installed. It reads no parameter; it finds the data root itself.
 #include <QApplication>
 
 #include "common/names.h"

@@ -45,8 +45,9 @@ constexpr const char *MicrosoftHosts[] = {"outlook.office365.com", "pop-mail.out
                                           "smtp.office365.com", "smtp-mail.outlook.com",
                                           "outlook.office.com"};
 constexpr const char *MicrosoftDomains[] = {".outlook.com", ".office365.com"};
-constexpr const char *GoogleHosts[] = {"pop.gmail.com", "smtp.gmail.com", "pop.googlemail.com",
-                                       "smtp.googlemail.com"};
+constexpr const char *GoogleHosts[] = {"pop.gmail.com",       "imap.gmail.com",
+                                       "smtp.gmail.com",      "pop.googlemail.com",
+                                       "imap.googlemail.com", "smtp.googlemail.com"};
 
 bool IsLoopbackHost(const std::string &host)
 {
@@ -147,11 +148,14 @@ TProvider PresetProvider(const std::string &id, const std::string &issuer)
 
 std::string ProviderForServer(const std::string &server)
 {
-    // Any scheme (pop3s://, smtp+tls:// ...) goes; the rest is host and port.
+    // Any scheme (pop3s://, imaps://, smtp+tls:// ...) goes, and an IMAP folder path after the
+    // host and port.
     std::string address = Trim(server);
     const std::size_t scheme = address.find("://");
-    if (scheme != std::string::npos)
+    if (scheme != std::string::npos) {
         address = address.substr(scheme + 3);
+        address = address.substr(0, address.find('/'));
+    }
     const std::string host = LowerCase(Trim(ParseServerAddress(address, 110).Host));
     for (const char *known : MicrosoftHosts)
         if (host == known)

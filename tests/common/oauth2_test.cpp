@@ -106,6 +106,7 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(ProviderForServer("smtp+tls://smtp.office365.com:587"), MicrosoftProvider);
     EXPECT_EQ(ProviderForServer("smtps://smtp.gmail.com"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.gmail.com"), GoogleProvider);
+    EXPECT_EQ(ProviderForServer("imaps://imap.gmail.com/Lists/Work"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.example.com"), "");
     EXPECT_EQ(ProviderForServer("gmail.com.example.org"), "");
     // Plain http only between an issuer on this computer and endpoints on it: an issuer

@@ -99,6 +99,9 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     import.AddMailbox(Pop3("a/b", "y.test"));
     import.AddMailbox(Pop3(std::string(42, 'u'), "z.test"));
     import.AddMailbox(Pop3("tina", "pop.example.com", 0, TTlsMode::StartTls));
+    TFoundAccount imap = Pop3("john", "imap.other.com", 993, TTlsMode::Implicit);
+    imap.Imap = true;
+    import.AddMailbox(imap);
     TFoundAccount smtp = Pop3("jsmith", "smtp.example.com", 587, TTlsMode::StartTls);
     smtp.SenderName = "John Smith";
     import.AddSmtpServer(smtp);
@@ -106,16 +109,16 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     import.AddSmtpServer(Pop3("jsmith", "smtp.example-provider.com", 0, TTlsMode::StartTls));
     EXPECT_EQ(import.SmtpServers[1].Server, "smtp.example-provider.com");
     EXPECT_TRUE(import.SmtpServers[1].Importable());
-    TImportResult result = import.Import({0, 1, 2, 3, 4, 5}, 0);
+    TImportResult result = import.Import({0, 1, 2, 3, 4, 5, 6}, 0);
     ASSERT_TRUE(result.Ok) << result.Error;
-    EXPECT_EQ(result.Added, 4);
+    EXPECT_EQ(result.Added, 5);
     EXPECT_EQ(result.AlreadyThere, 1);
     EXPECT_EQ(result.Refused, 1);
     EXPECT_TRUE(result.SmtpWritten);
 
     // The records at their offsets, back to back after the one that was there.
     const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
-    ASSERT_EQ(bytes.size(), 5 * sizeof(TMailBoxRecord));
+    ASSERT_EQ(bytes.size(), 6 * sizeof(TMailBoxRecord));
     EXPECT_EQ(bytes.compare(0, before.size(), before), 0) << "the stored mailbox was changed";
     const char *second = bytes.data() + sizeof(TMailBoxRecord);
     EXPECT_STREQ(second + offsetof(TMailBoxRecord, MailServer), "pop3s://pop.other.com");
@@ -126,6 +129,13 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     // Not checked before the user gives the password; the placeholder is never sent.
     EXPECT_EQ(second[offsetof(TMailBoxRecord, Active)], 0);
     EXPECT_STREQ(second + offsetof(TMailBoxRecord, Password), PasswordNotGiven);
+    // The IMAP account the same way, its folder named after its own server.
+    const char *sixth = bytes.data() + 5 * sizeof(TMailBoxRecord);
+    EXPECT_STREQ(sixth + offsetof(TMailBoxRecord, MailServer), "imaps://imap.other.com");
+    EXPECT_EQ(std::string(sixth + offsetof(TMailBoxRecord, InboxPath)),
+              Globals->DataRoot + "/john@imap.other.com");
+    EXPECT_EQ(sixth[offsetof(TMailBoxRecord, Active)], 0);
+    EXPECT_STREQ(sixth + offsetof(TMailBoxRecord, Password), PasswordNotGiven);
 
     TDataStore store;
     EXPECT_TRUE(store.LoadSettingsReadOnly()) << store.LastError;
@@ -137,7 +147,7 @@ TEST_F(Import, PlainRecordsAppendedWithSafeUniqueFoldersAndSettingsFromDefaults)
     EXPECT_EQ(GetText(config.SmtpUserId), "jsmith");
 
     store.LoadMailBoxes(false);
-    ASSERT_EQ(store.Mailboxes.size(), 5u);
+    ASSERT_EQ(store.Mailboxes.size(), 6u);
     EXPECT_EQ(store.Mailboxes[2].Cell(mcMailServer), "x.test:1110");
     EXPECT_EQ(store.Mailboxes[4].Cell(mcMailServer), "pop3+tls://pop.example.com");
     EXPECT_EQ(store.InboxMap.Values(".."), Globals->DataRoot + "/mailbox");
@@ -325,26 +335,34 @@ TEST_F(Import, OAuth2AccountsWaitForTheirFirstSignIn)
     gmail.OAuth2 = true;
     TFoundAccount unknown = Pop3("bob", "pop.example.org");
     unknown.OAuth2 = true;
+    TFoundAccount gmailImap = Pop3("ann@gmail.com", "imap.gmail.com", 993, TTlsMode::Implicit);
+    gmailImap.OAuth2 = gmailImap.Imap = true;
     import.AddMailbox(gmail);
     import.AddMailbox(unknown);
+    import.AddMailbox(gmailImap);
     EXPECT_EQ(import.Mailboxes[1].Caption(),
               "bob@pop.example.org  (signs in with OAuth2 through a provider Corvex does not "
               "know)");
-    TImportResult result = import.Import({0, 1}, -1);
+    EXPECT_EQ(import.Mailboxes[2].Caption(), "ann@gmail.com@imaps://imap.gmail.com");
+    TImportResult result = import.Import({0, 1, 2}, -1);
     ASSERT_TRUE(result.Ok) << result.Error;
-    EXPECT_EQ(result.Added, 1);
+    EXPECT_EQ(result.Added, 2);
     EXPECT_EQ(result.Refused, 1);
 
     const std::string bytes = testenv::ReadFile(Path(names::PopSrvFile));
-    ASSERT_EQ(bytes.size(), sizeof(TMailBoxRecord));
-    EXPECT_EQ(bytes[offsetof(TMailBoxRecord, Active)], 0);
-    EXPECT_STREQ(bytes.data() + offsetof(TMailBoxRecord, Password), "");
+    ASSERT_EQ(bytes.size(), 2 * sizeof(TMailBoxRecord));
+    for (const char *record : {bytes.data(), bytes.data() + sizeof(TMailBoxRecord)}) {
+        EXPECT_EQ(record[offsetof(TMailBoxRecord, Active)], 0);
+        EXPECT_STREQ(record + offsetof(TMailBoxRecord, Password), "");
+    }
     oauth2::TStore store(Globals->DataRoot);
     ASSERT_EQ(store.Load(), oauth2::TStore::TLoad::Loaded) << store.LoadError();
-    ASSERT_EQ(store.Entries().size(), 1u);
-    const oauth2::TEntry *entry =
-        store.Find(oauth2::TPurpose::Mailbox, "ann@gmail.com", "pop3s://pop.gmail.com");
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->ProviderId, oauth2::GoogleProvider);
-    EXPECT_TRUE(entry->Tokens.RefreshToken.empty());
+    ASSERT_EQ(store.Entries().size(), 2u);
+    for (const char *server : {"pop3s://pop.gmail.com", "imaps://imap.gmail.com"}) {
+        const oauth2::TEntry *entry =
+            store.Find(oauth2::TPurpose::Mailbox, "ann@gmail.com", server);
+        ASSERT_NE(entry, nullptr) << server;
+        EXPECT_EQ(entry->ProviderId, oauth2::GoogleProvider);
+        EXPECT_TRUE(entry->Tokens.RefreshToken.empty());
+    }
 }

@@ -50,7 +50,7 @@ protected:
     void TearDown() override { Utils = nullptr; }
 };
 
-TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
+TEST_F(MailSources, Pop3AndImapAccountsOfEveryProgramAreListedWithPortAndTlsMode)
 {
     const std::string tb = Home() + "/.thunderbird";
     Write(tb + "/profiles.ini", "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\n"
@@ -77,6 +77,17 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
           "user_pref(\"mail.server.server5.socketType\", 2);\n"
           "user_pref(\"mail.server.server5.type\", \"pop3\");\n"
           "user_pref(\"mail.server.server5.userName\", \"c\\u00e4rl \\\"x\\\"\");\n"
+          "user_pref(\"mail.server.server6.authMethod\", 10);\n"
+          "user_pref(\"mail.server.server6.hostname\", \"imap.gmail.com\");\n"
+          "user_pref(\"mail.server.server6.port\", 993);\n"
+          "user_pref(\"mail.server.server6.socketType\", 3);\n"
+          "user_pref(\"mail.server.server6.type\", \"imap\");\n"
+          "user_pref(\"mail.server.server6.userName\", \"ann@gmail.com\");\n"
+          "user_pref(\"mail.server.server7.hostname\", \"mail.example.net\");\n"
+          "user_pref(\"mail.server.server7.port\", 1143);\n"
+          "user_pref(\"mail.server.server7.socketType\", 2);\n"
+          "user_pref(\"mail.server.server7.type\", \"imap\");\n"
+          "user_pref(\"mail.server.server7.userName\", \"carl\");\n"
           "user_pref(\"mail.server.server10.authMethod\", 10);\n"
           "user_pref(\"mail.server.server10.hostname\", \"pop.gmail.com\");\n"
           "user_pref(\"mail.server.server10.socketType\", 3);\n"
@@ -97,6 +108,12 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
                                    "[Security]\nMethod=starttls-on-standard-port\n");
     Write(sources + "imap1.source", "[Mail Account]\nBackendName=imapx\n\n"
                                     "[Authentication]\nHost=imap.example.org\nUser=dora\n");
+    Write(sources + "imap2.source", "[Mail Account]\nBackendName=imapx\n\n"
+                                    "[Authentication]\nHost=mail.example.org\nPort=9993\n"
+                                    "User=dora\n\n[Security]\nMethod=ssl-on-alternate-port\n");
+    Write(sources + "imap3.source", "[Mail Account]\nBackendName=imapx\n\n"
+                                    "[Authentication]\nHost=imap.example.org\nPort=143\n"
+                                    "User=dora\n\n[Security]\nMethod=starttls-on-standard-port\n");
     Write(sources + "id1.source",
           "[Mail Identity]\nName=Dora Example\n\n[Mail Submission]\nTransportUid=smtp1\n");
     Write(sources + "smtp1.source", "[Mail Transport]\nBackendName=smtp\n\n"
@@ -106,6 +123,14 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
     Write(Home() + "/.config/akonadi_pop3_resource_0rc",
           "[General]\nhost=pop.kmail.test\nport=995\nlogin=erik\nuseSSL=true\nuseTLS=false\n"
           "authenticationMethod=7\n");
+    Write(Home() + "/.config/akonadi_imap_resource_0rc",
+          "[network]\nImapServer=imap.kmail.test\nImapPort=993\nUserName=erik\nSafety=SSL\n"
+          "Authentication=1\n");
+    Write(Home() + "/.config/akonadi_imap_resource_1rc",
+          "[network]\nImapServer=imap.kmail.test\nImapPort=143\nUserName=erik\n"
+          "Safety=STARTTLS\n");
+    Write(Home() + "/.config/akonadi_imap_resource_2rc",
+          "[network]\nImapServer=old.kmail.test:1143\nUserName=erik\nSafety=None\n");
     Write(Home() + "/.config/mailtransports", "[Transport 1234]\nhost=smtp.kmail.test\nport=587\n"
                                               "encryption=TLS\nuser=erik\nname=Work\n");
 
@@ -120,15 +145,24 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
 
     TMailImport import;
     import.Scan();
-    EXPECT_EQ(Captions(import.Mailboxes),
-              (std::vector<std::string>{
-                  "olga@pop.oe.test", "fred@pop.eudora.test", "ann@pop3s://pop.example.com",
-                  "c\xc3\xa4rl \"x\"@pop3+tls://mail.example.net:1110",
-                  "ann@gmail.com@pop3s://pop.gmail.com", "dora@pop3+tls://pop.example.org",
-                  "erik@pop3s://pop.kmail.test"}));
-    EXPECT_TRUE(import.Mailboxes[4].Importable()) << "OAuth2 with a known provider";
-    EXPECT_TRUE(import.Mailboxes[4].Account.OAuth2);
-    EXPECT_EQ(import.Mailboxes[3].Account.Tls, TTlsMode::StartTls);
+    EXPECT_EQ(
+        Captions(import.Mailboxes),
+        (std::vector<std::string>{
+            "olga@pop.oe.test", "fred@pop.eudora.test", "ann@pop3s://pop.example.com",
+            "ann@imap://imap.example.com", "c\xc3\xa4rl \"x\"@pop3+tls://mail.example.net:1110",
+            "ann@gmail.com@imaps://imap.gmail.com", "carl@imap+tls://mail.example.net:1143",
+            "ann@gmail.com@pop3s://pop.gmail.com", "dora@imap://imap.example.org",
+            "dora@imaps://mail.example.org:9993", "dora@imap+tls://imap.example.org",
+            "dora@pop3+tls://pop.example.org", "erik@imaps://imap.kmail.test",
+            "erik@imap+tls://imap.kmail.test", "erik@imap://old.kmail.test:1143",
+            "erik@pop3s://pop.kmail.test"}));
+    for (int oauth2 : {5, 7}) {
+        EXPECT_TRUE(import.Mailboxes[oauth2].Importable()) << "OAuth2 with a known provider";
+        EXPECT_TRUE(import.Mailboxes[oauth2].Account.OAuth2);
+    }
+    EXPECT_EQ(import.Mailboxes[4].Account.Tls, TTlsMode::StartTls);
+    EXPECT_TRUE(import.Mailboxes[6].Account.Imap);
+    EXPECT_FALSE(import.Mailboxes[7].Account.Imap);
 
     ASSERT_EQ(
         Captions(import.SmtpServers),
@@ -140,7 +174,7 @@ TEST_F(MailSources, OnlyPop3AccountsOfEveryProgramAreListedWithPortAndTlsMode)
 
     // A second scan adds nothing twice.
     import.Scan();
-    EXPECT_EQ(import.Mailboxes.size(), 7u);
+    EXPECT_EQ(import.Mailboxes.size(), 16u);
     EXPECT_EQ(import.SmtpServers.size(), 3u);
 }
 

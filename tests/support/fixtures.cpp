@@ -106,6 +106,19 @@ void MakeMailFolder(const std::string &path)
         FailErrno("cannot give the mail user", path);
 }
 
+// A small file of the mail user's, as dovecot writes its own.
+void WriteMailFile(const std::string &path, const std::string &bytes)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        FailErrno("cannot create", path);
+    WriteAll(fd, bytes, path);
+    const bool ok = ::fchown(fd, MailUid, MailGid) == 0;
+    ::close(fd);
+    if (!ok)
+        FailErrno("cannot give the mail user", path);
+}
+
 // Gives dovecot a new user as a passwd-file of its own in the users folder. dovecot reads
 // such a file at the user's first login, so the user is known at once; a line appended to a
 // shared passwd-file could stay unseen for up to a second. The file is written under a
@@ -423,18 +436,32 @@ bool AnySeen(const Mailbox &box)
 
 void ChangeUidValidity(const Mailbox &box)
 {
-    // Without its UID list and indexes dovecot numbers the mailbox afresh, taking the next
-    // UIDVALIDITY from dovecot-uidvalidity (which stays, so the value grows).
+    // Without its UID list and indexes dovecot numbers the mailbox afresh. It takes the next
+    // UIDVALIDITY from "dovecot-uidvalidity" in the root of the listener's folders (above the
+    // value there, or the time if that is later), and the bare listener has a root of its own.
+    // Both get the current value, so whichever listener comes first hands out a higher one
+    // even within the same second.
+    const std::string uidList = testenv::ReadFile(box.maildir + "/dovecot-uidlist");
+    const std::string current = uidList.compare(0, 3, "3 V") == 0
+                                    ? uidList.substr(3, uidList.find(' ', 3) - 3)
+                                    : std::string();
     const std::string bareRoot = box.maildir.substr(0, box.maildir.rfind('/')) + "/Maildir-bare";
     for (const std::string &folder : {box.maildir, bareRoot}) {
         QDir dir(QString::fromStdString(folder));
-        for (const QString &name :
-             dir.entryList({"dovecot-uidlist", "dovecot.index*", "dovecot.list.index*"},
-                           QDir::Files | QDir::Hidden)) {
+        for (const QString &name : dir.entryList({"dovecot-uidlist", "dovecot.index*",
+                                                  "dovecot.list.index*", "dovecot-uidvalidity*"},
+                                                 QDir::Files | QDir::Hidden)) {
             const std::string file = dir.filePath(name).toStdString();
             if (::unlink(file.c_str()) != 0 && errno != ENOENT)
                 FailErrno("cannot remove", file);
         }
+        if (current.empty())
+            continue;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08lx", std::strtoul(current.c_str(), nullptr, 10));
+        MakeMailFolder(folder);
+        WriteMailFile(folder + "/dovecot-uidvalidity", hex);
+        WriteMailFile(folder + "/dovecot-uidvalidity." + hex, "");
     }
 }
 
