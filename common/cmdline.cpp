@@ -22,7 +22,7 @@ struct TProgramPurpose
 // What each program is for, and how it is normally started.
 constexpr TProgramPurpose Purposes[] = {
     {"korrind",
-     "Corvex mail monitor: watches POP3 mailboxes and filters their mail on the server."},
+     "Corvex mail monitor: watches POP3 and IMAP mailboxes and filters their mail on the server."},
     {"velmot",
      "Corvex rules manager: edits a priority or rejection list (started by the monitor)."},
     {"strenna", "Corvex saved message manager: lists, searches, forwards and deletes saved "
