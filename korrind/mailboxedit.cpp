@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
+#include "common/net/imapclient.h"
+#include "common/net/pop3client.h"
 #include "common/text.h"
 #include "common/utils.h"
 
@@ -80,6 +82,25 @@ std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFo
         return Format(mailboxtext::UserIdInvalid, fields.UserId.c_str());
     if (int(inboxFolder.size()) > InboxPathLimit)
         return Format(mailboxtext::InboxTooLong, InboxPathLimit);
+    return CheckMailServer(fields.MailServer);
+}
+
+std::string CheckMailServer(const std::string &server)
+{
+    const std::string address = Trim(server);
+    const std::size_t schemeEnd = address.find("://");
+    if (schemeEnd == std::string::npos)
+        return {};
+    const char *const schemes[] = {"pop3://",  "pop3s://",  Pop3RequireTlsScheme,
+                                   ImapScheme, ImapsScheme, ImapRequireTlsScheme};
+    const std::string scheme = address.substr(0, schemeEnd + 3);
+    if (std::none_of(std::begin(schemes), std::end(schemes),
+                     [&scheme](const char *known) { return SameText(scheme, known); }))
+        return Format(mailboxtext::UnknownServerForm, address.c_str());
+    const std::string rest = address.substr(schemeEnd + 3);
+    const std::string hostAndPort = rest.substr(0, rest.find('/'));
+    if (hostAndPort.empty() || hostAndPort[0] == ':')
+        return Format(mailboxtext::ServerHostMissing, address.c_str());
     return {};
 }
 

@@ -26,11 +26,20 @@ inline constexpr char InboxTooLong[] =
 inline constexpr char UserIdMissing[] = "Please enter the user ID.";
 inline constexpr char UserIdInvalid[] = "\"%s\" can't be a user ID: it names a folder.";
 inline constexpr char Duplicate[] = "The mailbox %s is already in the list.";
-inline constexpr char MailServerPlaceholder[] = "host, host:port, pop3s://host or pop3+tls://host";
-inline constexpr char MailServerTip[] = "The POP3 server of the mailbox, written as:\n"
-                                        "host or host:port\n"
-                                        "pop3s://host[:port] - TLS from the start (also port 995)\n"
-                                        "pop3+tls://host[:port] - TLS required, started with STLS";
+inline constexpr char MailServerPlaceholder[] = "host[:port], pop3s://host or imaps://host/folder";
+inline constexpr char MailServerTip[] =
+    "The mail server of the mailbox, written as:\n"
+    "host or host:port - POP3, TLS when the server offers it\n"
+    "pop3s://host[:port] - POP3, TLS from the start (also port 995)\n"
+    "pop3+tls://host[:port] - POP3, TLS required, started with STLS\n"
+    "imap://host[:port] - IMAP, TLS when the server offers it\n"
+    "imaps://host[:port] - IMAP, TLS from the start (also port 993)\n"
+    "imap+tls://host[:port] - IMAP, TLS required, started with STARTTLS\n"
+    "An IMAP address may end in the folder to watch (imaps://host/Lists/Work); INBOX without one.";
+inline constexpr char UnknownServerForm[] =
+    "\"%s\" is not a mail server this program can reach: write host or host:port, or begin with "
+    "pop3s://, pop3+tls://, imap://, imaps:// or imap+tls://.";
+inline constexpr char ServerHostMissing[] = "The mail server \"%s\" names no host.";
 } // namespace mailboxtext
 
 // Longest entries, in bytes: each fits its record field with the terminating zero. A user ID
@@ -86,9 +95,15 @@ TMailboxFields FieldsOf(const TMailBoxRecord &record);
 
 // Why the fields cannot be stored ("" when they can): an entry longer than its limit (the
 // user ID's is userIdLimit), an inbox folder (InboxFolderOf) that would not fit its field, a
-// missing user ID or one that names a folder ("/" in it, "." or "..").
+// missing user ID or one that names a folder ("/" in it, "." or ".."), or a mail server
+// (CheckMailServer) in a form no session takes.
 std::string CheckFields(const TMailboxFields &fields, const std::string &inboxFolder,
                         int userIdLimit = UserIdLimit);
+
+// Why server cannot be a mailbox's mail server ("" when it can): a scheme other than those of
+// POP3 (pop3://, pop3s://, pop3+tls://) and IMAP (imap://, imaps://, imap+tls://), in any case,
+// or no host after the scheme. An empty server is left to the check itself.
+std::string CheckMailServer(const std::string &server);
 
 // Why the mailbox cannot join the list ("" when it can): another row (not exceptRow) has the
 // same user ID on the same server.

@@ -32,6 +32,15 @@ std::string ProviderIdOf(TProviderChoice choice, const std::string &server)
     return oauth2::IssuerProvider;
 }
 
+// Whether tokens granted for scopes serve server: a preset asks other scopes for IMAP than for
+// POP3 (Microsoft), so a mailbox moved from one to the other signs in anew.
+bool ScopesFit(const std::string &providerId, const std::string &scopes, const std::string &server)
+{
+    if (scopes.empty() || providerId == oauth2::IssuerProvider)
+        return true;
+    return scopes == oauth2::PresetProvider(providerId, "", server).Scopes;
+}
+
 // The store as it is on disk; a file set aside is reported, and the store starts empty.
 oauth2::TStore LoadedStore(const std::string &dataRoot)
 {
@@ -76,7 +85,7 @@ oauth2::TProvider ChoiceProvider(const TSignInChoice &choice, const std::string 
         problem = signintext::NoIssuer;
         return {};
     }
-    oauth2::TProvider provider = oauth2::PresetProvider(id, issuer);
+    oauth2::TProvider provider = oauth2::PresetProvider(id, issuer, server);
     provider.ClientId = Trim(choice.ClientId);
     oauth2::FillClient(provider);
     if (provider.ClientId.empty())
@@ -128,11 +137,12 @@ bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
     const oauth2::TEntry *stored = store.Find(purpose, newUserId, newServer);
     if (!stored)
         stored = store.Find(purpose, oldUserId, oldServer);
-    if (choice.SignedInHere) {
+    if (choice.SignedInHere && ScopesFit(entry.ProviderId, choice.Scopes, newServer)) {
         entry.Scopes = choice.Scopes;
         entry.Tokens = choice.Tokens;
     } else if (stored && stored->ProviderId == entry.ProviderId && stored->Issuer == entry.Issuer &&
-               stored->ClientId == entry.ClientId) {
+               stored->ClientId == entry.ClientId &&
+               ScopesFit(stored->ProviderId, stored->Scopes, newServer)) {
         // Tokens go only to the provider and client they were issued by.
         entry.Scopes = stored->Scopes;
         entry.Tokens = stored->Tokens;

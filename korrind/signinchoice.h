@@ -77,8 +77,9 @@ std::string SignInStateText(const TSignInChoice &choice);
 // (oldUserId, oldServer) is kept for PruneChoices. The entry gets the choice's tokens only when
 // it signed in here; otherwise it keeps the tokens stored now (those of the new key, else of
 // the old one), which the monitor may have renewed while the editor was open, and none when
-// the provider, issuer or client changed. Nothing is written when nothing changed. False with
-// error when the store could not be written.
+// the provider, issuer or client changed or the tokens' scopes are not those a preset asks for
+// newServer (a mailbox moved between POP3 and IMAP). Nothing is written when nothing changed.
+// False with error when the store could not be written.
 bool StoreChoice(const std::string &dataRoot, oauth2::TPurpose purpose,
                  const std::string &oldUserId, const std::string &oldServer,
                  const std::string &newUserId, const std::string &newServer,

@@ -16,7 +16,7 @@ constexpr char RefusedText[] = "the provider refused to renew the sign-in";
 
 TProvider EntryProvider(const TEntry &entry)
 {
-    TProvider provider = PresetProvider(entry.ProviderId, entry.Issuer);
+    TProvider provider = PresetProvider(entry.ProviderId, entry.Issuer, entry.Server);
     provider.ClientId = entry.ClientId;
     if (!entry.Scopes.empty())
         provider.Scopes = entry.Scopes;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/names.h"
+#include "common/net/imapclient.h"
 #include "common/net/pop3client.h"
 #include "common/platform/files.h"
 #include "common/platform/folders.h"
@@ -34,10 +35,12 @@ namespace {
 constexpr char MicrosoftBase[] = "https://login.microsoftonline.com/common/oauth2/v2.0/";
 constexpr char MicrosoftScopes[] = "https://outlook.office.com/POP.AccessAsUser.All "
                                    "https://outlook.office.com/SMTP.Send offline_access";
+constexpr char MicrosoftImapScopes[] = "https://outlook.office.com/IMAP.AccessAsUser.All "
+                                       "https://outlook.office.com/SMTP.Send offline_access";
 constexpr char GoogleAuthorize[] = "https://accounts.google.com/o/oauth2/v2/auth";
 constexpr char GoogleToken[] = "https://oauth2.googleapis.com/token";
 constexpr char GoogleRevoke[] = "https://oauth2.googleapis.com/revoke";
-constexpr char GoogleScopes[] = "https://mail.google.com/";
+constexpr char GoogleScopes[] = "https://mail.google.com/"; // POP3, IMAP and SMTP alike
 // An issuer's scopes when the user named none: the account's address and a refresh token.
 constexpr char IssuerScopes[] = "openid email offline_access";
 
@@ -126,14 +129,15 @@ std::string DefaultScopes(const QJsonArray &supported)
 
 } // namespace
 
-TProvider PresetProvider(const std::string &id, const std::string &issuer)
+TProvider PresetProvider(const std::string &id, const std::string &issuer,
+                         const std::string &server)
 {
     TProvider provider;
     provider.Id = id;
     if (id == MicrosoftProvider) {
         provider.AuthorizationEndpoint = std::string(MicrosoftBase) + "authorize";
         provider.TokenEndpoint = std::string(MicrosoftBase) + "token";
-        provider.Scopes = MicrosoftScopes;
+        provider.Scopes = IsImapServer(server) ? MicrosoftImapScopes : MicrosoftScopes;
     } else if (id == GoogleProvider) {
         provider.AuthorizationEndpoint = GoogleAuthorize;
         provider.TokenEndpoint = GoogleToken;
@@ -146,17 +150,20 @@ TProvider PresetProvider(const std::string &id, const std::string &issuer)
     return provider;
 }
 
+bool IsImapServer(const std::string &server)
+{
+    const std::string address = Trim(server);
+    for (const char *scheme : {ImapScheme, ImapsScheme, ImapRequireTlsScheme})
+        if (StartsText(address, scheme))
+            return true;
+    return false;
+}
+
 std::string ProviderForServer(const std::string &server)
 {
     // Any scheme (pop3s://, imaps://, smtp+tls:// ...) goes, and an IMAP folder path after the
     // host and port.
-    std::string address = Trim(server);
-    const std::size_t scheme = address.find("://");
-    if (scheme != std::string::npos) {
-        address = address.substr(scheme + 3);
-        address = address.substr(0, address.find('/'));
-    }
-    const std::string host = LowerCase(Trim(ParseServerAddress(address, 110).Host));
+    const std::string host = LowerCase(Trim(ParseServerAddress(server, 110).Host));
     for (const char *known : MicrosoftHosts)
         if (host == known)
             return MicrosoftProvider;

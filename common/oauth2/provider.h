@@ -1,5 +1,6 @@
 // OAuth2 providers: the issuers a mailbox or the outgoing server can sign in with. Two presets
-// (Microsoft and Google) carry fixed endpoints and the scopes that cover both POP3 and SMTP; any
+// (Microsoft and Google) carry fixed endpoints and the scopes of the mail server's protocol
+// (POP3 or IMAP) and SMTP; any
 // other issuer is given by its URL and its endpoints are read from its OpenID discovery
 // document. The client ID (and the secret, where a provider wants one from desktop programs)
 // comes from the build options, overridden per user by ClientsFile in the user's configuration
@@ -30,12 +31,18 @@ struct TProvider
     std::string ClientSecret; // empty for a public client
 };
 
-// The preset of id (endpoints and scopes), or for IssuerProvider a provider with only Issuer
-// set; the client ID and secret filled in by FillClient.
-TProvider PresetProvider(const std::string &id, const std::string &issuer = std::string());
+// The preset of id (endpoints, and the scopes server needs: those of IMAP for an IMAP address,
+// of POP3 otherwise), or for IssuerProvider a provider with only Issuer set; the client ID and
+// secret filled in by FillClient.
+TProvider PresetProvider(const std::string &id, const std::string &issuer = std::string(),
+                         const std::string &server = std::string());
 
-// The preset that serves a mail server ("outlook.office365.com", "pop.gmail.com", ...) given
-// as host or in any form a server field takes; "" when none does.
+// Whether a server field names an IMAP server: "imap://", "imaps://" or "imap+tls://" in any
+// case.
+bool IsImapServer(const std::string &server);
+
+// The preset that serves a mail server ("outlook.office365.com", "pop.gmail.com",
+// "imap.gmail.com", ...) given as host or in any form a server field takes; "" when none does.
 std::string ProviderForServer(const std::string &server);
 
 // The client ID and secret of provider: the per-user file first, then the build's defaults.

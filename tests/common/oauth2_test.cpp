@@ -109,6 +109,15 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(ProviderForServer("imaps://imap.gmail.com/Lists/Work"), GoogleProvider);
     EXPECT_EQ(ProviderForServer("pop.example.com"), "");
     EXPECT_EQ(ProviderForServer("gmail.com.example.org"), "");
+    // IMAP addresses, with a port or a folder path that is no part of the host.
+    EXPECT_EQ(ProviderForServer("imaps://imap.gmail.com/Lists/Work"), GoogleProvider);
+    EXPECT_EQ(ProviderForServer("IMAP://Imap.GoogleMail.com:143"), GoogleProvider);
+    EXPECT_EQ(ProviderForServer("imap+tls://outlook.office365.com/INBOX"), MicrosoftProvider);
+    EXPECT_EQ(ProviderForServer("imaps://imap.example.org/pop.gmail.com"), "");
+    for (const char *imap : {"imap://h", "IMAPS://h:993/Work", " Imap+Tls://h"})
+        EXPECT_TRUE(IsImapServer(imap)) << imap;
+    for (const char *other : {"imap.gmail.com", "pop3s://imap.gmail.com", "h:993", "imapx://h"})
+        EXPECT_FALSE(IsImapServer(other)) << other;
     // Plain http only between an issuer on this computer and endpoints on it: an issuer
     // elsewhere (or a preset) must not send codes and tokens to whoever holds a local port.
     const std::string local = "http://127.0.0.1:8080";

@@ -197,6 +197,65 @@ TEST(MailboxEditRules, ImportedMailboxIsCheckedOnceItGetsItsPassword)
     EXPECT_FALSE(store.Mailboxes[0].Checked);
 }
 
+// IMAP addresses are taken in every form and case, a mistyped scheme is refused, and an
+// automatic OAuth2 sign-in picks the provider by the IMAP host and asks for the scopes of
+// IMAP; a Microsoft mailbox moved from POP3 to IMAP signs in anew, a Google one need not.
+TEST(MailboxEditRules, ImapAddressesAreTakenAndSignInWithTheScopesOfImap)
+{
+    TMailboxFields fields = FieldsOf(Record("ann", "pop.example.org", "/m/ann"));
+    for (const char *taken : {"imap://mail.example.org", "imaps://mail.example.org:1993/Lists/Work",
+                              "IMAP+TLS://Mail.Example.Org/INBOX", "pop3s://pop.example.org",
+                              "pop3+tls://pop.example.org:110", "[::1]:110", "pop.example.org"}) {
+        fields.MailServer = taken;
+        EXPECT_EQ(CheckFields(fields, "/m/ann"), "") << taken;
+    }
+    fields.MailServer = "imapx://mail.example.org";
+    EXPECT_EQ(CheckFields(fields, "/m/ann"),
+              "\"imapx://mail.example.org\" is not a mail server this program can reach: write "
+              "host or host:port, or begin with pop3s://, pop3+tls://, imap://, imaps:// or "
+              "imap+tls://.");
+    fields.MailServer = "pop://pop.example.org";
+    EXPECT_NE(CheckFields(fields, "/m/ann"), "");
+    for (const char *hostless : {"imaps:///INBOX", "imap://:143", "pop3s://"}) {
+        fields.MailServer = hostless;
+        EXPECT_NE(CheckFields(fields, "/m/ann").find("names no host"), std::string::npos)
+            << hostless;
+    }
+
+    TSignInChoice automatic;
+    automatic.OAuth2 = true;
+    std::string problem;
+    const oauth2::TProvider google = ChoiceProvider(automatic, "imaps://imap.gmail.com", problem);
+    EXPECT_EQ(google.Id, oauth2::GoogleProvider);
+    EXPECT_EQ(google.Scopes, "https://mail.google.com/");
+    const oauth2::TProvider imap =
+        ChoiceProvider(automatic, "imap+tls://outlook.office365.com/Lists/Work", problem);
+    EXPECT_EQ(imap.Id, oauth2::MicrosoftProvider);
+    EXPECT_NE(imap.Scopes.find("/IMAP.AccessAsUser.All"), std::string::npos) << imap.Scopes;
+    EXPECT_EQ(imap.Scopes.find("/POP.AccessAsUser.All"), std::string::npos) << imap.Scopes;
+    const oauth2::TProvider pop = ChoiceProvider(automatic, "outlook.office365.com", problem);
+    EXPECT_NE(pop.Scopes.find("/POP.AccessAsUser.All"), std::string::npos) << pop.Scopes;
+
+    // Signed in over POP3, then moved to IMAP on the same host.
+    const std::string root = testenv::MakeScratchDir("imap-signin");
+    auto moveToImap = [&root, &problem](const std::string &user, const std::string &host) {
+        TMailBoxRecord record = Record(user, host, root + "/" + user);
+        TMailboxFields moved = FieldsOf(record);
+        moved.SignIn.OAuth2 = true;
+        moved.SignIn.Scopes = ChoiceProvider(moved.SignIn, host, problem).Scopes;
+        moved.SignIn.Tokens.RefreshToken = "r-" + user;
+        moved.SignIn.SignedInHere = true;
+        EXPECT_TRUE(StoreSignIn(moved, record, root));
+        EXPECT_FALSE(AwaitsFirstSignIn(root, user, host));
+        moved.SignIn.SignedInHere = false;
+        moved.MailServer = "imaps://" + host;
+        EXPECT_TRUE(StoreSignIn(moved, record, root));
+        return AwaitsFirstSignIn(root, user, moved.MailServer);
+    };
+    EXPECT_TRUE(moveToImap("ann", "outlook.office365.com"));
+    EXPECT_FALSE(moveToImap("bob", "pop.gmail.com"));
+}
+
 // ---- the windows, from the main window
 
 class MailboxWindows : public ::testing::Test
