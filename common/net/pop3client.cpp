@@ -91,11 +91,12 @@ TServerAddress ParseServerAddress(const std::string &server, int defaultPort)
     } else if (StartsText(rest, Pop3RequireTlsScheme)) {
         address.RequireTls = true;
         rest = rest.substr(sizeof(Pop3RequireTlsScheme) - 1);
-    } else if (StartsText(rest, "pop3://")) {
-        rest = rest.substr(7);
+    } else if (const size_t scheme = rest.find("://"); scheme != std::string::npos) {
+        rest = rest.substr(scheme + 3); // pop3:// or another protocol's form: host and port
     }
-    while (!rest.empty() && rest.back() == '/')
-        rest.pop_back();
+    // What follows the host and port names a folder (an IMAP server's form).
+    if (const size_t path = rest.find('/'); path != std::string::npos)
+        rest.erase(path);
 
     int port = 0;
     bool portGiven = false;

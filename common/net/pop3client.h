@@ -44,7 +44,8 @@ struct TPop3Summary
 TPop3Summary SummarizeHeader(const std::vector<std::string> &lines);
 
 // A server written "host", "host:port", "pop3s://host[:port]", "pop3+tls://host[:port]",
-// "pop3://host" or "[v6]:port".
+// "pop3://host" or "[v6]:port". Another scheme ("imaps://host/Work") gives its host and port,
+// without the folder path.
 struct TServerAddress
 {
     std::string Host;
