@@ -453,13 +453,6 @@ void TImapClient::HandleResponse(const std::string &raw)
         ProtocolError("the server answered garbage (" + why + "): \"" + Printable(raw) + "\"");
         return;
     }
-    if (!OldestSent() && !(response.Tag == "*" && response.Status != "")) {
-        if (response.Tag != "*") {
-            ProtocolError("the server sent a response nobody asked for: \"" +
-                          Printable(response.FirstLine) + "\"");
-            return;
-        }
-    }
     if (response.Tag == "+")
         HandleContinuation(response);
     else if (response.Tag == "*")

@@ -2,6 +2,7 @@
 // against the fixture dovecot when its IMAP listeners run; plus the response syntax alone.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QtGlobal>
 #include <functional>
 #include <map>
@@ -539,8 +540,40 @@ TEST(ImapClient, FixtureDovecot)
         std::vector<TImapFolder> list;
         ASSERT_TRUE(client.TakeFolders(folders, list));
         EXPECT_FALSE(list.empty());
+        unsigned message = client.RequestMessage(messages[1].Uid);
+        ASSERT_TRUE(ok(message));
+        TStringList lines;
+        ASSERT_TRUE(client.TakeMessage(message, lines));
+        EXPECT_EQ(lines.Items().back(), "Body line 2");
+        // Reading set no \Seen flag: dovecot would add "S" to the flags after ":2," in the file's
+        // name.
+        for (const QString &file :
+             QDir(QString::fromStdString(box.maildir + "/cur")).entryList(QDir::Files))
+            EXPECT_FALSE(file.section(":2,", 1).contains('S')) << file.toStdString();
         client.Disconnect();
         ASSERT_TRUE(fixtures::WaitUntil([&] { return recorder.Disconnected; }));
+    }
+
+    // A token signs in over TLS; a stale one is refused as expired, worth a refresh.
+    for (bool expired : {false, true}) {
+        SCOPED_TRACE(expired ? "expired token" : "fresh token");
+        fixtures::OAuthTokens tokens = fixtures::IssueTokens(box.user);
+        if (expired)
+            fixtures::ExpireAccessTokens(box.user);
+        TRecorder recorder;
+        TImapClient client(&recorder);
+        client.Host = "imaps://127.0.0.1:" + tlsPort;
+        client.User = box.user;
+        client.AccessToken = tokens.accessToken;
+        client.Connect();
+        ASSERT_TRUE(fixtures::WaitUntil([&] {
+            return recorder.Connected || client.State() == TImapClient::TState::Disconnected;
+        }));
+        EXPECT_EQ(recorder.Connected, !expired) << client.LastErrorText();
+        if (expired)
+            EXPECT_EQ(client.LastFailure(), TPop3Failure::SignInExpired) << client.LastErrorText();
+        EXPECT_FALSE(recorder.LogHas(tokens.accessToken));
+        client.Abort();
     }
 }
 
