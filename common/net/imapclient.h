@@ -27,6 +27,9 @@
 #include "common/net/pop3client.h" // TServerAddress, TPop3Failure, TPop3Summary
 #include "common/stringlist.h"
 
+class TImapReader;
+struct TImapResponse;
+
 // The forms of an IMAP server: "imap://host[:port]" (143, STARTTLS when offered),
 // "imaps://host[:port]" (implicit TLS, 993) and "imap+tls://host[:port]" (STARTTLS required),
 // each with an optional folder path ("imaps://host/Lists/Work"; INBOX without one).
@@ -168,13 +171,136 @@ public:
     bool TakeUids(unsigned ticket, std::vector<uint32_t> &uids);
 
 private:
-    // The helper that implements this unit adds what it needs here.
+    enum class TKind {
+        Greeting,
+        Capability,
+        StartTls,
+        Login,
+        AuthBearer,
+        Select,
+        Sizes,
+        Headers,
+        Message,
+        List,
+        Move,
+        Copy,
+        Store,
+        Expunge,
+        Noop,
+        Logout
+    };
+    struct TCommand
+    {
+        TKind Kind = TKind::Noop;
+        std::string Tag;
+        std::vector<std::string> Parts; // sent one by one, each after a continuation
+        size_t NextPart = 0;
+        std::string Log; // the command as the log shows it, secrets masked
+        unsigned Ticket = 0;
+        bool Sent = false;
+        bool Answered = false; // a token login answered the server's error challenge
+        uint64_t Serial = 0;
+        int64_t Expected = 0;           // bytes of reply expected, for the deadline
+        std::vector<uint32_t> Uids;     // asked, ascending
+        uint32_t FirstUid = 0;          // of a sizes FETCH
+        std::vector<uint32_t> CopyUids; // source UIDs a COPYUID code named
+        bool CopyUidSeen = false;
+    };
+    struct TRequest
+    {
+        TKind Kind = TKind::Noop;
+        bool Ok = true;
+        int Outstanding = 0;
+        std::deque<TCommand> Steps; // sent one after another, each once the one before is OK
+        TImapFolderState FolderState;
+        std::vector<TImapMessage> Messages;
+        bool GotBody = false;
+        TStringList Lines;
+        std::vector<TImapFolder> Folders;
+        std::vector<uint32_t> Gone;
+        std::string Failure;
+    };
+    enum class TFailKind { Connection, InvalidHost, Silent };
+
+    TCommand MakeCommand(TKind kind, const std::string &line);
+    void Push(TCommand command);
+    void PushSimple(TKind kind, const std::string &line) { Push(MakeCommand(kind, line)); }
+    unsigned StartRequest(TKind kind, std::vector<TCommand> commands, bool sequential);
+    void SendQueued();
+    void SendPart(TCommand &command);
+    TCommand *AwaitingContinuation();
+    TCommand *OldestSent();
+    int64_t ExpectedBytes(const TCommand &command) const;
+    void ArmTimer(bool restart = true);
+    void OnReadyRead();
+    void HandleResponse(const std::string &raw);
+    void HandleContinuation(const TImapResponse &response);
+    void HandleUntagged(const TImapResponse &response);
+    void HandleStatusCode(const TImapResponse &response, TCommand *command);
+    void HandleFetch(const TImapResponse &response);
+    void HandleTagged(const TImapResponse &response);
+    void Dispatch(TCommand &command, bool ok, const TImapResponse &response);
+    void AfterGreeting(const TImapResponse &response);
+    void AfterCapability();
+    void SetCapabilities(const std::vector<std::string> &words, size_t first);
+    void StartLogin();
+    void StartBearerLogin();
+    void LoginDone(const TImapResponse &response);
+    void LoginRefused(const std::string &status);
+    void BearerRefused(const std::string &status);
+    void BecomeReady();
+    void CommandDone(TCommand &command, bool ok, const std::string &status);
+    void FinishRequest(unsigned ticket);
+    TCommand *SentOf(TKind kind);
+    TRequest *RequestOf(const TCommand *command);
+    void ProtocolError(const std::string &why);
+    void FailConnect(TFailKind kind, const std::string &why);
+    void LoseConnection(const std::string &why);
+    void OnRemoteClosed();
+    void OnSocketError();
+    void OnTimeOut(const std::string &why);
+    void TearDown();
+    std::vector<unsigned> PendingTickets() const;
+    void NoteFailure(TPop3Failure failure);
+    void Log(const std::string &line);
+    std::string Quote(const std::string &value) const;
+
     TImapListener *Listener;
     std::unique_ptr<QSslSocket> Socket;
+    std::vector<QMetaObject::Connection> Links;
+    std::vector<std::unique_ptr<QSslSocket>> Retired; // closed sockets, deleted on next Connect
+    QTimer Timer;                                     // silence
+    QTimer DeadlineTimer;                             // the reply awaited did not end in time
     TImapAddress Address_;
+    std::string ProxyHost;
+    int ProxyPort = 0;
     TState State_ = TState::Disconnected;
     bool Secure_ = false;
+    bool LoggedIn = false;
+    bool StartedTls = false;
+    std::vector<std::string> Capabilities; // upper-cased
+    TBearerMechanism Bearer = TBearerMechanism::XOAuth2;
+    TBearerError BearerRefusal;
     std::string LastErrorText_;
+    std::string SslErrorText;
+    bool SslNameOnly = false;
     TPop3Failure LastFailure_ = TPop3Failure::None;
     int64_t BytesReceived_ = 0;
+    std::unique_ptr<TImapReader> Reader;
+    std::deque<TCommand> Queue; // sent and unsent, in order
+    std::map<unsigned, TRequest> Requests;
+    std::map<uint32_t, int64_t> KnownSizes; // UID → RFC822.SIZE of the selected folder
+    uint32_t Exists = 0;
+    uint64_t NextSerial = 1;
+    uint64_t DeadlinePhase = 0;
+    bool DeadlineArmed = false;
+    bool Reading = false;
+    unsigned Generation = 0;
+    unsigned NextTicket = 1;
+    unsigned NextTag = 1;
+    std::map<unsigned, TImapFolderState> FolderStates;
+    std::map<unsigned, std::vector<TImapMessage>> MessageLists;
+    std::map<unsigned, TStringList> MessageLines;
+    std::map<unsigned, std::vector<TImapFolder>> FolderLists;
+    std::map<unsigned, std::vector<uint32_t>> UidLists;
 };
