@@ -10,6 +10,7 @@
 
 #include "common/accesswait.h"
 #include "common/globals.h"
+#include "common/net/imapclient.h"
 #include "common/net/tlstrust.h"
 #include "common/oauth2/access.h"
 #include "common/password.h"
@@ -677,7 +678,7 @@ bool TCorvexMonitor::PrepareSession(int index)
 
 void TCorvexMonitor::UseSessionFor(const std::string &server)
 {
-    TMailSession *wanted = Pop3Session.get();
+    TMailSession *wanted = IsImapAddress(server) ? ImapSession.get() : Pop3Session.get();
     if (wanted == Mail || wanted == nullptr)
         return;
     if (Mail->IsConnected())

@@ -20,6 +20,7 @@
 #include "common/ui/sound.h"
 #include "common/utils.h"
 #include "korrind/engine/checkmail.h"
+#include "korrind/engine/imapsession.h"
 #include "korrind/engine/popinterface.h"
 
 namespace {
@@ -87,6 +88,7 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
     InstallEscapeHook(*Globals);
     InstallWindowPlacement();
     Pop3Session = std::make_unique<TPop3>(&Globals->DebugLevel);
+    ImapSession = std::make_unique<TImapSession>(&Globals->DebugLevel);
     Mail = Pop3Session.get();
     Mail->CancelCheck = [](bool reset) {
         return Globals != nullptr && Globals->EscapePressed(reset);

@@ -12,11 +12,11 @@
 namespace {
 
 constexpr int DefaultSocksPort = 1080;
-constexpr size_t MaxQuotedReply = 120;   // bytes of a response line in a log line or error text
-constexpr size_t MaxInFlight = 16;       // commands on the wire at once
-constexpr int64_t StatusBytes = 64;      // expected bytes of a status response
-constexpr int64_t HeaderBytes = 2048;    // expected bytes of one message header
-constexpr int64_t SizeEntryBytes = 48;   // expected bytes of one "* n FETCH (UID RFC822.SIZE)"
+constexpr size_t MaxQuotedReply = 120; // bytes of a response line in a log line or error text
+constexpr size_t MaxInFlight = 16;     // commands on the wire at once
+constexpr int64_t StatusBytes = 64;    // expected bytes of a status response
+constexpr int64_t HeaderBytes = 2048;  // expected bytes of one message header
+constexpr int64_t SizeEntryBytes = 64; // expected bytes of one "* n FETCH (UID RFC822.SIZE FLAGS)"
 constexpr int64_t ListBytes = 16 * 1024; // expected bytes of a folder list
 
 // A response line in a log line or error text: printable ASCII only, cut short.
@@ -603,12 +603,13 @@ void TImapClient::HandleFetch(const TImapResponse &response)
         if (!request)
             continue;
         if (command.Kind == TKind::Sizes && fetch.HasSize && fetch.Uid >= command.FirstUid) {
-            request->Messages.push_back(TImapMessage{fetch.Uid, fetch.Size, {}});
+            request->Messages.push_back(TImapMessage{fetch.Uid, fetch.Size, fetch.Deleted, {}});
             return;
         }
         if (command.Kind == TKind::Headers && fetch.HasHeader &&
             Contains(command.Uids, fetch.Uid)) {
-            TImapMessage message{fetch.Uid, fetch.Size, SummarizeHeader(SplitLines(fetch.Header))};
+            TImapMessage message{fetch.Uid, fetch.Size, false,
+                                 SummarizeHeader(SplitLines(fetch.Header))};
             message.Summary.Size = fetch.Size;
             request->Messages.push_back(std::move(message));
             return;
@@ -920,7 +921,10 @@ void TImapClient::CommandDone(TCommand &command, bool ok, const std::string &sta
         for (uint32_t uid : gone)
             if (Contains(command.Uids, uid))
                 request->Gone.push_back(uid);
-    } else if (command.Kind == TKind::Expunge) {
+    } else if (command.Kind == TKind::Expunge ||
+               (command.Kind == TKind::Store && !Offers("UIDPLUS"))) {
+        // Without UIDPLUS nothing expunges exactly these messages: marked \Deleted they are
+        // gone for every client that hides such messages, and the listings skip them.
         request->Gone.insert(request->Gone.end(), command.Uids.begin(), command.Uids.end());
     } else if (command.Kind == TKind::Message && !request->GotBody) {
         request->Ok = false;
@@ -1006,7 +1010,7 @@ unsigned TImapClient::RequestSizes(uint32_t firstUid)
 {
     firstUid = std::max<uint32_t>(firstUid, 1);
     TCommand command =
-        MakeCommand(TKind::Sizes, Format("UID FETCH %u:* (UID RFC822.SIZE)", firstUid));
+        MakeCommand(TKind::Sizes, Format("UID FETCH %u:* (UID RFC822.SIZE FLAGS)", firstUid));
     command.FirstUid = firstUid;
     return StartRequest(TKind::Sizes, {std::move(command)}, false);
 }

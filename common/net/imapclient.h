@@ -71,6 +71,7 @@ struct TImapMessage
 {
     uint32_t Uid = 0;
     int64_t Size = 0;
+    bool Deleted = false; // FLAGS holds \Deleted (RequestSizes asks for the flags too)
     TPop3Summary Summary;
 };
 
@@ -142,7 +143,7 @@ public:
     // Requests answer a ticket (0 without a connection); OnRequestFinished reports each.
     // SELECT (readOnly false) or EXAMINE of folder; TakeFolderState.
     unsigned RequestSelect(const std::string &folder, bool readOnly);
-    // UID FETCH first:* (UID RFC822.SIZE): every message of the selected folder from that UID
+    // UID FETCH first:* (UID RFC822.SIZE FLAGS): every message of the selected folder from that UID
     // on, ascending by UID; TakeMessages.
     unsigned RequestSizes(uint32_t firstUid = 1);
     // UID FETCH of the given UIDs (UID RFC822.SIZE BODY.PEEK[HEADER]); TakeMessages, in the
@@ -156,10 +157,12 @@ public:
     // Moves the UIDs to folder: UID MOVE when offered, otherwise UID COPY, UID STORE +FLAGS
     // (\Deleted) and, when UIDPLUS is offered, UID EXPUNGE of exactly those UIDs. TakeUids
     // gives the UIDs that are known to have left the folder (COPYUID/EXPUNGE answers, or all
-    // asked when the server confirmed the command without saying which).
+    // asked when the server confirmed the command without saying which). Without UIDPLUS the
+    // copied messages stay marked \Deleted, which counts as gone: listings skip them.
     unsigned RequestMove(const std::vector<uint32_t> &uids, const std::string &folder);
     // UID STORE +FLAGS.SILENT (\Deleted) and, when UIDPLUS is offered, UID EXPUNGE of exactly
-    // those UIDs (without UIDPLUS they stay marked \Deleted); TakeUids as above.
+    // those UIDs (without UIDPLUS they stay marked \Deleted, which counts as gone); TakeUids
+    // as above.
     unsigned RequestDelete(const std::vector<uint32_t> &uids);
     unsigned RequestNoop();
 

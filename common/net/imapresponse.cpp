@@ -462,6 +462,9 @@ bool ParseImapFetch(const TImapResponse &response, TImapFetch &fetch, std::strin
                 fetch.HasSize = true;
                 fetch.Size = static_cast<int64_t>(number);
             }
+        } else if (key == "FLAGS" && value.Type == TImapValue::TType::List) {
+            for (const TImapValue &flag : value.Items)
+                fetch.Deleted = fetch.Deleted || flag.IsAtom("\\Deleted");
         } else if (key == "BODY[HEADER]" || key == "BODY[]" || key == "BINARY[]") {
             if (!text) {
                 why = "a FETCH " + key + " that is no string";

@@ -73,6 +73,7 @@ struct TImapFetch
     uint32_t Uid = 0; // 0 when the response had none
     bool HasSize = false;
     int64_t Size = 0;
+    bool Deleted = false; // FLAGS holds \Deleted
     bool HasHeader = false;
     std::string Header; // BODY[HEADER]
     bool HasBody = false;

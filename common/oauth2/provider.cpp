@@ -137,7 +137,7 @@ TProvider PresetProvider(const std::string &id, const std::string &issuer,
     if (id == MicrosoftProvider) {
         provider.AuthorizationEndpoint = std::string(MicrosoftBase) + "authorize";
         provider.TokenEndpoint = std::string(MicrosoftBase) + "token";
-        provider.Scopes = IsImapServer(server) ? MicrosoftImapScopes : MicrosoftScopes;
+        provider.Scopes = IsImapAddress(server) ? MicrosoftImapScopes : MicrosoftScopes;
     } else if (id == GoogleProvider) {
         provider.AuthorizationEndpoint = GoogleAuthorize;
         provider.TokenEndpoint = GoogleToken;
@@ -148,15 +148,6 @@ TProvider PresetProvider(const std::string &id, const std::string &issuer,
         provider.Issuer = issuer;
     }
     return provider;
-}
-
-bool IsImapServer(const std::string &server)
-{
-    const std::string address = Trim(server);
-    for (const char *scheme : {ImapScheme, ImapsScheme, ImapRequireTlsScheme})
-        if (StartsText(address, scheme))
-            return true;
-    return false;
 }
 
 std::string ProviderForServer(const std::string &server)

@@ -37,10 +37,6 @@ struct TProvider
 TProvider PresetProvider(const std::string &id, const std::string &issuer = std::string(),
                          const std::string &server = std::string());
 
-// Whether a server field names an IMAP server: "imap://", "imaps://" or "imap+tls://" in any
-// case.
-bool IsImapServer(const std::string &server);
-
 // The preset that serves a mail server ("outlook.office365.com", "pop.gmail.com",
 // "imap.gmail.com", ...) given as host or in any form a server field takes; "" when none does.
 std::string ProviderForServer(const std::string &server);

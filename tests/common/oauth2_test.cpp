@@ -11,6 +11,7 @@
 
 #include "common/encrypt.h"
 #include "common/names.h"
+#include "common/net/imapclient.h"
 #include "common/oauth2/access.h"
 #include "common/oauth2/signin.h"
 #include "common/oauth2/store.h"
@@ -115,9 +116,9 @@ TEST(OAuth2Providers, PresetsServersAndEndpoints)
     EXPECT_EQ(ProviderForServer("imap+tls://outlook.office365.com/INBOX"), MicrosoftProvider);
     EXPECT_EQ(ProviderForServer("imaps://imap.example.org/pop.gmail.com"), "");
     for (const char *imap : {"imap://h", "IMAPS://h:993/Work", " Imap+Tls://h"})
-        EXPECT_TRUE(IsImapServer(imap)) << imap;
+        EXPECT_TRUE(IsImapAddress(imap)) << imap;
     for (const char *other : {"imap.gmail.com", "pop3s://imap.gmail.com", "h:993", "imapx://h"})
-        EXPECT_FALSE(IsImapServer(other)) << other;
+        EXPECT_FALSE(IsImapAddress(other)) << other;
     // Plain http only between an issuer on this computer and endpoints on it: an issuer
     // elsewhere (or a preset) must not send codes and tokens to whoever holds a local port.
     const std::string local = "http://127.0.0.1:8080";

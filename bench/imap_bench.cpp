@@ -1,0 +1,221 @@
+// A mailbox check over IMAP beside the same check over POP3, both through a proxy that delays
+// each direction by half the round trip (a distant server), against the fixture dovecot: the
+// first check of a mailbox, a check with nothing new and one with one new message, each timed
+// from Connect until the filter engine's TestMail returns. The time of the login alone (the
+// client's connect until it is ready) is measured in the same run, so the checks' cost after
+// the login is reported in round trips. Target: nothing new and one new each within two round
+// trips after the login over IMAP; the program exits non-zero when one is missed.
+//
+// Usage: imap_bench [--messages N] [--rtt-ms MS]   (defaults 2000 and 50). Needs the fixture
+// servers: bench/run-imap-bench.sh starts them, runs this and stops them.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "common/net/imapclient.h"
+#include "common/net/pop3client.h"
+#include "common/text.h"
+#include "korrind/engine/imapsession.h"
+#include "korrind/engine_environment.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+
+namespace {
+
+struct Options
+{
+    int messages = 2000;
+    int rttMs = 50;
+};
+
+bool ParseOptions(int argc, char **argv, Options &options)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--messages") == 0)
+            options.messages = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--rtt-ms") == 0)
+            options.rttMs = std::atoi(argv[i + 1]);
+        else
+            return false;
+    }
+    return argc % 2 == 1 && options.messages > 0 && options.rttMs > 0;
+}
+
+// bench/delayproxy.py in front of a fixture port; answers the proxy's port, 0 on failure.
+int StartProxy(QProcess &proxy, int target, int rttMs)
+{
+    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
+                            QString::number(target), QString::number(rttMs / 2.0)});
+    if (!proxy.waitForStarted(5000) || !proxy.waitForReadyRead(5000))
+        return 0;
+    const QByteArray line = proxy.readLine().trimmed(); // "port N"
+    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
+}
+
+bool WaitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+// The login alone: the client's connect until it is ready (for POP3 that includes STAT and
+// LIST, as the mailbox is open then).
+double ImapLoginMs(const fixtures::Mailbox &box, const std::string &server)
+{
+    TImapListener listener;
+    TImapClient client(&listener);
+    client.Host = server;
+    client.User = box.user;
+    client.Password = box.password;
+    QElapsedTimer clock;
+    clock.start();
+    client.Connect();
+    const bool ready = WaitFor([&] { return client.State() != TImapClient::TState::Connecting; });
+    const double ms = clock.nsecsElapsed() / 1e6;
+    client.Abort();
+    return ready && client.Connected() ? ms : -1;
+}
+
+double Pop3LoginMs(const fixtures::Mailbox &box, const std::string &server)
+{
+    TPop3Listener listener;
+    TPop3Client client(&listener);
+    client.Host = server;
+    client.User = box.user;
+    client.Password = box.password;
+    QElapsedTimer clock;
+    clock.start();
+    client.Connect();
+    const bool ready = WaitFor([&] { return client.State() != TPop3Client::TState::Connecting; });
+    const double ms = clock.nsecsElapsed() / 1e6;
+    client.Abort();
+    return ready && client.Connected() ? ms : -1;
+}
+
+// From Connect until TestMail returns, on a fresh session; -1 when the check failed.
+double CheckMs(TEngineEnvironment &env, TMailSession &session, const fixtures::Mailbox &box,
+               const std::string &server)
+{
+    Mail = &session;
+    session.Host = server;
+    session.User = box.user;
+    session.Password = box.password;
+    session.TimeoutStep = 30000;
+    TListRow summaryRow;
+    env.engine.SummaryRow = &summaryRow;
+    env.mailboxes[0].Cells[0] = server;
+    QElapsedTimer clock;
+    clock.start();
+    if (!session.Connect()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", server.c_str(), session.FailureText().c_str());
+        return -1;
+    }
+    env.engine.TestMail(0, session.MessageCount(), false);
+    const double ms = clock.nsecsElapsed() / 1e6;
+    session.Disconnect();
+    return ms;
+}
+
+struct Figures
+{
+    double loginMs = 0, firstMs = 0, quietMs = 0, oneNewMs = 0;
+};
+
+// The three checks of one protocol, each in a data root of its own.
+bool Measure(const char *label, TMailSession &session, const std::string &server,
+             const fixtures::Mailbox &box, double loginMs, Figures &figures)
+{
+    TEngineEnvironment env;
+    env.Install(box.user, server);
+    testenv::WriteFile(env.root + "/" + names::MasterRejectFile, "spam.example|\n");
+    figures.loginMs = loginMs;
+    figures.firstMs = CheckMs(env, session, box, server);
+    figures.quietMs = CheckMs(env, session, box, server);
+    fixtures::MessageFields fields;
+    fields.subject = std::string("One more message for ") + label;
+    fixtures::AddMessage(box, fixtures::BuildMessage(fields));
+    figures.oneNewMs = CheckMs(env, session, box, server);
+    env.Uninstall();
+    return loginMs > 0 && figures.firstMs > 0 && figures.quietMs > 0 && figures.oneNewMs > 0;
+}
+
+void Print(const char *label, const Figures &f, int rttMs)
+{
+    auto after = [&](double ms) { return (ms - f.loginMs) / rttMs; };
+    std::printf("%s\n", label);
+    std::printf("  %-28s %9.1f ms\n", "login", f.loginMs);
+    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "first check", f.firstMs,
+                after(f.firstMs));
+    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "nothing new", f.quietMs,
+                after(f.quietMs));
+    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "one new", f.oneNewMs,
+                after(f.oneNewMs));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: %s [--messages N] [--rtt-ms MS]\n", argv[0]);
+        return 2;
+    }
+    QTemporaryDir home(QDir::tempPath() + "/corvex-bench-XXXXXX");
+    testenv::UsePrivateHome(home.path());
+    QCoreApplication app(argc, argv);
+    if (!testenv::FixturesAvailable()) {
+        std::fprintf(stderr, "fixture servers not running (use bench/run-imap-bench.sh)\n");
+        return 2;
+    }
+    fixtures::TrustTestCa();
+    TUtils utils;
+    Utils = &utils;
+
+    fixtures::Mailbox box = fixtures::CreateMailbox("imapbench");
+    fixtures::AddMessages(box, fixtures::BulkMessages(options.messages));
+    QProcess pop3Proxy, imapProxy;
+    const int pop3Port = StartProxy(pop3Proxy, box.pop3Port, options.rttMs);
+    const int imapPort = StartProxy(imapProxy, box.imapPort, options.rttMs);
+    if (pop3Port == 0 || imapPort == 0) {
+        std::fprintf(stderr, "the delaying proxy did not start\n");
+        return 1;
+    }
+    // Both over STARTTLS, the upgrade each server offers on its clear port.
+    const std::string pop3Server = "pop3+tls://127.0.0.1:" + std::to_string(pop3Port);
+    const std::string imapServer = "imap+tls://127.0.0.1:" + std::to_string(imapPort);
+    std::printf("%d messages, %d ms round trip, STARTTLS\n", options.messages, options.rttMs);
+
+    TPop3 pop3;
+    TImapSession imap;
+    Figures pop3Figures, imapFigures;
+    if (!Measure("POP3", pop3, pop3Server, box, Pop3LoginMs(box, pop3Server), pop3Figures) ||
+        !Measure("IMAP", imap, imapServer, box, ImapLoginMs(box, imapServer), imapFigures))
+        return 1;
+    Print("POP3 (baseline)", pop3Figures, options.rttMs);
+    Print("IMAP", imapFigures, options.rttMs);
+    std::printf("ratio IMAP / POP3: nothing new %.2f, one new %.2f\n",
+                imapFigures.quietMs / pop3Figures.quietMs,
+                imapFigures.oneNewMs / pop3Figures.oneNewMs);
+
+    const double limitMs = imapFigures.loginMs + 2.0 * options.rttMs;
+    const bool met = imapFigures.quietMs <= limitMs && imapFigures.oneNewMs <= limitMs;
+    std::printf("target (IMAP nothing new and one new within 2 round trips after the login): %s\n",
+                met ? "met" : "MISSED");
+    pop3Proxy.kill();
+    imapProxy.kill();
+    pop3Proxy.waitForFinished();
+    imapProxy.waitForFinished();
+    return met ? 0 : 1;
+}
