@@ -271,10 +271,15 @@ TEST(ImapClient, SessionReadsWithoutSecretsOrSeenFlags)
     unsigned headers = session.Client.RequestHeaders({7, 3});
     unsigned message = session.Client.RequestMessage(9);
     unsigned missing = session.Client.RequestMessage(8);
+    std::vector<uint32_t> many;
+    for (uint32_t uid = 10; uid < 10 + TImapClient::MaxUidsPerCommand + 5; ++uid)
+        many.push_back(uid);
+    unsigned split = session.Client.RequestHeaders(many);
     ASSERT_TRUE(session.Ok(select) && session.Ok(sizes) && session.Ok(none) &&
                 session.Ok(headers) && session.Ok(message));
     EXPECT_TRUE(session.Wait(missing));
     EXPECT_FALSE(session.Recorder.Finished[missing]);
+    ASSERT_TRUE(session.Ok(split));
 
     TImapFolderState state;
     ASSERT_TRUE(session.Client.TakeFolderState(select, state));
@@ -307,6 +312,12 @@ TEST(ImapClient, SessionReadsWithoutSecretsOrSeenFlags)
     std::string credentials =
         QByteArray(std::string("\0user\0pa\"ss\\word", 16).data(), 16).toBase64().toStdString();
     EXPECT_EQ(commands[1], "AUTHENTICATE PLAIN " + credentials);
+    EXPECT_NE(std::find(commands.begin(), commands.end(),
+                        "UID FETCH 10:509 (UID RFC822.SIZE BODY.PEEK[HEADER])"),
+              commands.end());
+    EXPECT_NE(std::find(commands.begin(), commands.end(),
+                        "UID FETCH 510:514 (UID RFC822.SIZE BODY.PEEK[HEADER])"),
+              commands.end());
     for (const std::string &command : commands)
         if (ContainsText(command, "FETCH")) {
             EXPECT_TRUE(ContainsText(command, ".PEEK") || ContainsText(command, "RFC822.SIZE)"))
@@ -429,6 +440,8 @@ TEST(ImapClient, FaultsFailTheRequest)
          "malformed FETCH"},
         {"bye", [](const std::string &) { return FakeServer::Reply("* BYE shutting down"); },
          "ended the session"},
+        {"overlong line", [](const std::string &) { return FakeServer::Endless(200 * 1024); },
+         "longer than"},
         {"garbage", [](const std::string &) { return FakeServer::Garbage(); }, "garbage"},
         {"wrong tag", [](const std::string &) { return FakeServer::Reply("Z9 OK done"); },
          "never sent"},
@@ -570,8 +583,9 @@ TEST(ImapClient, FixtureDovecot)
             return recorder.Connected || client.State() == TImapClient::TState::Disconnected;
         }));
         EXPECT_EQ(recorder.Connected, !expired) << client.LastErrorText();
-        if (expired)
+        if (expired) {
             EXPECT_EQ(client.LastFailure(), TPop3Failure::SignInExpired) << client.LastErrorText();
+        }
         EXPECT_FALSE(recorder.LogHas(tokens.accessToken));
         client.Abort();
     }
