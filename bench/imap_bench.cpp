@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,8 +54,11 @@ int StartProxy(QProcess &proxy, int target, int rttMs)
 {
     proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
                             QString::number(target), QString::number(rttMs / 2.0)});
-    if (!proxy.waitForStarted(5000) || !proxy.waitForReadyRead(5000))
+    if (!proxy.waitForStarted(5000))
         return 0;
+    while (!proxy.canReadLine())
+        if (!proxy.waitForReadyRead(10000))
+            return 0;
     const QByteArray line = proxy.readLine().trimmed(); // "port N"
     return line.startsWith("port ") ? line.mid(5).toInt() : 0;
 }
@@ -82,8 +86,11 @@ double ImapLoginMs(const fixtures::Mailbox &box, const std::string &server)
     client.Connect();
     const bool ready = WaitFor([&] { return client.State() != TImapClient::TState::Connecting; });
     const double ms = clock.nsecsElapsed() / 1e6;
+    if (!client.Connected())
+        std::fprintf(stderr, "IMAP login: %s\n", client.LastErrorText().c_str());
+    const bool connected = ready && client.Connected();
     client.Abort();
-    return ready && client.Connected() ? ms : -1;
+    return connected ? ms : -1;
 }
 
 double Pop3LoginMs(const fixtures::Mailbox &box, const std::string &server)
@@ -98,8 +105,11 @@ double Pop3LoginMs(const fixtures::Mailbox &box, const std::string &server)
     client.Connect();
     const bool ready = WaitFor([&] { return client.State() != TPop3Client::TState::Connecting; });
     const double ms = clock.nsecsElapsed() / 1e6;
+    if (!client.Connected())
+        std::fprintf(stderr, "POP3 login: %s\n", client.LastErrorText().c_str());
+    const bool connected = ready && client.Connected();
     client.Abort();
-    return ready && client.Connected() ? ms : -1;
+    return connected ? ms : -1;
 }
 
 // From Connect until TestMail returns, on a fresh session; -1 when the check failed.
@@ -146,20 +156,28 @@ bool Measure(const char *label, TMailSession &session, const std::string &server
     fixtures::AddMessage(box, fixtures::BuildMessage(fields));
     figures.oneNewMs = CheckMs(env, session, box, server);
     env.Uninstall();
+    Mail = nullptr;
+    if (loginMs <= 0)
+        std::fprintf(stderr, "%s: the login alone failed\n", label);
     return loginMs > 0 && figures.firstMs > 0 && figures.quietMs > 0 && figures.oneNewMs > 0;
 }
 
-void Print(const char *label, const Figures &f, int rttMs)
+// The POP3 login alone also lists the mailbox (STAT and LIST), so only IMAP's checks are
+// given in round trips after the login; POP3's times are the baseline.
+void Print(const char *label, const Figures &f, int rttMs, bool roundTrips)
 {
-    auto after = [&](double ms) { return (ms - f.loginMs) / rttMs; };
+    auto row = [&](const char *name, double ms) {
+        if (roundTrips)
+            std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", name, ms,
+                        (ms - f.loginMs) / rttMs);
+        else
+            std::printf("  %-28s %9.1f ms\n", name, ms);
+    };
     std::printf("%s\n", label);
     std::printf("  %-28s %9.1f ms\n", "login", f.loginMs);
-    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "first check", f.firstMs,
-                after(f.firstMs));
-    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "nothing new", f.quietMs,
-                after(f.quietMs));
-    std::printf("  %-28s %9.1f ms  %5.2f round trips after the login\n", "one new", f.oneNewMs,
-                after(f.oneNewMs));
+    row("first check", f.firstMs);
+    row("nothing new", f.quietMs);
+    row("one new", f.oneNewMs);
     std::fflush(stdout);
 }
 
@@ -200,11 +218,14 @@ int main(int argc, char **argv)
     TPop3 pop3;
     TImapSession imap;
     Figures pop3Figures, imapFigures;
-    if (!Measure("POP3", pop3, pop3Server, box, Pop3LoginMs(box, pop3Server), pop3Figures) ||
-        !Measure("IMAP", imap, imapServer, box, ImapLoginMs(box, imapServer), imapFigures))
+    // The first connection also reads the trusted certificates: the better of two logins.
+    const double pop3Login = std::min(Pop3LoginMs(box, pop3Server), Pop3LoginMs(box, pop3Server));
+    const double imapLogin = std::min(ImapLoginMs(box, imapServer), ImapLoginMs(box, imapServer));
+    if (!Measure("POP3", pop3, pop3Server, box, pop3Login, pop3Figures) ||
+        !Measure("IMAP", imap, imapServer, box, imapLogin, imapFigures))
         return 1;
-    Print("POP3 (baseline)", pop3Figures, options.rttMs);
-    Print("IMAP", imapFigures, options.rttMs);
+    Print("POP3 (baseline)", pop3Figures, options.rttMs, false);
+    Print("IMAP", imapFigures, options.rttMs, true);
     std::printf("ratio IMAP / POP3: nothing new %.2f, one new %.2f\n",
                 imapFigures.quietMs / pop3Figures.quietMs,
                 imapFigures.oneNewMs / pop3Figures.oneNewMs);

@@ -602,12 +602,15 @@ void TImapClient::HandleFetch(const TImapResponse &response)
         TRequest *request = RequestOf(&command);
         if (!request)
             continue;
-        if (command.Kind == TKind::Sizes && fetch.HasSize && fetch.Uid >= command.FirstUid) {
+        // A server may answer pipelined FETCHes together: a header's FETCH carries a size too,
+        // but it is no entry of the listing.
+        if (command.Kind == TKind::Sizes && fetch.HasSize && !fetch.HasHeader && !fetch.HasBody &&
+            fetch.Uid >= command.FirstUid) {
             request->Messages.push_back(TImapMessage{fetch.Uid, fetch.Size, fetch.Deleted, {}});
             return;
         }
         if (command.Kind == TKind::Headers && fetch.HasHeader &&
-            Contains(command.Uids, fetch.Uid)) {
+            (command.Newest || Contains(command.Uids, fetch.Uid))) {
             TImapMessage message{fetch.Uid, fetch.Size, false,
                                  SummarizeHeader(SplitLines(fetch.Header))};
             message.Summary.Size = fetch.Size;
@@ -1024,6 +1027,13 @@ unsigned TImapClient::RequestHeaders(const std::vector<uint32_t> &uids)
         commands.back().Uids = std::move(chunk);
     }
     return StartRequest(TKind::Headers, std::move(commands), false);
+}
+
+unsigned TImapClient::RequestNewestHeader()
+{
+    TCommand command = MakeCommand(TKind::Headers, "FETCH * (UID RFC822.SIZE BODY.PEEK[HEADER])");
+    command.Newest = true;
+    return StartRequest(TKind::Headers, {std::move(command)}, false);
 }
 
 unsigned TImapClient::RequestMessage(uint32_t uid)

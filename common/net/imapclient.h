@@ -149,6 +149,9 @@ public:
     // UID FETCH of the given UIDs (UID RFC822.SIZE BODY.PEEK[HEADER]); TakeMessages, in the
     // order the server sent them. UIDs the server no longer has are simply missing.
     unsigned RequestHeaders(const std::vector<uint32_t> &uids);
+    // FETCH * (UID RFC822.SIZE BODY.PEEK[HEADER]): the header of the newest message, asked
+    // before its UID is known (beside the SELECT); TakeMessages. Fails on an empty folder.
+    unsigned RequestNewestHeader();
     // UID FETCH uid (BODY.PEEK[]); TakeMessage gives its lines (without CRLF). Fails when the
     // server no longer has the message.
     unsigned RequestMessage(uint32_t uid);
@@ -205,6 +208,7 @@ private:
         uint64_t Serial = 0;
         int64_t Expected = 0;           // bytes of reply expected, for the deadline
         std::vector<uint32_t> Uids;     // asked, ascending
+        bool Newest = false;            // FETCH * : the message with the highest UID
         uint32_t FirstUid = 0;          // of a sizes FETCH
         std::vector<uint32_t> CopyUids; // source UIDs a COPYUID code named
         bool CopyUidSeen = false;

@@ -135,8 +135,12 @@ bool TImapSession::OpenFolder()
     Removed.clear();
     FoldersKnown = false;
     Folders.clear();
+    Newest = TImapMessage();
     const unsigned select = Client->RequestSelect(Client->Folder(), false);
     const unsigned sizes = Client->RequestSizes(1);
+    // The newest message's header comes in the same round trip: a check that finds nothing
+    // new, or only that message, needs no other.
+    const unsigned newest = Client->RequestNewestHeader();
     std::vector<TImapMessage> listed;
     if (!Await({select, sizes}) || !Client->TakeFolderState(select, Folder) ||
         !Client->TakeMessages(sizes, listed)) {
@@ -152,12 +156,23 @@ bool TImapSession::OpenFolder()
     for (const TImapMessage &message : listed) {
         // A message marked deleted (by a server without UIDPLUS, or another client) is gone
         // for every client that hides such messages; it is not acted on again.
-        if (message.Deleted || (!Uids.empty() && Uids.back() == message.Uid))
+        if (!Uids.empty() && Uids.back() == message.Uid) {
+            if (message.Deleted) { // the same message twice: its flags were changing
+                Uids.pop_back();
+                Sizes.pop_back();
+            }
+            continue;
+        }
+        if (message.Deleted)
             continue;
         Uids.push_back(message.Uid);
         Sizes.push_back(message.Size);
     }
     Removed.assign(Uids.size(), 0);
+    std::vector<TImapMessage> newestHeader;
+    if (!Uids.empty() && Await({newest}) && Client->TakeMessages(newest, newestHeader) &&
+        newestHeader.size() == 1 && newestHeader[0].Uid == Uids.back())
+        Newest = std::move(newestHeader[0]);
     ++SessionNumber;
     SessionOpen = true;
     Log(3, "Connected to: %s for: %s - %s, %d messages", HostText(), UserText(),
@@ -286,21 +301,27 @@ bool TImapSession::GetSummaryBatch(const std::vector<int> &numbers,
         return false;
     if (numbers.empty())
         return true;
-    std::vector<uint32_t> wanted;
+    std::vector<uint32_t> wanted, asked;
     for (int n : numbers) {
         if (UidOf(n) == 0 || Removed[size_t(n) - 1]) {
             Log(1, "Error:Reading Message %d", n);
             return false;
         }
         wanted.push_back(UidOf(n));
+        if (UidOf(n) != Newest.Uid)
+            asked.push_back(UidOf(n));
     }
-    const unsigned ticket = Client->RequestHeaders(wanted);
     std::vector<TImapMessage> fetched;
-    if (!Await({ticket}) || !Client->TakeMessages(ticket, fetched))
-        return false;
+    if (!asked.empty()) {
+        const unsigned ticket = Client->RequestHeaders(asked);
+        if (!Await({ticket}) || !Client->TakeMessages(ticket, fetched))
+            return false;
+    }
     std::map<uint32_t, const TImapMessage *> byUid;
     for (const TImapMessage &message : fetched)
         byUid[message.Uid] = &message;
+    if (Newest.Uid != 0)
+        byUid[Newest.Uid] = &Newest;
     // A message another client removed since the listing has no summary: the batch ends
     // before it, as a POP3 batch ends at a failed TOP.
     for (size_t i = 0; i < numbers.size(); ++i) {

@@ -98,6 +98,7 @@ private:
     std::vector<uint32_t> Uids; // index = number - 1, ascending
     std::vector<int64_t> Sizes; // RFC822.SIZE of each
     std::vector<char> Removed;  // left the folder in this session
+    TImapMessage Newest;        // the newest message's header, read with the listing
     bool FoldersKnown = false;
     std::vector<TImapFolder> Folders;
     uint32_t SessionNumber = 0;
