@@ -57,11 +57,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mail monitor that filters POP3 and IMAP mail on the server")
 set(CPACK_PACKAGE_DESCRIPTION [=[
-Corvex checks your POP3 and IMAP mailboxes in the background from the notification
-area and filters mail while it is still on the server: messages from senders
-on your rejection list are deleted (over IMAP, moved to the Junk folder)
-before they are downloaded (a copy can be kept), mail from priority senders raises an alert, and a summary shows what
-is waiting.
+Corvex checks your POP3 and IMAP mailboxes in the background from the
+notification area and filters mail while it is still on the server: messages
+from senders on your rejection list are deleted (over IMAP, moved to the Junk
+folder) before they are downloaded (a copy can be kept), mail from priority
+senders raises an alert, and a summary shows what is waiting.
 
 Companion programs edit the priority and rejection lists, browse, search and
 forward saved messages, take mailboxes over from installed mail programs and
