@@ -73,41 +73,23 @@ bool WaitFor(const std::function<bool()> &done)
 }
 
 // The login alone: the client's connect until it is ready (for POP3 that includes STAT and
-// LIST, as the mailbox is open then).
-double ImapLoginMs(const fixtures::Mailbox &box, const std::string &server)
+// LIST, as the mailbox is open then); -1 when it failed.
+template <typename TClient, typename TListener>
+double LoginMs(const char *label, const fixtures::Mailbox &box, const std::string &server)
 {
-    TImapListener listener;
-    TImapClient client(&listener);
+    TListener listener;
+    TClient client(&listener);
     client.Host = server;
     client.User = box.user;
     client.Password = box.password;
     QElapsedTimer clock;
     clock.start();
     client.Connect();
-    const bool ready = WaitFor([&] { return client.State() != TImapClient::TState::Connecting; });
+    const bool ready = WaitFor([&] { return client.State() != TClient::TState::Connecting; });
     const double ms = clock.nsecsElapsed() / 1e6;
-    if (!client.Connected())
-        std::fprintf(stderr, "IMAP login: %s\n", client.LastErrorText().c_str());
     const bool connected = ready && client.Connected();
-    client.Abort();
-    return connected ? ms : -1;
-}
-
-double Pop3LoginMs(const fixtures::Mailbox &box, const std::string &server)
-{
-    TPop3Listener listener;
-    TPop3Client client(&listener);
-    client.Host = server;
-    client.User = box.user;
-    client.Password = box.password;
-    QElapsedTimer clock;
-    clock.start();
-    client.Connect();
-    const bool ready = WaitFor([&] { return client.State() != TPop3Client::TState::Connecting; });
-    const double ms = clock.nsecsElapsed() / 1e6;
-    if (!client.Connected())
-        std::fprintf(stderr, "POP3 login: %s\n", client.LastErrorText().c_str());
-    const bool connected = ready && client.Connected();
+    if (!connected)
+        std::fprintf(stderr, "%s login: %s\n", label, client.LastErrorText().c_str());
     client.Abort();
     return connected ? ms : -1;
 }
@@ -219,8 +201,10 @@ int main(int argc, char **argv)
     TImapSession imap;
     Figures pop3Figures, imapFigures;
     // The first connection also reads the trusted certificates: the better of two logins.
-    const double pop3Login = std::min(Pop3LoginMs(box, pop3Server), Pop3LoginMs(box, pop3Server));
-    const double imapLogin = std::min(ImapLoginMs(box, imapServer), ImapLoginMs(box, imapServer));
+    auto pop3LoginMs = [&] { return LoginMs<TPop3Client, TPop3Listener>("POP3", box, pop3Server); };
+    auto imapLoginMs = [&] { return LoginMs<TImapClient, TImapListener>("IMAP", box, imapServer); };
+    const double pop3Login = std::min(pop3LoginMs(), pop3LoginMs());
+    const double imapLogin = std::min(imapLoginMs(), imapLoginMs());
     if (!Measure("POP3", pop3, pop3Server, box, pop3Login, pop3Figures) ||
         !Measure("IMAP", imap, imapServer, box, imapLogin, imapFigures))
         return 1;
