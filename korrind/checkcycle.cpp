@@ -231,7 +231,7 @@ void TCorvexMonitor::MarkFailure(TListRow &row, TMailboxFailure failure)
     Window.SetStatusText(Format(monitortext::FailureStatus, failure.Caption, row.Caption.c_str()));
     Utils->DebugLog("%s: %s - %s", row.Caption.c_str(), failure.Caption, failure.Text.c_str());
     if (failure.SignInNeeded && SignInAnnounced.insert(row.Caption).second && OnSignInNeeded)
-        OnSignInNeeded(row.Caption, failure.Text);
+        OnSignInNeeded(row.Caption, failure.Notice.empty() ? failure.Text : failure.Notice);
     Failures[row.Caption] = std::move(failure);
 }
 
@@ -594,6 +594,8 @@ bool TCorvexMonitor::TakeAccessToken(const TListRow &mailbox, bool forceRefresh)
         failure.NeedsUser = true;
         failure.SignInNeeded = true;
         failure.Caption = signintext::SignInNeeded;
+        if (result.Failure == oauth2::TTokenFailure::Refused)
+            failure.Notice = Format(monitortext::SignInRefused, mailbox.Caption.c_str());
     }
     if (const int summary = FindRow(Store.Summary, mailbox.Caption); summary >= 0) {
         MarkFailure(Store.Summary[size_t(summary)], failure);
@@ -616,6 +618,38 @@ void TCorvexMonitor::ReleaseCommandSession()
         return;
     Mail->Disconnect();
     Owner = TSessionOwner::None;
+    ScheduleWaitingJobs();
+}
+
+bool TCorvexMonitor::SessionFree() const
+{
+    return !InPass && Owner == TSessionOwner::None && !Mail->IsConnected();
+}
+
+void TCorvexMonitor::WhenSessionFree(std::function<void()> job)
+{
+    WaitingJobs.push_back(std::move(job));
+    if (WaitingJobs.size() == 1 && SessionFree())
+        RunWaitingJobs();
+}
+
+void TCorvexMonitor::ScheduleWaitingJobs()
+{
+    if (!WaitingJobs.empty())
+        QTimer::singleShot(0, &MainTimer, [this] { RunWaitingJobs(); });
+}
+
+void TCorvexMonitor::RunWaitingJobs()
+{
+    while (!WaitingJobs.empty() && SessionFree() && !TUtils::Terminating()) {
+        std::function<void()> job = std::move(WaitingJobs.front());
+        WaitingJobs.pop_front();
+        try {
+            job();
+        } catch (const std::exception &error) {
+            Utils->DebugLog("Can't carry out a waiting command: %s", error.what());
+        }
+    }
 }
 
 bool TCorvexMonitor::ConnectForCommand(int index)
@@ -773,6 +807,7 @@ void TCorvexMonitor::EndCheck()
         if (Globals->StartQuintor())
             Exit();
     }
+    ScheduleWaitingJobs();
 }
 
 void TCorvexMonitor::FetchTimerTick()

@@ -15,6 +15,7 @@
 #include "korrind/mailboxedit.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/popviewfrm.h"
+#include "korrind/signinchoice.h"
 
 namespace {
 
@@ -33,21 +34,26 @@ void TCorvexFrm::LMDpfAddClick()
 {
     if (!Globals || !PButtons || !PButtons->Press(LMDpfAdd))
         return;
+    // The editor works during a pass; the new row joins the list once the pass is through it.
     TDataStore &store = Monitor->Store;
-    if (!Monitor->PassRunning()) {
-        TMailBoxRecord record = NewMailboxRecord(store.Mailboxes, Globals->DataRoot);
-        if (MailBoxEditFrm->EditMailbox(record, false, store.Mailboxes, -1)) {
-            PutRecord(store, -1, record, Globals->Config.DisplayPasswords);
+    TMailBoxRecord record = NewMailboxRecord(store.Mailboxes, Globals->DataRoot);
+    if (MailBoxEditFrm->EditMailbox(record, false, store.Mailboxes, -1)) {
+        auto add = [this, record] {
+            PutRecord(Monitor->Store, -1, record, Globals->Config.DisplayPasswords);
             MailboxModel->Reload();
             MailboxEdited = true;
             SetApplyEnabled(true);
-        }
+        };
+        if (!AfterPass(add))
+            add();
     }
     PButtons->Release(LMDpfAdd);
 }
 
 void TCorvexFrm::LMDpfEditClick()
 {
+    if (AfterPass([this] { LMDpfEditClick(); }))
+        return;
     if (!Globals || !PButtons || !PButtons->Press(LMDpfEdit))
         return;
     EditSelectedMailbox();
@@ -92,11 +98,41 @@ void TCorvexFrm::EditMailboxRow(int row, bool signIn)
     }
 }
 
+// A sign-in that got new tokens is tried at once: the row need not wait for the next check
+// to lose "Sign-in Needed", and Apply is lit only when the mailbox's record itself changed.
 void TCorvexFrm::SignInMailbox(const std::string &userId)
 {
+    if (AfterPass([this, userId] { SignInMailbox(userId); }))
+        return;
     if (!Globals || !CheckAccess(saOpenMailbox))
         return;
-    EditMailboxRow(FindRow(Monitor->Store.Mailboxes, userId), true);
+    TDataStore &store = Monitor->Store;
+    const int row = FindRow(store.Mailboxes, userId);
+    if (row < 0)
+        return;
+    const std::string server = store.Mailboxes[std::size_t(row)].Cell(mcMailServer);
+    const TSignInChoice before =
+        StoredChoice(Globals->DataRoot, oauth2::TPurpose::Mailbox, userId, server);
+    const TListRow rowBefore = store.Mailboxes[std::size_t(row)];
+    const bool applyBefore = ApplyOn, editedBefore = MailboxEdited;
+    EditMailboxRow(row, true);
+    const int again = FindRow(store.Mailboxes, userId);
+    if (again < 0)
+        return;
+    const TListRow &rowAfter = store.Mailboxes[std::size_t(again)];
+    const TSignInChoice after = StoredChoice(Globals->DataRoot, oauth2::TPurpose::Mailbox, userId,
+                                             rowAfter.Cell(mcMailServer));
+    const bool signedIn = after.OAuth2 && !after.Tokens.RefreshToken.empty() &&
+                          (after.Tokens.RefreshToken != before.Tokens.RefreshToken ||
+                           after.Tokens.AccessToken != before.Tokens.AccessToken);
+    if (!signedIn)
+        return;
+    if (rowAfter.Cells == rowBefore.Cells && rowAfter.Checked == rowBefore.Checked) {
+        SetApplyEnabled(applyBefore);
+        MailboxEdited = editedBefore;
+    }
+    Monitor->CheckMailFrom(TPassSource::SummaryMenu, again);
+    RowsChanged(false);
 }
 
 // The selected mailbox's inbox in the saved message manager; a protected mailbox asks for

@@ -517,6 +517,71 @@ bool TMailList::OpenRow(size_t row, const std::string &program)
     return true;
 }
 
+bool TMailList::AddSender(const TMailListRow &row, bool reject, bool master) const
+{
+    return Globals != nullptr && Globals->AddRuleFromMessage(row.From, row.Subject, reject, master,
+                                                             InboxFolder(row.Mailbox));
+}
+
+int TMailList::FindRow(int mailboxRow, const std::string &uniqueId, const std::string &messageId,
+                       int32_t size) const
+{
+    for (size_t k = 0; k < Rows.size(); ++k) {
+        const TMailListRow &row = Rows[k];
+        if (row.Mailbox == mailboxRow && Trim(row.MessageId) == Trim(messageId) &&
+            row.Size == size &&
+            (uniqueId.empty() || row.UniqueId.empty() || row.UniqueId == uniqueId))
+            return int(k);
+    }
+    return -1;
+}
+
+int TMailList::RejectRows(const std::vector<size_t> &rows)
+{
+    const bool keepCopy = Globals != nullptr && Globals->Config.SaveRejected;
+    int rejected = 0;
+    for (const auto &[mailbox, mine] : ByMailbox(rows)) {
+        if (TUtils::Terminating())
+            break;
+        auto log = [&](const char *text, size_t row) {
+            const std::string line =
+                Format(text, Mailboxes[size_t(mailbox)].Caption.c_str(), Rows[row].From.c_str());
+            if (Utils)
+                Utils->DebugLog("%s", line.c_str());
+            Status(line);
+        };
+        if (!OpenSession(mailbox)) {
+            for (size_t row : mine)
+                log(maillisttext::RejectFailed, row);
+            continue;
+        }
+        const std::vector<int> now = CurrentNumbers(mine);
+        std::vector<int> numbers;
+        for (size_t i = 0; i < mine.size(); ++i) {
+            if (now[i] <= 0)
+                log(maillisttext::RejectGone, mine[i]);
+            else if (keepCopy &&
+                     (EMailTest == nullptr || !EMailTest->SaveMessage(now[i], stRejected, "")))
+                log(maillisttext::RejectFailed, mine[i]); // never removed without its copy
+            else
+                numbers.push_back(now[i]);
+        }
+        std::vector<int> accepted = Mail->DeleteMessages(numbers, TMailSession::TRemoval::Reject);
+        const uint32_t session = Mail->Session();
+        Mail->Disconnect();
+        if (!accepted.empty() &&
+            Mail->DeleteOutcome(session) == TMailSession::TDeleteOutcome::Committed) {
+            rejected += int(accepted.size());
+            Result = 2;
+        } else if (!numbers.empty()) {
+            for (size_t row : mine)
+                log(maillisttext::RejectFailed, row);
+        }
+        Release();
+    }
+    return rejected;
+}
+
 int TMailList::DeleteRows(const std::vector<size_t> &rows, bool smartRejection)
 {
     if (smartRejection && OnAddSender)

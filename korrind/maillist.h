@@ -32,6 +32,10 @@ inline constexpr char Saving[] = "Saving: %s";
 inline constexpr char SaveOk[] = "Operation Successful";
 inline constexpr char SaveError[] = "Error Saving File";
 inline constexpr char SavedSkipped[] = "Saved %d - %d no longer on the server as listed";
+inline constexpr char RejectGone[] =
+    "%s: the message from %s is no longer on the server as listed; "
+    "left alone";
+inline constexpr char RejectFailed[] = "%s: the message from %s could not be rejected";
 inline constexpr char Read[] = "Read";
 inline constexpr char SaveTitle[] = "Save Mail";
 inline constexpr char SaveFilter[] = "Email (*.eml);;Text(*.txt);;All Files (*)";
@@ -106,6 +110,13 @@ public:
     void Open(const std::string &mailboxName);
     std::string Caption() const;
     void Fill();
+    // The sender (and subject) of a row added to its mailbox's or the master priority or
+    // rejection list, as the list's commands add it.
+    bool AddSender(const TMailListRow &row, bool reject, bool master) const;
+    // The row showing the message told by content (unique id when the row has one, Message-ID
+    // and size) in a mailbox; −1 when none does.
+    int FindRow(int mailboxRow, const std::string &uniqueId, const std::string &messageId,
+                int32_t size) const;
     // Sorts by a column clicked (the shared sort state decides the direction).
     void SortByColumn(int column);
     void Sort();
@@ -113,6 +124,11 @@ public:
     // The rows given (indices into Rows), deleted on their servers, each mailbox in one
     // session. Answers how many were deleted.
     int DeleteRows(const std::vector<size_t> &rows, bool smartRejection);
+    // The rows given handled as rejected mail, each found on its server again first: a copy
+    // in the rejected-mail folder when the settings keep one, then the message removed to
+    // where the server keeps junk (deleted where it has none). A row no longer on the server
+    // as listed is left alone and logged. Answers how many were removed.
+    int RejectRows(const std::vector<size_t> &rows);
     // Saves rows to their mailboxes' inbox folders under their default names; answers how
     // many were saved.
     int SaveRows(const std::vector<size_t> &rows);

@@ -14,6 +14,7 @@
 #include "korrind/engine/mailsession.h"
 #include "korrind/maillistfrm.h"
 #include "korrind/maincommandlogic.h"
+#include "korrind/notifier.h"
 #include "korrind/popviewfrm.h"
 
 namespace {
@@ -70,7 +71,7 @@ void TCorvexFrm::ConnectMailListItems(QMenu *menu)
     }
 }
 
-int TCorvexFrm::OpenServerMailList(int mailboxRow)
+int TCorvexFrm::OpenServerMailList(int mailboxRow, const TNewMailNote *select)
 {
     TListRows &mailboxes = Monitor->Store.Mailboxes;
     if (mailboxRow >= int(mailboxes.size()) || MailListFrm != nullptr)
@@ -97,6 +98,19 @@ int TCorvexFrm::OpenServerMailList(int mailboxRow)
         session.Held = false;
         return true;
     };
+    window.OnFilled = [this, &window, mailboxRow, select] {
+        if (select != nullptr) {
+            const int row =
+                window.List.FindRow(mailboxRow, select->UniqueId, select->MessageId, select->Size);
+            if (row >= 0)
+                window.SelectRow(size_t(row));
+            else if (Utils)
+                Utils->DebugLog("%s: the message from %s is no longer on the server",
+                                select->Mailbox.c_str(), select->HeaderFrom.c_str());
+        }
+        if (MailListFilled)
+            MailListFilled(window);
+    };
     MailListFrm = &window;
     const int result = window.ShowMailList(name);
     MailListFrm = nullptr;
@@ -105,6 +119,8 @@ int TCorvexFrm::OpenServerMailList(int mailboxRow)
 
 void TCorvexFrm::LMDpfListMailClick()
 {
+    if (AfterPass([this] { LMDpfListMailClick(); }))
+        return;
     if (!PButtons || !PButtons->Press(LMDpfListMail))
         return;
     const TTimerPause pause(Monitor->MainTimer);

@@ -196,9 +196,7 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
     List.OnRowsReset = [this](bool refilled) { RowsReset(refilled); };
     List.OnRowsChanged = [this] { Model->Refresh(); };
     List.OnAddSender = [this](const TMailListRow &row, bool reject, bool master) {
-        if (Globals)
-            Globals->AddRuleFromMessage(row.From, row.Subject, reject, master,
-                                        List.InboxFolder(row.Mailbox));
+        List.AddSender(row, reject, master);
     };
     Confirm = [this](const std::string &text) {
         return QMessageBox::warning(this, "Warning", ToQ(text),
@@ -498,6 +496,14 @@ std::vector<size_t> TMailListFrm::SelectedRows() const
 void TMailListFrm::SelectAll()
 {
     lvMailList->selectAll();
+}
+
+void TMailListFrm::SelectRow(size_t row)
+{
+    if (row >= List.Rows.size())
+        return;
+    lvMailList->selectRow(int(row));
+    lvMailList->scrollTo(lvMailList->model()->index(int(row), 0));
 }
 
 void TMailListFrm::FillMailList()

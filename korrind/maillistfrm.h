@@ -69,6 +69,8 @@ public:
     void CloseClick();
     std::vector<size_t> SelectedRows() const;
     void SelectAll();
+    // Selects the row of List.Rows alone and scrolls it into view.
+    void SelectRow(size_t row);
 
 protected:
     void showEvent(QShowEvent *event) override;

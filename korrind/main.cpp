@@ -69,20 +69,7 @@ int main(int argc, char **argv)
             TCorvexFrm mainWindow;
             InstallRuleEditor(*mainWindow.Monitor);
             TDesktopNotifier notifier;
-            notifier.Enabled = [] { return Globals && Globals->Config.NewMailNotification; };
-            notifier.ShowMonitor = [&mainWindow] { mainWindow.Monitor->ShowMonitor(); };
-            notifier.Attach(*EMailTest);
-            mainWindow.Monitor->OnSignInNeeded = [&notifier](const std::string &mailbox,
-                                                             const std::string &why) {
-                notifier.SignInNeeded(mailbox, why);
-            };
-            mainWindow.Monitor->OnLoginRefused = [&notifier](const std::string &mailbox,
-                                                             const std::string &why) {
-                notifier.LoginRefused(mailbox, why);
-            };
-            mainWindow.Monitor->OnTlsListUnwritable = [&notifier](const std::string &why) {
-                notifier.Problem(monitortext::TlsListUnwritable, why);
-            };
+            mainWindow.AttachNotifier(notifier);
             const std::vector<std::string> arguments = Arguments(argc, argv);
             mainWindow.show();
             // The first activation; the window may have run it already when it was activated.

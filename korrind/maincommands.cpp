@@ -63,7 +63,7 @@ void TCorvexFrm::WatchSummaryDoubleClick()
 
 void TCorvexFrm::ReadLastMessageClick()
 {
-    if (Busy || Monitor->PassRunning())
+    if (AfterPass([this] { ReadLastMessageClick(); }) || Busy)
         return;
     ReadLastMessageOf(SelectedRow(lvSummary));
 }
@@ -136,7 +136,7 @@ int TCorvexFrm::ListServerMailOf(int mailboxRow)
 
 void TCorvexFrm::SummaryDoubleClick()
 {
-    if (Busy || !Globals || Monitor->PassRunning())
+    if (AfterPass([this] { SummaryDoubleClick(); }) || Busy || !Globals)
         return;
     TDataStore &store = Monitor->Store;
     const int summary = SelectedRow(lvSummary);

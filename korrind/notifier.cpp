@@ -19,8 +19,6 @@ constexpr char Service[] = "org.freedesktop.Notifications";
 constexpr char ObjectPath[] = "/org/freedesktop/Notifications";
 constexpr char Interface[] = "org.freedesktop.Notifications";
 constexpr char DesktopId[] = "org.corvex.Korrind";
-constexpr char DefaultAction[] = "default";
-constexpr char DefaultActionLabel[] = "Show Corvex";
 constexpr int ShownMessages = 5;
 constexpr uchar NormalUrgency = 1;
 constexpr uchar CriticalUrgency = 2;
@@ -74,6 +72,12 @@ void TDesktopNotifier::CollectNewMail(TEMailTest &test)
         TRuleActions actions;
         TNewMailNote note;
         note.Mailbox = test.Mailbox->Caption;
+        note.Protected = FlagCellSet(test.Mailbox->Cell(mcBoxProtected));
+        note.HeaderFrom = from;
+        note.HeaderSubject = subject;
+        note.MessageId = fields.size() > 2 ? fields[2] : std::string();
+        note.Size = fields.size() > 5 ? int32_t(StrToIntDef(fields[5], 0)) : 0;
+        note.UniqueId = test.UniqueIdOf(k);
         note.Priority = !test.PriorityRules.Empty() &&
                         MatchRules(from, subject, actions, test.PriorityRules) >= 0;
         // A notification shows no more than the Summary list does.
@@ -118,20 +122,63 @@ std::string TDesktopNotifier::BodyText(const std::vector<TNewMailNote> &notes)
     return body;
 }
 
+const TNewMailNote &TDesktopNotifier::LeadNote(const std::vector<TNewMailNote> &notes)
+{
+    for (const TNewMailNote &note : notes)
+        if (note.Priority)
+            return note;
+    return notes.front();
+}
+
+QStringList TDesktopNotifier::Actions(const TNewMailNote &lead, bool serverActions)
+{
+    using namespace notifytext;
+    if (!serverActions || lead.Protected)
+        return {DefaultKey, ShowMonitorLabel};
+    QStringList actions{DefaultKey, ShowLabel, ShowKey, ShowLabel};
+    if (!lead.Priority)
+        actions << RejectKey << RejectLabel;
+    return actions;
+}
+
 bool TDesktopNotifier::PassEnded()
 {
     std::vector<TNewMailNote> notes;
     notes.swap(Notes);
     if (notes.empty() || !Enabled || !Enabled())
         return false;
-    return Send(SummaryText(notes), BodyText(notes),
-                AnyPriority(notes) ? CriticalUrgency : NormalUrgency, "email.arrived", &LastId);
+    return SendNewMail(notes);
+}
+
+// The capabilities are asked each time: the notification service may have been replaced.
+bool TDesktopNotifier::SendNewMail(const std::vector<TNewMailNote> &notes)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, ObjectPath, Interface, "GetCapabilities");
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, notes](QDBusPendingCallWatcher *finished) {
+                QDBusPendingReply<QStringList> reply = *finished;
+                finished->deleteLater();
+                const bool actions =
+                    reply.isValid() && reply.value().contains(notifytext::ActionsCapability);
+                Lead = LeadNote(notes);
+                LeadActions = Actions(Lead, actions);
+                Send(SummaryText(notes), BodyText(notes),
+                     AnyPriority(notes) ? CriticalUrgency : NormalUrgency, "email.arrived", &LastId,
+                     LeadActions);
+            });
+    return true;
 }
 
 // Shown whatever the new-mail switch says: only the user can mend it.
 bool TDesktopNotifier::Problem(const std::string &summary, const std::string &why)
 {
-    return Send(summary, EscapeMarkup(why), NormalUrgency, "email", nullptr);
+    return Send(summary, EscapeMarkup(why), NormalUrgency, "email", nullptr,
+                {notifytext::DefaultKey, notifytext::ShowMonitorLabel});
 }
 
 // Without a new sign-in the mailbox is not checked.
@@ -146,27 +193,33 @@ bool TDesktopNotifier::LoginRefused(const std::string &mailbox, const std::strin
     return Problem(Format("Login refused: %s", mailbox.c_str()), why);
 }
 
+void TDesktopNotifier::ListenToService()
+{
+    if (Connected)
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.connect(Service, ObjectPath, Interface, "ActionInvoked", this,
+                SLOT(ActionInvoked(uint, QString)));
+    bus.connect(Service, ObjectPath, Interface, "NotificationClosed", this,
+                SLOT(Closed(uint, uint)));
+    Connected = true;
+}
+
 bool TDesktopNotifier::Send(const std::string &summary, const std::string &body, uchar urgency,
-                            const char *category, uint *replaces)
+                            const char *category, uint *replaces, const QStringList &actions)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    if (!Connected) {
-        bus.connect(Service, ObjectPath, Interface, "ActionInvoked", this,
-                    SLOT(ActionInvoked(uint, QString)));
-        bus.connect(Service, ObjectPath, Interface, "NotificationClosed", this,
-                    SLOT(Closed(uint, uint)));
-        Connected = true;
-    }
+    ListenToService();
     QVariantMap hints;
     hints["urgency"] = QVariant::fromValue(urgency);
     hints["desktop-entry"] = QString(DesktopId);
     hints["category"] = QString(category);
     QDBusMessage call = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, "Notify");
     call << QString(names::AppTitle) << (replaces ? *replaces : 0u) << QString(DesktopId)
-         << QString::fromStdString(summary) << QString::fromStdString(body)
-         << QStringList{DefaultAction, DefaultActionLabel} << hints << int(-1);
+         << QString::fromStdString(summary) << QString::fromStdString(body) << actions << hints
+         << int(-1);
     // Asynchronous: a slow notification service must not hold up the monitor.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -182,10 +235,20 @@ bool TDesktopNotifier::Send(const std::string &summary, const std::string &body,
     return true;
 }
 
+// Only the last new-mail notification acts: it names the message its actions were offered for.
 void TDesktopNotifier::ActionInvoked(uint id, const QString &key)
 {
-    if (id == LastId && key == DefaultAction && ShowMonitor)
+    if (id != LastId || id == 0 || !LeadActions.contains(key))
+        return;
+    const bool onMessage = LeadActions.contains(notifytext::ShowKey);
+    if (key == notifytext::RejectKey) {
+        if (RejectSender)
+            RejectSender(Lead);
+    } else if (onMessage && ShowMessage) {
+        ShowMessage(Lead);
+    } else if (key == notifytext::DefaultKey && ShowMonitor) {
         ShowMonitor();
+    }
 }
 
 void TDesktopNotifier::Closed(uint id, uint reason)

@@ -6,6 +6,7 @@
 
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -100,6 +101,10 @@ inline constexpr char ConnectionRefused[] = "Connection Refused";
 inline constexpr char FailureStatus[] = "  %s:%s"; // the caption and the user ID
 inline constexpr char TlsListUnwritable[] = "Servers known to speak TLS are not saved";
 inline constexpr char NoPassword[] = "Invalid password for mail box";
+// What the user is told when the provider refused the stored sign-in (the provider's own words
+// stay in the row's tip).
+inline constexpr char SignInRefused[] =
+    "The provider no longer accepts Corvex's sign-in for %s; sign in again";
 inline constexpr char ExitQuestion[] =
     "Do you truely want Corvex\nto stop monitoring your mailboxes?";
 inline constexpr char ApplyQuestion[] = "\nMail Box Information has changed\nApply Changes?\n";
@@ -175,6 +180,13 @@ public:
     // False while a pass runs or another command holds the session.
     bool HoldSessionForCommand();
     void ReleaseCommandSession();
+    // Neither a pass nor a command holds the session.
+    bool SessionFree() const;
+    // Runs job once the session is free: at once when it is and nothing waits before it, else
+    // right after the pass or command that holds it, in the order asked. A command that needs
+    // the session is asked for this way, so a click during a pass is carried out, not lost.
+    void WhenSessionFree(std::function<void()> job);
+    size_t CommandsWaiting() const { return WaitingJobs.size(); }
     // Connects a command's session to a mailbox at once (no pause before it). A failure marks
     // that mailbox's Summary row "Timed Out" unless the server mail list window is open.
     bool ConnectForCommand(int index);
@@ -206,6 +218,7 @@ public:
         std::string Text;
         bool NeedsUser = false;
         bool SignInNeeded = false; // the OAuth2 sign-in must be renewed by the user
+        std::string Notice;        // what the notification says, when not Text
         const char *Caption = monitortext::TimedOut; // what the row shows
     };
     std::map<std::string, TMailboxFailure> Failures;
@@ -304,6 +317,11 @@ private:
     void LogException(int number, const char *what);
 
     bool PrepareSession(int index);
+    // The jobs waiting for the session run from the event loop, once the pass or command that
+    // held it has returned.
+    void ScheduleWaitingJobs();
+    void RunWaitingJobs();
+    std::deque<std::function<void()>> WaitingJobs;
     // Makes Mail the session of the protocol that server speaks; the other one is closed and
     // hands over the displays and the cancel check.
     void UseSessionFor(const std::string &server);

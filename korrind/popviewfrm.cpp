@@ -276,6 +276,20 @@ std::vector<TCaptionPanel *> TCorvexFrm::Panels() const
             LMDpfHelpDrop,     LMDpfClose};
 }
 
+bool TCorvexFrm::WaitsForPass(const TCaptionPanel *panel) const
+{
+    return panel == LMDpfCheckNow || panel == LMDpfListMail || panel == LMDpfListMailDrop ||
+           panel == LMDpfEdit || panel == LMDpfRemove;
+}
+
+bool TCorvexFrm::AfterPass(std::function<void()> command)
+{
+    if (!Monitor->PassRunning())
+        return false;
+    Monitor->WhenSessionFree(std::move(command));
+    return true;
+}
+
 // ---- building the window
 
 QWidget *TCorvexFrm::BuildTabBar()
@@ -939,6 +953,18 @@ void TCorvexFrm::ComeBackAfterChild()
 
 void TCorvexFrm::LMDpfCheckNowClick()
 {
+    // Asked during a pass, one more pass follows it: the running one may have started before
+    // the mail the user expects.
+    if (Monitor->PassRunning()) {
+        if (!CheckNowWaits) {
+            CheckNowWaits = true;
+            AfterPass([this] {
+                CheckNowWaits = false;
+                LMDpfCheckNowClick();
+            });
+        }
+        return;
+    }
     if (!PButtons || !PButtons->Press(LMDpfCheckNow))
         return;
     Monitor->CheckNow();
@@ -990,6 +1016,8 @@ void TCorvexFrm::LMDpfNewMsgClick()
 
 void TCorvexFrm::LMDpfRemoveClick()
 {
+    if (AfterPass([this] { LMDpfRemoveClick(); }))
+        return;
     if (!Globals || !CheckAccess(saMailboxWork))
         return;
     if (!PButtons || !PButtons->Press(LMDpfRemove))
@@ -1225,9 +1253,12 @@ void TCorvexFrm::SetProgress(int position)
 void TCorvexFrm::SetBusyCursors(bool busy)
 {
     Busy = busy;
+    // A pass leaves the commands that need no session available.
+    const bool passOnly = busy && Monitor && Monitor->PassRunning();
     if (PButtons) {
         for (TCaptionPanel *panel : Panels())
-            PButtons->SetBusy(panel, busy);
+            if (!passOnly || WaitsForPass(panel))
+                PButtons->SetBusy(panel, busy);
         PButtons->SetBusy(LMDpfExit, false);
         if (!busy && !ApplyOn)
             PButtons->SetEnabled(LMDpfApply, false);

@@ -26,6 +26,8 @@ class QSpinBox;
 class QStackedWidget;
 class QTableView;
 class TAboutFrm;
+class TDesktopNotifier;
+struct TNewMailNote;
 class TCaptionPanel;
 class TMailBoxEditFrm;
 class TMailListFrm;
@@ -225,7 +227,10 @@ public:
     void Minimize();
     // The server mail list window for a Mailboxes row (−1: every active mailbox); answers its
     // result, 2 when messages were deleted (server mail list commands, maillistcommands.cpp).
-    int OpenServerMailList(int mailboxRow);
+    // With select, the message it names is selected once the list is filled.
+    int OpenServerMailList(int mailboxRow, const TNewMailNote *select = nullptr);
+    // Runs after the server mail list was filled and the noted message selected (tests).
+    std::function<void(TMailListFrm &window)> MailListFilled;
     void LMDpfListMailClick();
     void SaveAllMailClick();
     void DeleteAllMailClick();
@@ -233,6 +238,15 @@ public:
     void ConnectMailListItems(QMenu *menu);
     TMailListFrm *MailListFrm = nullptr;
     TMailListLayout MailListLayout; // the server mail list's size and column widths
+
+    // ---- desktop notifications (notifycommands.cpp)
+    // The notifier's new-mail notifications and notices, wired to this window and its logic.
+    void AttachNotifier(TDesktopNotifier &notifier);
+    // A notification's "Show": the server mail list of the message's mailbox, the message
+    // selected. "Reject Sender": its sender into the mailbox's rejection list, the message
+    // handled as rejected mail. Both wait for a pass that holds the session.
+    void ShowNotedMessage(const TNewMailNote &note);
+    void RejectNotedMessage(const TNewMailNote &note);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -277,6 +291,11 @@ private:
     int ListServerMailOf(int mailboxRow);
 
     std::vector<TCaptionPanel *> Panels() const;
+    // The panels whose commands wait for a running pass (they need the session or change the
+    // rows it works through); the others work during a pass.
+    bool WaitsForPass(const TCaptionPanel *panel) const;
+    // During a pass: the command runs once it ended (true), else false.
+    bool AfterPass(std::function<void()> command);
 
     TPasswordf *Passwordf = nullptr; // installed when no prompt was installed before
     TMonitorPage Page = TMonitorPage::Summary;
@@ -284,6 +303,7 @@ private:
     bool ApplyOn = false; // the Apply panel's state
     // The mailbox editor accepted a mailbox since the last Apply: Apply then checks at once.
     bool MailboxEdited = false;
-    bool Busy = false; // hour-glass cursors shown
+    bool Busy = false;          // hour-glass cursors shown
+    bool CheckNowWaits = false; // a Check Now asked during a pass waits for its end
     bool ActivationSeen = false;
 };

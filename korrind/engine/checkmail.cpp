@@ -679,6 +679,11 @@ bool TEMailTest::IsRetry(const std::string &line) const
     return KeptForRetry.count(LineKey(line)) > 0;
 }
 
+std::string TEMailTest::UniqueIdOf(int k) const
+{
+    return k >= 0 && size_t(k) < MessageIds.size() ? MessageIds[size_t(k)] : std::string();
+}
+
 bool TEMailTest::Announces(int k) const
 {
     return k >= 0 && k < CurrentLines.Count() && size_t(k) < Known.size() && !Known[k] &&

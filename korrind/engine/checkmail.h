@@ -128,6 +128,9 @@ public:
     // alias of the mailbox, and not one kept on the server by an earlier check for another try
     // of its actions (it was announced when it came).
     bool Announces(int k) const;
+    // The server's unique id of message k of CurrentLines in the last session, "" when it
+    // gave none.
+    std::string UniqueIdOf(int k) const;
 
 private:
     TStringList &List(TListWhich which);

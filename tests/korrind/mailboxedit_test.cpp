@@ -563,7 +563,11 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     Globals->DebugLevel = 99;
     Utils->LogFileName = testenv::MakeScratchDir("log") + "/" + names::DebugLogFile;
     int notices = 0;
-    Frm->Monitor->OnSignInNeeded = [&](const std::string &, const std::string &) { ++notices; };
+    std::string notice;
+    Frm->Monitor->OnSignInNeeded = [&](const std::string &, const std::string &why) {
+        ++notices;
+        notice = why;
+    };
     Frm->ShowSettings();
 
     OnModal<TfrmOutgoingServer>([&](TfrmOutgoingServer *window) {
@@ -639,10 +643,15 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     Frm->Monitor->CheckMail(-1);
     EXPECT_EQ(fixtures::OAuthStats(), stats);
     EXPECT_EQ(notices, 1);
+    // Told in words; the provider's own answer stays in the row's tip.
+    EXPECT_EQ(notice, "The provider no longer accepts Corvex's sign-in for " + box.user +
+                          "; sign in again");
+    EXPECT_NE(Frm->Monitor->RowTip(Store().Summary[0]), "Sign-in Needed: " + notice);
     EXPECT_EQ(Frm->Monitor->MailboxesNeedingSignIn(), std::vector<std::string>{box.user});
     EXPECT_EQ(browser.Opened.size(), 2u) << "a pass opened the browser";
 
-    // A double click on the row signs in again; the next pass checks.
+    // A double click on the row signs in again and checks the mailbox at once; nothing is
+    // left for Apply.
     OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
         EXPECT_TRUE(fixtures::WaitUntil(
             [editor] { return editor->SignInBox->lblState->text().startsWith("Signed in as"); }));
@@ -652,6 +661,9 @@ TEST_F(MailboxWindows, OAuth2SignInChecksForwardsRenewsAndWaitsForTheUserWhenRef
     Frm->lvSummary->selectRow(0);
     Frm->SummaryDoubleClick();
     EXPECT_EQ(browser.Opened.size(), 3u);
+    EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
+    EXPECT_TRUE(Frm->Monitor->MailboxesNeedingSignIn().empty());
+    EXPECT_FALSE(Frm->ApplyEnabled());
     Frm->Monitor->CheckMail(-1);
     EXPECT_EQ(Store().Summary[0].Cell(scMsgs), "2") << Frm->Monitor->RowTip(Store().Summary[0]);
     noteTokens();

@@ -1,11 +1,8 @@
 // Desktop notifications of new mail: real passes against the fixture POP3 server, with a fake
 // notification service on a private session bus that records every call.
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QProcess>
 #include <QVariantMap>
 #include <functional>
 #include <gtest/gtest.h>
@@ -19,74 +16,11 @@
 #include "korrind/notifier.h"
 #include "korrind/popview.h"
 #include "support/fixtures.h"
+#include "support/notificationbus.h"
 #include "support/testenv.h"
 #include "tests/korrind/monitortestwindow.h"
 
 namespace {
-
-constexpr char Service[] = "org.freedesktop.Notifications";
-constexpr char Path[] = "/org/freedesktop/Notifications";
-
-struct TNotifyCall
-{
-    uint ReplacesId;
-    QString Summary, Body;
-    QStringList Actions;
-    QVariantMap Hints;
-};
-
-class TFakeNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    std::vector<TNotifyCall> Calls;
-    uint NextId = 7;
-
-public slots:
-    uint Notify(const QString &, uint replacesId, const QString &, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
-    {
-        Calls.push_back({replacesId, summary, body, actions, hints});
-        return replacesId != 0 ? replacesId : NextId++;
-    }
-};
-
-// A session bus of the test's own, the fake service on it.
-class PrivateBus
-{
-public:
-    PrivateBus()
-    {
-        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        if (!daemon.waitForStarted() || !daemon.waitForReadyRead(5000))
-            return;
-        Address = QString::fromUtf8(daemon.readLine()).trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", Address.toUtf8());
-        QDBusConnection fake = QDBusConnection::connectToBus(Address, "fake-notifications");
-        fake.registerObject(Path, &Fake, QDBusConnection::ExportAllSlots);
-        Registered = fake.registerService(Service);
-    }
-    ~PrivateBus()
-    {
-        QDBusConnection::disconnectFromBus("fake-notifications");
-        daemon.kill();
-        daemon.waitForFinished();
-    }
-    void EmitAction(uint id)
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(Path, Service, "ActionInvoked");
-        signal << id << QString("default");
-        QDBusConnection("fake-notifications").send(signal);
-    }
-
-    QString Address;
-    bool Registered = false;
-    TFakeNotifications Fake;
-
-private:
-    QProcess daemon;
-};
 
 TListRow &AddMailbox(TCorvexMonitor &monitor, const fixtures::Mailbox &box)
 {
@@ -111,14 +45,9 @@ std::string Message(const std::string &from, const std::string &subject)
     return fixtures::BuildMessage(fields);
 }
 
-// Waits with events running: the fake service answers on this thread.
 bool PumpUntil(const std::function<bool()> &done, int ms = 10000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
+    return PumpEventsUntil(done, ms);
 }
 
 } // namespace
@@ -127,8 +56,9 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
 {
     REQUIRE_FIXTURES();
     fixtures::TrustTestCa();
-    PrivateBus bus;
-    ASSERT_TRUE(bus.Registered) << "no private session bus";
+    TPrivateSessionBus &bus = TPrivateSessionBus::Instance();
+    ASSERT_TRUE(bus.Ready()) << "no private session bus";
+    bus.Reset();
     TMonitorTestWindow window;
     auto monitor = std::make_unique<TCorvexMonitor>(window);
     monitor->PauseMs = 0;
@@ -151,8 +81,8 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
     testenv::WriteFile(row.Cell(mcInboxPath) + "/" + names::PriorityFile, "boss@example.org|\n");
 
     monitor->CheckMail(-1);
-    ASSERT_TRUE(PumpUntil([&] { return bus.Fake.Calls.size() == 1; }));
-    const TNotifyCall first = bus.Fake.Calls[0];
+    ASSERT_TRUE(PumpUntil([&] { return bus.Server.Calls.size() == 1; }));
+    const TNotifyCall first = bus.Server.Calls[0];
     EXPECT_EQ(first.ReplacesId, 0u);
     EXPECT_TRUE(first.Summary.startsWith("Priority mail: 2 new messages"))
         << first.Summary.toStdString();
@@ -166,15 +96,15 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
     EXPECT_TRUE(first.Actions.contains("default"));
 
     // The default action shows the monitor.
-    bus.EmitAction(7);
+    bus.InvokeAction(7, "default");
     EXPECT_TRUE(PumpUntil([&] { return shown == 1; }));
 
     // A pass without new mail sends nothing; the next new message replaces the notification.
     monitor->CheckMail(-1);
     fixtures::AddMessage(box, Message("Carol <carol@example.org>", "Later"));
     monitor->CheckMail(-1);
-    ASSERT_TRUE(PumpUntil([&] { return bus.Fake.Calls.size() == 2; }));
-    const TNotifyCall second = bus.Fake.Calls[1];
+    ASSERT_TRUE(PumpUntil([&] { return bus.Server.Calls.size() == 2; }));
+    const TNotifyCall second = bus.Server.Calls[1];
     EXPECT_EQ(second.ReplacesId, 7u);
     EXPECT_EQ(second.Summary, "New mail: 1 new message");
     EXPECT_TRUE(second.Body.contains("carol@example.org"));
@@ -185,19 +115,19 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
     fixtures::AddMessage(box, Message("Dave <dave@example.org>", "Off"));
     monitor->CheckMail(-1);
     enabled = true;
-    QDBusConnection("fake-notifications").unregisterService(Service);
+    bus.Unregister();
     fixtures::AddMessage(box, Message("Erin <erin@example.org>", "No service"));
     monitor->CheckMail(-1);
     PumpUntil([] { return false; }, 300);
-    EXPECT_EQ(bus.Fake.Calls.size(), 2u);
+    EXPECT_EQ(bus.Server.Calls.size(), 2u);
     EXPECT_NE(monitor->Store.Summary.at(0).ImageIndex, siTimedOut);
 
     // A notification shows no more than the Summary list: a mailbox with its own password hides
     // the subject, a security level that hides senders and subjects hides them. A message kept
     // on the server because its rejected copy cannot be written is announced once, not at each
     // check that tries it again.
-    ASSERT_TRUE(QDBusConnection("fake-notifications").registerService(Service));
-    std::vector<TNotifyCall> &calls = bus.Fake.Calls;
+    ASSERT_TRUE(bus.Register());
+    std::vector<TNotifyCall> &calls = bus.Server.Calls;
     auto check = [&](size_t expected) { // a pass; the last body once expected were sent
         const bool more = expected > calls.size();
         monitor->CheckMail(-1);
@@ -229,5 +159,3 @@ TEST(DesktopNotifications, OnePerPassNamingTheNewMailPriorityMarkedAndReplacingT
     check(5);
     EXPECT_EQ(fixtures::MessageCount(box), 8);
 }
-
-#include "notifier_test.moc"
