@@ -27,6 +27,7 @@ bool RejectNotedSender(TCorvexMonitor &monitor, const TNewMailNote &note)
                             note.Mailbox.c_str(), note.HeaderFrom.c_str());
         return false;
     }
+    const TTimerPause pause(monitor.MainTimer); // no pass starts while the rule editor is open
     TMailList list(mailboxes);
     list.Rows.push_back(NotedRow(note, mailbox));
     list.OnConnectMailbox = [&monitor](int row) { return monitor.ConnectForCommand(row); };
@@ -43,11 +44,7 @@ bool RejectNotedSender(TCorvexMonitor &monitor, const TNewMailNote &note)
                             note.Mailbox.c_str(), note.HeaderFrom.c_str());
         return false;
     }
-    int rejected = 0;
-    {
-        const TTimerPause pause(monitor.MainTimer);
-        rejected = list.RejectRows({0});
-    }
+    const int rejected = list.RejectRows({0});
     // The Summary row showed the message that is gone now.
     if (rejected > 0)
         if (const int again = FindRow(mailboxes, note.Mailbox); again >= 0)
