@@ -1,5 +1,5 @@
 // TMailList: the logic of the server mail list window. It lists the messages waiting on the
-// POP3 servers of one mailbox or of every active one, and deletes, saves and opens them. Rows
+// servers of one mailbox or of every active one, and deletes, saves, opens and rejects them. Rows
 // are keyed by mailbox and message number; before a later session acts on a row, the row is
 // found again on the server by its unique id (its number when it has none) and must still show
 // its Message-ID and size there, so a message that moved is acted on at its new number and one
