@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -515,6 +516,16 @@ int ImapLogouts(const Mailbox &box)
 {
     // "imap(u)<pid><session>: Info: Disconnected: Logged out in=..."
     return LogLinesWith({" imap(" + box.user + ")", ": Info: Disconnected: Logged out "});
+}
+
+bool KickImapSessions(const Mailbox &box)
+{
+    const std::string config = Required("CORVEX_FIXTURES_DIR") + "/dovecot/dovecot.conf";
+    QProcess doveadm;
+    doveadm.start("doveadm",
+                  {"-c", QString::fromStdString(config), "kick", QString::fromStdString(box.user)});
+    return doveadm.waitForFinished(10000) && doveadm.exitStatus() == QProcess::NormalExit &&
+           doveadm.exitCode() == 0;
 }
 
 // ---- TLS ---------------------------------------------------------------------------------

@@ -89,6 +89,9 @@ void RemoveMessageBehindBack(const Mailbox &box, int index);
 std::string DovecotLog();
 int ImapLogins(const Mailbox &box);
 int ImapLogouts(const Mailbox &box);
+// Makes dovecot drop every session of box (doveadm kick), as a restart of the server would;
+// false when doveadm failed.
+bool KickImapSessions(const Mailbox &box);
 
 // ---- TLS ---------------------------------------------------------------------------------
 

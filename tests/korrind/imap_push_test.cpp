@@ -1,0 +1,222 @@
+// Push end to end through the real main window against the fixture dovecot, with no scheduled
+// check due: new mail is filtered as soon as the server reports it, after many IDLE renewals
+// and after the server dropped every session; a server without IDLE leaves the schedule to it
+// and says so; twenty mailboxes watched at once all log out when the monitor closes.
+#include <QDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "common/globals.h"
+#include "common/names.h"
+#include "common/platform/registry.h"
+#include "common/records.h"
+#include "common/utils.h"
+#include "korrind/popviewfrm.h"
+#include "support/fixtures.h"
+#include "support/testenv.h"
+
+namespace {
+
+constexpr int EventWaitMs = 10000; // generous bound on each awaited event
+
+std::string Message(const std::string &from, const std::string &subject)
+{
+    fixtures::MessageFields fields;
+    fields.from = from;
+    fields.subject = subject;
+    return fixtures::BuildMessage(fields);
+}
+
+int CountContaining(const std::vector<std::string> &messages, const std::string &text)
+{
+    return int(std::count_if(messages.begin(), messages.end(), [&](const std::string &raw) {
+        return raw.find(text) != std::string::npos;
+    }));
+}
+
+int FilesIn(const std::string &folder)
+{
+    return int(QDir(QString::fromStdString(folder)).entryList({"*.eml"}, QDir::Files).size());
+}
+
+class ImapPush : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_FIXTURES();
+        fixtures::TrustTestCa();
+        Frm = std::make_unique<TCorvexFrm>();
+        Monitor = Frm->Monitor.get();
+        Monitor->Activated = true;
+        Monitor->PauseMs = 0;
+        Monitor->SetQueryInterval(15); // no scheduled check comes during a test
+        Globals->InitPaths();
+        Globals->CreateDataFolders();
+        TConfigRecord &config = Globals->Config;
+        config.PasswordActive = 0;
+        config.SecurityLevel = 0;
+        config.TimeoutMs = 5000;
+        config.SmartRejection = 0;
+        config.SaveRejected = 1;
+        config.MasterRejectActive = 1;
+        config.MasterPriorityActive = 1;
+        config.NewMailNotification = 1;
+        SetText(config.SmtpServer, "127.0.0.1:" + std::to_string(fixtures::Smtp().plainPort));
+        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
+        Globals->DebugLevel = 4;
+        rules = testenv::MakeScratchDir("rules");
+        SetText(config.RulesPath, rules);
+        Globals->SetRejectedPath(rules);
+        testenv::WriteFile(rules + "/" + names::MasterRejectFile, "spam.example|\n");
+    }
+    void TearDown() override
+    {
+        Frm.reset();
+        TUtils::ResetTerminating();
+    }
+
+    void AddMailbox(const fixtures::Mailbox &box, const std::string &server)
+    {
+        TMailBoxRecord record{};
+        SetText(record.UserId, box.user);
+        SetText(record.MailServer, server);
+        SetText(record.Password, box.password);
+        SetText(record.InboxPath, inbox);
+        record.LeaveOnServer = 1;
+        record.Active = 1;
+        TDataStore &store = Monitor->Store;
+        store.Mailboxes.push_back(MailboxRow(record, false));
+        store.SetPassword(box.user, server, box.password);
+        store.Summary.push_back(SummaryRow(box.user));
+        Frm->RowsChanged(true);
+    }
+
+    std::string Tip(const fixtures::Mailbox &box) const
+    {
+        const int row = FindRow(Monitor->Store.Summary, box.user);
+        return row < 0 ? "" : Monitor->RowTip(Monitor->Store.Summary[size_t(row)]);
+    }
+
+    bool Idling(const fixtures::Mailbox &box) const
+    {
+        const TImapPush *push = Monitor->Pushes.Find(box.user);
+        return push != nullptr && push->Idling();
+    }
+
+    std::string Log() const { return testenv::ReadFile(Utils->LogFileName); }
+
+    std::unique_ptr<TCorvexFrm> Frm;
+    TCorvexMonitor *Monitor = nullptr;
+    std::string rules;
+    std::string inbox = testenv::MakeScratchDir("inbox");
+};
+
+} // namespace
+
+TEST_F(ImapPush, NewMailIsFilteredAtOnceAcrossRenewalsAndAfterTheServerDroppedTheSession)
+{
+    const std::string forwardTo = fixtures::UniqueAddress("forward");
+    testenv::WriteFile(rules + "/" + names::MasterPriorityFile,
+                       "boss@example.org|||0|0|10120|" + forwardTo + "|100|\n");
+    fixtures::Mailbox box = fixtures::CreateMailbox("imappush");
+    fixtures::AddMessage(box, Message("a@example.org", "hello"));
+    AddMailbox(box, fixtures::ImapAddress("imap://", box, box.imapPort));
+    Monitor->PushRenewSeconds = 1; // many renewals within the test
+
+    Monitor->CheckMail(-1); // the first pass starts the watch
+    QTRY_VERIFY_WITH_TIMEOUT(Idling(box), EventWaitMs);
+    EXPECT_NE(Tip(box).find(pushtext::Push), std::string::npos) << Tip(box);
+
+    fixtures::AddMessage(box, Message("x@spam.example", "cheap offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap"), 1,
+                              EventWaitMs);
+    fixtures::AddMessage(box, Message("boss@example.org", "Budget"));
+    QTRY_COMPARE_WITH_TIMEOUT(FilesIn(inbox), 1, EventWaitMs);
+    EXPECT_EQ(fixtures::WaitForMessagesTo(forwardTo, 1).size(), 1u);
+    EXPECT_EQ(Monitor->Store.Summary[0].ImageIndex, siPriorityMail);
+
+    // Renewed several times (DONE + IDLE), and still reporting.
+    const TImapPush *push = Monitor->Pushes.Find(box.user);
+    ASSERT_NE(push, nullptr);
+    const int idles = push->IdleCommands();
+    QTRY_VERIFY_WITH_TIMEOUT(push->IdleCommands() >= idles + 3 && push->Idling(), EventWaitMs);
+    fixtures::AddMessage(box, Message("y@spam.example", "second offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "second"), 1,
+                              EventWaitMs);
+
+    // The server drops the session: the watch comes back on its own and acts on the next mail.
+    const int connects = push->Connects();
+    ASSERT_TRUE(fixtures::KickImapSessions(box));
+    QTRY_VERIFY_WITH_TIMEOUT(push->Connects() > connects && push->Idling(), EventWaitMs);
+    fixtures::AddMessage(box, Message("z@spam.example", "third offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "third"), 1,
+                              EventWaitMs);
+    const std::vector<std::string> left = fixtures::StoredMessagesIn(box, "INBOX");
+    EXPECT_EQ(left.size(), 2u) << Log();
+    EXPECT_FALSE(fixtures::AnySeen(box));
+    EXPECT_EQ(fixtures::ReceivedMessagesTo(forwardTo).size(), 1u) << "forwarded once only";
+}
+
+TEST_F(ImapPush, ServerWithoutIdleIsLeftToTheScheduleAndPushCanBeSwitchedOff)
+{
+    fixtures::Mailbox bare = fixtures::CreateMailbox("imapnoidle");
+    AddMailbox(bare, fixtures::ImapAddress("imap://", bare, bare.imapBarePort));
+
+    Monitor->CheckMail(-1);
+    QTRY_VERIFY_WITH_TIMEOUT(Tip(bare).find(pushtext::NoIdle) != std::string::npos, EventWaitMs);
+
+    fixtures::AddMessage(bare, Message("x@spam.example", "cheap offer"));
+    Monitor->LastCheck = 0; // the schedule's check is due
+    Monitor->MainTimerTick();
+    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(bare, "INBOX"), "cheap offer"), 0)
+        << Log();
+    EXPECT_NE(Tip(bare).find(pushtext::NoIdle), std::string::npos) << "not tried again";
+
+    // Off: no watch, no connection, and the preference is kept for the next start.
+    ASSERT_TRUE(Monitor->SetPushEnabled(false));
+    EXPECT_EQ(Monitor->Pushes.Size(), 0u);
+    EXPECT_NE(Tip(bare).find(pushtext::Off), std::string::npos);
+    platform::TRegistry registry;
+    registry.SetRootKey(platform::TRegRoot::User);
+    ASSERT_TRUE(registry.OpenKeyReadOnly(MonitorRegistryKey));
+    EXPECT_EQ(registry.ReadInteger(PushValue), 0);
+    Monitor->CheckMail(-1);
+    EXPECT_EQ(Monitor->Pushes.Size(), 0u);
+    ASSERT_TRUE(Monitor->SetPushEnabled(true));
+    EXPECT_EQ(Monitor->Pushes.Size(), 1u);
+}
+
+TEST_F(ImapPush, TwentyMailboxesAreWatchedAtOnceAndAllLogOutWhenTheMonitorCloses)
+{
+    std::vector<fixtures::Mailbox> boxes;
+    for (int i = 0; i < 20; ++i) {
+        boxes.push_back(fixtures::CreateMailbox("imappush20"));
+        AddMailbox(boxes.back(),
+                   fixtures::ImapAddress("imap://", boxes.back(), boxes.back().imapPort));
+    }
+    Monitor->CheckMail(-1);
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(boxes.begin(), boxes.end(),
+                                         [&](const fixtures::Mailbox &box) { return Idling(box); }),
+                             EventWaitMs);
+    EXPECT_EQ(Monitor->Pushes.Size(), 20u);
+
+    // Mail for two of them at once: both are checked, one pass after the other.
+    fixtures::AddMessage(boxes[7], Message("x@spam.example", "offer seven"));
+    fixtures::AddMessage(boxes[13], Message("x@spam.example", "offer thirteen"));
+    QTRY_VERIFY_WITH_TIMEOUT(fixtures::StoredMessagesIn(boxes[7], "Junk").size() == 1 &&
+                                 fixtures::StoredMessagesIn(boxes[13], "Junk").size() == 1,
+                             EventWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!Monitor->PassRunning(), EventWaitMs);
+
+    Globals->QuietExit = true;
+    ASSERT_TRUE(Monitor->Exit(false));
+    EXPECT_EQ(Monitor->Pushes.Size(), 0u);
+    // Every session that logged in ended with LOGOUT: the checks' and the watches'.
+    for (const fixtures::Mailbox &box : boxes)
+        EXPECT_TRUE(fixtures::WaitUntil(
+            [&] { return fixtures::ImapLogouts(box) == fixtures::ImapLogins(box); }, EventWaitMs))
+            << box.user << ": " << fixtures::ImapLogins(box) << " logins, "
+            << fixtures::ImapLogouts(box) << " logouts";
+}
