@@ -1,6 +1,7 @@
 #include "korrind/engine/imappush.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <algorithm>
 
 #include "common/text.h"
@@ -51,7 +52,7 @@ void TImapPush::SetPhase(TPhase phase)
 
 bool TImapPush::Stopped() const
 {
-    return Phase == TPhase::Stopped || Phase == TPhase::Failed;
+    return !Preparing && (Phase == TPhase::Stopped || Phase == TPhase::Failed);
 }
 
 std::string TImapPush::StateText() const
@@ -81,7 +82,8 @@ void TImapPush::Start()
     RetrySeconds = FirstRetrySeconds;
     Client.Abort(); // a failed push may still be logging out
     ClosedTimer.stop();
-    Connect();
+    SetPhase(TPhase::Connecting);
+    ReconnectTimer.start(0);
 }
 
 void TImapPush::Connect()
@@ -91,7 +93,13 @@ void TImapPush::Connect()
         return;
     TLogin login;
     login.User = Mailbox;
-    if (!OnPrepare || !OnPrepare(login)) {
+    SetPhase(TPhase::Connecting);
+    Preparing = true;
+    const bool prepared = OnPrepare && OnPrepare(login);
+    Preparing = false;
+    if (Phase != TPhase::Connecting)
+        return; // stopped meanwhile
+    if (!prepared) {
         Fail(login.Failure.empty() ? std::string("nothing to log in with") : login.Failure);
         return;
     }
@@ -108,7 +116,6 @@ void TImapPush::Connect()
     Exists = 0;
     SelectTicket = IdleTicket = 0;
     ++ConnectsMade;
-    SetPhase(TPhase::Connecting);
     Client.Connect();
 }
 
@@ -173,6 +180,8 @@ void TImapPush::OnExists(uint32_t count)
 {
     if (Phase != TPhase::Idling || count == Exists)
         return;
+    if (count > Exists)
+        ArrivedAt = QDateTime::currentMSecsSinceEpoch();
     Exists = count;
     ChangeTimer.start();
 }

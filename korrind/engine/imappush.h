@@ -72,7 +72,8 @@ public:
     std::function<void()> OnStateChanged;           // StateText() may read differently
     std::function<void(const std::string &)> OnLog; // a line for the program's log
 
-    // Starts watching (again: a stopped or failed push tries afresh); nothing while running.
+    // Starts watching (again: a stopped or failed push tries afresh), connecting from the
+    // event loop; nothing while running.
     void Start();
     // Ends IDLE with DONE, logs out and closes; the socket is closed within StopMs whatever the
     // server does. Stopped() tells when it is over.
@@ -86,6 +87,8 @@ public:
     bool Idling() const { return Phase == TPhase::Idling; }
     int IdleCommands() const { return IdlesSent; } // IDLE commands sent since construction
     int Connects() const { return ConnectsMade; }
+    // When the server last reported more messages (ms since the epoch; 0: never).
+    int64_t LastArrivalMs() const { return ArrivedAt; }
 
 private:
     enum class TPhase { Stopped, Connecting, Selecting, Idling, Waiting, Failed, Stopping };
@@ -114,12 +117,14 @@ private:
     std::string FailureText;
     std::string LastError;
     bool NothingToLogInWith = false;
+    bool Preparing = false; // inside OnPrepare, which may process events
     unsigned SelectTicket = 0;
     unsigned IdleTicket = 0;
     uint32_t Exists = 0;
     int RetrySeconds = FirstRetrySeconds;
     int IdlesSent = 0;
     int ConnectsMade = 0;
+    int64_t ArrivedAt = 0;
     QElapsedTimer RetryClock;
     int RetryWaitMs = 0;
     QTimer CycleTimer;     // DONE + IDLE: renewal and keep-alive
