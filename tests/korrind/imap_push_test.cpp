@@ -1,7 +1,9 @@
 // Push end to end through the real main window against the fixture dovecot, with no scheduled
-// check due: new mail is filtered as soon as the server reports it, after many IDLE renewals
-// and after the server dropped every session; a server without IDLE leaves the schedule to it
-// and says so; twenty mailboxes watched at once all log out when the monitor closes.
+// check due: new mail is filtered as soon as the server reports it, after a window command that
+// held the session, after many IDLE renewals and after the server dropped every session; a
+// server without IDLE leaves the schedule to it and says so; twenty mailboxes watched at once
+// all log out when the monitor closes. One watch alone against a scripted server for what
+// dovecot does not show: a silent drop found by the keep-alive, and a refused login.
 #include <QDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -12,7 +14,9 @@
 #include "common/platform/registry.h"
 #include "common/records.h"
 #include "common/utils.h"
+#include "korrind/engine/imappush.h"
 #include "korrind/popviewfrm.h"
+#include "support/fakeserver.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
@@ -136,10 +140,21 @@ TEST_F(ImapPush, NewMailIsFilteredAtOnceAcrossRenewalsAndAfterTheServerDroppedTh
     QTRY_COMPARE_WITH_TIMEOUT(FilesIn(inbox), 1, EventWaitMs);
     EXPECT_EQ(fixtures::WaitForMessagesTo(forwardTo, 1).size(), 1u);
     EXPECT_EQ(Monitor->Store.Summary[0].ImageIndex, siPriorityMail);
-
-    // Renewed several times (DONE + IDLE), and still reporting.
     const TImapPush *push = Monitor->Pushes.Find(box.user);
     ASSERT_NE(push, nullptr);
+
+    // While a window command holds the session the report waits, and is checked right after.
+    ASSERT_TRUE(Monitor->HoldSessionForCommand());
+    const int64_t reported = push->LastArrivalMs();
+    fixtures::AddMessage(box, Message("w@spam.example", "held offer"));
+    QTRY_VERIFY_WITH_TIMEOUT(push->LastArrivalMs() != reported, EventWaitMs);
+    EXPECT_FALSE(Monitor->PassRunning());
+    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(box, "INBOX"), "held offer"), 1);
+    Monitor->ReleaseCommandSession();
+    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "held"), 1,
+                              EventWaitMs);
+
+    // Renewed several times (DONE + IDLE), and still reporting.
     const int idles = push->IdleCommands();
     QTRY_VERIFY_WITH_TIMEOUT(push->IdleCommands() >= idles + 3 && push->Idling(), EventWaitMs);
     fixtures::AddMessage(box, Message("y@spam.example", "second offer"));
@@ -219,4 +234,65 @@ TEST_F(ImapPush, TwentyMailboxesAreWatchedAtOnceAndAllLogOutWhenTheMonitorCloses
             [&] { return fixtures::ImapLogouts(box) == fixtures::ImapLogins(box); }, EventWaitMs))
             << box.user << ": " << fixtures::ImapLogins(box) << " logins, "
             << fixtures::ImapLogouts(box) << " logouts";
+}
+
+// A server whose answer to DONE never comes on the first connection (a silent drop): the
+// keep-alive finds it, the watch reconnects after its pause and goes back into IDLE, and Stop
+// ends that IDLE with DONE and LOGOUT. A refused login stops the watch for good.
+TEST(ImapPushWatch, KeepAliveFindsASilentDropReconnectsAndStopsCleanly)
+{
+    FakeServer server;
+    server.Greeting("* OK [CAPABILITY IMAP4rev1 IDLE] ready");
+    std::map<int, std::string> idleTags;
+    server.Handle([&](int connection, const std::string &line) -> FakeServer::Reply {
+        if (line == "DONE")
+            return connection == 1 ? FakeServer::Stall()
+                                   : FakeServer::Reply(idleTags[connection] + " OK idle done");
+        const std::string tag = line.substr(0, line.find(' '));
+        const std::string command = line.substr(tag.size() + 1);
+        if (command.rfind("LOGIN", 0) == 0)
+            return tag + " OK [CAPABILITY IMAP4rev1 IDLE] logged in";
+        if (command.rfind("EXAMINE", 0) == 0)
+            return "* 0 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n" + tag + " OK [READ-ONLY] done";
+        if (command == "IDLE") {
+            idleTags[connection] = tag;
+            return "+ idling";
+        }
+        if (command == "LOGOUT")
+            return "* BYE bye\r\n" + tag + " OK logged out";
+        return tag + " BAD unexpected";
+    });
+    TImapPush push("someone", "imap://127.0.0.1:" + std::to_string(server.port()));
+    push.RenewSeconds = 1;
+    push.OnPrepare = [](TImapPush::TLogin &login) {
+        login.Password = "secret";
+        login.TimeOutMs = 2000;
+        return true;
+    };
+    std::vector<std::string> states;
+    push.OnStateChanged = [&] { states.push_back(push.StateText()); };
+
+    push.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(push.Connects() == 2 && push.Idling(), EventWaitMs);
+    EXPECT_NE(std::find(states.begin(), states.end(), "reconnecting in 1 s"), states.end());
+    EXPECT_EQ(push.StateText(), pushtext::Push);
+
+    push.Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(push.Stopped(), EventWaitMs);
+    const std::vector<std::string> commands = server.commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], "DONE");
+    EXPECT_NE(commands.back().find("LOGOUT"), std::string::npos);
+
+    FakeServer refusing;
+    refusing.Greeting("* OK [CAPABILITY IMAP4rev1 IDLE] ready");
+    refusing.Handle([](int, const std::string &line) -> FakeServer::Reply {
+        return line.substr(0, line.find(' ')) + " NO [AUTHENTICATIONFAILED] wrong password";
+    });
+    TImapPush refused("someone", "imap://127.0.0.1:" + std::to_string(refusing.port()));
+    refused.OnPrepare = push.OnPrepare;
+    refused.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(refused.Failed(), EventWaitMs);
+    EXPECT_NE(refused.StateText().find("wrong password"), std::string::npos) << refused.StateText();
+    EXPECT_EQ(refusing.connectionCount(), 1);
 }
