@@ -80,6 +80,7 @@ void TImapPush::Start()
         return;
     FailureText.clear();
     RetrySeconds = FirstRetrySeconds;
+    SelectedBefore = false;
     Client.Abort(); // a failed push may still be logging out
     ClosedTimer.stop();
     SetPhase(TPhase::Connecting);
@@ -160,6 +161,9 @@ void TImapPush::OnRequestFinished(unsigned ticket, bool ok)
         if (ok && Client.TakeFolderState(ticket, state)) {
             Exists = state.Exists;
             RetrySeconds = FirstRetrySeconds; // a working session ends the back-off
+            if (SelectedBefore)
+                ChangeTimer.start();
+            SelectedBefore = true;
             BeginIdle();
         } else if (Client.Connected()) {
             Fail("the folder cannot be opened: " + Client.LastErrorText());

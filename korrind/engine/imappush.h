@@ -11,7 +11,8 @@
 // server that offers no IDLE stops it, with the reason in StateText(), until Start() is called
 // again: it never logs in again and again with what the server refused. The password or
 // access token is asked for through OnPrepare before every connect, so a token is fresh.
-// Reports come from the event loop, never from inside the client's own handlers.
+// Reports come from the event loop, never from inside the client's own handlers. A session
+// opened again after a drop reports a change at once: mail may have come while it was away.
 //
 // TPushSet keeps one TImapPush per active IMAP mailbox of a mailbox list, by caption and server.
 #pragma once
@@ -117,7 +118,8 @@ private:
     std::string FailureText;
     std::string LastError;
     bool NothingToLogInWith = false;
-    bool Preparing = false; // inside OnPrepare, which may process events
+    bool Preparing = false;      // inside OnPrepare, which may process events
+    bool SelectedBefore = false; // a session of this start reached IDLE before
     unsigned SelectTicket = 0;
     unsigned IdleTicket = 0;
     uint32_t Exists = 0;
