@@ -70,19 +70,6 @@ bool ParseOptions(int argc, char **argv, Options &options)
     return argc % 2 == 1 && options.idleSeconds > 0 && options.deliveries > 0;
 }
 
-int StartProxy(QProcess &proxy, int target, int rttMs)
-{
-    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
-                            QString::number(target), QString::number(rttMs / 2.0)});
-    if (!proxy.waitForStarted(5000))
-        return 0;
-    while (!proxy.canReadLine())
-        if (!proxy.waitForReadyRead(10000))
-            return 0;
-    const QByteArray line = proxy.readLine().trimmed(); // "port N"
-    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
-}
-
 long ResidentKb()
 {
     std::istringstream status(testenv::ReadFile("/proc/self/status"));
@@ -113,18 +100,12 @@ double Median(std::vector<double> values)
 
 std::string Spam(int n)
 {
-    fixtures::MessageFields fields;
-    fields.from = "x@spam.example";
-    fields.subject = "offer " + std::to_string(n);
-    return fixtures::BuildMessage(fields);
+    return fixtures::MessageFrom("x@spam.example", "offer " + std::to_string(n));
 }
 
 std::string Hello()
 {
-    fixtures::MessageFields fields;
-    fields.from = "a@example.org";
-    fields.subject = "hello";
-    return fixtures::BuildMessage(fields);
+    return fixtures::MessageFrom("a@example.org", "hello");
 }
 
 class TBench
@@ -284,8 +265,8 @@ int main(int argc, char **argv)
         QProcess imapProxy, pop3Proxy;
         int imapPort = imap.imapPort, pop3Port = pop3.pop3Port;
         if (rttMs > 0) {
-            imapPort = StartProxy(imapProxy, imap.imapPort, rttMs);
-            pop3Port = StartProxy(pop3Proxy, pop3.pop3Port, rttMs);
+            imapPort = fixtures::StartDelayProxy(imapProxy, imap.imapPort, rttMs);
+            pop3Port = fixtures::StartDelayProxy(pop3Proxy, pop3.pop3Port, rttMs);
             if (imapPort == 0 || pop3Port == 0) {
                 std::fprintf(stderr, "the delaying proxy did not start\n");
                 return 1;

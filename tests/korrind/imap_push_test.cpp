@@ -24,26 +24,6 @@ namespace {
 
 constexpr int EventWaitMs = 10000; // generous bound on each awaited event
 
-std::string Message(const std::string &from, const std::string &subject)
-{
-    fixtures::MessageFields fields;
-    fields.from = from;
-    fields.subject = subject;
-    return fixtures::BuildMessage(fields);
-}
-
-int CountContaining(const std::vector<std::string> &messages, const std::string &text)
-{
-    return int(std::count_if(messages.begin(), messages.end(), [&](const std::string &raw) {
-        return raw.find(text) != std::string::npos;
-    }));
-}
-
-int FilesIn(const std::string &folder)
-{
-    return int(QDir(QString::fromStdString(folder)).entryList({"*.eml"}, QDir::Files).size());
-}
-
 class ImapPush : public ::testing::Test
 {
 protected:
@@ -125,7 +105,7 @@ TEST_F(ImapPush, NewMailIsFilteredAtOnceAcrossRenewalsAndAfterTheServerDroppedTh
     testenv::WriteFile(rules + "/" + names::MasterPriorityFile,
                        "boss@example.org|||0|0|10120|" + forwardTo + "|100|\n");
     fixtures::Mailbox box = fixtures::CreateMailbox("imappush");
-    fixtures::AddMessage(box, Message("a@example.org", "hello"));
+    fixtures::AddMessage(box, fixtures::MessageFrom("a@example.org", "hello"));
     AddMailbox(box, fixtures::ImapAddress("imap://", box, box.imapPort));
     Monitor->PushRenewSeconds = 1; // many renewals within the test
 
@@ -133,11 +113,12 @@ TEST_F(ImapPush, NewMailIsFilteredAtOnceAcrossRenewalsAndAfterTheServerDroppedTh
     QTRY_VERIFY_WITH_TIMEOUT(Idling(box), EventWaitMs);
     EXPECT_NE(Tip(box).find(pushtext::Push), std::string::npos) << Tip(box);
 
-    fixtures::AddMessage(box, Message("x@spam.example", "cheap offer"));
-    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap"), 1,
-                              EventWaitMs);
-    fixtures::AddMessage(box, Message("boss@example.org", "Budget"));
-    QTRY_COMPARE_WITH_TIMEOUT(FilesIn(inbox), 1, EventWaitMs);
+    fixtures::AddMessage(box, fixtures::MessageFrom("x@spam.example", "cheap offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap"), 1,
+        EventWaitMs);
+    fixtures::AddMessage(box, fixtures::MessageFrom("boss@example.org", "Budget"));
+    QTRY_COMPARE_WITH_TIMEOUT(fixtures::EmlFilesIn(inbox), 1, EventWaitMs);
     EXPECT_EQ(fixtures::WaitForMessagesTo(forwardTo, 1).size(), 1u);
     EXPECT_EQ(Monitor->Store.Summary[0].ImageIndex, siPriorityMail);
     const TImapPush *push = Monitor->Pushes.Find(box.user);
@@ -146,28 +127,30 @@ TEST_F(ImapPush, NewMailIsFilteredAtOnceAcrossRenewalsAndAfterTheServerDroppedTh
     // While a window command holds the session the report waits, and is checked right after.
     ASSERT_TRUE(Monitor->HoldSessionForCommand());
     const int64_t reported = push->LastArrivalMs();
-    fixtures::AddMessage(box, Message("w@spam.example", "held offer"));
+    fixtures::AddMessage(box, fixtures::MessageFrom("w@spam.example", "held offer"));
     QTRY_VERIFY_WITH_TIMEOUT(push->LastArrivalMs() != reported, EventWaitMs);
     EXPECT_FALSE(Monitor->PassRunning());
-    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(box, "INBOX"), "held offer"), 1);
+    EXPECT_EQ(fixtures::CountContaining(fixtures::StoredMessagesIn(box, "INBOX"), "held offer"), 1);
     Monitor->ReleaseCommandSession();
-    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "held"), 1,
-                              EventWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "held"), 1, EventWaitMs);
 
     // Renewed several times (DONE + IDLE), and still reporting.
     const int idles = push->IdleCommands();
     QTRY_VERIFY_WITH_TIMEOUT(push->IdleCommands() >= idles + 3 && push->Idling(), EventWaitMs);
-    fixtures::AddMessage(box, Message("y@spam.example", "second offer"));
-    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "second"), 1,
-                              EventWaitMs);
+    fixtures::AddMessage(box, fixtures::MessageFrom("y@spam.example", "second offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "second"), 1,
+        EventWaitMs);
 
     // The server drops the session: the watch comes back on its own and acts on the next mail.
     const int connects = push->Connects();
     ASSERT_TRUE(fixtures::KickImapSessions(box));
     QTRY_VERIFY_WITH_TIMEOUT(push->Connects() > connects && push->Idling(), EventWaitMs);
-    fixtures::AddMessage(box, Message("z@spam.example", "third offer"));
-    QTRY_COMPARE_WITH_TIMEOUT(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "third"), 1,
-                              EventWaitMs);
+    fixtures::AddMessage(box, fixtures::MessageFrom("z@spam.example", "third offer"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "third"), 1,
+        EventWaitMs);
     const std::vector<std::string> left = fixtures::StoredMessagesIn(box, "INBOX");
     EXPECT_EQ(left.size(), 2u) << Log();
     EXPECT_FALSE(fixtures::AnySeen(box));
@@ -182,10 +165,11 @@ TEST_F(ImapPush, ServerWithoutIdleIsLeftToTheScheduleAndPushCanBeSwitchedOff)
     Monitor->CheckMail(-1);
     QTRY_VERIFY_WITH_TIMEOUT(Tip(bare).find(pushtext::NoIdle) != std::string::npos, EventWaitMs);
 
-    fixtures::AddMessage(bare, Message("x@spam.example", "cheap offer"));
+    fixtures::AddMessage(bare, fixtures::MessageFrom("x@spam.example", "cheap offer"));
     Monitor->LastCheck = 0; // the schedule's check is due
     Monitor->MainTimerTick();
-    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(bare, "INBOX"), "cheap offer"), 0)
+    EXPECT_EQ(fixtures::CountContaining(fixtures::StoredMessagesIn(bare, "INBOX"), "cheap offer"),
+              0)
         << Log();
     EXPECT_NE(Tip(bare).find(pushtext::NoIdle), std::string::npos) << "not tried again";
 
@@ -218,8 +202,8 @@ TEST_F(ImapPush, TwentyMailboxesAreWatchedAtOnceAndAllLogOutWhenTheMonitorCloses
     EXPECT_EQ(Monitor->Pushes.Size(), 20u);
 
     // Mail for two of them at once: both are checked, one pass after the other.
-    fixtures::AddMessage(boxes[7], Message("x@spam.example", "offer seven"));
-    fixtures::AddMessage(boxes[13], Message("x@spam.example", "offer thirteen"));
+    fixtures::AddMessage(boxes[7], fixtures::MessageFrom("x@spam.example", "offer seven"));
+    fixtures::AddMessage(boxes[13], fixtures::MessageFrom("x@spam.example", "offer thirteen"));
     QTRY_VERIFY_WITH_TIMEOUT(fixtures::StoredMessagesIn(boxes[7], "Junk").size() == 1 &&
                                  fixtures::StoredMessagesIn(boxes[13], "Junk").size() == 1,
                              EventWaitMs);
