@@ -453,10 +453,11 @@ bool TCorvexMonitor::CheckMail(int index)
         }
         again = false;
         repeats = 0;
-        // A pass a push asked for checks one mailbox as soon as it can.
-        if (outcome != TMailboxOutcome::NextAtOnce && !PushPass) {
+        if (outcome != TMailboxOutcome::NextAtOnce) {
             RemoveTempFiles(Mail->WorkFolder);
-            Utils->Delay(PauseMs);
+            // A pass a push asked for checks its one mailbox as soon as it can.
+            if (!PushPass)
+                Utils->Delay(PauseMs);
         }
         ++i;
     }
