@@ -49,20 +49,6 @@ bool ParseOptions(int argc, char **argv, Options &options)
     return argc % 2 == 1 && options.messages > 0 && options.rttMs > 0;
 }
 
-// bench/delayproxy.py in front of a fixture port; answers the proxy's port, 0 on failure.
-int StartProxy(QProcess &proxy, int target, int rttMs)
-{
-    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
-                            QString::number(target), QString::number(rttMs / 2.0)});
-    if (!proxy.waitForStarted(5000))
-        return 0;
-    while (!proxy.canReadLine())
-        if (!proxy.waitForReadyRead(10000))
-            return 0;
-    const QByteArray line = proxy.readLine().trimmed(); // "port N"
-    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
-}
-
 bool WaitFor(const std::function<bool()> &done)
 {
     QElapsedTimer clock;
@@ -186,8 +172,8 @@ int main(int argc, char **argv)
     fixtures::Mailbox box = fixtures::CreateMailbox("imapbench");
     fixtures::AddMessages(box, fixtures::BulkMessages(options.messages));
     QProcess pop3Proxy, imapProxy;
-    const int pop3Port = StartProxy(pop3Proxy, box.pop3Port, options.rttMs);
-    const int imapPort = StartProxy(imapProxy, box.imapPort, options.rttMs);
+    const int pop3Port = fixtures::StartDelayProxy(pop3Proxy, box.pop3Port, options.rttMs);
+    const int imapPort = fixtures::StartDelayProxy(imapProxy, box.imapPort, options.rttMs);
     if (pop3Port == 0 || imapPort == 0) {
         std::fprintf(stderr, "the delaying proxy did not start\n");
         return 1;

@@ -245,6 +245,21 @@ void TCorvexMonitor::ShowFailure(TListRow &row, const TMailboxFailure &failure)
 
 std::string TCorvexMonitor::RowTip(const TListRow &row) const
 {
+    std::string tip = FailureTip(row);
+    std::string push;
+    if (const TImapPush *watch = Pushes.Find(row.Caption))
+        push = watch->StateText();
+    else if (const int index = FindRow(Store.Mailboxes, row.Caption);
+             !PushOn && index >= 0 &&
+             IsImapAddress(Store.Mailboxes[size_t(index)].Cell(mcMailServer)))
+        push = pushtext::Off;
+    if (!push.empty())
+        tip += (tip.empty() ? "" : "\n") + push;
+    return tip;
+}
+
+std::string TCorvexMonitor::FailureTip(const TListRow &row) const
+{
     if (row.ImageIndex != siTimedOut)
         return "";
     auto found = Failures.find(row.Caption);
@@ -258,6 +273,7 @@ void TCorvexMonitor::NoteLoginOutcome(int index, bool connected)
     const std::string &mailbox = Store.Mailboxes[size_t(index)].Caption;
     if (connected) {
         RefusedLogins.erase(mailbox);
+        LoggedInOnce.insert(mailbox);
         return;
     }
     if (Mail->LastFailure() != TPop3Failure::LoginRefused)
@@ -439,7 +455,9 @@ bool TCorvexMonitor::CheckMail(int index)
         repeats = 0;
         if (outcome != TMailboxOutcome::NextAtOnce) {
             RemoveTempFiles(Mail->WorkFolder);
-            Utils->Delay(PauseMs);
+            // A pass a push asked for checks its one mailbox as soon as it can.
+            if (!PushPass)
+                Utils->Delay(PauseMs);
         }
         ++i;
     }
@@ -537,7 +555,8 @@ bool TCorvexMonitor::ConnectMailbox(int index)
 {
     if (Mail->IsConnected() || Owner == TSessionOwner::Command)
         return false;
-    Utils->Delay(PauseMs);
+    if (!PushPass)
+        Utils->Delay(PauseMs);
     if (TUtils::Terminating() || Owner == TSessionOwner::Command)
         return false;
     if (!PrepareSession(index))
@@ -619,6 +638,8 @@ void TCorvexMonitor::ReleaseCommandSession()
     Mail->Disconnect();
     Owner = TSessionOwner::None;
     ScheduleWaitingJobs();
+    if (!PushQueue.empty())
+        PushTimer.start(); // changes that came during the command
 }
 
 bool TCorvexMonitor::SessionFree() const
@@ -800,6 +821,11 @@ void TCorvexMonitor::EndCheck()
         if (RecheckAfterPass)
             LastCheck = 0; // the new list is checked at the next tick
         RecheckAfterPass = false;
+    }
+    if (!TUtils::Terminating()) {
+        SyncPush();
+        if (!PushQueue.empty())
+            PushTimer.start(); // changes that came during the pass
     }
     // A pass cut short because the user ends the program must not bring it back.
     if (restart && !TUtils::Terminating()) {

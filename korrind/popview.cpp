@@ -106,6 +106,10 @@ TCorvexMonitor::TCorvexMonitor(TMonitorWindow &window) : Window(window)
     QObject::connect(&MainTimer, &QTimer::timeout, [this] { MainTimerTick(); });
     QObject::connect(&FetchTimer, &QTimer::timeout, [this] { FetchTimerTick(); });
     QObject::connect(&ClearTopmostTimer, &QTimer::timeout, [this] { ClearTopmostTick(); });
+    PushTimer.setInterval(0);
+    PushTimer.setSingleShot(true);
+    QObject::connect(&PushTimer, &QTimer::timeout, [this] { RunPushQueue(); });
+    LoadPushPreference();
 
     Tray.OnClearNewMail = [this](bool resetImages) {
         EMailTest->NewMailFound = false;
@@ -131,6 +135,8 @@ TCorvexMonitor::~TCorvexMonitor()
     MainTimer.stop();
     FetchTimer.stop();
     ClearTopmostTimer.stop();
+    PushTimer.stop();
+    Pushes.Drop();
     SetTlsListUnwritableHandler(nullptr);
     delete SMTPFunc;
     SMTPFunc = nullptr;
@@ -237,6 +243,7 @@ void TCorvexMonitor::LoadMailboxList(bool decrypt)
     notices.swap(Store.Notices);
     for (const std::string &notice : notices)
         Window.ShowMessage(notice);
+    SyncPush();
 }
 
 // Data this account can't open (a data folder copied from elsewhere, a changed key or master
@@ -360,6 +367,8 @@ bool TCorvexMonitor::Exit(bool askToStop)
     if (Globals->Config.RememberPosition && !Store.SavePosition(Window.WindowPosition()))
         Utils->DebugLog("%s", Store.LastError.c_str());
     Window.ReleaseExitButton();
+    PushTimer.stop();
+    Pushes.StopAll(); // DONE and LOGOUT to every server, within a second
     TUtils::Terminate();
     return true;
 }

@@ -17,6 +17,7 @@
 #include "common/listrows.h"
 #include "common/records.h"
 #include "common/stringlist.h"
+#include "korrind/engine/imappush.h"
 #include "korrind/trayicon.h"
 
 // Pages of the main window.
@@ -113,8 +114,15 @@ inline constexpr char WarningCaption[] = "Warning";
 inline constexpr char CheckException[] = "Exception %d checking mail";
 } // namespace monitortext
 
-// Where a pass was started; decides the exception text's number.
-enum class TPassSource : int { Timer = 3, Apply = 1, CheckNow = 2, SummaryMenu = 4 };
+// Where a pass was started; decides the exception text's number. Push: the server told of a
+// change in an IMAP mailbox's folder.
+enum class TPassSource : int { Timer = 3, Apply = 1, CheckNow = 2, SummaryMenu = 4, Push = 5 };
+
+// The monitor's own preferences in the registry file (user root): whether IMAP mailboxes are
+// watched between checks (dword 1/0, on when missing), and how often an IDLE is renewed.
+inline constexpr char MonitorRegistryKey[] = "\\Software\\Corvex\\Korrind";
+inline constexpr char PushValue[] = "Push";
+inline constexpr char PushRenewValue[] = "PushRenewSeconds";
 
 class TCorvexMonitor
 {
@@ -207,8 +215,24 @@ public:
     std::string RulesFolder() const;
     // A pass is running (commands that change the mailbox lists wait for its end).
     bool PassRunning() const { return InPass; }
-    // The tip of a Summary row: what made it time out ("" for a row that did not).
+    // The tip of a Summary row: what made it time out, and for an IMAP mailbox its push state
+    // ("" when neither applies).
     std::string RowTip(const TListRow &row) const;
+    // What made a Summary row time out ("" for a row that did not).
+    std::string FailureTip(const TListRow &row) const;
+
+    // ---- push: every active IMAP mailbox is watched between checks when the preference is
+    // on; a change the server reports runs that mailbox's check at once, or right after the
+    // pass or command that holds the session. The schedule keeps running.
+    // Starts and stops the watches as the mailbox list and the preference say; a watch that
+    // stopped on a failure starts again once a check of its mailbox logged in.
+    void SyncPush();
+    bool PushEnabled() const { return PushOn; }
+    // Switches push and saves the preference; false when it could not be saved (it is
+    // switched all the same).
+    bool SetPushEnabled(bool on);
+    TPushSet Pushes;
+    int PushRenewSeconds = TImapPush::DefaultRenewSeconds; // from the registry, else 25 min
 
     // ---- state
     // Why a mailbox's last check failed, by user ID: the cause in words, and whether only the
@@ -322,6 +346,17 @@ private:
     void ScheduleWaitingJobs();
     void RunWaitingJobs();
     std::deque<std::function<void()>> WaitingJobs;
+    void LoadPushPreference();
+    std::unique_ptr<TImapPush> CreatePush(const TPushSet::TEntry &entry);
+    bool PreparePushLogin(const std::string &mailbox, const std::string &server,
+                          TImapPush::TLogin &login);
+    void PushChanged(const std::string &mailbox);
+    void RunPushQueue();
+    bool PushOn = true;
+    bool PushPass = false;              // the running pass was asked for by a push
+    std::set<std::string> PushQueue;    // mailboxes whose folder changed, to check
+    std::set<std::string> LoggedInOnce; // mailboxes a check logged into since the last sync
+    QTimer PushTimer;                   // 0 ms: runs the queue from the event loop
     // Makes Mail the session of the protocol that server speaks; the other one is closed and
     // hands over the displays and the cancel check.
     void UseSessionFor(const std::string &server);

@@ -115,6 +115,7 @@ constexpr char ItemDeleteAll[] = "pmsDeleteAllMail";
 constexpr char ItemInbox[] = "pmsInbox";
 constexpr char ItemDefault[] = "pmsDefault";
 constexpr char ItemRunMail[] = "pmsRunMail";
+constexpr char ItemPush[] = "pmsPush";
 
 } // namespace
 
@@ -617,6 +618,11 @@ void TCorvexFrm::BuildMenus()
         QMenu *runMail = menu->addMenu("Run Mail");
         runMail->setObjectName(ItemRunMail);
         QAction *send = add("Send Message", nullptr);
+        menu->addSeparator();
+        QAction *push = add("Push New IMAP Mail", ItemPush);
+        push->setCheckable(true);
+        connect(push, &QAction::triggered, this,
+                [this](bool checked) { Monitor->SetPushEnabled(checked); });
 
         connect(checkMail, &QAction::triggered, this, [this] {
             int summary = SelectedRow(lvSummary);
@@ -1170,7 +1176,7 @@ void TCorvexFrm::UpdateStatusNote()
     const TListRows &summary = Monitor->Store.Summary;
     if (Page == TMonitorPage::Summary && row >= 0 && row < int(summary.size())) {
         const TListRow &shown = summary[std::size_t(row)];
-        const std::string cause = Monitor->RowTip(shown);
+        const std::string cause = Monitor->FailureTip(shown);
         if (!cause.empty())
             note = Format(windowtext::RowCauseNote, shown.Caption.c_str(), cause.c_str());
     }
@@ -1221,6 +1227,8 @@ void TCorvexFrm::PrepareSummaryMenu(QMenu *menu)
     auto *inbox = menu->findChild<QAction *>(ItemInbox);
     auto *defaultMailer = menu->findChild<QAction *>(ItemDefault);
     auto *runMail = menu->findChild<QMenu *>(ItemRunMail);
+    if (auto *push = menu->findChild<QAction *>(ItemPush))
+        push->setChecked(Monitor->PushEnabled());
     for (QAction *action : {checkMail, listMail, deleteAll, inbox, defaultMailer})
         action->setEnabled(false);
     runMail->menuAction()->setEnabled(false);

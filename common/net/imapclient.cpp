@@ -357,12 +357,13 @@ void TImapClient::SendQueued()
     for (TCommand &command : Queue) {
         if (command.Sent) {
             if (command.NextPart < command.Parts.size() || command.Kind == TKind::Logout ||
-                !LoggedIn || command.Kind == TKind::AuthBearer || command.Kind == TKind::StartTls)
+                !LoggedIn || command.Kind == TKind::AuthBearer || command.Kind == TKind::StartTls ||
+                command.Kind == TKind::Idle)
                 break;
             ++inFlight;
             continue;
         }
-        if ((inFlight > 0 && !LoggedIn) || inFlight >= MaxInFlight)
+        if ((inFlight > 0 && (!LoggedIn || command.Kind == TKind::Idle)) || inFlight >= MaxInFlight)
             break;
         command.Sent = true;
         command.Expected = ExpectedBytes(command);
@@ -370,7 +371,7 @@ void TImapClient::SendQueued()
         SendPart(command);
         wrote = true;
         ++inFlight;
-        if (command.NextPart < command.Parts.size() || !LoggedIn)
+        if (command.NextPart < command.Parts.size() || !LoggedIn || command.Kind == TKind::Idle)
             break;
     }
     ArmTimer(wrote);
@@ -397,6 +398,9 @@ int64_t TImapClient::ExpectedBytes(const TCommand &command) const
 void TImapClient::ArmTimer(bool restart)
 {
     TCommand *head = OldestSent();
+    // An accepted IDLE awaits nothing: the server may stay silent until the DONE.
+    if (head && head->Kind == TKind::Idle && head->Idling && !head->DoneSent)
+        head = nullptr;
     bool waiting = State_ == TState::Connecting || State_ == TState::LoggingOut || head;
     if (!waiting) {
         Timer.stop();
@@ -467,6 +471,14 @@ void TImapClient::HandleContinuation(const TImapResponse &response)
         SendPart(*command);
         if (command->NextPart >= command->Parts.size())
             SendQueued();
+        return;
+    }
+    if (TCommand *idle = IdleCommand(); idle && idle->Sent && !idle->Idling) {
+        idle->Idling = true;
+        Log("+ " + response.Text);
+        if (idle->DoneWanted)
+            SendDone(*idle);
+        ArmTimer(false);
         return;
     }
     // After the token went out, a continuation is the server's error challenge: answered
@@ -882,6 +894,8 @@ unsigned TImapClient::StartRequest(TKind kind, std::vector<TCommand> commands, b
 {
     if (State_ != TState::Ready)
         return 0;
+    if (kind != TKind::Idle)
+        RequestDone(); // the server takes no other command during an IDLE
     unsigned ticket = NextTicket++;
     if (ticket == 0)
         ticket = NextTicket++;
@@ -1104,6 +1118,54 @@ unsigned TImapClient::RequestDelete(const std::vector<uint32_t> &uids)
 unsigned TImapClient::RequestNoop()
 {
     return StartRequest(TKind::Noop, {MakeCommand(TKind::Noop, "NOOP")}, false);
+}
+
+unsigned TImapClient::RequestIdle()
+{
+    if (!Offers("IDLE") || IdleCommand())
+        return 0;
+    return StartRequest(TKind::Idle, {MakeCommand(TKind::Idle, "IDLE")}, false);
+}
+
+bool TImapClient::RequestDone()
+{
+    TCommand *idle = IdleCommand();
+    if (!idle || idle->DoneSent || idle->DoneWanted)
+        return false;
+    if (idle->Idling)
+        SendDone(*idle);
+    else
+        idle->DoneWanted = true;
+    return true;
+}
+
+bool TImapClient::Idling() const
+{
+    for (const TCommand &command : Queue)
+        if (command.Kind == TKind::Idle && command.Idling && !command.DoneSent)
+            return true;
+    return false;
+}
+
+TImapClient::TCommand *TImapClient::IdleCommand()
+{
+    for (TCommand &command : Queue)
+        if (command.Kind == TKind::Idle)
+            return &command;
+    return nullptr;
+}
+
+void TImapClient::SendDone(TCommand &idle)
+{
+    if (!Socket)
+        return;
+    idle.DoneSent = true;
+    Log("DONE");
+    static const char done[] = "DONE\r\n";
+    Socket->write(done, qint64(sizeof(done) - 1));
+    // The answer to DONE is awaited afresh: the deadline runs from now.
+    idle.Serial = NextSerial++;
+    ArmTimer(true);
 }
 
 template <typename T> static bool TakeFrom(std::map<unsigned, T> &results, unsigned ticket, T &out)

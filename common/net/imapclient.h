@@ -7,7 +7,8 @@
 // AUTHENTICATE PLAIN (with SASL-IR when offered) or LOGIN, or with an OAuth2 access token by
 // AUTHENTICATE OAUTHBEARER or XOAUTH2 (over TLS only). Then, on request: SELECT or EXAMINE, UID
 // FETCH of sizes, headers and whole messages (always BODY.PEEK: reading never sets \Seen), LIST
-// with the special-use flags, UID MOVE or UID COPY + UID STORE + UID EXPUNGE, NOOP and LOGOUT.
+// with the special-use flags, UID MOVE or UID COPY + UID STORE + UID EXPUNGE, NOOP, IDLE (RFC
+// 2177) with its DONE, and LOGOUT.
 // Commands are tagged and pipelined; responses are matched to them by tag. Lines and literals
 // are bounded and every reply must end within a deadline, so a broken or hostile server gives
 // a failed request, never a crash, a hang or unbounded memory. A plain EXPUNGE is never sent.
@@ -90,7 +91,7 @@ public:
     virtual void OnStatus(const std::string &text) {} // a response line, for the log (no secret)
     virtual void OnError(const std::string &text) {}  // why a connection or command failed
     virtual void OnRequestFinished(unsigned ticket, bool ok) {}
-    // Untagged news about the selected folder (for a session that stays open).
+    // Untagged news about the selected folder (for a session that stays open, in IDLE or not).
     virtual void OnExists(uint32_t count) {}
     virtual void OnExpunge(uint32_t sequence) {}
 };
@@ -168,6 +169,15 @@ public:
     // as above.
     unsigned RequestDelete(const std::vector<uint32_t> &uids);
     unsigned RequestNoop();
+    // IDLE on the selected folder: the server then reports changes as they happen (OnExists,
+    // OnExpunge) and no silence counts as a time-out. The request finishes when the server
+    // answers the DONE that RequestDone sends; any other request ends the IDLE first. Nothing
+    // is sent after it until then. 0 when the server offers no IDLE.
+    unsigned RequestIdle();
+    // Ends the IDLE under way (at once, or as soon as the server accepted it); its answer must
+    // come within the time-out. False when no IDLE is under way.
+    bool RequestDone();
+    bool Idling() const; // the server accepted an IDLE that no DONE ended yet
 
     // Results of finished requests; each can be taken once.
     bool TakeFolderState(unsigned ticket, TImapFolderState &state);
@@ -193,6 +203,7 @@ private:
         Store,
         Expunge,
         Noop,
+        Idle,
         Logout
     };
     struct TCommand
@@ -212,6 +223,9 @@ private:
         uint32_t FirstUid = 0;          // of a sizes FETCH
         std::vector<uint32_t> CopyUids; // source UIDs a COPYUID code named
         bool CopyUidSeen = false;
+        bool Idling = false;     // an IDLE the server accepted
+        bool DoneWanted = false; // an IDLE to end as soon as the server accepted it
+        bool DoneSent = false;
     };
     struct TRequest
     {
@@ -259,6 +273,8 @@ private:
     void CommandDone(TCommand &command, bool ok, const std::string &status);
     void FinishRequest(unsigned ticket);
     TCommand *SentOf(TKind kind);
+    TCommand *IdleCommand();
+    void SendDone(TCommand &idle);
     TRequest *RequestOf(const TCommand *command);
     void ProtocolError(const std::string &why);
     void FailConnect(TFailKind kind, const std::string &why);

@@ -24,26 +24,6 @@
 
 namespace {
 
-std::string Message(const std::string &from, const std::string &subject)
-{
-    fixtures::MessageFields fields;
-    fields.from = from;
-    fields.subject = subject;
-    return fixtures::BuildMessage(fields);
-}
-
-int CountContaining(const std::vector<std::string> &messages, const std::string &text)
-{
-    return int(std::count_if(messages.begin(), messages.end(), [&](const std::string &raw) {
-        return raw.find(text) != std::string::npos;
-    }));
-}
-
-int FilesIn(const std::string &folder)
-{
-    return int(QDir(QString::fromStdString(folder)).entryList({"*.eml"}, QDir::Files).size());
-}
-
 class ImapMailbox : public ::testing::Test
 {
 protected:
@@ -106,19 +86,19 @@ TEST_F(ImapMailbox, PassFiltersMovesRejectedMailToJunkAndNeverActsOnAStaleMessag
     testenv::WriteFile(rules + "/" + names::MasterPriorityFile,
                        "boss@example.org|||0|0|10120|" + forwardTo + "|100|\n");
     fixtures::Mailbox box = fixtures::CreateMailbox("imapcheck");
-    fixtures::AddMessages(box, {Message("a@example.org", "hello"),
-                                Message("x@spam.example", "cheap offer"),
-                                Message("boss@example.org", "Budget")});
+    fixtures::AddMessages(box, {fixtures::MessageFrom("a@example.org", "hello"),
+                                fixtures::MessageFrom("x@spam.example", "cheap offer"),
+                                fixtures::MessageFrom("boss@example.org", "Budget")});
     AddMailbox(box, fixtures::ImapAddress("imap://", box, box.imapPort));
 
     Frm->Monitor->CheckMail(-1);
 
-    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap offer"), 1)
+    EXPECT_EQ(fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap offer"), 1)
         << testenv::ReadFile(Utils->LogFileName);
     EXPECT_EQ(fixtures::StoredMessagesIn(box, "INBOX").size(), 2u);
     EXPECT_FALSE(fixtures::AnySeen(box)) << "reading must never mark a message read";
-    EXPECT_EQ(FilesIn(Globals->RejectedPath), 1) << "the rejected message's copy";
-    EXPECT_EQ(FilesIn(inbox), 1) << "the priority message saved";
+    EXPECT_EQ(fixtures::EmlFilesIn(Globals->RejectedPath), 1) << "the rejected message's copy";
+    EXPECT_EQ(fixtures::EmlFilesIn(inbox), 1) << "the priority message saved";
     const auto forwarded = fixtures::WaitForMessagesTo(forwardTo, 1);
     ASSERT_EQ(forwarded.size(), 1u);
     EXPECT_EQ(forwarded[0].mailFrom, box.user + "@" + box.host) << "no scheme or folder in it";
@@ -129,18 +109,18 @@ TEST_F(ImapMailbox, PassFiltersMovesRejectedMailToJunkAndNeverActsOnAStaleMessag
     // and new junk arrives: the next pass moves only the new junk and forwards nothing again.
     fixtures::RemoveMessageBehindBack(box, 0);
     fixtures::ChangeUidValidity(box);
-    fixtures::AddMessage(box, Message("y@spam.example", "second offer"));
+    fixtures::AddMessage(box, fixtures::MessageFrom("y@spam.example", "second offer"));
     Frm->Monitor->CheckMail(-1);
 
     const std::vector<std::string> junk = fixtures::StoredMessagesIn(box, "Junk");
     EXPECT_EQ(junk.size(), 2u);
-    EXPECT_EQ(CountContaining(junk, "second offer"), 1);
+    EXPECT_EQ(fixtures::CountContaining(junk, "second offer"), 1);
     const std::vector<std::string> left = fixtures::StoredMessagesIn(box, "INBOX");
     ASSERT_EQ(left.size(), 1u);
     EXPECT_NE(left[0].find("Budget"), std::string::npos);
     EXPECT_FALSE(fixtures::AnySeen(box));
     EXPECT_EQ(fixtures::ReceivedMessagesTo(forwardTo).size(), 1u);
-    EXPECT_EQ(FilesIn(inbox), 1);
+    EXPECT_EQ(fixtures::EmlFilesIn(inbox), 1);
     EXPECT_GT(fixtures::ImapLogins(box), logins);
 }
 
@@ -151,15 +131,16 @@ TEST_F(ImapMailbox, ServersWithoutMoveOrWithoutJunkFolderStillRemoveRejectedMail
     fixtures::Mailbox noMove = fixtures::CreateMailbox("imapnomove");
     fixtures::Mailbox bare = fixtures::CreateMailbox("imapbare");
     for (const fixtures::Mailbox &box : {noMove, bare})
-        fixtures::AddMessages(
-            box, {Message("a@example.org", "keep me"), Message("x@spam.example", "cheap offer")});
+        fixtures::AddMessages(box, {fixtures::MessageFrom("a@example.org", "keep me"),
+                                    fixtures::MessageFrom("x@spam.example", "cheap offer")});
     AddMailbox(noMove, fixtures::ImapAddress("imap+tls://", noMove, noMove.imapNoMovePort));
     AddMailbox(bare, fixtures::ImapAddress("imap://", bare, bare.imapBarePort));
 
     Frm->Monitor->CheckMail(-1);
     Frm->Monitor->CheckMail(-1);
 
-    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(noMove, "Junk"), "cheap offer"), 1);
+    EXPECT_EQ(fixtures::CountContaining(fixtures::StoredMessagesIn(noMove, "Junk"), "cheap offer"),
+              1);
     std::vector<std::string> flags = fixtures::InboxFlags(noMove);
     ASSERT_EQ(flags.size(), 2u);
     EXPECT_EQ(flags[0], "");
@@ -169,7 +150,7 @@ TEST_F(ImapMailbox, ServersWithoutMoveOrWithoutJunkFolderStillRemoveRejectedMail
     ASSERT_EQ(left.size(), 1u);
     EXPECT_NE(left[0].find("keep me"), std::string::npos);
     EXPECT_FALSE(fixtures::AnySeen(bare));
-    EXPECT_EQ(FilesIn(Globals->RejectedPath), 2) << "one copy each, not one per pass";
+    EXPECT_EQ(fixtures::EmlFilesIn(Globals->RejectedPath), 2) << "one copy each, not one per pass";
 }
 
 TEST_F(ImapMailbox, MailListShowsTwoThousandMessagesAndDeletesOneToTrash)
@@ -213,7 +194,7 @@ TEST(ImapSession, SignsInWithAnAccessTokenOverTls)
     REQUIRE_FIXTURES();
     fixtures::TrustTestCa();
     fixtures::Mailbox box = fixtures::CreateMailbox("imaptoken");
-    fixtures::AddMessage(box, Message("a@example.org", "hello"));
+    fixtures::AddMessage(box, fixtures::MessageFrom("a@example.org", "hello"));
     TImapSession session;
     session.Host = fixtures::ImapAddress("imaps://", box, box.imapsPort);
     session.User = box.user;

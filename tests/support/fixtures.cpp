@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -515,6 +516,29 @@ int ImapLogouts(const Mailbox &box)
 {
     // "imap(u)<pid><session>: Info: Disconnected: Logged out in=..."
     return LogLinesWith({" imap(" + box.user + ")", ": Info: Disconnected: Logged out "});
+}
+
+bool KickImapSessions(const Mailbox &box)
+{
+    const std::string config = Required("CORVEX_FIXTURES_DIR") + "/dovecot/dovecot.conf";
+    QProcess doveadm;
+    doveadm.start("doveadm",
+                  {"-c", QString::fromStdString(config), "kick", QString::fromStdString(box.user)});
+    return doveadm.waitForFinished(10000) && doveadm.exitStatus() == QProcess::NormalExit &&
+           doveadm.exitCode() == 0;
+}
+
+int StartDelayProxy(QProcess &proxy, int targetPort, int rttMs)
+{
+    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
+                            QString::number(targetPort), QString::number(rttMs / 2.0)});
+    if (!proxy.waitForStarted(5000))
+        return 0;
+    while (!proxy.canReadLine())
+        if (!proxy.waitForReadyRead(10000))
+            return 0;
+    const QByteArray line = proxy.readLine().trimmed(); // "port N"
+    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
 }
 
 // ---- TLS ---------------------------------------------------------------------------------

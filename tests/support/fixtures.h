@@ -13,6 +13,8 @@
 
 #include "common/records.h"
 
+class QProcess;
+
 namespace fixtures {
 
 // ---- waiting ---------------------------------------------------------------------------
@@ -89,6 +91,12 @@ void RemoveMessageBehindBack(const Mailbox &box, int index);
 std::string DovecotLog();
 int ImapLogins(const Mailbox &box);
 int ImapLogouts(const Mailbox &box);
+// Makes dovecot drop every session of box (doveadm kick), as a restart of the server would;
+// false when doveadm failed.
+bool KickImapSessions(const Mailbox &box);
+// bench/delayproxy.py in front of a fixture port, adding rttMs to each round trip; answers the
+// proxy's port, 0 on failure. The caller ends the process.
+int StartDelayProxy(QProcess &proxy, int targetPort, int rttMs);
 
 // ---- TLS ---------------------------------------------------------------------------------
 
@@ -204,6 +212,12 @@ struct MessageFields
 
 // A single-part text/plain message from fields (header lines joined with CRLF).
 std::string BuildMessage(const MessageFields &fields);
+// The same with only sender and subject given.
+std::string MessageFrom(const std::string &from, const std::string &subject);
+// How many of the raw messages contain text.
+int CountContaining(const std::vector<std::string> &messages, const std::string &text);
+// How many "*.eml" files lie in folder (saved or rejected copies).
+int EmlFilesIn(const std::string &folder);
 
 Sample PlainSample();       // short text/plain, CRLF
 Sample BareLfSample();      // the same kind of message with bare LF line ends

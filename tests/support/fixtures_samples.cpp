@@ -3,6 +3,7 @@
 #include "support/fixtures.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QUuid>
 
 #include <cstdio>
@@ -104,6 +105,26 @@ std::string BuildMessage(const MessageFields &fields)
     raw += CRLF;
     raw += fields.body;
     return raw;
+}
+
+std::string MessageFrom(const std::string &from, const std::string &subject)
+{
+    MessageFields fields;
+    fields.from = from;
+    fields.subject = subject;
+    return BuildMessage(fields);
+}
+
+int CountContaining(const std::vector<std::string> &messages, const std::string &text)
+{
+    return int(std::count_if(messages.begin(), messages.end(), [&](const std::string &raw) {
+        return raw.find(text) != std::string::npos;
+    }));
+}
+
+int EmlFilesIn(const std::string &folder)
+{
+    return int(QDir(QString::fromStdString(folder)).entryList({"*.eml"}, QDir::Files).size());
 }
 
 Sample PlainSample()
