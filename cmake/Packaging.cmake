@@ -37,9 +37,28 @@ add_custom_command(OUTPUT ${changelog}
   DEPENDS ${dist_debian}/changelog VERBATIM)
 add_custom_target(corvex_changelog ALL DEPENDS ${changelog})
 set(doc_folder share/doc/${CORVEX_PACKAGE})
-install(FILES ${dist_debian}/copyright ${changelog} DESTINATION ${doc_folder})
+install(FILES ${dist_debian}/copyright ${changelog} ${CMAKE_SOURCE_DIR}/README.md
+        DESTINATION ${doc_folder})
 install(FILES ${dist_debian}/lintian-overrides DESTINATION share/lintian/overrides
         RENAME ${CORVEX_PACKAGE})
+
+# A stripped installation (the package's) also drops the compiler's notes, which only say which
+# compiler made the file.
+set(stripped_files)
+foreach(program IN LISTS CORVEX_PROGRAMS)
+  if(TARGET ${program})
+    list(APPEND stripped_files ${CORVEX_INSTALL_FOLDER}/$<TARGET_FILE_NAME:${program}>)
+  endif()
+endforeach()
+list(APPEND stripped_files ${CORVEX_INSTALL_FOLDER}/${CORVEX_SOUND_MODULE})
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(file ${stripped_files})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${file}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 
 # The changelog's newest entry names the version being packaged.
 file(STRINGS ${dist_debian}/changelog changelog_head LIMIT_COUNT 1)
@@ -71,14 +90,16 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${CORVEX_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CORVEX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://corvex.example.org/)
+# The dependencies are the libraries the programs and the sound module link (the X11 windowing
+# plug-in comes with Qt's GUI library).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's windowing plug-ins are only a recommendation of its libraries; without them no window opens.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-# Opening messages and the guide goes through xdg-open; rules sync over a network share
-# mounts it with gio.
+# Opening messages and the guide goes through xdg-open; rules sync over a network share mounts
+# it with gio. libcanberra plays through ALSA, which a desktop routes to PulseAudio or PipeWire;
+# its own PulseAudio driver is only suggested, as its recommendations bring a sound server and
+# the media codecs along.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends, gvfs-fuse, libglib2.0-bin")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends, gvfs-fuse, libglib2.0-bin, libcanberra-pulse")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebInstalledSize.cmake)
 include(CPack)

@@ -17,12 +17,15 @@ struct TProgramPurpose
 {
     const char *Program;
     const char *Purpose;
+    const char *Arguments = ""; // the program's own arguments, listed before the options
 };
 
 // What each program is for, and how it is normally started.
 constexpr TProgramPurpose Purposes[] = {
     {"korrind",
-     "Corvex mail monitor: watches POP3 and IMAP mailboxes and filters their mail on the server."},
+     "Corvex mail monitor: watches POP3 and IMAP mailboxes and filters their mail on the server.",
+     "  debug=LEVEL  write mail server conversations to the status bar and to Debug.txt up to\n"
+     "               LEVEL, from 0 (failures only) to 4 (every protocol line)\n"},
     {"velmot",
      "Corvex rules manager: edits a priority or rejection list (started by the monitor)."},
     {"strenna", "Corvex saved message manager: lists, searches, forwards and deletes saved "
@@ -39,12 +42,12 @@ std::string FileName(const char *path)
     return slash ? slash + 1 : path;
 }
 
-const char *ProgramPurpose(const std::string &program)
+TProgramPurpose ProgramPurpose(const std::string &program)
 {
     for (const TProgramPurpose &entry : Purposes)
         if (program == entry.Program)
-            return entry.Purpose;
-    return "A program of the Corvex mail monitor.";
+            return entry;
+    return {"", "A program of the Corvex mail monitor."};
 }
 
 } // namespace
@@ -58,11 +61,13 @@ void AnswerInformationOptions(int argc, char **argv)
             std::exit(0);
         }
         if (std::strcmp(argv[i], "--help") == 0) {
+            const TProgramPurpose purpose = ProgramPurpose(program);
             std::printf("Usage: %s [OPTION]...\n%s\n\n"
+                        "%s"
                         "  --help     show this help and end\n"
                         "  --version  show the version and end\n\n"
                         "The user guide is in the program folder's \"%s\" folder.\n",
-                        program.c_str(), ProgramPurpose(program), names::HelpFolder);
+                        program.c_str(), purpose.Purpose, purpose.Arguments, names::HelpFolder);
             std::exit(0);
         }
     }

@@ -8,7 +8,7 @@ std::vector<std::string> AboutLines()
 {
     return {"Corvex: a mail monitor and server-side mail filter", "for your POP3 mailboxes.",
             "Rules act on mail while it is still on the server.", "",
-            "Questions and suggestions are welcome."};
+            "Free software under the GNU General Public License, version 3 or later."};
 }
 
 std::string BuildStamp(std::time_t fileTime)

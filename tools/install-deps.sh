@@ -4,14 +4,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
+  qt6-base-dev libqt6opengl6-dev libcanberra-dev
   libsodium-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dovecot-core dovecot-pop3d dovecot-imapd python3-aiosmtpd openssl
   xdg-utils desktop-file-utils appstream procps
   samba smbclient gvfs-backends gvfs-fuse dbus openssh-server sshfs
   clang libclang-rt-14-dev
-  help2man dpkg-dev file lintian man-db
+  help2man dpkg-dev file lintian man-db devscripts
 )
 # Extra packages a tool asks for (tools/screenshots.sh); the build and the tests need none of them.
 packages+=("$@")

@@ -167,7 +167,7 @@ TEST(AliasManager, RefusesAListItCannotRead)
 
 // The real program as the monitor starts it (through the registry, which writes the parameter
 // file and waits): it opens the list of the inbox folder given (creating it), a second copy
-// started meanwhile ends at once, and without its parameter file it ends at once.
+// started meanwhile ends at once, and without its parameter file it ends at once, saying why.
 TEST(AliasManagerProgram, StartedByTheMonitorWithItsParameterAndOneCopyOnly)
 {
     const std::string program = testenv::ProgramPath("fennick");
@@ -206,6 +206,8 @@ TEST(AliasManagerProgram, StartedByTheMonitorWithItsParameterAndOneCopyOnly)
     withoutParameter.start(QString::fromStdString(program), {});
     EXPECT_TRUE(withoutParameter.waitForFinished(5000));
     EXPECT_EQ(withoutParameter.exitCode(), 0);
+    EXPECT_TRUE(withoutParameter.readAllStandardError().contains(
+        "is started by the Corvex monitor: open the mailbox in the monitor's mailbox editor"));
 }
 
 // The real program with its "Can't Read:" box open, before its main loop ever ran: a second

@@ -51,7 +51,7 @@ for program in korrind velmot strenna drasset pelloway fennick quintor; do
     fail "no desktop entry $name"
   fi
 done
-for sub in Extentions/Strenna.ini Media/chime.wav corvex-sound.so; do
+for sub in Extentions/Strenna.ini Media/chime.wav modules/corvex-sound.so; do
   [ -f "$folder/$sub" ] || fail "$sub not installed"
 done
 [ -d "$source_dir/dist/Help" ] && { [ -d "$folder/Help" ] || fail "Help not installed"; }

@@ -790,6 +790,8 @@ TEST_F(MailboxWindows, AboutShowsTheBuildAndOpensWebAndContactThroughTheDesktop)
         EXPECT_EQ(about->LMDSimpleLabel[4]->text(), "");
         EXPECT_EQ(about->LMDSimpleLabel[6]->text(), "");
         EXPECT_FALSE(about->LMDSimpleLabel[1]->text().isEmpty());
+        EXPECT_EQ(about->LMDSimpleLabel[5]->text(),
+                  "Free software under the GNU General Public License, version 3 or later.");
         EXPECT_EQ(about->bbWebSite->toolTip().toStdString(), abouttext::WebAddress);
         about->bbWebSite->click();
         about->bbContact->click();

@@ -1,11 +1,10 @@
-// The sound player module: the only code that uses Qt Multimedia. Programs load it at their
-// first sound, so one that plays none never maps the audio libraries.
-#include <QAudioDevice>
+// The sound player module: the only code that talks to libcanberra, the desktop's event sound
+// library (PulseAudio, PipeWire or plain ALSA behind it). Programs load it at their first sound,
+// so one that plays none never maps the audio libraries.
 #include <QEventLoop>
-#include <QMediaDevices>
-#include <QSoundEffect>
 #include <QTimer>
-#include <QUrl>
+#include <canberra.h>
+#include <cstdint>
 
 #include "common/ui/soundmodule/soundplayer.h"
 
@@ -14,37 +13,71 @@ namespace {
 // How often the caller's pump runs while a sound plays.
 constexpr int PumpIntervalMs = 20;
 
+// The id of the one sound a context plays.
+constexpr uint32_t SoundId = 1;
+
+// Called by libcanberra on its own thread when the sound has ended, failed or was cancelled:
+// ends the wait through the waiting thread's event queue.
+void SoundFinished(ca_context *, uint32_t, int, void *waiting)
+{
+    QMetaObject::invokeMethod(static_cast<QEventLoop *>(waiting), &QEventLoop::quit,
+                              Qt::QueuedConnection);
+}
+
+// A context that plays one file: libcanberra finds the sound system itself; samples are not
+// kept in the sound server's cache, as each alert file is played rarely.
+class TSoundContext
+{
+public:
+    TSoundContext()
+    {
+        if (ca_context_create(&Context) != CA_SUCCESS)
+            Context = nullptr;
+        else
+            ca_context_change_props(Context, CA_PROP_APPLICATION_NAME, "Corvex",
+                                    CA_PROP_APPLICATION_ID, "org.corvex.Korrind", nullptr);
+    }
+    ~TSoundContext()
+    {
+        // Cancels a sound still playing and waits for its finish call, so nothing calls back
+        // into the caller's objects afterwards.
+        if (Context)
+            ca_context_destroy(Context);
+    }
+    TSoundContext(const TSoundContext &) = delete;
+    TSoundContext &operator=(const TSoundContext &) = delete;
+
+    // Starts the file; false without a sound system or when it cannot play the file.
+    bool Start(const char *path, QEventLoop &waiting)
+    {
+        if (!Context)
+            return false;
+        ca_proplist *properties = nullptr;
+        if (ca_proplist_create(&properties) != CA_SUCCESS)
+            return false;
+        ca_proplist_sets(properties, CA_PROP_MEDIA_FILENAME, path);
+        ca_proplist_sets(properties, CA_PROP_MEDIA_ROLE, "event");
+        ca_proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
+        const int result =
+            ca_context_play_full(Context, SoundId, properties, SoundFinished, &waiting);
+        ca_proplist_destroy(properties);
+        return result == CA_SUCCESS;
+    }
+
+private:
+    ca_context *Context = nullptr;
+};
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) bool CorvexPlayWave(const char *path, int limitMs,
                                                                       const platform::TPump *pump)
 {
-    if (QMediaDevices::audioOutputs().isEmpty())
-        return false;
-
-    QSoundEffect effect;
+    // The loop outlives the context: a finish call during its destruction still finds it.
     QEventLoop loop;
-    bool started = false;
-    QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, [&] {
-        if (effect.isPlaying())
-            started = true;
-        else if (started)
-            loop.quit();
-    });
-    // The sample loads in the background; play it once it is ready.
-    bool requested = false;
-    auto playWhenReady = [&] {
-        if (!requested && effect.status() == QSoundEffect::Ready) {
-            requested = true;
-            effect.play();
-        }
-    };
-    QObject::connect(&effect, &QSoundEffect::statusChanged, &loop, [&] {
-        if (effect.status() == QSoundEffect::Error)
-            loop.quit();
-        else
-            playWhenReady();
-    });
+    TSoundContext sound;
+    if (!sound.Start(path, loop))
+        return false;
 
     QTimer limit;
     limit.setSingleShot(true);
@@ -54,17 +87,8 @@ extern "C" __attribute__((visibility("default"))) bool CorvexPlayWave(const char
         if (pump && *pump && !(*pump)())
             loop.quit();
     });
-
-    effect.setSource(QUrl::fromLocalFile(QString::fromUtf8(path)));
-    if (effect.status() == QSoundEffect::Error)
-        return false;
-    playWhenReady();
     limit.start(limitMs);
     pumpTimer.start(PumpIntervalMs);
     loop.exec();
-
-    // Without its signals the stop below cannot look like the end of the sound.
-    QObject::disconnect(&effect, nullptr, &loop, nullptr);
-    effect.stop();
     return true;
 }
