@@ -11,15 +11,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 
+#include "benchsupport.h"
 #include "common/net/imapclient.h"
 #include "common/net/pop3client.h"
 #include "common/text.h"
@@ -49,29 +48,6 @@ bool ParseOptions(int argc, char **argv, Options &options)
     return argc % 2 == 1 && options.messages > 0 && options.rttMs > 0;
 }
 
-// bench/delayproxy.py in front of a fixture port; answers the proxy's port, 0 on failure.
-int StartProxy(QProcess &proxy, int target, int rttMs)
-{
-    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
-                            QString::number(target), QString::number(rttMs / 2.0)});
-    if (!proxy.waitForStarted(5000))
-        return 0;
-    while (!proxy.canReadLine())
-        if (!proxy.waitForReadyRead(10000))
-            return 0;
-    const QByteArray line = proxy.readLine().trimmed(); // "port N"
-    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
-}
-
-bool WaitFor(const std::function<bool()> &done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
 // The login alone: the client's connect until it is ready (for POP3 that includes STAT and
 // LIST, as the mailbox is open then); -1 when it failed.
 template <typename TClient, typename TListener>
@@ -92,30 +68,6 @@ double LoginMs(const char *label, const fixtures::Mailbox &box, const std::strin
         std::fprintf(stderr, "%s login: %s\n", label, client.LastErrorText().c_str());
     client.Abort();
     return connected ? ms : -1;
-}
-
-// From Connect until TestMail returns, on a fresh session; -1 when the check failed.
-double CheckMs(TEngineEnvironment &env, TMailSession &session, const fixtures::Mailbox &box,
-               const std::string &server)
-{
-    Mail = &session;
-    session.Host = server;
-    session.User = box.user;
-    session.Password = box.password;
-    session.TimeoutStep = 30000;
-    TListRow summaryRow;
-    env.engine.SummaryRow = &summaryRow;
-    env.mailboxes[0].Cells[0] = server;
-    QElapsedTimer clock;
-    clock.start();
-    if (!session.Connect()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", server.c_str(), session.FailureText().c_str());
-        return -1;
-    }
-    env.engine.TestMail(0, session.MessageCount(), false);
-    const double ms = clock.nsecsElapsed() / 1e6;
-    session.Disconnect();
-    return ms;
 }
 
 struct Figures
@@ -185,16 +137,15 @@ int main(int argc, char **argv)
 
     fixtures::Mailbox box = fixtures::CreateMailbox("imapbench");
     fixtures::AddMessages(box, fixtures::BulkMessages(options.messages));
-    QProcess pop3Proxy, imapProxy;
-    const int pop3Port = StartProxy(pop3Proxy, box.pop3Port, options.rttMs);
-    const int imapPort = StartProxy(imapProxy, box.imapPort, options.rttMs);
-    if (pop3Port == 0 || imapPort == 0) {
+    TDelayProxy pop3Proxy, imapProxy;
+    if (!pop3Proxy.Start(box.pop3Port, options.rttMs) ||
+        !imapProxy.Start(box.imapPort, options.rttMs)) {
         std::fprintf(stderr, "the delaying proxy did not start\n");
         return 1;
     }
     // Both over STARTTLS, the upgrade each server offers on its clear port.
-    const std::string pop3Server = "pop3+tls://127.0.0.1:" + std::to_string(pop3Port);
-    const std::string imapServer = "imap+tls://127.0.0.1:" + std::to_string(imapPort);
+    const std::string pop3Server = "pop3+tls://127.0.0.1:" + std::to_string(pop3Proxy.Port());
+    const std::string imapServer = "imap+tls://127.0.0.1:" + std::to_string(imapProxy.Port());
     std::printf("%d messages, %d ms round trip, STARTTLS\n", options.messages, options.rttMs);
 
     TPop3 pop3;
@@ -218,9 +169,5 @@ int main(int argc, char **argv)
     const bool met = imapFigures.quietMs <= limitMs && imapFigures.oneNewMs <= limitMs;
     std::printf("target (IMAP nothing new and one new within 2 round trips after the login): %s\n",
                 met ? "met" : "MISSED");
-    pop3Proxy.kill();
-    imapProxy.kill();
-    pop3Proxy.waitForFinished();
-    imapProxy.waitForFinished();
     return met ? 0 : 1;
 }
