@@ -18,35 +18,18 @@
 #include <cstring>
 #include <memory>
 
-#include "benchsupport.h"
+#include "benchoptions.h"
 #include "common/net/imapclient.h"
 #include "common/net/pop3client.h"
 #include "common/text.h"
 #include "korrind/engine/imapsession.h"
 #include "korrind/engine_environment.h"
+#include "korrind/timedcheck.h"
+#include "support/delayproxy.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
 namespace {
-
-struct Options
-{
-    int messages = 2000;
-    int rttMs = 50;
-};
-
-bool ParseOptions(int argc, char **argv, Options &options)
-{
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--messages") == 0)
-            options.messages = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--rtt-ms") == 0)
-            options.rttMs = std::atoi(argv[i + 1]);
-        else
-            return false;
-    }
-    return argc % 2 == 1 && options.messages > 0 && options.rttMs > 0;
-}
 
 // The login alone: the client's connect until it is ready (for POP3 that includes STAT and
 // LIST, as the mailbox is open then); -1 when it failed.
@@ -61,7 +44,8 @@ double LoginMs(const char *label, const fixtures::Mailbox &box, const std::strin
     QElapsedTimer clock;
     clock.start();
     client.Connect();
-    const bool ready = WaitFor([&] { return client.State() != TClient::TState::Connecting; });
+    const bool ready =
+        fixtures::WaitUntil([&] { return client.State() != TClient::TState::Connecting; }, 60000);
     const double ms = clock.nsecsElapsed() / 1e6;
     const bool connected = ready && client.Connected();
     if (!connected)
@@ -83,12 +67,12 @@ bool Measure(const char *label, TMailSession &session, const std::string &server
     env.Install(box.user, server);
     testenv::WriteFile(env.root + "/" + names::MasterRejectFile, "spam.example|\n");
     figures.loginMs = loginMs;
-    figures.firstMs = CheckMs(env, session, box, server);
-    figures.quietMs = CheckMs(env, session, box, server);
+    figures.firstMs = TimedCheck(env, session, box, server);
+    figures.quietMs = TimedCheck(env, session, box, server);
     fixtures::MessageFields fields;
     fields.subject = std::string("One more message for ") + label;
     fixtures::AddMessage(box, fixtures::BuildMessage(fields));
-    figures.oneNewMs = CheckMs(env, session, box, server);
+    figures.oneNewMs = TimedCheck(env, session, box, server);
     env.Uninstall();
     Mail = nullptr;
     if (loginMs <= 0)
@@ -119,8 +103,8 @@ void Print(const char *label, const Figures &f, int rttMs, bool roundTrips)
 
 int main(int argc, char **argv)
 {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
+    TBenchOptions options;
+    if (!ParseBenchOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: %s [--messages N] [--rtt-ms MS]\n", argv[0]);
         return 2;
     }

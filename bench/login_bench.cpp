@@ -12,42 +12,22 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
-#include "benchsupport.h"
+#include "benchoptions.h"
 #include "common/net/loginmemory.h"
 #include "korrind/engine/imapsession.h"
+#include "korrind/timedcheck.h"
+#include "support/delayproxy.h"
 #include "support/testenv.h"
 
 namespace {
-
-struct Options
-{
-    int messages = 2000;
-    int rttMs = 50;
-};
-
-bool ParseOptions(int argc, char **argv, Options &options)
-{
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--messages") == 0)
-            options.messages = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--rtt-ms") == 0)
-            options.rttMs = std::atoi(argv[i + 1]);
-        else
-            return false;
-    }
-    return argc % 2 == 1 && options.messages > 0 && options.rttMs > 0;
-}
 
 struct TForm
 {
     const char *Label;
     const char *Scheme;
-    int Port; // of the fixture
-    bool Imap;
+    int Port;   // of the fixture
     int Target; // round trips
 };
 
@@ -71,16 +51,12 @@ TFigure Measure(const TForm &form, const fixtures::Mailbox &box, int rttMs)
         form.Scheme + std::string("127.0.0.1:") + std::to_string(proxy.Port());
     TEngineEnvironment env;
     env.Install(box.user, server);
-    std::unique_ptr<TMailSession> session;
-    if (form.Imap)
-        session = std::make_unique<TImapSession>();
-    else
-        session = std::make_unique<TPop3>();
+    std::unique_ptr<TMailSession> session = SessionFor(server);
     TProxyCount ignored;
     bool counted = false;
-    if (CheckMs(env, *session, box, server) > 0 && proxy.Count(ignored))
+    if (TimedCheck(env, *session, box, server) > 0 && proxy.Count(ignored))
         figure.Ms =
-            CheckMs(env, *session, box, server, [&] { counted = proxy.Count(figure.Count); });
+            TimedCheck(env, *session, box, server, [&] { counted = proxy.Count(figure.Count); });
     if (!counted)
         figure.Ms = -1;
     env.Uninstall();
@@ -92,8 +68,8 @@ TFigure Measure(const TForm &form, const fixtures::Mailbox &box, int rttMs)
 
 int main(int argc, char **argv)
 {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
+    TBenchOptions options;
+    if (!ParseBenchOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: %s [--messages N] [--rtt-ms MS]\n", argv[0]);
         return 2;
     }
@@ -111,10 +87,10 @@ int main(int argc, char **argv)
     fixtures::Mailbox box = fixtures::CreateMailbox("loginbench");
     fixtures::AddMessages(box, fixtures::BulkMessages(options.messages));
     const TForm forms[] = {
-        {"POP3, implicit TLS", "pop3s://", box.pop3sPort, false, 4},
-        {"POP3, STARTTLS", Pop3RequireTlsScheme, box.pop3Port, false, 6},
-        {"IMAP, implicit TLS", ImapsScheme, box.imapsPort, true, 4},
-        {"IMAP, STARTTLS", ImapRequireTlsScheme, box.imapPort, true, 6},
+        {"POP3, implicit TLS", "pop3s://", box.pop3sPort, 4},
+        {"POP3, STARTTLS", Pop3RequireTlsScheme, box.pop3Port, 6},
+        {"IMAP, implicit TLS", ImapsScheme, box.imapsPort, 4},
+        {"IMAP, STARTTLS", ImapRequireTlsScheme, box.imapPort, 6},
     };
     std::printf("%d messages, %d ms round trip; connect to the decision with nothing new\n",
                 options.messages, options.rttMs);

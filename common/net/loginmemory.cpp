@@ -1,5 +1,7 @@
 #include "common/net/loginmemory.h"
 
+#include <QCryptographicHash>
+#include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <map>
@@ -8,10 +10,26 @@ namespace {
 
 bool ShortLoginOn = true;
 
-std::map<std::string, QByteArray> &Tickets()
+// A ticket and the certificates trusted when it was issued: a resumed session is not verified
+// again, so a ticket only serves while the same certificates are trusted.
+struct TTicket
 {
-    static std::map<std::string, QByteArray> tickets;
+    QByteArray Ticket;
+    QByteArray Trust;
+};
+
+std::map<std::string, TTicket> &Tickets()
+{
+    static std::map<std::string, TTicket> tickets;
     return tickets;
+}
+
+QByteArray TrustStamp(const QSslConfiguration &configuration)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QSslCertificate &certificate : configuration.caCertificates())
+        hash.addData(certificate.digest(QCryptographicHash::Sha256));
+    return hash.result();
 }
 
 } // namespace
@@ -38,16 +56,18 @@ void ResumeTlsSession(QSslSocket &socket, const std::string &key)
     QSslConfiguration configuration = socket.sslConfiguration();
     // Without this option Qt keeps no ticket to hand out.
     configuration.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+    QByteArray trust = TrustStamp(configuration);
     auto known = Tickets().find(key);
-    if (known != Tickets().end())
-        configuration.setSessionTicket(known->second);
+    if (known != Tickets().end() && known->second.Trust == trust)
+        configuration.setSessionTicket(known->second.Ticket);
     socket.setSslConfiguration(configuration);
     // TLS 1.3 tickets come after the handshake, and a server may send several: the newest wins.
-    QObject::connect(&socket, &QSslSocket::newSessionTicketReceived, &socket, [&socket, key] {
-        QByteArray ticket = socket.sslConfiguration().sessionTicket();
-        if (!ticket.isEmpty())
-            Tickets()[key] = ticket;
-    });
+    QObject::connect(&socket, &QSslSocket::newSessionTicketReceived, &socket,
+                     [&socket, key, trust] {
+                         QByteArray ticket = socket.sslConfiguration().sessionTicket();
+                         if (!ticket.isEmpty())
+                             Tickets()[key] = TTicket{ticket, trust};
+                     });
 }
 
 void ForgetTlsSessions()

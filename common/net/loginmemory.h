@@ -3,7 +3,8 @@
 // (the server skips sending and proving its certificate again), and whether the short login is
 // used at all. Nothing here is written to disk: a ticket is a key to a session and stays in
 // memory. Servers are told apart by protocol, host and port as the user wrote them, so a
-// ticket is only offered to the name it was issued under.
+// ticket is only offered to the name it was issued under, and only while the certificates
+// trusted are those that verified the server then (a resumed session is not verified again).
 #pragma once
 
 #include <string>
