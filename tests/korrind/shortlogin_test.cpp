@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "common/net/loginmemory.h"
-#include "korrind/engine/imapsession.h"
+#include "common/net/imapclient.h"
 #include "korrind/engine_environment.h"
 #include "korrind/timedcheck.h"
 #include "support/delayproxy.h"
