@@ -37,6 +37,7 @@
 #include "common/utils.h"
 #include "korrind/popview.h"
 #include "korrind/popviewfrm.h"
+#include "support/delayproxy.h"
 #include "support/fixtures.h"
 #include "support/testenv.h"
 
@@ -262,15 +263,15 @@ int main(int argc, char **argv)
     for (int rttMs : {0, 50}) {
         fixtures::Mailbox imap = fixtures::CreateMailbox("pushbench");
         fixtures::Mailbox pop3 = fixtures::CreateMailbox("pollbench");
-        QProcess imapProxy, pop3Proxy;
+        TDelayProxy imapProxy, pop3Proxy;
         int imapPort = imap.imapPort, pop3Port = pop3.pop3Port;
         if (rttMs > 0) {
-            imapPort = fixtures::StartDelayProxy(imapProxy, imap.imapPort, rttMs);
-            pop3Port = fixtures::StartDelayProxy(pop3Proxy, pop3.pop3Port, rttMs);
-            if (imapPort == 0 || pop3Port == 0) {
+            if (!imapProxy.Start(imap.imapPort, rttMs) || !pop3Proxy.Start(pop3.pop3Port, rttMs)) {
                 std::fprintf(stderr, "the delaying proxy did not start\n");
                 return 1;
             }
+            imapPort = imapProxy.Port();
+            pop3Port = pop3Proxy.Port();
         }
         const std::string imapServer = "imap://127.0.0.1:" + std::to_string(imapPort);
         const std::string pop3Server = "127.0.0.1:" + std::to_string(pop3Port);
@@ -305,10 +306,6 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         bench.Use({});
         fixtures::PumpEvents(200);
-        for (QProcess *proxy : {&imapProxy, &pop3Proxy}) {
-            proxy->kill();
-            proxy->waitForFinished();
-        }
     }
 
     // The same 20 mailboxes over POP3, then over IMAP in IDLE.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/net/imapresponse.h"
+#include "common/net/loginmemory.h"
 #include "common/net/tlstrust.h"
 #include "common/text.h"
 
@@ -175,7 +176,7 @@ void TImapClient::Connect()
     SslErrorText.clear();
     SslNameOnly = false;
     LastFailure_ = TPop3Failure::None;
-    Secure_ = LoggedIn = StartedTls = false;
+    Secure_ = LoggedIn = StartedTls = LoginSent = false;
     Capabilities.clear();
     BearerRefusal = TBearerError();
     KnownSizes.clear();
@@ -198,6 +199,7 @@ void TImapClient::Connect()
                                        QString::fromStdString(proxy.Host), proxy.Port));
     }
     Socket->setSslConfiguration(TrustedTlsConfiguration());
+    ResumeTlsSession(*Socket, LoginMemoryKey("imap", Address_.Server.Host, Address_.Server.Port));
 
     QSslSocket *socket = Socket.get();
     auto awaitGreeting = [this] {
@@ -287,8 +289,9 @@ void TImapClient::TearDown()
         Retired.push_back(std::move(Socket));
     }
     State_ = TState::Disconnected;
-    Secure_ = LoggedIn = false;
+    Secure_ = LoggedIn = LoginSent = false;
     Queue.clear();
+    Held.clear();
     Requests.clear();
     if (Reader)
         Reader->Clear();
@@ -343,11 +346,23 @@ void TImapClient::SendPart(TCommand &command)
     const std::string &part = command.Parts[command.NextPart++];
     std::string out = part + "\r\n";
     Socket->write(out.data(), static_cast<qint64>(out.size()));
+    if (command.Kind == TKind::Login && command.NextPart == command.Parts.size() && ShortLogin())
+        LoginSent = true;
 }
 
-// Everything queued goes out at once, as IMAP allows, except after a command that waits for
-// the server's continuation (its next part must come first) and after LOGOUT. While logging
-// in, one command at a time.
+// Whether commands may go on the wire behind this sent one before its answer: not while it
+// waits for a continuation, not behind LOGOUT, STARTTLS or a token login (whose error challenge
+// wants an answer of its own), and before the login only behind the login itself.
+bool TImapClient::ClearsTheWay(const TCommand &sent) const
+{
+    if (sent.NextPart < sent.Parts.size() || sent.Kind == TKind::Logout ||
+        sent.Kind == TKind::AuthBearer || sent.Kind == TKind::StartTls || sent.Kind == TKind::Idle)
+        return false;
+    return LoggedIn || LoginSent;
+}
+
+// Everything queued goes out at once, as IMAP allows, except where ClearsTheWay says no. Until
+// the login went out, one command at a time: each depends on the answer before it.
 void TImapClient::SendQueued()
 {
     if (!Socket || State_ == TState::Disconnected)
@@ -356,14 +371,12 @@ void TImapClient::SendQueued()
     size_t inFlight = 0;
     for (TCommand &command : Queue) {
         if (command.Sent) {
-            if (command.NextPart < command.Parts.size() || command.Kind == TKind::Logout ||
-                !LoggedIn || command.Kind == TKind::AuthBearer || command.Kind == TKind::StartTls ||
-                command.Kind == TKind::Idle)
+            if (!ClearsTheWay(command))
                 break;
             ++inFlight;
             continue;
         }
-        if ((inFlight > 0 && (!LoggedIn || command.Kind == TKind::Idle)) || inFlight >= MaxInFlight)
+        if ((inFlight > 0 && command.Kind == TKind::Idle) || inFlight >= MaxInFlight)
             break;
         command.Sent = true;
         command.Expected = ExpectedBytes(command);
@@ -371,7 +384,7 @@ void TImapClient::SendQueued()
         SendPart(command);
         wrote = true;
         ++inFlight;
-        if (command.NextPart < command.Parts.size() || !LoggedIn || command.Kind == TKind::Idle)
+        if (!ClearsTheWay(command))
             break;
     }
     ArmTimer(wrote);
@@ -789,6 +802,7 @@ void TImapClient::StartLogin()
         }
         command.Log = command.Tag + " AUTHENTICATE PLAIN ****";
         Push(std::move(command));
+        ReleaseHeld();
         return;
     }
     if (Offers("LOGINDISABLED")) {
@@ -804,6 +818,7 @@ void TImapClient::StartLogin()
     AppendImapString(command.Parts, Password, literalPlus);
     command.Log = command.Tag + " LOGIN " + Quote(User) + " ****";
     Push(std::move(command));
+    ReleaseHeld();
 }
 
 std::string TImapClient::Quote(const std::string &value) const
@@ -856,7 +871,17 @@ void TImapClient::LoginDone(const TImapResponse &response)
 void TImapClient::BecomeReady()
 {
     State_ = TState::Ready;
+    ReleaseHeld();
     Listener->OnConnected();
+}
+
+// The requests made while connecting join the queue behind the login: a refused login ends the
+// connection, so they never run unauthenticated for long (their answers are refusals).
+void TImapClient::ReleaseHeld()
+{
+    for (TCommand &command : Held)
+        Push(std::move(command));
+    Held.clear();
 }
 
 void TImapClient::LoginRefused(const std::string &status)
@@ -892,7 +917,8 @@ void TImapClient::BearerRefused(const std::string &status)
 
 unsigned TImapClient::StartRequest(TKind kind, std::vector<TCommand> commands, bool sequential)
 {
-    if (State_ != TState::Ready)
+    const bool hold = State_ == TState::Connecting && ShortLogin();
+    if (State_ != TState::Ready && !hold)
         return 0;
     if (kind != TKind::Idle)
         RequestDone(); // the server takes no other command during an IDLE
@@ -915,7 +941,10 @@ unsigned TImapClient::StartRequest(TKind kind, std::vector<TCommand> commands, b
             request.Steps.push_back(std::move(commands[i]));
         } else {
             ++request.Outstanding;
-            Push(std::move(commands[i]));
+            if (hold)
+                Held.push_back(std::move(commands[i]));
+            else
+                Push(std::move(commands[i]));
         }
     }
     SendQueued();

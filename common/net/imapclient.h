@@ -9,7 +9,12 @@
 // FETCH of sizes, headers and whole messages (always BODY.PEEK: reading never sets \Seen), LIST
 // with the special-use flags, UID MOVE or UID COPY + UID STORE + UID EXPUNGE, NOOP, IDLE (RFC
 // 2177) with its DONE, and LOGOUT.
-// Commands are tagged and pipelined; responses are matched to them by tag. Lines and literals
+// Commands are tagged and pipelined; responses are matched to them by tag. The login is short
+// (see ShortLogin): capabilities come from the greeting and the login's answer when the server
+// puts them there (read again after STARTTLS, as the clear-text ones may have been changed on the
+// way), the SASL response goes with AUTHENTICATE when SASL-IR is offered, requests made while
+// connecting go out right behind the login, and a TLS session is resumed from one connection to
+// the next. Lines and literals
 // are bounded and every reply must end within a deadline, so a broken or hostile server gives
 // a failed request, never a crash, a hang or unbounded memory. A plain EXPUNGE is never sent.
 // No secret is written to any log line or error text.
@@ -142,6 +147,8 @@ public:
     void ReleaseClosedSockets();
 
     // Requests answer a ticket (0 without a connection); OnRequestFinished reports each.
+    // While connecting, the requests wait and go out with the login (when the connection
+    // fails they end with it, without a report).
     // SELECT (readOnly false) or EXAMINE of folder; TakeFolderState.
     unsigned RequestSelect(const std::string &folder, bool readOnly);
     // UID FETCH first:* (UID RFC822.SIZE FLAGS): every message of the selected folder from that UID
@@ -270,6 +277,8 @@ private:
     void LoginRefused(const std::string &status);
     void BearerRefused(const std::string &status);
     void BecomeReady();
+    void ReleaseHeld();
+    bool ClearsTheWay(const TCommand &sent) const;
     void CommandDone(TCommand &command, bool ok, const std::string &status);
     void FinishRequest(unsigned ticket);
     TCommand *SentOf(TKind kind);
@@ -311,6 +320,8 @@ private:
     int64_t BytesReceived_ = 0;
     std::unique_ptr<TImapReader> Reader;
     std::deque<TCommand> Queue; // sent and unsent, in order
+    std::vector<TCommand> Held; // requested while connecting: they follow the login
+    bool LoginSent = false;     // the login went out whole: requests may follow it
     std::map<unsigned, TRequest> Requests;
     std::map<uint32_t, int64_t> KnownSizes; // UID → RFC822.SIZE of the selected folder
     uint32_t Exists = 0;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <unordered_set>
 
+#include "common/net/loginmemory.h"
 #include "common/net/mimeheader.h"
 #include "common/net/tlstrust.h"
 #include "common/text.h"
@@ -170,6 +171,7 @@ void TPop3Client::Connect()
     SslNameOnly = false;
     QuitConfirmed_ = false;
     Secure_ = Pipelining_ = CanPlain = CanOAuthBearer = OffersStls = false;
+    CapaAsked = StlsUnasked = MailboxAsked = false;
     BearerResponseSent = false;
     BearerRefusal = TBearerError();
     ApopStamp.clear();
@@ -193,6 +195,7 @@ void TPop3Client::Connect()
                                        QString::fromStdString(proxy.Host), proxy.Port));
     }
     Socket->setSslConfiguration(TrustedTlsConfiguration());
+    ResumeTlsSession(*Socket, LoginMemoryKey("pop3", Address_.Host, Address_.Port));
 
     QSslSocket *socket = Socket.get();
     Links = {
@@ -215,6 +218,7 @@ void TPop3Client::Connect()
                                  SendQueued();
                              } else {
                                  StartSession();
+                                 AskCapaEarly();
                              }
                          }),
         QObject::connect(socket, &QSslSocket::sslErrors, socket,
@@ -252,6 +256,21 @@ void TPop3Client::StartSession()
     ++SentCount;
     ++SentSerialOnly;
     ArmTimer();
+}
+
+// Over implicit TLS the server's greeting carries nothing the login needs, so the CAPA goes
+// out with the end of the handshake instead of a round trip later; the replies still come in
+// order, the greeting first.
+void TPop3Client::AskCapaEarly()
+{
+    if (!ShortLogin())
+        return;
+    Queue.back().Joins = true;
+    --SentSerialOnly;
+    Push(TKind::Capa, "CAPA");
+    Queue.back().Joins = true;
+    CapaAsked = true;
+    SendQueued();
 }
 
 void TPop3Client::Disconnect()
@@ -355,7 +374,7 @@ void TPop3Client::Pop()
     if (command.Sent) {
         --SentCount;
         BytesInFlight -= command.Expected;
-        if (!Pipelinable(command.Kind))
+        if (!Pipelinable(command))
             --SentSerialOnly;
     }
     if (command.Ticket != 0) {
@@ -366,9 +385,10 @@ void TPop3Client::Pop()
     Queue.pop_front();
 }
 
-bool TPop3Client::Pipelinable(TKind kind) const
+bool TPop3Client::Pipelinable(const TCommand &command) const
 {
-    return kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele ||
+    TKind kind = command.Kind;
+    return command.Joins || kind == TKind::Top || kind == TKind::Retr || kind == TKind::Dele ||
            kind == TKind::Uidl || kind == TKind::UidlOne;
 }
 
@@ -405,9 +425,9 @@ void TPop3Client::SendQueued()
     std::string out;
     for (size_t i = SentCount; i < Queue.size(); ++i) {
         TCommand &command = Queue[i];
-        bool pipelinable = Pipelinable(command.Kind);
+        bool pipelinable = Pipelinable(command);
         command.Expected = ExpectedReplyBytes(command);
-        bool mayJoin = Pipelining_ && allPipelinable && pipelinable &&
+        bool mayJoin = (Pipelining_ || command.Joins) && allPipelinable && pipelinable &&
                        BytesInFlight + command.Expected <= PipelineBytes &&
                        inFlight < MaxRequestsInFlight;
         if (inFlight > 0 && !mayJoin)
@@ -586,6 +606,8 @@ void TPop3Client::FinishCommand(bool ok, const std::string &status)
 
 void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &status)
 {
+    if (command.Discard)
+        return;
     switch (command.Kind) {
     case TKind::Greeting:
         if (!ok) {
@@ -600,6 +622,11 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         AfterCapa(ok);
         return;
     case TKind::Stls:
+        if (!ok && StlsUnasked) { // perhaps no longer offered: CAPA tells, as without the shortcut
+            StlsUnasked = false;
+            Push(TKind::Capa, "CAPA");
+            return;
+        }
         if (!ok) { // never go on in clear text once encryption was asked for
             NoteFailure(TPop3Failure::TlsRefused);
             FailConnect(TFailKind::Connection,
@@ -612,11 +639,17 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
             FailConnect(TFailKind::Connection, "the server sent clear text after STLS");
             return;
         }
+        if (StlsUnasked) { // the offer of TLS stands: known as it would be from CAPA
+            unsigned generation = Generation;
+            Listener->OnTlsOffered();
+            if (generation != Generation)
+                return;
+        }
         Socket->startClientEncryption();
         return;
     case TKind::User:
         if (ok)
-            Push(TKind::Pass, "PASS " + Password);
+            PushLogin(TKind::Pass, "PASS " + Password);
         else
             LoginRefused(status);
         return;
@@ -627,8 +660,7 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         return;
     case TKind::AuthPlain:
         if (ok && status.compare(0, 3, "+OK") != 0) {
-            std::string credentials = std::string(1, '\0') + User + '\0' + Password;
-            Push(TKind::AuthData, QByteArray::fromStdString(credentials).toBase64().toStdString());
+            PushLogin(TKind::AuthData, PlainResponse());
             return;
         }
         [[fallthrough]];
@@ -651,7 +683,8 @@ void TPop3Client::Dispatch(const TCommand &command, bool ok, const std::string &
         Listener->OnStatus(status);
         Count_ = static_cast<int>(count);
         Sizes.assign(Count_, 0);
-        Push(TKind::List, "LIST");
+        if (!MailboxAsked)
+            Push(TKind::List, "LIST");
         return;
     }
     case TKind::List:
@@ -696,6 +729,15 @@ void TPop3Client::AfterGreeting(const std::string &status)
     size_t close = open == std::string::npos ? open : status.find('>', open);
     if (close != std::string::npos)
         ApopStamp = status.substr(open, close - open + 1);
+    if (CapaAsked)
+        return; // on its way already
+    // A server that must speak TLS gets STLS at once: what a CAPA in clear text says cannot
+    // change that, and the capabilities that count are read again over TLS.
+    if (ShortLogin() && !Secure_ && (Address_.RequireTls || SpokeTlsBefore)) {
+        StlsUnasked = true;
+        Push(TKind::Stls, "STLS");
+        return;
+    }
     Push(TKind::Capa, "CAPA");
 }
 
@@ -773,20 +815,58 @@ void TPop3Client::StartLogin()
         }
         QByteArray digest = QCryptographicHash::hash(
             QByteArray::fromStdString(ApopStamp + Password), QCryptographicHash::Md5);
-        Push(TKind::Apop, "APOP " + User + " " + digest.toHex().toStdString());
+        PushLogin(TKind::Apop, "APOP " + User + " " + digest.toHex().toStdString());
         return;
     }
-    case TAuthMethod::Plain:
-        Push(TKind::AuthPlain, "AUTH PLAIN");
+    case TAuthMethod::Plain: {
+        // The initial response saves a round trip when the line stays within the limit.
+        std::string withResponse = "AUTH PLAIN " + PlainResponse();
+        if (ShortLogin() && withResponse.size() + 2 <= MaxAuthLine)
+            PushLogin(TKind::AuthPlain, withResponse);
+        else
+            Push(TKind::AuthPlain, "AUTH PLAIN");
         return;
+    }
     default:
         Push(TKind::User, "USER " + User);
         return;
     }
 }
 
+// The command that ends the login; with PIPELINING, STAT and LIST go out behind it, as the
+// mailbox is opened next whatever the login's answer (a refused login drops their replies).
+void TPop3Client::PushLogin(TKind kind, const std::string &line)
+{
+    Push(kind, line);
+    if (!ShortLogin() || !Pipelining_ || MailboxAsked)
+        return;
+    Queue.back().Joins = true;
+    Push(TKind::Stat, "STAT");
+    Queue.back().Joins = true;
+    Push(TKind::List, "LIST");
+    Queue.back().Joins = true;
+    MailboxAsked = true;
+}
+
+void TPop3Client::DiscardMailboxReplies()
+{
+    if (!MailboxAsked)
+        return;
+    MailboxAsked = false;
+    for (TCommand &command : Queue)
+        if (command.Kind == TKind::Stat || command.Kind == TKind::List)
+            command.Discard = true;
+}
+
+std::string TPop3Client::PlainResponse() const
+{
+    std::string credentials = std::string(1, '\0') + User + '\0' + Password;
+    return QByteArray::fromStdString(credentials).toBase64().toStdString();
+}
+
 void TPop3Client::LoginRefused(const std::string &status)
 {
+    DiscardMailboxReplies();
     Listener->OnStatus(status);
     bool retry = false;
     unsigned generation = Generation;
@@ -868,7 +948,8 @@ void TPop3Client::BearerRefused(const std::string &status)
 void TPop3Client::LoginDone()
 {
     Listener->OnSuccess();
-    Push(TKind::Stat, "STAT");
+    if (!MailboxAsked)
+        Push(TKind::Stat, "STAT");
 }
 
 void TPop3Client::RequestDone(const TCommand &command, bool ok, const std::string &status)

@@ -6,6 +6,11 @@
 // login by USER/PASS, APOP, SASL PLAIN or, with an OAuth2 access token, SASL OAUTHBEARER or
 // XOAUTH2 (over TLS only), STAT and LIST once the mailbox is open, then TOP n 0
 // for summaries (several at once when the server offers PIPELINING), RETR, DELE and QUIT.
+// The login is short (see ShortLogin): over implicit TLS the CAPA goes out with the end of the
+// handshake, a server known to speak TLS gets STLS without a CAPA before it, AUTH PLAIN carries
+// its initial response, and with PIPELINING the login, STAT and LIST share one round trip.
+// The capabilities are always read again once TLS is up: what the server said in clear text
+// could have been changed on the way. A TLS session is resumed from one connection to the next.
 // Every reply must end within a deadline that grows with its expected size, so a server that
 // trickles a byte at a time cannot hold a session for ever. The client never deletes on its
 // own: a DELE is sent only when the owner asks for it.
@@ -237,13 +242,19 @@ private:
         bool Sent = false;
         uint64_t Serial = 0;  // tells the replies awaited apart for their deadlines
         int64_t Expected = 0; // bytes of reply counted in flight while it is sent
+        bool Joins = false;   // may share the wire with the commands before it
+        bool Discard = false; // sent behind a login that failed: its reply is read and dropped
     };
     enum class TFailKind { Connection, InvalidHost, Silent };
 
     void StartSession();
+    void AskCapaEarly();
     void Push(TKind kind, const std::string &line, int number = 0, unsigned ticket = 0);
     void SendQueued();
-    bool Pipelinable(TKind kind) const;
+    bool Pipelinable(const TCommand &command) const;
+    void PushLogin(TKind kind, const std::string &line);
+    void DiscardMailboxReplies();
+    std::string PlainResponse() const;
     int64_t ExpectedReplyBytes(const TCommand &command) const;
     void ArmTimer(bool restart = true);
     int ReplyDeadlineMs() const;
@@ -302,6 +313,9 @@ private:
     bool BearerResponseSent = false;
     TBearerError BearerRefusal; // the server's error challenge to the token
     bool OffersStls = false;
+    bool CapaAsked = false;    // the CAPA went out before the greeting came
+    bool StlsUnasked = false;  // STLS sent without a CAPA: the server is known to speak TLS
+    bool MailboxAsked = false; // STAT and LIST went out with the login
     bool QuitConfirmed_ = false;
     bool CapaAnswered_ = false;
     bool OffersUidl_ = false;

@@ -113,6 +113,7 @@ TImapSession::TConnectEnd TImapSession::AttemptConnect()
 {
     LoginGaveUp = false;
     Client->Connect();
+    AskFolder();
     while (Client->State() == TImapClient::TState::Connecting) {
         PumpEvents(PumpSliceMs);
         if (TUtils::Terminating()) {
@@ -127,7 +128,16 @@ TImapSession::TConnectEnd TImapSession::AttemptConnect()
     return Client->Connected() ? TConnectEnd::Connected : TConnectEnd::Failed;
 }
 
-// SELECT and the listing of UIDs and sizes go out together: one round trip after the login.
+// SELECT and the listing of UIDs and sizes go out together: one round trip after the login,
+// or none when the client sends them with the login. The newest message's header comes in the
+// same round trip: a check that finds nothing new, or only that message, needs no other.
+void TImapSession::AskFolder()
+{
+    Opening.Select = Client->RequestSelect(Client->Folder(), false);
+    Opening.Sizes = Opening.Select != 0 ? Client->RequestSizes(1) : 0;
+    Opening.Newest = Opening.Select != 0 ? Client->RequestNewestHeader() : 0;
+}
+
 bool TImapSession::OpenFolder()
 {
     Uids.clear();
@@ -136,11 +146,10 @@ bool TImapSession::OpenFolder()
     FoldersKnown = false;
     Folders.clear();
     Newest = TImapMessage();
-    const unsigned select = Client->RequestSelect(Client->Folder(), false);
-    const unsigned sizes = Client->RequestSizes(1);
-    // The newest message's header comes in the same round trip: a check that finds nothing
-    // new, or only that message, needs no other.
-    const unsigned newest = Client->RequestNewestHeader();
+    if (Opening.Select == 0)
+        AskFolder();
+    const unsigned select = Opening.Select, sizes = Opening.Sizes, newest = Opening.Newest;
+    Opening = TOpening();
     std::vector<TImapMessage> listed;
     if (!Await({select, sizes}) || !Client->TakeFolderState(select, Folder) ||
         !Client->TakeMessages(sizes, listed)) {

@@ -69,6 +69,12 @@ private:
     bool ConnectLoop();
     TConnectEnd AttemptConnect();
     bool OpenFolder();
+    void AskFolder();
+    // The tickets of the folder's opening: asked while connecting they go out with the login.
+    struct TOpening
+    {
+        unsigned Select = 0, Sizes = 0, Newest = 0;
+    } Opening;
     bool Await(const std::vector<unsigned> &tickets);
     int WaitLimitMs(int64_t expectedBytes = 0) const;
     std::string UniqueIdOf(size_t index) const;

@@ -528,19 +528,6 @@ bool KickImapSessions(const Mailbox &box)
            doveadm.exitCode() == 0;
 }
 
-int StartDelayProxy(QProcess &proxy, int targetPort, int rttMs)
-{
-    proxy.start("python3", {QString(CORVEX_SOURCE_DIR) + "/bench/delayproxy.py", "0",
-                            QString::number(targetPort), QString::number(rttMs / 2.0)});
-    if (!proxy.waitForStarted(5000))
-        return 0;
-    while (!proxy.canReadLine())
-        if (!proxy.waitForReadyRead(10000))
-            return 0;
-    const QByteArray line = proxy.readLine().trimmed(); // "port N"
-    return line.startsWith("port ") ? line.mid(5).toInt() : 0;
-}
-
 // ---- TLS ---------------------------------------------------------------------------------
 
 std::string CaFile()

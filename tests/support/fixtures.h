@@ -94,9 +94,6 @@ int ImapLogouts(const Mailbox &box);
 // Makes dovecot drop every session of box (doveadm kick), as a restart of the server would;
 // false when doveadm failed.
 bool KickImapSessions(const Mailbox &box);
-// bench/delayproxy.py in front of a fixture port, adding rttMs to each round trip; answers the
-// proxy's port, 0 on failure. The caller ends the process.
-int StartDelayProxy(QProcess &proxy, int targetPort, int rttMs);
 
 // ---- TLS ---------------------------------------------------------------------------------
 
