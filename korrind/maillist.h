@@ -33,6 +33,8 @@ inline constexpr char SaveOk[] = "Operation Successful";
 inline constexpr char SaveError[] = "Error Saving File";
 inline constexpr char SavedSkipped[] = "Saved %d - %d no longer on the server as listed";
 inline constexpr char Read[] = "Read";
+// The Run Mail caption when no mail program is set: the desktop's default one opens the mail.
+inline constexpr char DefaultMailProgram[] = "Default Mail Program";
 inline constexpr char SaveTitle[] = "Save Mail";
 inline constexpr char SaveFilter[] = "Email (*.eml);;Text(*.txt);;All Files (*)";
 inline constexpr const char *Columns[] = {"No.",         "From",         "Subject", "Time/Date",
