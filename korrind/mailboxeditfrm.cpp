@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -169,6 +170,14 @@ QWidget *TMailBoxEditFrm::BuildMailboxPage()
     layout->addLayout(bar);
     layout->addStretch(1);
 
+    // Tab walks the page as it reads, top to bottom.
+    QWidget *order[] = {LMDeUserID,           LMDePassword,           LMDeMailServer,
+                        SignInBox->cmbMethod, SignInBox->cmbProvider, SignInBox->eIssuer,
+                        SignInBox->eClientId, SignInBox->pfSignIn,    LMDeStorage,
+                        LMDpfBrowse1,         LMDcbxLeaveOnServer,    LMDpfInbox};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
     connect(LMDcbxLeaveOnServer, &QCheckBox::clicked, this, [this] { Changed(); });
     connect(LMDpfBrowse1, &TCaptionPanel::clicked, this, [this] { LMDpfBrowse1Click(); });
     connect(LMDpfInbox, &TCaptionPanel::clicked, this, [this] { LMDpfInboxClick(); });
@@ -298,6 +307,10 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     FillAlertBoxes(GetText(record.ArrivalAlert), GetText(record.PriorityAlert));
     if (markChanged)
         SetApplyEnabled(true);
+    // Only as high as this mailbox's controls: an earlier one may have shown more of them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    layout()->activate();
+    resize(width(), sizeHint().height());
     LMDeUserID->setFocus();
     if (signIn)
         SignInBox->StartSignIn();
