@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -106,6 +105,17 @@ TMailBoxEditFrm::TMailBoxEditFrm(QWidget *parent) : QDialog(parent)
     layout->addWidget(Pages, 1);
     layout->addLayout(bottom);
     ShowPage(epMailbox);
+}
+
+void TMailBoxEditFrm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The layouts learn of the controls that came or went while the window was hidden (their
+    // remembered sizes are not renewed then).
+    for (QWidget *control : findChildren<QWidget *>())
+        control->updateGeometry();
+    layout()->activate();
+    resize(width(), sizeHint().height());
 }
 
 TCaptionPanel *TMailBoxEditFrm::Panel(const char *name, const char *caption, const char *hint)
@@ -307,10 +317,6 @@ bool TMailBoxEditFrm::EditMailbox(TMailBoxRecord &record, bool markChanged,
     FillAlertBoxes(GetText(record.ArrivalAlert), GetText(record.PriorityAlert));
     if (markChanged)
         SetApplyEnabled(true);
-    // Only as high as this mailbox's controls: an earlier one may have shown more of them.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    layout()->activate();
-    resize(width(), sizeHint().height());
     LMDeUserID->setFocus();
     if (signIn)
         SignInBox->StartSignIn();
