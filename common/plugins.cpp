@@ -243,6 +243,7 @@ bool TPlugIns::Start(const TStringList &table, const std::string &caption)
     if (child) {
         platform::TRunResult result = platform::RunAndWait(program, args, PumpWhileChildRuns);
         started = result.Started;
+        LastExitCode = result.Finished && !result.Crashed ? result.ExitCode : -1;
         if (!started)
             Log("Plug-in " + caption + ": " + result.ErrorText);
         // A copy that was running already holds the lock and ended this one: it takes the

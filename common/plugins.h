@@ -46,6 +46,10 @@ std::string ParameterFileFor(const std::string &programPath);
 // The lines of the running program's own parameter file (empty when there is none).
 TStringList ReadOwnParameters();
 
+// The exit code with which the mailbox import, having found nothing to take over, asks the
+// monitor for its mailbox editor.
+inline constexpr int EditMailboxByHandExitCode = 3;
+
 class TPlugIns
 {
 public:
@@ -63,6 +67,9 @@ public:
     // because a copy of it runs already (that copy's window is the one the user asked for).
     std::function<void()> BeforeStart;
     std::function<void()> AfterChild;
+    // How the last child started and waited for ended: its exit code, -1 when it did not end
+    // on its own.
+    int LastExitCode = -1;
 
     void SetRoot(const std::string &dataRoot);
 

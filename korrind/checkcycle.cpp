@@ -812,7 +812,8 @@ void TCorvexMonitor::EndCheck()
     }
     Tray.Detail = FailureSummary();
     Tray.SetIconState(icon);
-    Window.SetStatusText(monitortext::CheckComplete);
+    Window.SetStatusText(Store.Mailboxes.empty() ? monitortext::NothingToCheck
+                                                 : monitortext::CheckComplete);
     Window.RowsChanged(false);
 
     if (ReloadAfterPass) {

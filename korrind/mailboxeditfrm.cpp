@@ -107,6 +107,17 @@ TMailBoxEditFrm::TMailBoxEditFrm(QWidget *parent) : QDialog(parent)
     ShowPage(epMailbox);
 }
 
+void TMailBoxEditFrm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The layouts learn of the controls that came or went while the window was hidden (their
+    // remembered sizes are not renewed then).
+    for (QWidget *control : findChildren<QWidget *>())
+        control->updateGeometry();
+    layout()->activate();
+    resize(width(), sizeHint().height());
+}
+
 TCaptionPanel *TMailBoxEditFrm::Panel(const char *name, const char *caption, const char *hint)
 {
     auto *panel = Named(new TCaptionPanel(caption, this), name);
@@ -168,6 +179,14 @@ QWidget *TMailBoxEditFrm::BuildMailboxPage()
     layout->addWidget(storage);
     layout->addLayout(bar);
     layout->addStretch(1);
+
+    // Tab walks the page as it reads, top to bottom.
+    QWidget *order[] = {LMDeUserID,           LMDePassword,           LMDeMailServer,
+                        SignInBox->cmbMethod, SignInBox->cmbProvider, SignInBox->eIssuer,
+                        SignInBox->eClientId, SignInBox->pfSignIn,    LMDeStorage,
+                        LMDpfBrowse1,         LMDcbxLeaveOnServer,    LMDpfInbox};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     connect(LMDcbxLeaveOnServer, &QCheckBox::clicked, this, [this] { Changed(); });
     connect(LMDpfBrowse1, &TCaptionPanel::clicked, this, [this] { LMDpfBrowse1Click(); });

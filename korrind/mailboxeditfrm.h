@@ -106,6 +106,8 @@ public:
 
 protected:
     void reject() override;
+    // Only as high as this mailbox's controls: an earlier one may have shown more of them.
+    void showEvent(QShowEvent *event) override;
 
 private:
     QWidget *BuildMailboxPage();

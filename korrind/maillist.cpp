@@ -509,8 +509,9 @@ bool TMailList::OpenRow(size_t row, const std::string &program)
         Status(maillisttext::SaveError);
         return false;
     }
-    if (Globals)
-        Globals->RunMailProgram(program, path);
+    // No mail program of that name: the desktop opens the message with its own choice.
+    if (Globals && !Globals->RunMailProgram(program, path) && Utils)
+        Utils->ShellOpen(path, "", false);
     Rows[row].Read = true;
     if (OnRowsChanged)
         OnRowsChanged();

@@ -37,6 +37,8 @@ inline constexpr char RejectGone[] =
     "left alone";
 inline constexpr char RejectFailed[] = "%s: the message from %s could not be rejected";
 inline constexpr char Read[] = "Read";
+// The Run Mail caption when no mail program is set: the desktop's default one opens the mail.
+inline constexpr char DefaultMailProgram[] = "Default Mail Program";
 inline constexpr char SaveTitle[] = "Save Mail";
 inline constexpr char SaveFilter[] = "Email (*.eml);;Text(*.txt);;All Files (*)";
 inline constexpr const char *Columns[] = {"No.",         "From",         "Subject", "Time/Date",

@@ -34,12 +34,8 @@ constexpr int SummaryDelayMs = 1000;
 constexpr int PixelsPerCaptionChar = 9;
 constexpr int MinRunMailWidth = 85;
 constexpr int DropWidth = 18;
-// Column widths come from the texts of up to this many rows, spread over the list.
-constexpr int MeasuredRows = 256;
 // A column is at most this many average characters wide; longer texts are elided.
-constexpr int MaxColumnChars = 56;
-constexpr int MaxSubjectChars = 80;
-constexpr int CellPadding = 12; // the cell's margins and its grid line
+constexpr int MaxColumnChars = 100;
 constexpr int RowPadding = 6;
 // The default width: this many average characters, at most this share of the screen.
 constexpr int DefaultWidthChars = 240;
@@ -150,7 +146,9 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
                                                         RowPadding);
     lvMailList->horizontalHeader()->setSectionsClickable(true);
     lvMailList->setContextMenuPolicy(Qt::CustomContextMenu);
-    lvMailList->viewport()->installEventFilter(this);
+    Columns = new TColumnFit(lvMailList, mlSubject, MaxColumnChars);
+    // A long "Received" line is seldom read whole; the Subject is the column that stretches.
+    Columns->GiveFirst = {mlReplyTo, mlSubject};
 
     LMDpfSave = Panel("LMDpfSave", " Save ");
     LMDpfSubSave = Panel("LMDpfSubSave", "v");
@@ -212,8 +210,6 @@ TMailListFrm::TMailListFrm(TListRows &mailboxes, QWidget *parent) : QDialog(pare
 
     connect(lvMailList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { List.SortByColumn(column); });
-    connect(lvMailList->horizontalHeader(), &QHeaderView::sectionResized, this,
-            [this](int column, int, int width) { ColumnResized(column, width); });
     connect(lvMailList, &QTableView::doubleClicked, this, [this] {
         if (!SelectedRows().empty())
             RunMail(RunMailName());
@@ -315,8 +311,15 @@ int TMailListFrm::ShowMailList(const std::string &mailboxName)
         return 0;
     List.Open(mailboxName);
     setWindowTitle(ToQ(List.Caption()));
+    if (!Layout->HasSize() && Layout->Columns.empty()) // the first opening of this run
+        *Layout = LoadWindowState(MailListStateKey);
+    Layout->Columns.resize(MailListColumnCount, 0);
+    Columns->State = Layout;
 
-    const std::string mailer = Globals ? Globals->DefaultMailer : std::string();
+    // Without a chosen program the desktop's default one opens the message.
+    std::string mailer = Globals ? Globals->DefaultMailer : std::string();
+    if (mailer.empty())
+        mailer = maillisttext::DefaultMailProgram;
     LMDpfRunMail->SetCaption(mailer);
     if (QAction *run = pmMailList->findChild<QAction *>("RunMail"))
         run->setText(ToQ(mailer).replace("&", "&&"));
@@ -355,102 +358,36 @@ void TMailListFrm::PlaceWindow()
 {
     QScreen *screen = QApplication::primaryScreen();
     const QRect desktop = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    QSize size(Layout->Width, Layout->Height);
-    if (size.isEmpty()) {
-        const int listHeight =
-            lvMailList->horizontalHeader()->sizeHint().height() +
-            MailListMinRows * lvMailList->verticalHeader()->defaultSectionSize() +
-            2 * lvMailList->frameWidth() + lvMailList->horizontalScrollBar()->sizeHint().height();
-        size = QSize(std::min(int(desktop.width() * MaxScreenShare),
-                              DefaultWidthChars * fontMetrics().averageCharWidth()),
-                     layout()->sizeHint().height() - lvMailList->sizeHint().height() + listHeight);
-    }
-    size = size.expandedTo(minimumSize()).expandedTo(minimumSizeHint()).boundedTo(desktop.size());
-    resize(size);
+    const int listHeight = lvMailList->horizontalHeader()->sizeHint().height() +
+                           MailListMinRows * lvMailList->verticalHeader()->defaultSectionSize() +
+                           2 * lvMailList->frameWidth() +
+                           lvMailList->horizontalScrollBar()->sizeHint().height();
+    const QSize fallback(std::min(int(desktop.width() * MaxScreenShare),
+                                  DefaultWidthChars * fontMetrics().averageCharWidth()),
+                         layout()->sizeHint().height() - lvMailList->sizeHint().height() +
+                             listHeight);
+    DefaultSized = !Layout->HasSize();
+    RestoreWindowSize(this, *Layout, fallback.expandedTo(minimumSizeHint()));
     move(desktop.center() - rect().center());
-    setWindowState(Layout->Maximized ? windowState() | Qt::WindowMaximized
-                                     : windowState() & ~Qt::WindowMaximized);
 }
 
 void TMailListFrm::KeepLayout()
 {
-    Layout->Maximized = isMaximized();
-    const QSize size = Layout->Maximized ? normalGeometry().size() : this->size();
-    if (size.isEmpty())
-        return;
-    Layout->Width = size.width();
-    Layout->Height = size.height();
+    CaptureWindowSize(this, *Layout);
+    if (Layout->HasSize() && !SaveWindowState(MailListStateKey, *Layout) && Utils)
+        Utils->DebugLog("The server mail list's size could not be saved");
 }
 
 void TMailListFrm::RowsReset(bool refilled)
 {
-    Sizing = true; // a reset gives every column the header's default width
     Model->Reload();
-    Sizing = false;
-    if (refilled)
-        MeasureColumns();
-    FitColumns();
+    if (refilled) {
+        Columns->Measure();
+        if (DefaultSized && !isMaximized())
+            Columns->WidenWindow(this);
+    }
+    Columns->Fit();
     lvMailList->scrollToTop();
-}
-
-// The widest text of each column among rows spread over the list (measuring every row of a
-// big mailbox would cost more than the fill), within a cap that keeps one long sender or
-// subject from pushing the other columns out of sight.
-void TMailListFrm::MeasureColumns()
-{
-    const QFontMetrics metrics = lvMailList->fontMetrics();
-    const size_t step = std::max<size_t>(1, List.Rows.size() / MeasuredRows);
-    int widest[MailListColumnCount] = {};
-    for (size_t row = 0; row < List.Rows.size(); row += step)
-        for (int column = 0; column < MailListColumnCount; ++column)
-            widest[column] = std::max(widest[column],
-                                      metrics.horizontalAdvance(ToQ(List.Rows[row].Text(column))));
-    // The first column also holds the attachment mark.
-    widest[mlNumber] += style()->pixelMetric(QStyle::PM_SmallIconSize) + RowPadding;
-    for (int column = 0; column < MailListColumnCount; ++column) {
-        const int chars = column == mlSubject ? MaxSubjectChars : MaxColumnChars;
-        ContentWidths[column] =
-            std::min(widest[column] + CellPadding, chars * metrics.averageCharWidth());
-    }
-}
-
-void TMailListFrm::FitColumns()
-{
-    QHeaderView *header = lvMailList->horizontalHeader();
-    auto wanted = [&](int column) {
-        if (Layout->ColumnWidths[column] > 0)
-            return Layout->ColumnWidths[column];
-        return std::max(ContentWidths[column], header->sectionSizeHint(column));
-    };
-    const bool sizing = Sizing;
-    Sizing = true;
-    int others = 0;
-    for (int column = 0; column < MailListColumnCount; ++column) {
-        if (column == mlSubject)
-            continue;
-        header->resizeSection(column, wanted(column));
-        others += wanted(column);
-    }
-    header->resizeSection(mlSubject,
-                          std::max(wanted(mlSubject), lvMailList->viewport()->width() - others));
-    Sizing = sizing;
-}
-
-// A column the user resized keeps that width; the Subject gives or takes the difference.
-void TMailListFrm::ColumnResized(int column, int width)
-{
-    if (Sizing)
-        return;
-    Layout->ColumnWidths[column] = width;
-    if (column != mlSubject)
-        FitColumns();
-}
-
-bool TMailListFrm::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == lvMailList->viewport() && event->type() == QEvent::Resize)
-        FitColumns();
-    return QDialog::eventFilter(watched, event);
 }
 
 void TMailListFrm::showEvent(QShowEvent *event)
@@ -563,8 +500,9 @@ void TMailListFrm::RunMail(const std::string &program)
 {
     std::vector<size_t> rows = SelectedRows();
     if (rows.empty()) {
-        if (Globals && !program.empty())
-            Globals->RunMailProgram(program);
+        // No program of that name (none is set): the desktop's mail program starts.
+        if (Globals && !Globals->RunMailProgram(program) && Utils)
+            Utils->ShellOpen("mailto:", "", false);
         return;
     }
     if (List.Rows[rows.front()].Number > 0)

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ui/windowstate.h"
 #include "korrind/maillist.h"
 
 class QLabel;
@@ -20,14 +21,10 @@ inline constexpr int MailListMinWidth = 600;
 inline constexpr int MailListMinHeight = 200;
 inline constexpr int MailListMinRows = 15; // rows the list shows at the default size
 
-// What the user made of the window, kept from one opening to the next: its size and the
-// widths of the columns the user resized (0: sized to the content).
-struct TMailListLayout
-{
-    int Width = 0, Height = 0; // 0: the default size
-    bool Maximized = false;
-    int ColumnWidths[MailListColumnCount] = {};
-};
+// What the user made of the window, kept from one opening to the next and between runs: its
+// size and the widths of the columns the user resized (0: sized to the content).
+using TMailListLayout = TWindowState;
+inline constexpr char MailListStateKey[] = "\\Software\\Corvex\\Korrind\\MailList";
 
 class TMailListFrm : public QDialog
 {
@@ -74,7 +71,6 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     TCaptionPanel *Panel(const char *name, const char *caption);
@@ -83,18 +79,15 @@ private:
     void ShowStatus(const std::string &text);
     void Guarded(TCaptionPanel *panel, const std::function<void()> &work);
     std::string RunMailName() const;
-    // The rows replaced: shown from the top, the columns measured again after a fill.
+    // The rows replaced: shown from the top, the columns measured again after a fill (at
+    // the default size the window widens, within the screen, to show every column whole).
     void RowsReset(bool refilled);
-    void MeasureColumns();
-    // Every column at the user's width or its content's; the Subject takes the width left.
-    void FitColumns();
-    void ColumnResized(int column, int width);
     void PlaceWindow();
     void KeepLayout();
 
     TMailListModel *Model;
     bool Opened = false;
     TMailListLayout OwnLayout;
-    int ContentWidths[MailListColumnCount] = {};
-    bool Sizing = false; // the columns are being sized by the window, not by the user
+    TColumnFit *Columns;       // the Subject takes the width the other columns leave
+    bool DefaultSized = false; // opened at the default size, not at one the user left
 };

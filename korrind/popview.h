@@ -92,9 +92,10 @@ using TMsTime = int64_t;
 // Fixed texts of the cycle and of Exit.
 namespace monitortext {
 inline constexpr char CheckingForMail[] = "  Checking for mail";
-inline constexpr char CheckingMailbox[] = "  Checking for mail:%s";
+inline constexpr char CheckingMailbox[] = "  Checking for mail: %s";
 inline constexpr char NextCheck[] = "  Next Check: %s";
 inline constexpr char CheckComplete[] = "  Mail Check Complete";
+inline constexpr char NothingToCheck[] = "  No Mail Boxes Yet"; // a pass without any mailbox
 inline constexpr char TimedOut[] = "Timed Out";
 // Captions of a row whose server refused the login or the connection: neither is a time-out.
 inline constexpr char LoginRefused[] = "Login Refused";

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -33,6 +34,7 @@
 #include "common/globals.h"
 #include "common/names.h"
 #include "common/password.h"
+#include "common/plugins.h"
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
@@ -130,7 +132,12 @@ TCorvexFrm::TCorvexFrm(QWidget *parent) : QMainWindow(parent)
             SetTopmost(false);
             AnnounceOpener(this);
         };
-        Globals->PlugIns->AfterChild = [this] { ComeBackAfterChild(); };
+        Globals->PlugIns->AfterChild = [this] {
+            ComeBackAfterChild();
+            // The import found nothing and the user asked to enter a mailbox by hand.
+            if (Globals->PlugIns->LastExitCode == EditMailboxByHandExitCode)
+                QTimer::singleShot(0, this, [this] { LMDpfAddClick(); });
+        };
     }
 
     setWindowTitle(names::AppTitle);
@@ -401,6 +408,22 @@ QWidget *TCorvexFrm::BuildMailboxesPage()
     connect(LMDpfLoad, &TCaptionPanel::clicked, this, [this] { LMDpfLoadClick(); });
     connect(LMDpfSyncAll, &TCaptionPanel::clicked, this, [this] { LMDpfSyncAllClick(); });
     connect(lvMailBoxes, &QTableView::doubleClicked, this, [this] { MailboxDoubleClick(); });
+    // Enter edits the row under the focus mark; the mark sits on the first row when the list
+    // gets the focus without one, so it can be seen.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto *enter = new QShortcut(QKeySequence(key), lvMailBoxes);
+        enter->setContext(Qt::WidgetShortcut);
+        connect(enter, &QShortcut::activated, this, [this] {
+            if (const QModelIndex current = lvMailBoxes->currentIndex(); current.isValid())
+                lvMailBoxes->selectRow(current.row());
+            MailboxDoubleClick();
+        });
+    }
+    connect(qApp, &QApplication::focusChanged, lvMailBoxes, [this](QWidget *, QWidget *now) {
+        if (now == lvMailBoxes && !lvMailBoxes->currentIndex().isValid() &&
+            MailboxModel->rowCount() > 0)
+            lvMailBoxes->setCurrentIndex(MailboxModel->index(0, 0));
+    });
     connect(lvMailBoxes->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortMailboxes(column); });
     connect(lvMailBoxes, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {

@@ -1,5 +1,6 @@
 #include "pelloway/emailsetupfrm.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,10 +10,12 @@
 #include <QVBoxLayout>
 
 #include "common/globals.h"
+#include "common/plugins.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 
 namespace {
 
@@ -43,6 +46,7 @@ std::vector<int> TickedRows(const QListWidget *list)
 TEmailSetupFrm::TEmailSetupFrm(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle("Import Mailboxes From Registry");
+    CloseOnEscape(this);
     contexthelp::SetHelpKeyword(this, help::MailboxImport);
     ShowError = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));
@@ -92,8 +96,22 @@ TEmailSetupFrm::TEmailSetupFrm(QWidget *parent) : QWidget(parent)
     for (QListWidget *list : {clbRegisteredMailBoxs, clbSMTPServers})
         connect(list, &QListWidget::itemChanged, this, [this] { TickChanged(); });
 
+    lblNothingFound = new QLabel(NothingFoundText, this);
+    lblNothingFound->setObjectName("lblNothingFound");
+    lblNothingFound->hide();
+    LMDpfByHand = new TCaptionPanel("Mailbox Editor", this);
+    LMDpfByHand->setObjectName("LMDpfByHand");
+    LMDpfByHand->setToolTip("Enter a mailbox by hand in the monitor's mailbox editor");
+    LMDpfByHand->setMinimumSize(110, 24);
+    LMDpfByHand->hide();
+    connect(LMDpfByHand, &TCaptionPanel::clicked, this, [this] { LMDpfByHandClick(); });
+    auto *nothingFound = new QHBoxLayout;
+    nothingFound->addWidget(lblNothingFound, 1);
+    nothingFound->addWidget(LMDpfByHand);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addLayout(nothingFound);
     layout->addLayout(buttons);
 
     ScanTimer.setSingleShot(true);
@@ -130,6 +148,8 @@ void TEmailSetupFrm::ScanMailClients()
         clbRegisteredMailBoxs->addItem(CheckItem(entry));
     for (const TImportEntry &entry : Import.SmtpServers)
         clbSMTPServers->addItem(CheckItem(entry));
+    lblNothingFound->setVisible(Import.Mailboxes.empty());
+    LMDpfByHand->setVisible(Import.Mailboxes.empty());
     // The mail programs' default outgoing server starts ticked, and Import with it.
     if (const int row = Import.DefaultSmtpIndex(); row >= 0) {
         clbSMTPServers->item(row)->setCheckState(Qt::Checked);
@@ -163,6 +183,15 @@ void TEmailSetupFrm::LMDpfCancelClick()
         return;
     PButtons->Release(LMDpfCancel);
     close();
+}
+
+void TEmailSetupFrm::LMDpfByHandClick()
+{
+    if (!PButtons->Press(LMDpfByHand))
+        return;
+    PButtons->Release(LMDpfByHand);
+    hide();
+    QCoreApplication::exit(EditMailboxByHandExitCode);
 }
 
 void TEmailSetupFrm::LMDpfHelpClick()

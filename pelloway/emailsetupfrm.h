@@ -12,7 +12,11 @@
 
 // The program's application title.
 inline constexpr char ImportMailboxesTitle[] = "Import Mailboxes from registry";
+// Said in the window when no mail program has an account to take over.
+inline constexpr char NothingFoundText[] =
+    "No POP3 or IMAP account found in Thunderbird, Evolution or KMail";
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class TCaptionPanel;
@@ -38,6 +42,8 @@ public:
     QListWidget *lbRegMailHandlers;
     QListWidget *clbRegisteredMailBoxs;
     QListWidget *clbSMTPServers;
+    QLabel *lblNothingFound;    // shown after a scan that found no mailbox, with:
+    TCaptionPanel *LMDpfByHand; // ends the import, asking the monitor for its mailbox editor
     TCaptionPanel *LMDpfImport;
     TCaptionPanel *LMDpfCancel;
     TCaptionPanel *LMDpfHelp;
@@ -56,4 +62,5 @@ private:
     void LMDpfImportClick();
     void LMDpfCancelClick();
     void LMDpfHelpClick();
+    void LMDpfByHandClick();
 };

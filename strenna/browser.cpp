@@ -273,8 +273,12 @@ void TMessageBrowser::ResetToLaunch(const std::string &iconMailboxFile)
     MailboxName = MailboxNameOf(LaunchFolder);
     if (!MailboxIndex.LoadFromFile(iconMailboxFile))
         MailboxIndex.Clear();
-    if (MailboxName.empty() && !MailboxIndex.Empty())
-        MailboxName = MailboxIndex[0];
+    // Started without a folder (from the desktop's menu): the first mailbox's saved messages.
+    if (LaunchFolder.empty() && !MailboxIndex.Empty()) {
+        const std::vector<std::string> names = MailboxMenuNames();
+        if (!names.empty())
+            SelectMailbox(names.front(), std::string());
+    }
 }
 
 int TMessageBrowser::LoadMessageList(TFilterType filter, const std::string &filterText,

@@ -112,7 +112,8 @@ public:
     // whether the file was written again since the last read, or its values changed.
     bool ReadLaunchValues(const std::string &parameterFile);
     // What every activation does before loading: the value lists emptied, the launch values back,
-    // the mailbox index read from iconMailboxFile.
+    // the mailbox index read from iconMailboxFile. Without a launch folder the first mailbox of
+    // the index is shown.
     void ResetToLaunch(const std::string &iconMailboxFile);
 
     // Rebuilds the rows from MailboxFolder with the filter; answers the number of files found.

@@ -28,6 +28,7 @@
 #include "common/ui/filtercriteriafrm.h"
 #include "common/ui/panelbuttons.h"
 #include "common/ui/rowmodel.h"
+#include "common/ui/windowstate.h"
 #include "common/utils.h"
 
 namespace {
@@ -37,7 +38,9 @@ QString ToQ(const std::string &text)
     return QString::fromStdString(text);
 }
 
-constexpr int ColumnWidths[] = {125, 100, 125, 70, 100, 30, 125};
+constexpr int SubjectColumn = 1; // takes the width the other columns leave
+constexpr int MaxColumnChars = 100;
+constexpr int DefaultWidth = 700, DefaultHeight = 420;
 constexpr int ShowProgressFrom = 500; // files; smaller folders load without a progress bar
 
 } // namespace
@@ -69,9 +72,10 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     lvEmailList->verticalHeader()->hide();
     lvEmailList->verticalHeader()->setDefaultSectionSize(lvEmailList->fontMetrics().height() + 6);
     lvEmailList->horizontalHeader()->setSectionsClickable(true);
-    lvEmailList->horizontalHeader()->setStretchLastSection(true);
-    for (int column = 0; column < int(std::size(ColumnWidths)); ++column)
-        lvEmailList->setColumnWidth(column, ColumnWidths[column]);
+    Columns = new TColumnFit(lvEmailList, SubjectColumn, MaxColumnChars);
+    Columns->GiveFirst = {5, 4}; // the content type, then the attachments
+    State = LoadWindowState(InboxStateKey);
+    Columns->State = &State;
     connect(lvEmailList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { SortByColumn(column); });
     connect(lvEmailList, &QTableView::doubleClicked, this, [this] { RunMailClick(); });
@@ -102,7 +106,8 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     statusBar->addWidget(pbProgress);
     statusBar->addWidget(LMDpfDate);
     layout->addLayout(statusBar);
-    resize(700, 420);
+    RestoreWindowSize(this, State, QSize(DefaultWidth, DefaultHeight));
+    DefaultSized = !State.HasSize();
     // The windows of the program after this one, in their order: send-to, the rule editor
     // (built each time it opens) and the search.
     SendToWindow = new TfrmSendTo(this);
@@ -113,7 +118,23 @@ TInboxFrm::TInboxFrm(const TStringList &parameters, QWidget *parent) : QWidget(p
     SearchWindow = new TfrmMailSearch(this);
 }
 
-TInboxFrm::~TInboxFrm() = default;
+TInboxFrm::~TInboxFrm()
+{
+    KeepState();
+}
+
+void TInboxFrm::KeepState()
+{
+    CaptureWindowSize(this, State);
+    if (State.HasSize() && !SaveWindowState(InboxStateKey, State) && Utils)
+        Utils->DebugLog("The window's size could not be saved");
+}
+
+void TInboxFrm::closeEvent(QCloseEvent *event)
+{
+    KeepState();
+    QWidget::closeEvent(event);
+}
 
 TCaptionPanel *TInboxFrm::Panel(const char *caption)
 {
@@ -384,6 +405,12 @@ void TInboxFrm::LoadMessageList()
     if (Utils)
         Browser.Sort(Utils->SortColumn, Utils->SortDescending);
     Model->Reload();
+    Columns->Measure();
+    // The first list at the default size: as wide as a whole row (within the screen).
+    if (DefaultSized && !isMaximized() && !Browser.Rows.empty()) {
+        DefaultSized = false;
+        Columns->WidenWindow(this);
+    }
     ShowStatus(Format(browsertext::MessageCount, int(Browser.Rows.size())));
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/ui/companion.h"
+#include "common/ui/windowstate.h"
 #include "strenna/browser.h"
 #include "strenna/mailsearch.h"
 
@@ -20,6 +21,8 @@ class TCaptionPanel;
 class TRowModel;
 class TfrmMailSearch;
 class TfrmSendTo;
+
+inline constexpr char InboxStateKey[] = "\\Software\\Corvex\\Strenna\\Inbox";
 
 class TInboxFrm : public QWidget
 {
@@ -69,8 +72,13 @@ public:
     QProgressBar *pbProgress;
     QMenu *pmMailBoxes, *pmRules, *pmRunMail, *pmDelete;
 
+    // The window's size and column widths, kept between runs.
+    TWindowState State;
+    TColumnFit *Columns;
+
 protected:
     bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // The process-wide objects live as long as the main window and come first.
@@ -100,9 +108,11 @@ private:
     void CloseClick();
     void SearchClick();
     void ParameterFileChanged();
+    void KeepState();
 
     int ModalDepth = 0; // a question or editor of this window is open: activations are its own
     bool Loading = false;
     bool Activated = false;
     bool SettingsRead = false; // "Config.cfg" could be read at the last activation
+    bool DefaultSized = false; // opened at the default size: widened to the first list's rows
 };

@@ -23,7 +23,9 @@
 #include "common/ui/captionpanel.h"
 #include "common/ui/contexthelp.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/ui/rowmodel.h"
+#include "common/ui/windowstate.h"
 #include "common/utils.h"
 
 namespace {
@@ -33,7 +35,9 @@ QString ToQ(const std::string &text)
     return QString::fromStdString(text);
 }
 
-constexpr int ColumnWidths[] = {200, 100, 100, 100, 100};
+constexpr int LineColumn = 0; // the hit's line takes the width the other columns leave
+constexpr int MaxColumnChars = 80;
+constexpr char StateKey[] = "\\Software\\Corvex\\Strenna\\FindText";
 constexpr int MinWidth = 446, MinHeight = 275;
 constexpr int ShownResultRows = 12; // what the window shows of the results when it first opens
 
@@ -43,6 +47,7 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName("frmMailSearch");
     setWindowTitle(searchtext::Caption);
+    CloseOnEscape(this);
     contexthelp::SetHelpKeyword(this, help::MailSearch);
     setMinimumSize(MinWidth, MinHeight);
     Inform = [this](const std::string &text) {
@@ -102,9 +107,9 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
     lvSrchResult->setTabKeyNavigation(false); // Tab leaves the list instead of walking its cells
     lvSrchResult->setWordWrap(false);
     lvSrchResult->verticalHeader()->hide();
-    lvSrchResult->horizontalHeader()->setStretchLastSection(true);
-    for (int column = 0; column < int(std::size(ColumnWidths)); ++column)
-        lvSrchResult->setColumnWidth(column, ColumnWidths[column]);
+    Columns = new TColumnFit(lvSrchResult, LineColumn, MaxColumnChars);
+    State = LoadWindowState(StateKey);
+    Columns->State = &State;
     connect(lvSrchResult, &QTableView::doubleClicked, this,
             [this] { OpenWithMailer(LMDpfRunMail->Caption()); });
     layout->addWidget(lvSrchResult, 1);
@@ -179,10 +184,24 @@ TfrmMailSearch::TfrmMailSearch(QWidget *parent) : QWidget(parent, Qt::Window)
                            2 * lvSrchResult->frameWidth() +
                            lvSrchResult->horizontalScrollBar()->sizeHint().height() +
                            ShownResultRows * lvSrchResult->verticalHeader()->defaultSectionSize();
-    resize(MinWidth, sizeHint().height() - lvSrchResult->sizeHint().height() + listHeight);
+    RestoreWindowSize(
+        this, State,
+        QSize(MinWidth, sizeHint().height() - lvSrchResult->sizeHint().height() + listHeight));
 }
 
-TfrmMailSearch::~TfrmMailSearch() = default;
+TfrmMailSearch::~TfrmMailSearch()
+{
+    KeepState();
+}
+
+void TfrmMailSearch::KeepState()
+{
+    if (!isVisible() && !State.HasSize() && Hits.empty())
+        return; // never opened
+    CaptureWindowSize(this, State);
+    if (State.HasSize() && !SaveWindowState(StateKey, State) && Utils)
+        Utils->DebugLog("The window's size could not be saved");
+}
 
 TCaptionPanel *TfrmMailSearch::Panel(const char *name, const char *caption)
 {
@@ -199,7 +218,7 @@ void TfrmMailSearch::ShowSearch()
     WhereButtons->button(int(TSearchWhere::Listed))->setChecked(true);
     LMDcbSearchStr->setEditText(QString());
     const int runMailWidth = ShowDefaultMailer(LMDpfRunMail);
-    resize(std::max(MinWidth, 5 * LMDpfBegin->minimumWidth() + runMailWidth + 20), height());
+    resize(std::max(width(), 5 * LMDpfBegin->minimumWidth() + runMailWidth + 20), height());
     show();
     raise();
     activateWindow();
@@ -246,6 +265,8 @@ void TfrmMailSearch::ShowHits(const TSearchResult &result)
         Rows.push_back(std::move(row));
     }
     Model->Reload();
+    Columns->Measure();
+    Columns->WidenWindow(this); // every hit readable whole, within the screen
     lbHits->setText(size_t(result.HitCount) > Hits.size()
                         ? ToQ(Format(searchtext::HitsShown, result.HitCount, int(Hits.size())))
                         : ToQ(Format(searchtext::Hits, result.HitCount)));
@@ -293,6 +314,7 @@ void TfrmMailSearch::DeleteSelected()
 
 void TfrmMailSearch::closeEvent(QCloseEvent *event)
 {
+    KeepState();
     Clear();
     QWidget::closeEvent(event);
 }

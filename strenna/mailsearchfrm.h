@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "common/listrows.h"
+#include "common/ui/windowstate.h"
 #include "strenna/mailsearch.h"
 
 class QButtonGroup;
@@ -52,6 +53,9 @@ public:
         *LMDpfHelp, *LMDpfClose;
     QLabel *lbHits;
     QMenu *pmRunMail;
+    // The window's size and column widths, kept between runs.
+    TWindowState State;
+    TColumnFit *Columns;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -61,4 +65,5 @@ private:
     TCaptionPanel *Panel(const char *name, const char *caption);
     void ShowHits(const TSearchResult &result);
     int SelectedRow() const;
+    void KeepState();
 };

@@ -5,6 +5,10 @@
 #                                     messages added after that check
 #   docs/screenshots/monitor.png      the same monitor on its "Mailboxes" page
 #   docs/screenshots/mailboxedit.png  the mailbox editor on the demo mailbox
+#   docs/screenshots/strenna.png      the saved message manager started from the desktop's menu
+#                                     (no parameter file): the demo mailbox's saved messages
+# The display is a common laptop screen (1366x768); the mail list and the saved message manager
+# open at their default sizes.
 # It runs the demo (tools/run-monitor.sh --demo) on a virtual X display (Xvfb) and takes each
 # picture of a window with ImageMagick's `import`. Installs xvfb, xauth, imagemagick and
 # xdotool when missing; nothing else needs them.
@@ -16,7 +20,7 @@ if [ -z "${CORVEX_SCREENSHOT_SESSION:-}" ]; then
   "$top/tools/install-deps.sh" xvfb xauth imagemagick xdotool
   "$top/tools/build.sh"
   export CORVEX_SCREENSHOT_SESSION=1
-  exec xvfb-run -a -s "-screen 0 1440x900x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1366x768x24" "$0" "$@"
 fi
 
 unset QT_QPA_PLATFORM # the virtual display, not offscreen
@@ -115,4 +119,20 @@ import -window "$window" "$out/monitor.png"
 # A double click on the mailbox's row (its server cell, below the list's header) edits it.
 click $((main_width / 4)) 57 2
 shot '^Mailbox Properties$' mailboxedit.png
-echo "screenshots: $out/demo.png $out/maillist.png $out/monitor.png $out/mailboxedit.png"
+xdotool key Escape
+sleep 1
+
+# The saved message manager as the desktop's menu starts it: no parameter file beside it.
+build="${CORVEX_BUILD_DIR:-$top/build}"
+rm -f "$build/bin/strenna.ini"
+(
+  export XDG_DATA_HOME=$demo/data XDG_CONFIG_HOME=$demo/config XDG_CACHE_HOME=$demo/cache
+  export XDG_RUNTIME_DIR=$demo/runtime
+  exec "$build/bin/strenna"
+) >"$demo/strenna.log" 2>&1 &
+strenna_pid=$!
+shot '^Saved Messages For: ' strenna.png 2
+kill -TERM "$strenna_pid" 2>/dev/null || true
+wait "$strenna_pid" 2>/dev/null || true
+echo "screenshots: $out/demo.png $out/maillist.png $out/monitor.png $out/mailboxedit.png" \
+  "$out/strenna.png"

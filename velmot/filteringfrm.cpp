@@ -18,6 +18,7 @@
 #include "common/ui/contexthelp.h"
 #include "common/ui/filtercriteriafrm.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 
@@ -43,6 +44,7 @@ TFilteringFrm::TFilteringFrm(const std::string &listFile, QWidget *parent) : QWi
     List.ListFile = listFile;
     const std::string title = TFilterList::TitleFor(listFile);
     setWindowTitle(QString::fromStdString(title.empty() ? RulesManagerTitle : title));
+    CloseOnEscape(this);
     ShowMessage = [this](const std::string &text) {
         QMessageBox::warning(this, "Warning", QString::fromStdString(text));
     };

@@ -42,10 +42,12 @@ int RunCompanion(int argc, char **argv, const TCompanionEntry &entry)
 {
     AnswerInformationOptions(argc, argv);
     QApplication app(argc, argv);
+    // Before the lock shows the program as running: a stop asked for from then on is an
+    // orderly end.
+    EndOnTerminationSignals();
     std::unique_ptr<platform::TInstanceLock> lock = AcquireProgramLock(entry.LockName);
     if (!lock)
         return 0;
-    EndOnTerminationSignals();
 
     TStringList parameters = ReadOwnParameters();
     if (entry.FirstParameterRequired && FirstParameter(parameters).empty())

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
@@ -16,6 +18,10 @@ namespace {
 
 // Set on the windows placed here: they are placed again each time they are shown.
 constexpr char PlacedProperty[] = "corvexPlaced";
+// Set on the main windows in which Esc presses the Close panel.
+constexpr char EscapeClosesProperty[] = "corvexEscapeCloses";
+// What the window system puts between a window's title and the application's name.
+const QString TitleSeparator = QStringLiteral(" \u2014 ");
 // What a caption bar shows beside the title: the window icon and three buttons with margins.
 constexpr int CaptionBarExtra = 140;
 // The panels Esc presses in a dialog.
@@ -120,13 +126,17 @@ protected:
         case QEvent::Show:
             if (!event->spontaneous() && IsPlaceable(widget))
                 Place(widget);
+            if (!event->spontaneous() && qobject_cast<QMessageBox *>(widget))
+                WidenMessageBox(static_cast<QMessageBox *>(widget));
             break;
         case QEvent::WindowActivate:
             if (widget->isWindow())
                 Remember(widget);
             break;
         case QEvent::KeyPress:
-            return widget->isWindow() && widget->windowType() == Qt::Dialog &&
+            return widget->isWindow() &&
+                   (widget->windowType() == Qt::Dialog ||
+                    widget->property(EscapeClosesProperty).toBool()) &&
                    PressEscapePanel(widget, static_cast<QKeyEvent *>(event));
         default:
             break;
@@ -174,6 +184,21 @@ private:
         const std::optional<QRect> frame = ParseRect(qgetenv(OpenerVariable));
         qunsetenv(OpenerVariable);
         return frame;
+    }
+
+    // A message box fixes its size when it is shown, counting its own title only (not the
+    // application's name the window system adds): its text is given the width the whole title
+    // needs, which the box's own sizing then takes in.
+    static void WidenMessageBox(QMessageBox *box)
+    {
+        auto *text = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        if (!text)
+            return;
+        // The icon, the margins and the spacing.
+        const int beside = box->sizeHint().width() - text->sizeHint().width();
+        const int wanted = TitleWidth(box) - std::max(0, beside);
+        if (text->minimumWidth() < wanted)
+            text->setMinimumWidth(wanted);
     }
 
     static bool PressEscapePanel(QWidget *dialog, QKeyEvent *key)
@@ -231,5 +256,16 @@ int TitleWidth(const QWidget *window)
 {
     QFont font = window->font();
     font.setBold(true);
-    return QFontMetrics(font).horizontalAdvance(window->windowTitle()) + CaptionBarExtra;
+    QString title = window->windowTitle();
+    // The window system adds an application name that was set apart from the program's name.
+    const QString application = QGuiApplication::applicationDisplayName();
+    if (!title.isEmpty() && application != QCoreApplication::applicationName() &&
+        !title.contains(application))
+        title += TitleSeparator + application;
+    return QFontMetrics(font).horizontalAdvance(title) + CaptionBarExtra;
+}
+
+void CloseOnEscape(QWidget *window)
+{
+    window->setProperty(EscapeClosesProperty, true);
 }

@@ -2,7 +2,8 @@
 // centred over the window that opened it: its parent, else the window of this program active
 // last, else (for the program's first window) the window of the program that started it, else
 // the screen. Every window opens at least wide enough to show its whole title in a caption bar.
-// In a dialog, Esc presses its "Close" or "Cancel" panel as a click would.
+// In a dialog, and in a main window that asks for it, Esc presses its "Close" or "Cancel" panel
+// as a click would.
 //
 // Window managers place a window whose position the program never set wherever they like
 // (often the top-left corner), so the position is always set explicitly.
@@ -25,5 +26,9 @@ QWidget *OpenerWindow();
 // fallback, when it is visible; otherwise they open centred on the screen.
 void AnnounceOpener(QWidget *fallback);
 
-// The width a window needs to show its whole title in a caption bar.
+// The width a window needs to show its whole title in a caption bar (with the application's
+// name the window system adds to it). A message box, which sizes itself, is widened after.
 int TitleWidth(const QWidget *window);
+
+// Esc in window presses its "Close" (or "Cancel") panel, as in a dialog.
+void CloseOnEscape(QWidget *window);

@@ -2,6 +2,7 @@
 // companion programs do and reports what it received in "<program>.seen" beside itself (or in
 // the file $CORVEX_PROBE_SEEN names, for a read-only program folder): the number of arguments,
 // each argument, then each line of the parameter file.
+// It ends with the exit code $CORVEX_PROBE_EXIT names (0 without it).
 // Started as "probe --launch <caption> <parameter>..." it is the launcher instead: it starts the
 // program registered under caption in its folder's "Extentions" with those parameters.
 #include <QCoreApplication>
@@ -41,5 +42,6 @@ int main(int argc, char **argv)
         seen << "arg=" << argv[i] << "\n";
     for (const std::string &line : params)
         seen << "param=" << line << "\n";
-    return 0;
+    const char *exitCode = std::getenv("CORVEX_PROBE_EXIT");
+    return exitCode ? std::atoi(exitCode) : 0;
 }

@@ -99,7 +99,7 @@ TEST_F(CheckCycle, FirstTickChecksAtOnceThenCountsDownToTheNextPass)
     EXPECT_EQ(monitor->LastCheck, start);
     ASSERT_GE(window.StatusTexts.size(), 2u);
     EXPECT_EQ(window.StatusTexts.front(), "  Checking for mail");
-    EXPECT_EQ(window.Status(), "  Mail Check Complete");
+    EXPECT_EQ(window.Status(), "  No Mail Boxes Yet");
     EXPECT_TRUE(monitor->MainTimer.isActive()) << "the tick restarts its timer";
 
     TickAt(start + 500);
@@ -114,7 +114,7 @@ TEST_F(CheckCycle, FirstTickChecksAtOnceThenCountsDownToTheNextPass)
 
     TickAt(start + 180 * Second);
     EXPECT_EQ(monitor->LastCheck, start + 180 * Second) << "due at T + 180 s";
-    EXPECT_EQ(window.Status(), "  Mail Check Complete");
+    EXPECT_EQ(window.Status(), "  No Mail Boxes Yet");
 
     // The user drags the bar: further right brings the next check nearer; the ticks leave the
     // bar alone while it is held.
@@ -672,7 +672,7 @@ TEST_F(CheckCycle, APassEndedByAnExceptionIsClosedAndCheckingGoesOn)
     ASSERT_TRUE(WriteMailBoxFile(monitor->Store.PopSrvPath(), {stored}));
     bool fail = true;
     window.OnStatus = [&](const std::string &text) {
-        if (fail && text == "  Checking for mail:faulty")
+        if (fail && text == "  Checking for mail: faulty")
             throw std::runtime_error("the window is gone");
     };
     monitor->RecheckAfterApply();

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -31,6 +32,7 @@
 #include "common/password.h"
 #include "common/platform/folders.h"
 #include "common/platform/opener.h"
+#include "common/plugins.h"
 #include "common/records.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
@@ -45,6 +47,7 @@
 #include "korrind/signinbox.h"
 #include "korrind/windowsteps.h"
 #include "support/fixtures.h"
+#include "support/keyboard.h"
 #include "support/testbrowser.h"
 #include "support/testenv.h"
 
@@ -805,3 +808,97 @@ TEST_F(MailboxWindows, AboutShowsTheBuildAndOpensWebAndContactThroughTheDesktop)
 }
 
 } // namespace
+
+// The keyboard: Tab walks the mailbox page top to bottom; Enter on a Mailboxes row edits it.
+// An editor opened after an OAuth2 mailbox is as high as one opened before it.
+TEST_F(MailboxWindows, TabFollowsTheScreenEnterEditsARowAndNoBandIsLeft)
+{
+    const std::string root = Globals->DataRoot;
+    oauth2::TStore store(root);
+    store.Load();
+    oauth2::TEntry entry;
+    entry.Purpose = oauth2::TPurpose::Mailbox;
+    entry.UserId = "ann";
+    entry.Server = "pop.example.org";
+    entry.ProviderId = oauth2::GoogleProvider;
+    entry.Tokens = {"access", "refresh", 0, "ann@example.org"};
+    store.Put(entry);
+    std::string error;
+    ASSERT_TRUE(store.Save(error)) << error;
+    for (const char *user : {"/ann", "/bob"}) // no folder to make: nothing to apply
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(root + user)));
+    TMailBoxRecord oauth = Record("ann", "pop.example.org", root + "/ann");
+    TMailBoxRecord plain = Record("bob", "pop.example.org", root + "/bob");
+    const TListRows rows = {MailboxRow(oauth, false), MailboxRow(plain, false)};
+
+    int plainHeight = 0;
+    std::vector<QWidget *> walk;
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        plainHeight = editor->height();
+        for (QWidget *widget : keyboard::TabWalk(editor))
+            if (editor->tsMailbox->parentWidget() != widget->parentWidget() &&
+                widget != editor->LMDpfAccept && widget != editor->LMDpfPassword &&
+                widget != editor->LMDpfHelp && widget != editor->LMDpfClose)
+                walk.push_back(widget);
+        editor->LMDpfClose->Click();
+    });
+    Editor().EditMailbox(plain, false, rows, 1);
+    // Every control of the page in the order it reads, the sign-in box after the server.
+    std::vector<int> tops;
+    std::string names;
+    for (QWidget *widget : walk) {
+        tops.push_back(widget->mapTo(&Editor(), QPoint(0, 0)).y());
+        names += widget->objectName().toStdString() + "@" + std::to_string(tops.back()) + " ";
+    }
+    // Controls side by side may differ by a pixel or two.
+    EXPECT_TRUE(std::is_sorted(tops.begin(), tops.end(), [](int a, int b) { return a < b - 4; }))
+        << names;
+    ASSERT_GE(walk.size(), 4u);
+    EXPECT_EQ(walk[0], Editor().LMDeUserID);
+    EXPECT_EQ(walk[2], Editor().LMDeMailServer);
+    EXPECT_EQ(walk[3], Editor().SignInBox->cmbMethod);
+
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        EXPECT_EQ(editor->SignInBox->lblState->text(), "Signed in as ann@example.org");
+        editor->LMDpfClose->Click();
+    });
+    Editor().EditMailbox(oauth, false, rows, 0);
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        EXPECT_EQ(editor->height(), plainHeight);
+        editor->LMDpfClose->Click();
+    });
+    Editor().EditMailbox(plain, false, rows, 1);
+
+    // Enter on the focused Mailboxes row opens the editor on that row.
+    Store().Mailboxes.push_back(MailboxRow(plain, false));
+    Frm->RowsChanged(true);
+    Frm->show();
+    Frm->ShowPage(TMonitorPage::Mailboxes);
+    Frm->lvMailBoxes->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(Frm->lvMailBoxes->currentIndex().isValid()) << "the focus mark shows";
+    std::string edited;
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        edited = editor->LMDeUserID->text().toStdString();
+        editor->LMDpfClose->Click();
+    });
+    QTest::keyClick(Frm->lvMailBoxes, Qt::Key_Return);
+    EXPECT_EQ(edited, "bob");
+}
+
+// The import found nothing to take over and the user chose its "Mailbox Editor": once it has
+// ended, the monitor opens the editor on a new mailbox.
+TEST_F(MailboxWindows, ImportThatFoundNothingHandsOverToTheEditor)
+{
+    InstallProbe(names::Pelloway, "pelloway");
+    qputenv("CORVEX_PROBE_EXIT", QByteArray::number(EditMailboxByHandExitCode));
+    bool opened = false;
+    OnModal<TMailBoxEditFrm>([&](TMailBoxEditFrm *editor) {
+        opened = true;
+        EXPECT_TRUE(editor->LMDeUserID->text().isEmpty());
+        editor->LMDpfClose->Click();
+    });
+    Frm->LMDpfLoadClick();
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return opened; }));
+    qunsetenv("CORVEX_PROBE_EXIT");
+}

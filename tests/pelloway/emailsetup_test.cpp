@@ -1,9 +1,12 @@
 // Taking accounts over: the records written through the data store (plain and encrypted), the
 // settings, and end to end from a Thunderbird profile through the window to the monitor's pass.
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 #include <QWhatsThis>
 #include <cstring>
@@ -365,4 +368,26 @@ TEST_F(Import, OAuth2AccountsWaitForTheirFirstSignIn)
         EXPECT_EQ(entry->ProviderId, oauth2::GoogleProvider);
         EXPECT_TRUE(entry->Tokens.RefreshToken.empty());
     }
+}
+
+// With no mail program's account to take over, the window says so in words and offers the
+// monitor's mailbox editor (the monitor's side is a mailbox window test); it opens centred on
+// the screen when no window started it, and Esc closes it.
+TEST_F(Import, NothingFoundIsSaidAndEscCloses)
+{
+    TEmailSetupFrm window;
+    window.Home = testenv::MakeScratchDir("emptyhome");
+    window.ConfigHome = window.Home + "/.config";
+    window.ScanDelayMs = 0;
+    window.show();
+    ASSERT_TRUE(fixtures::WaitUntil([&] { return window.lblNothingFound->isVisible(); }, 5000));
+    EXPECT_EQ(window.lblNothingFound->text().toStdString(),
+              "No POP3 or IMAP account found in Thunderbird, Evolution or KMail");
+    EXPECT_TRUE(window.LMDpfByHand->isVisible()) << "the mailbox editor is offered";
+    const QRect screen = QApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(std::abs(window.frameGeometry().center().x() - screen.center().x()), 1);
+    EXPECT_LE(std::abs(window.frameGeometry().center().y() - screen.center().y()), 1);
+
+    QTest::keyClick(window.clbRegisteredMailBoxs, Qt::Key_Escape);
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return !window.isVisible(); }, 5000));
 }

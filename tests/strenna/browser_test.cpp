@@ -3,12 +3,14 @@
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "common/ui/placement.h"
 #include "common/ui/rowmodel.h"
 #include "common/utils.h"
 #include "strenna/browserfrm.h"
 #include "strenna/mailsearchfrm.h"
 #include "strenna/sendtofrm.h"
 #include "support/fixtures.h"
+#include "support/modalsteps.h"
 #include "support/keyboard.h"
 #include "support/testenv.h"
 
@@ -21,6 +23,8 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -343,4 +347,105 @@ TEST_F(InboxWindowTest, AnotherStartOfTheProgramSwitchesTheRunningWindow)
     window->SelectRejected();
     window->Activate();
     EXPECT_EQ(window->Browser.MailboxFolder, other);
+}
+
+namespace {
+
+// The sum of the list's column widths, and whether each cell of a row shows its whole text.
+int ColumnsWidth(const QTableView *view)
+{
+    int sum = 0;
+    for (int column = 0; column < view->model()->columnCount(); ++column)
+        sum += view->horizontalHeader()->sectionSize(column);
+    return sum;
+}
+
+std::vector<int> CutColumns(const QTableView *view, int row)
+{
+    std::vector<int> cut;
+    for (int column = 0; column < view->model()->columnCount(); ++column) {
+        const QString text = view->model()->index(row, column).data().toString();
+        if (view->horizontalHeader()->sectionSize(column) <
+            view->fontMetrics().horizontalAdvance(text))
+            cut.push_back(column);
+    }
+    return cut;
+}
+
+} // namespace
+
+// Started from the desktop's menu (no folder): the first mailbox's messages, the others in the
+// menu. At the default size every column of a row reads whole without a horizontal scroll bar,
+// within a 1366-pixel screen; Find Text shows each hit's line whole, and Esc closes it. A size and
+// a column width the user chose come back at the next start.
+TEST(InboxWindowStart, OpensOnTheFirstMailboxWithWholeRowsAndKeepsItsSize)
+{
+    const std::string ann = testenv::MakeScratchDir("ann.example") + "/";
+    const std::string bob = testenv::MakeScratchDir("bob") + "/";
+    fixtures::MessageFields fields;
+    fields.from = "Annabel Quartermaine-Fitzgerald <annabel.quartermaine@example11.com>";
+    fields.subject = "Minutes of the quarterly planning meeting, second draft";
+    fields.date = "Wed, 25 Dec 2024 05:31:07 +0100";
+    fields.body = "The budget line for travel is unchanged.\r\n";
+    testenv::WriteFile(ann + "1734567890.12345.corvex.eml", fixtures::BuildMessage(fields));
+    testenv::WriteFile(bob + "b.eml", fixtures::PlainSample().raw);
+    ASSERT_GE(QApplication::primaryScreen()->availableGeometry().width(), 1366);
+    auto window = std::make_unique<TInboxFrm>(TStringList{});
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Globals->DataRoot)));
+    testenv::WriteFile(TUtils::AddBackslash(Globals->DataRoot) + names::IconMailboxFile,
+                       "ann=" + ann + "\nbob=" + bob + "\n");
+    window->show();
+    window->Activate();
+    EXPECT_EQ(window->windowTitle().toStdString(), "Saved Messages For: ann");
+    ASSERT_EQ(window->Model->rowCount(), 1);
+    window->FillMailboxMenu();
+    ASSERT_EQ(window->pmMailBoxes->actions().size(), 3);
+    EXPECT_EQ(window->pmMailBoxes->actions()[2]->text().toStdString(), "bob");
+
+    QTableView *view = window->lvEmailList;
+    QApplication::processEvents();
+    EXPECT_LE(window->width(), 1366);
+    EXPECT_EQ(CutColumns(view, 0), std::vector<int>{});
+    EXPECT_LE(ColumnsWidth(view), view->viewport()->width()) << "no horizontal scroll bar";
+
+    // Find Text: the hit's line and the other columns whole; Esc closes the window.
+    TfrmMailSearch &search = *window->SearchWindow;
+    search.ShowSearch();
+    search.LMDcbSearchStr->setEditText("budget");
+    search.Begin();
+    ASSERT_EQ(search.Model->rowCount(), 1);
+    QApplication::processEvents();
+    const std::vector<int> cut = CutColumns(search.lvSrchResult, 0);
+    EXPECT_EQ(std::count(cut.begin(), cut.end(), 0), 0) << "the hit's line";
+    EXPECT_EQ(std::count(cut.begin(), cut.end(), 1), 0) << "its arrival date";
+    EXPECT_LE(ColumnsWidth(search.lvSrchResult), search.lvSrchResult->viewport()->width());
+    // "Text not found!" comes in a box whose caption bar shows its whole title.
+    int titleWidth = 0, boxWidth = 0;
+    OnModal<QMessageBox>([&](QMessageBox *box) {
+        QApplication::processEvents();
+        titleWidth = TitleWidth(box);
+        boxWidth = box->width();
+        box->accept();
+    });
+    search.LMDcbSearchStr->setEditText("no such words");
+    search.Begin();
+    EXPECT_GT(titleWidth, 0);
+    EXPECT_GE(boxWidth, titleWidth);
+    QTest::keyClick(search.LMDcbSearchStr, Qt::Key_Escape);
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return !search.isVisible(); }, 5000));
+
+    // The user's size and a wider "Size" column come back at the next start.
+    const QSize size = window->size() + QSize(-60, 80);
+    window->resize(size);
+    QApplication::processEvents();
+    const int sizeColumn = view->horizontalHeader()->sectionSize(SizeColumn) + 30;
+    view->horizontalHeader()->resizeSection(SizeColumn, sizeColumn);
+    window->close();
+    window.reset();
+    window = std::make_unique<TInboxFrm>(TStringList{});
+    window->show();
+    window->Activate();
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), size);
+    EXPECT_EQ(window->lvEmailList->horizontalHeader()->sectionSize(SizeColumn), sizeColumn);
 }

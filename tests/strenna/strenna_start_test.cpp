@@ -7,9 +7,10 @@
 #include "common/platform/locks.h"
 #include "support/testenv.h"
 
-// The real program copied beside its parameter file: without a first line it ends at once;
-// with one it runs and holds its lock, and a second copy ends at once.
-TEST(StrennaStart, NeedsTheInboxFolderAndRunsOnce)
+// The real program copied beside its parameter file: started without one (from the desktop's
+// menu) it runs and shows a window; with one it runs and holds its lock, and a second copy ends
+// at once.
+TEST(StrennaStart, RunsWithOrWithoutTheInboxFolderAndOnlyOnce)
 {
     const std::string folder = testenv::MakeScratchDir("program");
     const std::string program = folder + "/strenna";
@@ -18,6 +19,10 @@ TEST(StrennaStart, NeedsTheInboxFolderAndRunsOnce)
 
     QProcess withoutParameters;
     withoutParameters.start(path, {});
+    ASSERT_TRUE(withoutParameters.waitForStarted());
+    ASSERT_TRUE(testenv::WaitUntil([] { return platform::IsNamedLockPresent(names::Strenna); }));
+    EXPECT_EQ(withoutParameters.state(), QProcess::Running);
+    ::kill(pid_t(withoutParameters.processId()), SIGTERM);
     ASSERT_TRUE(withoutParameters.waitForFinished(10000));
     EXPECT_EQ(withoutParameters.exitCode(), 0);
     EXPECT_FALSE(platform::IsNamedLockPresent(names::Strenna));

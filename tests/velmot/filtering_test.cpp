@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QProcess>
 #include <QTableView>
+#include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include "common/text.h"
 #include "common/ui/captionpanel.h"
 #include "common/ui/panelbuttons.h"
+#include "support/fixtures.h"
 #include "support/keyboard.h"
 #include "support/testenv.h"
 #include "velmot/filteringfrm.h"
@@ -124,9 +126,11 @@ TEST_F(FilteringWindowTest, EditsAreWrittenSortedOnceAndRulesAddedMeanwhileSurvi
     window->LMDpfApplyClick();
     EXPECT_EQ(testenv::ReadFile(file).find("monitor@m"), std::string::npos);
 
-    // Tab reaches every control: the list does not keep it walking its cells.
+    // Tab reaches every control: the list does not keep it walking its cells. Esc closes.
     window->show();
     EXPECT_EQ(keyboard::ControlsTabMisses(window.get()), std::vector<std::string>{});
+    QTest::keyClick(window->lvFilterList, Qt::Key_Escape);
+    EXPECT_TRUE(fixtures::WaitUntil([&] { return !window->isVisible(); }, 5000));
 }
 
 TEST_F(FilteringWindowTest, MissingListIsCreatedPrivateAndAnUncreatableOneEndsTheProgram)
