@@ -271,3 +271,114 @@ bool WriteNewFile(const std::string &path, const std::string &bytes)
 }
 
 } // namespace platform
+
+namespace platform {
+
+namespace {
+
+// The undo record: "<offset> <size before>\n" and then the bytes that stood from offset on.
+bool ParseUndoRecord(const std::string &record, uint64_t &offset, std::string &tail)
+{
+    const size_t head = record.find('\n');
+    unsigned long long at = 0, size = 0;
+    if (head == std::string::npos || std::sscanf(record.c_str(), "%llu %llu", &at, &size) != 2 ||
+        size < at || size - at != record.size() - head - 1)
+        return false;
+    offset = at;
+    tail = record.substr(head + 1);
+    return true;
+}
+
+// Writes bytes at offset, cuts the file after them and flushes it.
+bool WriteTailAt(const std::string &path, uint64_t offset, const std::string &bytes)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::lseek(fd, off_t(offset), SEEK_SET) == off_t(offset) && WriteAll(fd, bytes) &&
+              ::ftruncate(fd, off_t(offset + bytes.size())) == 0 && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
+} // namespace
+
+bool RecoverFileTail(const std::string &path)
+{
+    const std::string undo = path + UndoSuffix;
+    std::string record;
+    if (!ReadWholeFile(undo, record))
+        return true; // no record: the last replacement finished or never began
+    uint64_t offset = 0;
+    std::string tail;
+    // The record is written atomically: one that does not parse was not made by this code, and
+    // the file was not touched on its account.
+    if (ParseUndoRecord(record, offset, tail) && !WriteTailAt(path, offset, tail))
+        return false;
+    return ::unlink(undo.c_str()) == 0 || errno == ENOENT;
+}
+
+bool ReplaceFileTail(const std::string &path, uint64_t offset, const std::string &bytes)
+{
+    if (!RecoverFileTail(path))
+        return false;
+    std::string old;
+    uint64_t size = 0;
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        uint64_t(info.st_size) < offset)
+        return false;
+    if (!ReadFileTail(path, size_t(uint64_t(info.st_size) - offset), old, size) ||
+        size != uint64_t(info.st_size))
+        return false;
+    const std::string undo = path + UndoSuffix;
+    const std::string record = std::to_string(offset) + " " + std::to_string(size) + "\n" + old;
+    if (!WriteFileAtomic(undo, record))
+        return false;
+    if (!WriteTailAt(path, offset, bytes)) {
+        RecoverFileTail(path);
+        return false;
+    }
+    return ::unlink(undo.c_str()) == 0;
+}
+
+bool ReadFileTail(const std::string &path, size_t length, std::string &bytes, uint64_t &size)
+{
+    bytes.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+        size = uint64_t(info.st_size);
+        const uint64_t start = size > length ? size - length : 0;
+        bytes.resize(size_t(size - start));
+        size_t done = 0;
+        while (ok && done < bytes.size()) {
+            ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(start + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            if (ok)
+                done += size_t(n);
+        }
+    }
+    ::close(fd);
+    if (!ok)
+        bytes.clear();
+    return ok;
+}
+
+bool FileStamp(const std::string &path, TFileStamp &stamp)
+{
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    stamp.Size = uint64_t(info.st_size);
+    stamp.ChangedNs = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    stamp.Inode = uint64_t(info.st_ino);
+    return true;
+}
+
+} // namespace platform
