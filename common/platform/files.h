@@ -21,6 +21,11 @@ bool WriteFileAtomic(const std::string &path, const std::string &bytes,
                      unsigned mode = DataFileMode, std::string *errorText = nullptr);
 inline constexpr char TempFileInfix[] = ".tmp-";
 
+// Replaces the file at path by bytes as WriteFileAtomic does, but without flushing: after a
+// crash the file may hold the old bytes, the new ones or nothing. For records whose loss
+// costs only time.
+bool WriteFileUnflushed(const std::string &path, const std::string &bytes);
+
 // Writes bytes to a new file at path, mode DataFileMode, that appears under its name only when
 // whole and never replaces an existing file (false then, and when writing fails). Not flushed
 // to disk: for copies whose original is kept elsewhere.
@@ -42,8 +47,9 @@ bool KeepCopy(const std::string &bytes, const std::string &base, std::string &ke
 // Replaces what stands in the file at path from offset on (offset = its size: appends) with
 // bytes, in place, so that the rest is neither read nor written again, and so that a crash
 // mid-write loses nothing: what stood there is first kept in an undo record beside the file
-// (path + UndoSuffix, written atomically), then the bytes are written and flushed, then the
-// record goes. A record left behind by a crash is applied first, here and by RecoverFileTail.
+// (path + UndoSuffix, flushed, with a checksum that tells a whole record from a cut one), then
+// the bytes are written and flushed, then the record is emptied. The record's file stays,
+// empty. A record left behind by a crash is applied first, here and by RecoverFileTail.
 // False, with the file as it was, on any failure.
 bool ReplaceFileTail(const std::string &path, uint64_t offset, const std::string &bytes);
 inline constexpr char UndoSuffix[] = ".undo";
