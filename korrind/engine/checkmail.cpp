@@ -1055,14 +1055,7 @@ std::string CheckStateText(uint64_t fingerprint, const platform::TFileStamp &las
 // What decides whether a stored line counts as tested: the rejection rules.
 uint64_t TEMailTest::StoredLinesFingerprint() const
 {
-    uint64_t hash = 14695981039346656037ULL; // FNV-1a
-    for (const std::string &rule : RejectRules) {
-        for (char c : rule + "\n") {
-            hash ^= static_cast<unsigned char>(c);
-            hash *= 1099511628211ULL;
-        }
-    }
-    return hash;
+    return TUidCache::Checksum(RejectRules.Text());
 }
 
 // Whether the stored line would make every message count as new at the next check.

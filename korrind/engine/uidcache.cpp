@@ -18,19 +18,9 @@ const char HeaderTag[] = "CorvexUidCache";
 const int Version = 2;
 const int FirstVersion = 1;
 const char EndTag[] = "end";
-const uint64_t ChecksumStart = 14695981039346656037ULL; // FNV-1a
 // The end of the file read first for its last entry; more when that entry is longer.
 const size_t TailReadBytes = 64 * 1024;
 const size_t MaxTailReadBytes = 64 * 1024 * 1024;
-
-uint64_t Checksum(const std::string &bytes, size_t length, uint64_t hash = ChecksumStart)
-{
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= static_cast<unsigned char>(bytes[i]);
-        hash *= 1099511628211ULL;
-    }
-    return hash;
-}
 
 std::string EndLine(size_t count, uint64_t checksum)
 {
@@ -72,6 +62,15 @@ bool Unescape(const std::string &text, std::string &out)
 }
 
 } // namespace
+
+uint64_t TUidCache::Checksum(std::string_view bytes, uint64_t hash)
+{
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
 
 bool TUidCache::UsableIds(const std::vector<std::string> &ids, size_t messageCount)
 {
@@ -178,7 +177,7 @@ bool TUidCache::Save(const std::string &path, const std::vector<std::string> &id
     if (ids.size() != lines.size() || ids.size() != tos.size())
         return false;
     std::string bytes = Format("%s %d\n", HeaderTag, Version) + EntryBytes(ids, tos, lines);
-    bytes += EndLine(ids.size(), Checksum(bytes, bytes.size()));
+    bytes += EndLine(ids.size(), Checksum(bytes));
     return platform::WriteFileAtomic(path, bytes);
 }
 
@@ -190,7 +189,7 @@ bool TUidCache::Append(const std::string &path, const std::vector<std::string> &
         !platform::RecoverFileTail(path) || !ReadEnd(path, end))
         return false;
     std::string bytes = EntryBytes(ids, tos, lines);
-    bytes += EndLine(end.Tail.Count + ids.size(), Checksum(bytes, bytes.size(), end.Sum));
+    bytes += EndLine(end.Tail.Count + ids.size(), Checksum(bytes, end.Sum));
     return platform::ReplaceFileTail(path, end.EndOffset, bytes);
 }
 
@@ -214,7 +213,7 @@ bool TUidCache::Load(const std::string &path)
     size_t lastStart = bytes.rfind('\n', bytes.size() - 2);
     lastStart = lastStart == std::string::npos ? 0 : lastStart + 1;
     const size_t headerEnd = bytes.find('\n');
-    const uint64_t sum = Checksum(bytes, lastStart);
+    const uint64_t sum = Checksum(std::string_view(bytes).substr(0, lastStart));
     const std::string firstHeader = Format("%s %d ", HeaderTag, FirstVersion);
     size_t count = 0;
     if (bytes.compare(0, headerEnd + 1, Format("%s %d\n", HeaderTag, Version)) == 0) {

@@ -5,7 +5,9 @@
 // rest (Append); a crash mid-write leaves the file as it was.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,6 +44,9 @@ public:
     size_t Size() const { return Entries.size(); }
     // The ids in the order of the file, which is the server's order when it was written.
     const std::vector<std::string> &Order() const { return Ids; }
+
+    // The checksum the file's end line carries (FNV-1a), going on from hash.
+    static uint64_t Checksum(std::string_view bytes, uint64_t hash = 14695981039346656037ULL);
 
     // Ids a cache can be keyed by: one per message, printable without blanks, no two alike.
     static bool UsableIds(const std::vector<std::string> &ids, size_t messageCount);
