@@ -340,11 +340,11 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
     Window.SetStatusText(Format(monitortext::CheckingMailbox, row->Caption.c_str()));
 
     // The repeat test after a removal goes on in the session that removed, where it could
-    // list the mailbox anew; a session still open otherwise is one the last mailbox's repeats
-    // left when they ran out.
-    const bool listedAgain = again && Mail->IsConnected();
-    if (!listedAgain && Mail->IsConnected())
+    // list the mailbox anew; one kept for repeats that then ran out is closed.
+    const bool listedAgain = again && HeldForRepeat && Mail->IsConnected();
+    if (HeldForRepeat && !listedAgain)
         Mail->Disconnect();
+    HeldForRepeat = false;
     if (!listedAgain && !ConnectMailbox(index))
         return TMailboxOutcome::Next;
     Failures.erase(mailbox);
@@ -389,8 +389,10 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         MarkTimedOut(*row);
     // A server that removed the messages at once lists the mailbox for the repeat test from
     // what this session knows; another needs a new session, after QUIT committed the removals.
-    if (again && EMailTest->Deleted && !EMailTest->ListingStale && Mail->ListWithoutRemoved())
+    if (again && EMailTest->Deleted && !EMailTest->ListingStale && Mail->ListWithoutRemoved()) {
+        HeldForRepeat = true;
         return TMailboxOutcome::Again;
+    }
     Mail->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }
