@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the filter engine benchmark, starts the fixture servers, runs it and stops them again.
-# Usage: bench/run-engine-bench.sh [--messages N] [--pause-ms MS]
-#   (defaults 2000 messages and a 200 ms pause: about 7 minutes; build folder: CORVEX_BUILD_DIR)
+# Usage: bench/run-engine-bench.sh [--messages N] [--pause-ms MS] [--large N]
+#   (defaults 2000 messages, a 200 ms pause and a large mailbox of 100,000: about 10 minutes;
+#   build folder: CORVEX_BUILD_DIR). Exits non-zero when a target is missed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${CORVEX_BUILD_DIR:-$top/build}"

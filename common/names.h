@@ -43,6 +43,9 @@ inline constexpr char AlertsFile[] = "Alerts.ini";
 inline constexpr char LastMailFile[] = "LastMail.ini";
 // Beside "LastMail.ini": each message's summary line by the server's unique id.
 inline constexpr char UidCacheFile[] = "LastMailIds.ini";
+// Beside them: that the last check left "LastMail.ini" listing what the id cache lists, with
+// the stamps of both files, so a check of a mailbox that only grew reads neither whole.
+inline constexpr char CheckStateFile[] = "LastMailState.ini";
 inline constexpr char MasterPriorityFile[] = "mPriorityMail.ini";
 inline constexpr char MasterRejectFile[] = "mRejectMail.ini";
 inline constexpr char PriorityFile[] = "PriorityMail.ini";

@@ -355,7 +355,13 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
         row->SetCell(cell, "");
     Window.SetStatusText(Format(monitortext::CheckingMailbox, row->Caption.c_str()));
 
-    if (!ConnectMailbox(index))
+    // The repeat test after a removal goes on in the session that removed, where it could
+    // list the mailbox anew; one kept for repeats that then ran out is closed.
+    const bool listedAgain = again && HeldForRepeat && Mail->IsConnected();
+    if (HeldForRepeat && !listedAgain)
+        Mail->Disconnect();
+    HeldForRepeat = false;
+    if (!listedAgain && !ConnectMailbox(index))
         return TMailboxOutcome::Next;
     Failures.erase(mailbox);
     if (!Pump())
@@ -397,6 +403,12 @@ TCorvexMonitor::TMailboxOutcome TCorvexMonitor::CheckMailbox(int index, bool &ag
     again = EMailTest->TestMail(index, count, again);
     if (EMailTest->ReadFailed && ReadFailureShows() && (row = CurrentSummaryRow()) != nullptr)
         MarkTimedOut(*row);
+    // A server that removed the messages at once lists the mailbox for the repeat test from
+    // what this session knows; another needs a new session, after QUIT committed the removals.
+    if (again && EMailTest->Deleted && !EMailTest->ListingStale && Mail->ListWithoutRemoved()) {
+        HeldForRepeat = true;
+        return TMailboxOutcome::Again;
+    }
     Mail->Disconnect();
     return again ? TMailboxOutcome::Again : TMailboxOutcome::Next;
 }

@@ -283,6 +283,8 @@ public:
     // From QueryIntervalVariable: when not 0, the interval in seconds whatever the settings say.
     uint16_t FixedIntervalSeconds = 0;
     bool TrackDragging = false;
+    // CheckMailbox kept the session open for the repeat test after a removal.
+    bool HeldForRepeat = false;
     int CurrentSummary = -1; // Summary row of the mailbox being checked
     int CurrentMailbox = -1; // Mailboxes row being checked
     int BlinkTicks = 0;

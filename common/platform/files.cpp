@@ -271,3 +271,173 @@ bool WriteNewFile(const std::string &path, const std::string &bytes)
 }
 
 } // namespace platform
+
+namespace platform {
+
+namespace {
+
+// The undo record: "<offset> <size before> <checksum>\n" and then the bytes that stood from
+// offset on; the checksum (FNV-1a of those bytes) tells a whole record from one a crash cut
+// short. The record's file stays once made, empty when it holds no record, so that writing a
+// record never waits for its folder to be flushed.
+uint64_t UndoChecksum(const std::string &bytes)
+{
+    uint64_t hash = 14695981039346656037ULL;
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+bool ParseUndoRecord(const std::string &record, uint64_t &offset, std::string &tail)
+{
+    const size_t head = record.find('\n');
+    unsigned long long at = 0, size = 0, sum = 0;
+    if (head == std::string::npos ||
+        std::sscanf(record.c_str(), "%llu %llu %llx", &at, &size, &sum) != 3 || size < at ||
+        size - at != record.size() - head - 1)
+        return false;
+    tail = record.substr(head + 1);
+    offset = at;
+    return UndoChecksum(tail) == sum;
+}
+
+// Writes bytes at offset, cuts the file after them and flushes it.
+bool WriteTailAt(const std::string &path, uint64_t offset, const std::string &bytes)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::lseek(fd, off_t(offset), SEEK_SET) == off_t(offset) && WriteAll(fd, bytes) &&
+              ::ftruncate(fd, off_t(offset + bytes.size())) == 0 && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
+bool ClearUndoRecord(const std::string &undo)
+{
+    return ::truncate(undo.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+// Writes the record, flushed; a file made for it has its folder flushed as well.
+bool WriteUndoRecord(const std::string &undo, const std::string &record)
+{
+    bool created = false;
+    int fd = ::open(undo.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(undo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, DataFileMode);
+        created = fd >= 0;
+    }
+    if (fd < 0)
+        return false;
+    bool ok =
+        WriteAll(fd, record) && ::ftruncate(fd, off_t(record.size())) == 0 && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && created) {
+        int dir = ::open(FolderOf(undo).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ok = dir >= 0 && ::fsync(dir) == 0;
+        if (dir >= 0)
+            ::close(dir);
+    }
+    return ok;
+}
+
+} // namespace
+
+bool RecoverFileTail(const std::string &path)
+{
+    const std::string undo = path + UndoSuffix;
+    std::string record;
+    if (!ReadWholeFile(undo, record) || record.empty())
+        return true; // no record: the last replacement finished or never began
+    uint64_t offset = 0;
+    std::string tail;
+    // A record that is not whole was cut short before the file was touched on its account.
+    if (ParseUndoRecord(record, offset, tail) && !WriteTailAt(path, offset, tail))
+        return false;
+    return ClearUndoRecord(undo);
+}
+
+bool ReplaceFileTail(const std::string &path, uint64_t offset, const std::string &bytes)
+{
+    if (!RecoverFileTail(path))
+        return false;
+    std::string old;
+    uint64_t size = 0;
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        uint64_t(info.st_size) < offset)
+        return false;
+    if (!ReadFileTail(path, size_t(uint64_t(info.st_size) - offset), old, size) ||
+        size != uint64_t(info.st_size))
+        return false;
+    const std::string undo = path + UndoSuffix;
+    char head[80];
+    std::snprintf(head, sizeof head, "%llu %llu %016llx\n", static_cast<unsigned long long>(offset),
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(UndoChecksum(old)));
+    if (!WriteUndoRecord(undo, head + old))
+        return false;
+    if (!WriteTailAt(path, offset, bytes)) {
+        RecoverFileTail(path);
+        return false;
+    }
+    return ClearUndoRecord(undo);
+}
+
+bool WriteFileUnflushed(const std::string &path, const std::string &bytes)
+{
+    std::string temp = path + TempFileInfix + "XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::flock(fd, LOCK_EX);
+    bool ok = ::fchmod(fd, DataFileMode) == 0 && WriteAll(fd, bytes);
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool ReadFileTail(const std::string &path, size_t length, std::string &bytes, uint64_t &size)
+{
+    bytes.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+        size = uint64_t(info.st_size);
+        const uint64_t start = size > length ? size - length : 0;
+        bytes.resize(size_t(size - start));
+        size_t done = 0;
+        while (ok && done < bytes.size()) {
+            ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(start + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            if (ok)
+                done += size_t(n);
+        }
+    }
+    ::close(fd);
+    if (!ok)
+        bytes.clear();
+    return ok;
+}
+
+bool FileStamp(const std::string &path, TFileStamp &stamp)
+{
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    stamp.Size = uint64_t(info.st_size);
+    stamp.ChangedNs = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    stamp.Inode = uint64_t(info.st_ino);
+    return true;
+}
+
+} // namespace platform

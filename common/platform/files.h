@@ -2,6 +2,7 @@
 // owner-only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -20,6 +21,11 @@ bool WriteFileAtomic(const std::string &path, const std::string &bytes,
                      unsigned mode = DataFileMode, std::string *errorText = nullptr);
 inline constexpr char TempFileInfix[] = ".tmp-";
 
+// Replaces the file at path by bytes as WriteFileAtomic does, but without flushing: after a
+// crash the file may hold the old bytes, the new ones or nothing. For records whose loss
+// costs only time.
+bool WriteFileUnflushed(const std::string &path, const std::string &bytes);
+
 // Writes bytes to a new file at path, mode DataFileMode, that appears under its name only when
 // whole and never replaces an existing file (false then, and when writing fails). Not flushed
 // to disk: for copies whose original is kept elsewhere.
@@ -37,6 +43,35 @@ bool MoveAside(const std::string &path, const std::string &base, std::string &ke
 // (an existing file is never replaced); keptAs receives the name used. False when no file was
 // written.
 bool KeepCopy(const std::string &bytes, const std::string &base, std::string &keptAs);
+
+// Replaces what stands in the file at path from offset on (offset = its size: appends) with
+// bytes, in place, so that the rest is neither read nor written again, and so that a crash
+// mid-write loses nothing: what stood there is first kept in an undo record beside the file
+// (path + UndoSuffix, flushed, with a checksum that tells a whole record from a cut one), then
+// the bytes are written and flushed, then the record is emptied. The record's file stays,
+// empty. A record left behind by a crash is applied first, here and by RecoverFileTail.
+// False, with the file as it was, on any failure.
+bool ReplaceFileTail(const std::string &path, uint64_t offset, const std::string &bytes);
+inline constexpr char UndoSuffix[] = ".undo";
+
+// Puts a file whose ReplaceFileTail did not finish back as it was before. False only when a
+// record is there and could not be applied.
+bool RecoverFileTail(const std::string &path);
+
+// The last length bytes of the file (all of a shorter one) and its size; false when it cannot
+// be read.
+bool ReadFileTail(const std::string &path, size_t length, std::string &bytes, uint64_t &size);
+
+// What tells one state of a file from another without reading it: size, change time and
+// inode. Equal stamps mean the file was not written in between.
+struct TFileStamp
+{
+    uint64_t Size = 0;
+    int64_t ChangedNs = 0;
+    uint64_t Inode = 0;
+    bool operator==(const TFileStamp &) const = default;
+};
+bool FileStamp(const std::string &path, TFileStamp &stamp);
 
 // The whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &path, std::string &bytes);

@@ -173,17 +173,23 @@ TStringList &TEMailTest::List(TListWhich which)
     return Scratch;
 }
 
-void TEMailTest::ListFile(bool load, TListWhich which, const std::string &path)
+bool TEMailTest::ListFile(bool load, TListWhich which, const std::string &path)
 {
     if (path.empty())
-        return;
+        return false;
     TStringList &list = List(which);
     if (load) {
-        if (LoadListFile(path, list) != TListLoad::Loaded && Utils)
+        if (LoadListFile(path, list) == TListLoad::Loaded)
+            return true;
+        if (Utils)
             Utils->DebugLog("List file does not exist:%s", path.c_str());
-    } else if (!list.SaveToFile(path) && Utils) {
-        Utils->DebugLog("Can't save file:%s", path.c_str());
+        return false;
     }
+    if (list.SaveToFile(path))
+        return true;
+    if (Utils)
+        Utils->DebugLog("Can't save file:%s", path.c_str());
+    return false;
 }
 
 void TEMailTest::LoadRules(int kind)
@@ -205,6 +211,7 @@ void TEMailTest::ClearLists()
     StoredLines.Clear();
     CurrentLines.Clear();
     MessageIds.clear();
+    Base = 0;
     ToLines.Clear();
     PriorityRules.Clear();
     RejectRules.Clear();
@@ -398,11 +405,11 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache, std::vector<std::str
 // whether a cached line was replaced.
 bool TEMailTest::PreferFreshSummary()
 {
-    const int n = FreshNumber;
-    if (n < 1 || n > CurrentLines.Count() || CurrentLines[n - 1] == FreshLine)
+    const int k = FreshNumber - Base - 1;
+    if (k < 0 || k >= CurrentLines.Count() || CurrentLines[k] == FreshLine)
         return false;
-    CurrentLines[n - 1] = FreshLine;
-    ToLines[n - 1] = FreshTo;
+    CurrentLines[k] = FreshLine;
+    ToLines[k] = FreshTo;
     return true;
 }
 
@@ -447,7 +454,9 @@ void TEMailTest::KeepUniqueIds(const std::vector<std::string> &ids, bool cacheCu
     TUtils::ProcessMessages();
     if (TUtils::Terminating() || (Mail && Mail->CancelRequested()))
         return;
-    if (cacheCurrent && !TUidCache::Save(path, ids, ToLines.Items(), CurrentLines.Items()) && Utils)
+    CacheInLine =
+        !cacheCurrent || TUidCache::Save(path, ids, ToLines.Items(), CurrentLines.Items());
+    if (!CacheInLine && Utils)
         Utils->DebugLog("Can't save file:%s", path.c_str());
 }
 
@@ -614,8 +623,9 @@ std::string TEMailTest::ActionKey(int n) const
 {
     if (ActingLine.empty())
         return std::string();
+    const int k = n - Base;
     const std::string message =
-        n >= 0 && size_t(n) < MessageIds.size() ? MessageIds[size_t(n)] : Format("#%d", n + 1);
+        k >= 0 && size_t(k) < MessageIds.size() ? MessageIds[size_t(k)] : Format("#%d", n + 1);
     return MailboxAddress() + "\n" + message + "\n" + ActingLine;
 }
 
@@ -882,9 +892,9 @@ void TEMailTest::TestNewMessages(bool testRejections)
             return;
         if (Known[k] || !Aliases.Matches(ToLines[k]))
             continue;
-        if (TestLine(CurrentLines[k], k, tkPriority) || ListingStale)
+        if (TestLine(CurrentLines[k], Base + k, tkPriority) || ListingStale)
             continue;
-        if (testRejections && TestLine(CurrentLines[k], k, tkReject))
+        if (testRejections && TestLine(CurrentLines[k], Base + k, tkReject))
             Deleted = true;
     }
 }
@@ -951,27 +961,38 @@ bool TEMailTest::TestMail(int index, int count, bool again)
     ClearLists();
     TestCount = 0;
     MessageCount = count;
+    CacheInLine = false;
+    StoredRejectHit = false;
     const std::string lastMail =
         InboxPath.empty() ? std::string() : TUtils::AddBackslash(InboxPath) + names::LastMailFile;
-    ListFile(true, TListWhich::StoredLines, lastMail);
-
-    // A rejection rule added since the last check makes every message count as new. Mail
-    // for other addresses is never tested, so it does not count.
+    if (!lastMail.empty())
+        platform::RecoverFileTail(lastMail);
     LoadRules(tkReject);
-    for (int i = 0; i < StoredLines.Count(); ++i) {
-        if (Aliases.Matches(SplitRule(StoredLines[i])[SummaryToField]) &&
-            TestLine(StoredLines[i], i, tkRejectMember)) {
-            StoredLines.Clear();
-            break;
-        }
-    }
-
-    if (MailboxUnchanged()) {
-        RefreshRowFromStoredLines();
+    const TAppended appended = again ? TAppended::No : FetchAppendedOnly(lastMail);
+    if (appended == TAppended::Unchanged) {
         ClearLists();
         return false;
     }
-    const bool fetched = FetchCurrentLines(again);
+    bool fetched = true;
+    if (appended == TAppended::No) {
+        ListFile(true, TListWhich::StoredLines, lastMail);
+        // A rejection rule added since the last check makes every message count as new. Mail
+        // for other addresses is never tested, so it does not count.
+        for (int i = 0; i < StoredLines.Count(); ++i) {
+            if (Aliases.Matches(SplitRule(StoredLines[i])[SummaryToField]) &&
+                TestLine(StoredLines[i], i, tkRejectMember)) {
+                StoredLines.Clear();
+                StoredRejectHit = true;
+                break;
+            }
+        }
+        if (MailboxUnchanged()) {
+            RefreshRowFromStoredLines();
+            ClearLists();
+            return false;
+        }
+        fetched = FetchCurrentLines(again);
+    }
     // Messages kept on the server for another try of their actions announced themselves when
     // they came; trying them again is no news.
     const bool news = !fetched || !OnlyRetriesChanged();
@@ -1001,8 +1022,168 @@ bool TEMailTest::TestMail(int index, int count, bool again)
                     CurrentLines.Delete(i);
             }
         }
-        ListFile(false, TListWhich::CurrentLines, lastMail);
+        KeepCheckState(lastMail, SaveCurrentLines(lastMail));
     }
     ClearLists();
     return Deleted || ListingStale;
+}
+
+// ---- a check of a mailbox that only grew
+
+std::string TEMailTest::CheckStatePath() const
+{
+    return InboxPath.empty() ? std::string()
+                             : TUtils::AddBackslash(InboxPath) + names::CheckStateFile;
+}
+
+namespace {
+
+const char CheckStateTag[] = "CorvexCheckState 1";
+
+std::string StampText(const platform::TFileStamp &stamp)
+{
+    return Format("%llu %lld %llu", static_cast<unsigned long long>(stamp.Size),
+                  static_cast<long long>(stamp.ChangedNs),
+                  static_cast<unsigned long long>(stamp.Inode));
+}
+
+// One line: the tag, the fingerprint of the rules, the stamps of "LastMail.ini" and the cache.
+std::string CheckStateText(uint64_t fingerprint, const platform::TFileStamp &lastMail,
+                           const platform::TFileStamp &cache)
+{
+    return Format("%s %016llx %s %s\n", CheckStateTag, static_cast<unsigned long long>(fingerprint),
+                  StampText(lastMail).c_str(), StampText(cache).c_str());
+}
+
+} // namespace
+
+// What decides whether a stored line counts as tested: the rejection rules.
+uint64_t TEMailTest::StoredLinesFingerprint() const
+{
+    return TUidCache::Checksum(RejectRules.Text());
+}
+
+// Whether the stored line would make every message count as new at the next check.
+bool TEMailTest::RejectsStoredLine(const std::string &line)
+{
+    std::vector<std::string> fields = SplitText(line, '|');
+    if (fields.size() <= size_t(SummaryToField) || !Aliases.Matches(fields[SummaryToField]))
+        return false;
+    TRuleActions actions;
+    try {
+        return MatchRules(fields[0], fields[1], actions, RejectRules) >= 0;
+    } catch (const std::exception &) {
+        if (Utils)
+            Utils->DebugLog("Exception scanning for text");
+        return true;
+    }
+}
+
+// "LastMail.ini" lists the messages before Base as they are: the lines of the messages after
+// them are added at its end.
+bool TEMailTest::SaveCurrentLines(const std::string &lastMail)
+{
+    if (Base == 0)
+        return ListFile(false, TListWhich::CurrentLines, lastMail);
+    platform::TFileStamp stamp;
+    if (platform::FileStamp(lastMail, stamp) &&
+        platform::ReplaceFileTail(lastMail, stamp.Size, CurrentLines.Text()))
+        return true;
+    if (Utils)
+        Utils->DebugLog("Can't save file:%s", lastMail.c_str());
+    return false;
+}
+
+// Records that "LastMail.ini" now lists exactly what the id cache lists, none of it a line the
+// rejection rules match, so that the next check of a mailbox that only grew needs neither file
+// whole. Without that, the record goes. It is not flushed: a record lost in a crash costs one
+// full check, and one that outlives the files it describes does not match their stamps.
+void TEMailTest::KeepCheckState(const std::string &lastMail, bool saved)
+{
+    const std::string path = CheckStatePath();
+    if (path.empty())
+        return;
+    bool holds = saved && CacheInLine && SummaryFetch == TSummaryFetch::UniqueIds &&
+                 !StoredRejectHit && !FlagCellSet(Mailbox->Cell(mcAliasActive)) &&
+                 Base + CurrentLines.Count() == MessageCount &&
+                 MessageIds.size() == size_t(CurrentLines.Count());
+    for (int k = FirstNew; holds && k < CurrentLines.Count(); ++k)
+        holds =
+            (size_t(k) < Known.size() && Known[size_t(k)]) || !RejectsStoredLine(CurrentLines[k]);
+    platform::TFileStamp lastMailStamp, cacheStamp;
+    holds = holds && platform::FileStamp(lastMail, lastMailStamp) &&
+            platform::FileStamp(UidCachePath(), cacheStamp) &&
+            platform::WriteFileUnflushed(
+                path, CheckStateText(StoredLinesFingerprint(), lastMailStamp, cacheStamp));
+    if (!holds)
+        std::remove(path.c_str());
+}
+
+// Whether the record of the last check still holds: both files as it left them, the same
+// rejection rules; tail gets the cache's last entry.
+bool TEMailTest::CheckStateHolds(const std::string &lastMail, TUidCache::TTail &tail)
+{
+    std::string recorded;
+    platform::TFileStamp lastMailStamp, cacheStamp;
+    const std::string cache = UidCachePath();
+    return !lastMail.empty() && platform::ReadWholeFile(CheckStatePath(), recorded) &&
+           TUidCache::ReadTail(cache, tail) && platform::FileStamp(lastMail, lastMailStamp) &&
+           platform::FileStamp(cache, cacheStamp) &&
+           recorded == CheckStateText(StoredLinesFingerprint(), lastMailStamp, cacheStamp);
+}
+
+// A check whose time and memory grow with the new messages alone, for a mailbox that only grew
+// since a check that recorded its state: the stored lines are those the cache lists, so
+// neither file is read whole. The id of the last known message and the summaries of the new
+// ones come in one round trip; CurrentLines then holds the new messages' lines only (Base
+// tells their numbers), and the id cache gets their entries at its end. No when that does not
+// apply, and the full check runs.
+TEMailTest::TAppended TEMailTest::FetchAppendedOnly(const std::string &lastMail)
+{
+    TUidCache::TTail tail;
+    if (SummaryFetch != TSummaryFetch::UniqueIds || Mail == nullptr || !Mail->MayOfferUniqueIds() ||
+        FlagCellSet(Mailbox->Cell(mcAliasActive)) || !CheckStateHolds(lastMail, tail))
+        return TAppended::No;
+    const int known = int(std::min<size_t>(tail.Count, INT_MAX));
+    if (known == 0 || known > MessageCount)
+        return TAppended::No;
+    if (known == MessageCount) {
+        // A failed read counts as unchanged, as for the full check.
+        if (!Mail->GetSummary(MessageCount)) {
+            ReadFailed = true;
+            return TAppended::Unchanged;
+        }
+        return SummaryLine(Mail->Summary) == tail.Last.Line ? TAppended::Unchanged : TAppended::No;
+    }
+    FreshNumber = Mail->SummaryNumber();
+    FreshLine = FreshNumber > 0 ? SummaryLine(Mail->Summary) : std::string();
+    FreshTo = FreshNumber > 0 ? Trim(Mail->Summary.To) : std::string();
+    std::vector<int> idNumbers, newNumbers;
+    for (int n = known; n <= MessageCount; ++n)
+        idNumbers.push_back(n);
+    for (int n = known + 1; n <= MessageCount; ++n)
+        newNumbers.push_back(n);
+    std::vector<std::string> tailIds;
+    std::vector<TMailSummary> fetched;
+    if (!Mail->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
+        tailIds.size() != idNumbers.size() || fetched.size() != newNumbers.size() ||
+        tailIds.front() != tail.Id || !CachedLineFits(tail.Last.Line, known))
+        return TAppended::No;
+    std::vector<std::string> ids(tailIds.begin() + 1, tailIds.end());
+    if (!TUidCache::UsableIds(ids, ids.size()) ||
+        std::find(ids.begin(), ids.end(), tail.Id) != ids.end())
+        return TAppended::No;
+    Base = known;
+    for (const TMailSummary &summary : fetched)
+        AddCurrentLine(SummaryLine(summary), Trim(summary.To));
+    PreferFreshSummary();
+    MessageIds = std::move(ids);
+    const std::string cache = UidCachePath();
+    CacheInLine = !TUtils::Terminating() &&
+                  TUidCache::Append(cache, MessageIds, ToLines.Items(), CurrentLines.Items());
+    if (!CacheInLine && Utils)
+        Utils->DebugLog("Can't save file:%s", cache.c_str());
+    Known.assign(size_t(CurrentLines.Count()), false);
+    FirstNew = 0;
+    return TAppended::Fetched;
 }

@@ -16,10 +16,10 @@
 #include "common/listrows.h"
 #include "common/stringlist.h"
 #include "korrind/engine/mailsession.h"
+#include "korrind/engine/uidcache.h"
 
 struct TMailSummary;
 struct TPop3Summary;
-class TUidCache;
 
 // Kinds of TestLine.
 enum TTestKind : int {
@@ -119,7 +119,8 @@ public:
     bool SaveRetrievedMessage(unsigned targets, const std::string &altFolder,
                               unsigned *written = nullptr);
     void LoadRules(int kind);
-    void ListFile(bool load, TListWhich which, const std::string &path);
+    // False when the list could not be loaded or saved (logged).
+    bool ListFile(bool load, TListWhich which, const std::string &path);
 
     // Path of the scratch message file the main window opens (stTempFile).
     static std::string TempMessagePath();
@@ -136,6 +137,14 @@ private:
     TStringList &List(TListWhich which);
     void ClearLists();
     bool StartTest(int index);
+    enum class TAppended { No, Unchanged, Fetched };
+    TAppended FetchAppendedOnly(const std::string &lastMail);
+    bool CheckStateHolds(const std::string &lastMail, TUidCache::TTail &tail);
+    void KeepCheckState(const std::string &lastMail, bool saved);
+    std::string CheckStatePath() const;
+    uint64_t StoredLinesFingerprint() const;
+    bool RejectsStoredLine(const std::string &line);
+    bool SaveCurrentLines(const std::string &lastMail);
     bool MailboxUnchanged();
     bool FetchCurrentLines(bool again);
     void FetchSummaries(std::vector<TMailSummary> &summaries, std::vector<std::string> &ids);
@@ -202,6 +211,13 @@ private:
     std::string ActingLine; // the line whose actions DoActions carries out, "" when none
     // The server's unique id of each of CurrentLines in this session; empty when it gave none.
     std::vector<std::string> MessageIds;
+    // CurrentLines[k] (and MessageIds[k]) is message Base + k + 1: a check of a mailbox that
+    // only grew holds the new messages' lines alone.
+    int Base = 0;
+    // The id cache lists the messages as CurrentLines and MessageIds do.
+    bool CacheInLine = false;
+    // A stored line matched a rejection rule, so every message was tested as new.
+    bool StoredRejectHit = false;
     bool Relisted = false; // this test and its repeats listed the mailbox afresh once already
     // For each of CurrentLines: whether it was stored at the last test (already tested).
     std::vector<bool> Known;

@@ -515,6 +515,30 @@ std::vector<int> TImapSession::DeleteMessages(const std::vector<int> &numbers, T
     return removed;
 }
 
+bool TImapSession::ListWithoutRemoved()
+{
+    if (MessageCount() < 0)
+        return false;
+    size_t kept = 0;
+    for (size_t i = 0; i < Uids.size(); ++i) {
+        if (Removed[i])
+            continue;
+        Uids[kept] = Uids[i];
+        Sizes[kept] = Sizes[i];
+        ++kept;
+    }
+    Uids.resize(kept);
+    Sizes.resize(kept);
+    Removed.assign(kept, 0);
+    // The header read with the listing serves only while its message is still the newest.
+    if (Uids.empty() || Newest.Uid != Uids.back())
+        Newest = TImapMessage();
+    ++SessionNumber;
+    Log(3, "Listed again: %s for: %s - %s, %d messages", HostText(), UserText(),
+        Client->Folder().c_str(), int(Uids.size()));
+    return true;
+}
+
 TImapSession::TDeleteOutcome TImapSession::DeleteOutcome(uint32_t) const
 {
     return TDeleteOutcome::Committed;

@@ -52,6 +52,8 @@ public:
     // A removal is committed as soon as the server confirmed it.
     std::vector<int> DeleteMessages(const std::vector<int> &numbers,
                                     TRemoval why = TRemoval::Delete) override;
+    // A listing of its own: numbers and the summary last read start anew.
+    bool ListWithoutRemoved() override;
     uint32_t Session() const override { return SessionNumber; }
     TDeleteOutcome DeleteOutcome(uint32_t session) const override;
     TMailFailure LastFailure() const override;

@@ -117,6 +117,11 @@ public:
     // The numbers whose removal the server accepted.
     virtual std::vector<int> DeleteMessages(const std::vector<int> &numbers,
                                             TRemoval why = TRemoval::Delete) = 0;
+    // Lists the open mailbox afresh from what the session knows: its messages without those
+    // removed in it, numbered anew, as a new session would list them. Only where the server
+    // removes a message at once (IMAP); false otherwise (POP3 removes at QUIT, and until then
+    // the session's numbers are the old ones): the caller opens a new session instead.
+    virtual bool ListWithoutRemoved() { return false; }
     // Numbers the sessions opened; DeleteOutcome tells what became of a session's removals.
     virtual uint32_t Session() const = 0;
     virtual TDeleteOutcome DeleteOutcome(uint32_t session) const = 0;

@@ -258,6 +258,12 @@ void TPop3::TakeMessage(unsigned ticket)
 
 bool TPop3::GetSummary(int n)
 {
+    // The summary read last in this session is not asked again: the Summary row and the
+    // filter engine both want the newest message's.
+    if (n > 0 && SummaryNumber() == n) {
+        LastError = 0;
+        return true;
+    }
     return Retrieve(TKind::Summary, n);
 }
 
@@ -344,10 +350,17 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
         return false;
     if (numbers.empty() && ids == nullptr)
         return true;
+    // The summary this session read last is taken as it is, not asked again.
+    const int kept = SummaryNumber();
+    const TMailSummary keptSummary = kept > 0 ? Summary : TMailSummary();
+    std::vector<int> asked;
+    for (int n : numbers)
+        if (n != kept)
+            asked.push_back(n);
     if (Client->Connected()) {
         // The listing of unique ids rides in the same pipeline as the summaries.
         const unsigned idsTicket = ids != nullptr ? Client->RequestUniqueIds() : 0;
-        std::vector<unsigned> tickets = Client->RequestSummaries(numbers);
+        std::vector<unsigned> tickets = Client->RequestSummaries(asked);
         const size_t summaryCount = tickets.size();
         if (idsTicket != 0)
             tickets.push_back(idsTicket);
@@ -355,19 +368,30 @@ bool TPop3::GetSummaryBatch(const std::vector<int> &numbers, std::vector<TMailSu
             return false;
         if (idsTicket != 0 && BatchState.back() == 1)
             Client->TakeUniqueIds(idsTicket, *ids);
-        for (size_t i = 0; i < summaryCount && BatchState[i] == 1; ++i) {
+        size_t next = 0;
+        for (size_t i = 0; i < numbers.size(); ++i) {
             if (i % BatchPumpEntries == BatchPumpEntries - 1) {
                 TUtils::ProcessMessages();
                 if (TUtils::Terminating() || Cancelled(false))
                     return false;
             }
+            if (numbers[i] == kept) {
+                summaries.push_back(keptSummary);
+                continue;
+            }
+            if (next >= summaryCount || BatchState[next] != 1)
+                break;
             TPop3Summary fields;
-            Client->TakeSummary(tickets[i], fields);
+            Client->TakeSummary(tickets[next++], fields);
             summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
         }
     }
     // Whatever the batch did not deliver is fetched one by one, with retries.
     for (size_t i = summaries.size(); i < numbers.size(); ++i) {
+        if (numbers[i] == kept) {
+            summaries.push_back(keptSummary);
+            continue;
+        }
         if (!GetSummary(numbers[i]))
             return false;
         summaries.push_back(Summary);
@@ -413,9 +437,14 @@ bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
     LastError = 0;
     if (!Client || !Client->Connected())
         return false;
+    const int kept = SummaryNumber();
+    std::vector<int> asked;
+    for (int n : summaryNumbers)
+        if (n != kept)
+            asked.push_back(n);
     std::vector<unsigned> tickets = Client->RequestUniqueIdsOf(idNumbers);
-    std::vector<unsigned> tops = Client->RequestSummaries(summaryNumbers);
-    if (tickets.size() != idNumbers.size() || tops.size() != summaryNumbers.size())
+    std::vector<unsigned> tops = Client->RequestSummaries(asked);
+    if (tickets.size() != idNumbers.size() || tops.size() != asked.size())
         return false;
     tickets.insert(tickets.end(), tops.begin(), tops.end());
     if (!AwaitBatch(tickets) ||
@@ -427,9 +456,14 @@ bool TPop3::GetUniqueIdsAndSummaries(const std::vector<int> &idNumbers,
             return false;
         ids.push_back(one[0]);
     }
-    for (unsigned ticket : tops) {
+    size_t next = 0;
+    for (int n : summaryNumbers) {
+        if (n == kept) {
+            summaries.push_back(Summary);
+            continue;
+        }
         TPop3Summary fields;
-        Client->TakeSummary(ticket, fields);
+        Client->TakeSummary(tops[next++], fields);
         summaries.push_back(MakeSummary(fields, fields.HeaderLines.Items()));
     }
     if (!summaries.empty()) {
@@ -468,6 +502,8 @@ bool TPop3::DeleteMessage(int n, TRemoval)
         return false;
     }
     PendingDeletes.push_back(n);
+    if (n == SummaryOf)
+        NoteSummaryOf(0);
     Log(3, "Message %d marked for deletion", n);
     return true;
 }
@@ -567,6 +603,8 @@ std::vector<int> TPop3::DeleteMessages(const std::vector<int> &numbers, TRemoval
         }
         PendingDeletes.push_back(number);
         accepted.push_back(number);
+        if (number == SummaryOf)
+            NoteSummaryOf(0);
     }
     StreamState.clear();
     return accepted;

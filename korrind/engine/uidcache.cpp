@@ -10,20 +10,21 @@
 
 namespace {
 
-// First line: a tag, the layout's version and the number of entries. Last line: "end" and a
-// checksum of everything before it, so a file cut short or overwritten is never trusted.
+// First line: a tag and the layout's version. Last line: "end", the number of entries and a
+// checksum of everything before it, so a file cut short or overwritten is never trusted, and
+// entries can be added without reading those before them. Version 1 had the number in the
+// first line instead; it is still read.
 const char HeaderTag[] = "CorvexUidCache";
-const int Version = 1;
+const int Version = 2;
+const int FirstVersion = 1;
 const char EndTag[] = "end";
+// The end of the file read first for its last entry; more when that entry is longer.
+const size_t TailReadBytes = 64 * 1024;
+const size_t MaxTailReadBytes = 64 * 1024 * 1024;
 
-uint64_t Checksum(const std::string &bytes, size_t length)
+std::string EndLine(size_t count, uint64_t checksum)
 {
-    uint64_t hash = 14695981039346656037ULL; // FNV-1a
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= static_cast<unsigned char>(bytes[i]);
-        hash *= 1099511628211ULL;
-    }
-    return hash;
+    return Format("%s %zu %016" PRIx64 "\n", EndTag, count, checksum);
 }
 
 // A To value may hold any byte; the cache keeps it on one line and apart from the tabs.
@@ -62,6 +63,15 @@ bool Unescape(const std::string &text, std::string &out)
 
 } // namespace
 
+uint64_t TUidCache::Checksum(std::string_view bytes, uint64_t hash)
+{
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
 bool TUidCache::UsableIds(const std::vector<std::string> &ids, size_t messageCount)
 {
     if (ids.size() != messageCount)
@@ -79,16 +89,17 @@ bool TUidCache::UsableIds(const std::vector<std::string> &ids, size_t messageCou
     return true;
 }
 
-bool TUidCache::Save(const std::string &path, const std::vector<std::string> &ids,
-                     const std::vector<std::string> &tos, const std::vector<std::string> &lines)
+namespace {
+
+// The entries' lines, each "id<TAB>to<TAB>line".
+std::string EntryBytes(const std::vector<std::string> &ids, const std::vector<std::string> &tos,
+                       const std::vector<std::string> &lines)
 {
-    if (ids.size() != lines.size() || ids.size() != tos.size())
-        return false;
-    std::string bytes = Format("%s %d %zu\n", HeaderTag, Version, ids.size());
-    size_t size = bytes.size();
+    size_t size = 0;
     for (size_t k = 0; k < ids.size(); ++k)
         size += ids[k].size() + tos[k].size() + lines[k].size() + 3;
-    bytes.reserve(size + 64);
+    std::string bytes;
+    bytes.reserve(size);
     for (size_t k = 0; k < ids.size(); ++k) {
         bytes += ids[k];
         bytes += '\t';
@@ -97,8 +108,98 @@ bool TUidCache::Save(const std::string &path, const std::vector<std::string> &id
         bytes += lines[k];
         bytes += '\n';
     }
-    bytes += Format("%s %016" PRIx64 "\n", EndTag, Checksum(bytes, bytes.size()));
+    return bytes;
+}
+
+bool ParseEntry(const std::string &text, std::string &id, TUidCache::TEntry &entry)
+{
+    const size_t firstTab = text.find('\t');
+    const size_t secondTab =
+        firstTab == std::string::npos ? firstTab : text.find('\t', firstTab + 1);
+    if (secondTab == std::string::npos || firstTab == 0 ||
+        !Unescape(text.substr(firstTab + 1, secondTab - firstTab - 1), entry.To))
+        return false;
+    entry.Line = text.substr(secondTab + 1);
+    id = text.substr(0, firstTab);
+    return true;
+}
+
+// Where the end line starts, the number of entries and the checksum it gives, with the last
+// entry (or nothing when there is none), read from the end of the file.
+struct TFileEnd
+{
+    uint64_t EndOffset = 0;
+    uint64_t Sum = 0;
+    TUidCache::TTail Tail;
+};
+
+bool ReadEnd(const std::string &path, TFileEnd &end)
+{
+    const std::string header = Format("%s %d\n", HeaderTag, Version);
+    for (size_t length = TailReadBytes; length <= MaxTailReadBytes; length *= 4) {
+        std::string bytes;
+        uint64_t size = 0;
+        if (!platform::ReadFileTail(path, length, bytes, size) || bytes.size() < 2 ||
+            bytes.back() != '\n')
+            return false;
+        const size_t endStart = bytes.rfind('\n', bytes.size() - 2);
+        const size_t lastStart = endStart == std::string::npos || endStart == 0
+                                     ? std::string::npos
+                                     : bytes.rfind('\n', endStart - 1);
+        const bool whole = bytes.size() == size;
+        if (lastStart == std::string::npos && !whole)
+            continue; // the last entry is longer than what was read
+        if (endStart == std::string::npos)
+            return false;
+        const size_t from = lastStart == std::string::npos ? 0 : lastStart + 1;
+        size_t count = 0;
+        unsigned long long sum = 0;
+        if (std::sscanf(bytes.c_str() + endStart + 1, "end %zu %llx", &count, &sum) != 2 ||
+            bytes.compare(endStart + 1, std::string::npos, EndLine(count, sum)) != 0)
+            return false;
+        end.EndOffset = size - (bytes.size() - endStart - 1);
+        end.Sum = sum;
+        end.Tail = TUidCache::TTail();
+        end.Tail.Count = count;
+        const std::string last = bytes.substr(from, endStart + 1 - from);
+        if (count == 0)
+            return from == 0 && whole && last == header;
+        return ParseEntry(last.substr(0, last.size() - 1), end.Tail.Id, end.Tail.Last);
+    }
+    return false;
+}
+
+} // namespace
+
+bool TUidCache::Save(const std::string &path, const std::vector<std::string> &ids,
+                     const std::vector<std::string> &tos, const std::vector<std::string> &lines)
+{
+    if (ids.size() != lines.size() || ids.size() != tos.size())
+        return false;
+    std::string bytes = Format("%s %d\n", HeaderTag, Version) + EntryBytes(ids, tos, lines);
+    bytes += EndLine(ids.size(), Checksum(bytes));
     return platform::WriteFileAtomic(path, bytes);
+}
+
+bool TUidCache::Append(const std::string &path, const std::vector<std::string> &ids,
+                       const std::vector<std::string> &tos, const std::vector<std::string> &lines)
+{
+    TFileEnd end;
+    if (ids.size() != lines.size() || ids.size() != tos.size() ||
+        !platform::RecoverFileTail(path) || !ReadEnd(path, end))
+        return false;
+    std::string bytes = EntryBytes(ids, tos, lines);
+    bytes += EndLine(end.Tail.Count + ids.size(), Checksum(bytes, end.Sum));
+    return platform::ReplaceFileTail(path, end.EndOffset, bytes);
+}
+
+bool TUidCache::ReadTail(const std::string &path, TTail &tail)
+{
+    TFileEnd end;
+    if (!platform::RecoverFileTail(path) || !ReadEnd(path, end))
+        return false;
+    tail = std::move(end.Tail);
+    return true;
 }
 
 bool TUidCache::Load(const std::string &path)
@@ -106,33 +207,45 @@ bool TUidCache::Load(const std::string &path)
     Entries.clear();
     Ids.clear();
     std::string bytes;
-    if (!platform::ReadWholeFile(path, bytes) || bytes.empty() || bytes.back() != '\n')
+    if (!platform::RecoverFileTail(path) || !platform::ReadWholeFile(path, bytes) ||
+        bytes.empty() || bytes.back() != '\n')
         return false;
     size_t lastStart = bytes.rfind('\n', bytes.size() - 2);
     lastStart = lastStart == std::string::npos ? 0 : lastStart + 1;
-    const std::string expectedEnd =
-        Format("%s %016" PRIx64 "\n", EndTag, Checksum(bytes, lastStart));
-    if (bytes.compare(lastStart, std::string::npos, expectedEnd) != 0)
+    const size_t headerEnd = bytes.find('\n');
+    const uint64_t sum = Checksum(std::string_view(bytes).substr(0, lastStart));
+    const std::string firstHeader = Format("%s %d ", HeaderTag, FirstVersion);
+    size_t count = 0;
+    if (bytes.compare(0, headerEnd + 1, Format("%s %d\n", HeaderTag, Version)) == 0) {
+        if (std::sscanf(bytes.c_str() + lastStart, "end %zu", &count) != 1 ||
+            bytes.compare(lastStart, std::string::npos, EndLine(count, sum)) != 0)
+            return false;
+    } else if (bytes.compare(0, firstHeader.size(), firstHeader) == 0) {
+        if (std::sscanf(bytes.c_str() + firstHeader.size(), "%zu", &count) != 1 ||
+            bytes.compare(0, headerEnd, firstHeader + std::to_string(count)) != 0 ||
+            bytes.compare(lastStart, std::string::npos,
+                          Format("%s %016" PRIx64 "\n", EndTag, sum)) != 0)
+            return false;
+    } else {
         return false;
-
-    std::vector<std::string> lines = SplitText(bytes.substr(0, lastStart), '\n');
+    }
+    if (lastStart <= headerEnd)
+        return false;
+    std::vector<std::string> lines =
+        SplitText(bytes.substr(headerEnd + 1, lastStart - headerEnd - 1), '\n');
     if (!lines.empty() && lines.back().empty())
         lines.pop_back();
-    if (lines.empty() || lines[0] != Format("%s %d %zu", HeaderTag, Version, lines.size() - 1))
+    if (lines.size() != count)
         return false;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        size_t firstTab = lines[i].find('\t');
-        size_t secondTab =
-            firstTab == std::string::npos ? firstTab : lines[i].find('\t', firstTab + 1);
+    for (const std::string &text : lines) {
+        std::string id;
         TEntry entry;
-        if (secondTab == std::string::npos || firstTab == 0 ||
-            !Unescape(lines[i].substr(firstTab + 1, secondTab - firstTab - 1), entry.To)) {
+        if (!ParseEntry(text, id, entry)) {
             Entries.clear();
             Ids.clear();
             return false;
         }
-        entry.Line = lines[i].substr(secondTab + 1);
-        Ids.push_back(lines[i].substr(0, firstTab));
+        Ids.push_back(id);
         Entries[Ids.back()] = std::move(entry);
     }
     return true;

@@ -101,6 +101,33 @@ TEST(PlatformFiles, LeftoversOfCrashedWritersAreRemovedAndNamesKeptAsideNeverRep
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir + "/a")));
 }
 
+// A file grows in place and keeps its inode; an undo record that a crash cut short (it
+// promises more bytes than it holds) was made before the file was touched: the file stays.
+TEST(PlatformFiles, TailIsReplacedInPlaceAndACutUndoRecordLeavesTheFileAlone)
+{
+    const std::string path = testenv::MakeScratchDir("tail") + "/list.ini";
+    ASSERT_TRUE(platform::WriteFileAtomic(path, "one\ntwo\nend 2\n"));
+    struct stat before = {}, after = {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ASSERT_TRUE(platform::ReplaceFileTail(path, 8, "three\nend 3\n"));
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(testenv::ReadFile(path), "one\ntwo\nthree\nend 3\n");
+    EXPECT_EQ(testenv::ReadFile(path + platform::UndoSuffix), "");
+    std::string tail;
+    uint64_t size = 0;
+    ASSERT_TRUE(platform::ReadFileTail(path, 6, tail, size));
+    EXPECT_EQ(tail, "end 3\n");
+    EXPECT_EQ(size, 20u);
+
+    testenv::WriteFile(path + platform::UndoSuffix, "4 20 0123456789abcdef\ntwo\n");
+    EXPECT_TRUE(platform::RecoverFileTail(path));
+    EXPECT_EQ(testenv::ReadFile(path), "one\ntwo\nthree\nend 3\n");
+    EXPECT_EQ(testenv::ReadFile(path + platform::UndoSuffix), "");
+    EXPECT_FALSE(platform::ReplaceFileTail(path, 21, "past the end"));
+    EXPECT_EQ(testenv::ReadFile(path), "one\ntwo\nthree\nend 3\n");
+}
+
 TEST(PlatformFolders, RuntimeFolderFallsBackToPrivateTempFolder)
 {
     TEnvOverride tmp("TMPDIR", testenv::MakeScratchDir("tmp"));

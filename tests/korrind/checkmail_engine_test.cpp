@@ -8,6 +8,7 @@
 #include <map>
 #include <sys/stat.h>
 
+#include "common/platform/files.h"
 #include "common/smtpinterface.h"
 #include "korrind/engine/uidcache.h"
 #include "korrind/engine_environment.h"
@@ -506,6 +507,87 @@ TEST_F(CheckMailEngine, UniqueIdChecksEndLikeTheFullBatchWhenMailComesAndGoes)
     ASSERT_EQ(stat(UidCachePath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(LineCount(testenv::ReadFile(UidCachePath())), 4 + 2); // the messages, head, end
+}
+
+// A mailbox that only grew is checked from the ends of its files: "LastMail.ini" and the id
+// cache grow in place, and the checks end as the full batch does, a rejection and its repeat
+// test included. A crash while adding to either file leaves what an undo record puts back:
+// the next check finds the file as it was and tests the new message as the batch does.
+TEST_F(CheckMailEngine, GrowingMailboxIsCheckedFromTheEndsOfItsFilesAndSurvivesACrash)
+{
+    testenv::WriteFile(root + "/" + names::MasterPriorityFile, "|ham;||0|0|00120||100|\n");
+    testenv::WriteFile(root + "/" + names::MasterRejectFile, "spam.example|\n");
+    const std::vector<std::string> first = {Numbered(1, "a@example.org", "note"),
+                                            Numbered(2, "b@example.org", "ham one"),
+                                            Numbered(3, "c@example.org", "plain")};
+    const std::vector<std::string> second = {Numbered(4, "w@spam.example", "buy"),
+                                             Numbered(5, "d@example.org", "ham two")};
+    const std::string third = Numbered(6, "e@example.org", "later");
+    const std::string fourth = Numbered(7, "f@example.org", "ham three");
+    auto inode = [](const std::string &path) {
+        struct stat info = {};
+        return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    // What a crash while adding to the file leaves: the undo record of the end it replaced
+    // and half of the new end.
+    auto tornEnd = [](const std::string &path, size_t keep) {
+        const std::string bytes = testenv::ReadFile(path);
+        ASSERT_LE(keep, bytes.size());
+        uint64_t sum = 14695981039346656037ULL; // FNV-1a of the end replaced
+        for (char c : bytes.substr(keep))
+            sum = (sum ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        testenv::WriteFile(
+            path + platform::UndoSuffix,
+            Format("%zu %zu %016llx\n", keep, bytes.size(), static_cast<unsigned long long>(sum)) +
+                bytes.substr(keep));
+        testenv::WriteFile(path, bytes.substr(0, keep) + "7.torn\tf@example.org\tf@exa");
+    };
+    const std::string lastMailFile = names::LastMailFile;
+    auto run = [&](TSummaryFetch fetch, const std::string &crash) {
+        UseMailbox(fixtures::CreateMailbox("grow"), testenv::MakeScratchDir("inbox-grow"), fetch);
+        const std::string lastMail = inbox + "/" + lastMailFile;
+        size_t logStart = Log().size();
+        std::vector<int> calls;
+        fixtures::AddMessages(box, first);
+        calls.push_back(Check());
+        fixtures::AddMessages(box, second);
+        calls.push_back(Check());
+        fixtures::AddMessage(box, third);
+        const auto lastMailInode = inode(lastMail), cacheInode = inode(UidCachePath());
+        calls.push_back(Check());
+        if (fetch == TSummaryFetch::UniqueIds) {
+            EXPECT_EQ(inode(lastMail), lastMailInode) << "\"LastMail.ini\" grew in place";
+            EXPECT_EQ(inode(UidCachePath()), cacheInode) << "the id cache grew in place";
+        }
+        if (crash == "LastMail.ini") {
+            tornEnd(lastMail, testenv::ReadFile(lastMail).size());
+        } else if (crash == "id cache") {
+            const std::string cache = testenv::ReadFile(UidCachePath());
+            tornEnd(UidCachePath(), cache.rfind('\n', cache.size() - 2) + 1);
+        }
+        fixtures::AddMessage(box, fourth);
+        calls.push_back(Check());
+        EXPECT_EQ(testenv::ReadFile(lastMail + platform::UndoSuffix), "");
+        EXPECT_EQ(testenv::ReadFile(UidCachePath() + platform::UndoSuffix), "");
+        CheckOutcome outcome = Outcome(logStart, fixtures::MessageCount(box));
+        outcome.calls = calls;
+        return outcome;
+    };
+
+    CheckOutcome batch = run(TSummaryFetch::Batch, "");
+    EXPECT_EQ(batch.calls, (std::vector<int>{1, 2, 1, 1}));
+    EXPECT_EQ(batch.lastMail.size(), 6u);
+    EXPECT_EQ(batch.savedFiles.size(), 3u);
+    EXPECT_EQ(batch.rejections, std::vector<std::string>{"Rejecting Msg from: w@spam.example-buy"});
+    for (const char *crash : {"", "LastMail.ini", "id cache"}) {
+        SCOPED_TRACE(crash);
+        CheckOutcome byIds = run(TSummaryFetch::UniqueIds, crash);
+        ExpectSameOutcome(byIds, batch);
+        TUidCache cache;
+        ASSERT_TRUE(cache.Load(UidCachePath()));
+        EXPECT_EQ(cache.Size(), 6u);
+        EXPECT_EQ(LineCount(testenv::ReadFile(UidCachePath())), 6 + 2);
+    }
 }
 
 // A server that refuses its ids, and caches that are cut short, garbage, or hold a summary

@@ -124,6 +124,40 @@ TEST_F(ImapMailbox, PassFiltersMovesRejectedMailToJunkAndNeverActsOnAStaleMessag
     EXPECT_GT(fixtures::ImapLogins(box), logins);
 }
 
+// Over IMAP a rejected message leaves at once, so the repeat test after it lists the mailbox
+// from the session that moved it: one login for the whole pass, and a Summary row and
+// "LastMail.ini" that a pass in a new session finds right as they are.
+TEST_F(ImapMailbox, RepeatTestAfterARemovalNeedsNoSecondLogin)
+{
+    fixtures::Mailbox box = fixtures::CreateMailbox("imaprepeat");
+    fixtures::AddMessages(box,
+                          {Message("a@example.org", "hello"), Message("b@example.org", "notes"),
+                           Message("x@spam.example", "cheap offer")});
+    AddMailbox(box, fixtures::ImapAddress("imap://", box, box.imapPort));
+
+    Frm->Monitor->CheckMail(-1);
+
+    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap offer"), 1);
+    ASSERT_TRUE(fixtures::WaitUntil([&] { return fixtures::ImapLogouts(box) >= 1; }));
+    EXPECT_EQ(fixtures::ImapLogins(box), 1) << testenv::ReadFile(Utils->LogFileName);
+    const std::string lastMailPath = inbox + "/" + names::LastMailFile;
+    const std::string lastMail = testenv::ReadFile(lastMailPath);
+    TStringList lines;
+    lines.SetText(lastMail);
+    ASSERT_EQ(lines.Count(), 2);
+    EXPECT_EQ(SplitText(lines[1], '|')[1], "notes");
+    const TListRow row = Frm->Monitor->Store.Summary[0];
+    EXPECT_EQ(row.Cell(scMsgs), "2");
+    EXPECT_EQ(row.Cell(scSubject), "notes");
+
+    Frm->Monitor->CheckMail(-1);
+
+    ASSERT_TRUE(fixtures::WaitUntil([&] { return fixtures::ImapLogouts(box) >= 2; }));
+    EXPECT_EQ(fixtures::ImapLogins(box), 2);
+    EXPECT_EQ(testenv::ReadFile(lastMailPath), lastMail);
+    EXPECT_EQ(Frm->Monitor->Store.Summary[0].Cells, row.Cells);
+}
+
 // Without MOVE the message is copied to Junk and marked deleted; without junk and trash
 // folders it is deleted outright. Either way it is handled once.
 TEST_F(ImapMailbox, ServersWithoutMoveOrWithoutJunkFolderStillRemoveRejectedMailOnce)
