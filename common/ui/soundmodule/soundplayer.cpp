@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <canberra.h>
 #include <cstdint>
+#include <map>
+#include <mutex>
 
 #include "common/ui/soundmodule/soundplayer.h"
 
@@ -13,70 +15,77 @@ namespace {
 // How often the caller's pump runs while a sound plays.
 constexpr int PumpIntervalMs = 20;
 
-// The id of the one sound a context plays.
-constexpr uint32_t SoundId = 1;
+// The waits under way by sound id. libcanberra calls the finish callback on a thread of its own
+// when a sound ended, failed or was cancelled, possibly after the wait gave up at its limit (and
+// in some drivers more than once): a sound no longer listed is ignored.
+std::mutex WaitsLock;
+std::map<uint32_t, QEventLoop *> Waits;
 
-// Called by libcanberra on its own thread when the sound has ended, failed or was cancelled:
-// ends the wait through the waiting thread's event queue.
-void SoundFinished(ca_context *, uint32_t, int, void *waiting)
+void SoundFinished(ca_context *, uint32_t id, int, void *)
 {
-    QMetaObject::invokeMethod(static_cast<QEventLoop *>(waiting), &QEventLoop::quit,
-                              Qt::QueuedConnection);
+    std::lock_guard<std::mutex> guard(WaitsLock);
+    const auto found = Waits.find(id);
+    if (found != Waits.end())
+        QMetaObject::invokeMethod(found->second, &QEventLoop::quit, Qt::QueuedConnection);
 }
 
-// A context that plays one file: libcanberra finds the sound system itself; samples are not
-// kept in the sound server's cache, as each alert file is played rarely.
-class TSoundContext
+// The process's one context. It is never destroyed: destroying a context unloads libcanberra's
+// output driver, whose playback thread may still be running its last instructions then.
+ca_context *SoundContext()
 {
-public:
-    TSoundContext()
-    {
-        if (ca_context_create(&Context) != CA_SUCCESS)
-            Context = nullptr;
-        else
-            ca_context_change_props(Context, CA_PROP_APPLICATION_NAME, "Corvex",
-                                    CA_PROP_APPLICATION_ID, "org.corvex.Korrind", nullptr);
-    }
-    ~TSoundContext()
-    {
-        // Cancels a sound still playing and waits for its finish call, so nothing calls back
-        // into the caller's objects afterwards.
-        if (Context)
-            ca_context_destroy(Context);
-    }
-    TSoundContext(const TSoundContext &) = delete;
-    TSoundContext &operator=(const TSoundContext &) = delete;
+    static ca_context *context = [] {
+        ca_context *created = nullptr;
+        if (ca_context_create(&created) != CA_SUCCESS)
+            return static_cast<ca_context *>(nullptr);
+        ca_context_change_props(created, CA_PROP_APPLICATION_NAME, "Corvex", CA_PROP_APPLICATION_ID,
+                                "org.corvex.Korrind", nullptr);
+        return created;
+    }();
+    return context;
+}
 
-    // Starts the file; false without a sound system or when it cannot play the file.
-    bool Start(const char *path, QEventLoop &waiting)
-    {
-        if (!Context)
-            return false;
-        ca_proplist *properties = nullptr;
-        if (ca_proplist_create(&properties) != CA_SUCCESS)
-            return false;
-        ca_proplist_sets(properties, CA_PROP_MEDIA_FILENAME, path);
-        ca_proplist_sets(properties, CA_PROP_MEDIA_ROLE, "event");
-        ca_proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
-        const int result =
-            ca_context_play_full(Context, SoundId, properties, SoundFinished, &waiting);
-        ca_proplist_destroy(properties);
-        return result == CA_SUCCESS;
-    }
-
-private:
-    ca_context *Context = nullptr;
-};
+// Starts the file as sound id; false without a sound system or when it cannot play the file
+// (the callback is not called then). Samples are not kept in the sound server's cache, as each
+// alert file is played rarely.
+bool StartSound(uint32_t id, const char *path)
+{
+    ca_context *context = SoundContext();
+    if (!context)
+        return false;
+    ca_proplist *properties = nullptr;
+    if (ca_proplist_create(&properties) != CA_SUCCESS)
+        return false;
+    ca_proplist_sets(properties, CA_PROP_MEDIA_FILENAME, path);
+    ca_proplist_sets(properties, CA_PROP_MEDIA_ROLE, "event");
+    ca_proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
+    const int result = ca_context_play_full(context, id, properties, SoundFinished, nullptr);
+    ca_proplist_destroy(properties);
+    return result == CA_SUCCESS;
+}
 
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) bool CorvexPlayWave(const char *path, int limitMs,
                                                                       const platform::TPump *pump)
 {
-    // The loop outlives the context: a finish call during its destruction still finds it.
+    static uint32_t lastId = 0;
+    const uint32_t id = ++lastId;
     QEventLoop loop;
-    TSoundContext sound;
-    if (!sound.Start(path, loop))
+    {
+        std::lock_guard<std::mutex> guard(WaitsLock);
+        Waits[id] = &loop;
+    }
+    // Unlisted before the loop goes, so a late finish call never reaches it.
+    struct TUnlist
+    {
+        uint32_t Id;
+        ~TUnlist()
+        {
+            std::lock_guard<std::mutex> guard(WaitsLock);
+            Waits.erase(Id);
+        }
+    } unlist{id};
+    if (!StartSound(id, path))
         return false;
 
     QTimer limit;
@@ -90,5 +99,8 @@ extern "C" __attribute__((visibility("default"))) bool CorvexPlayWave(const char
     limit.start(limitMs);
     pumpTimer.start(PumpIntervalMs);
     loop.exec();
+
+    // A sound still playing at the limit is stopped.
+    ca_context_cancel(SoundContext(), id);
     return true;
 }
