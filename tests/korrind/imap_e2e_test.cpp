@@ -36,6 +36,8 @@ protected:
         Frm->Monitor->PauseMs = 0;
         Globals->InitPaths();
         Globals->CreateDataFolders();
+        // These tests count the check's own sessions; a push watch would add its own.
+        Frm->Monitor->SetPushEnabled(false);
         TConfigRecord &config = Globals->Config;
         config.PasswordActive = 0;
         config.SecurityLevel = 0;
@@ -130,14 +132,14 @@ TEST_F(ImapMailbox, PassFiltersMovesRejectedMailToJunkAndNeverActsOnAStaleMessag
 TEST_F(ImapMailbox, RepeatTestAfterARemovalNeedsNoSecondLogin)
 {
     fixtures::Mailbox box = fixtures::CreateMailbox("imaprepeat");
-    fixtures::AddMessages(box,
-                          {Message("a@example.org", "hello"), Message("b@example.org", "notes"),
-                           Message("x@spam.example", "cheap offer")});
+    fixtures::AddMessages(box, {fixtures::MessageFrom("a@example.org", "hello"),
+                                fixtures::MessageFrom("b@example.org", "notes"),
+                                fixtures::MessageFrom("x@spam.example", "cheap offer")});
     AddMailbox(box, fixtures::ImapAddress("imap://", box, box.imapPort));
 
     Frm->Monitor->CheckMail(-1);
 
-    EXPECT_EQ(CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap offer"), 1);
+    EXPECT_EQ(fixtures::CountContaining(fixtures::StoredMessagesIn(box, "Junk"), "cheap offer"), 1);
     ASSERT_TRUE(fixtures::WaitUntil([&] { return fixtures::ImapLogouts(box) >= 1; }));
     EXPECT_EQ(fixtures::ImapLogins(box), 1) << testenv::ReadFile(Utils->LogFileName);
     const std::string lastMailPath = inbox + "/" + names::LastMailFile;

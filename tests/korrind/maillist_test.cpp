@@ -427,8 +427,9 @@ TEST_F(ServerMailList, RowsFindTheirMessageByContentOnAServerThatReordersOrReuse
 }
 
 // At its default size on a laptop screen the list shows every column whole, long senders
-// included (the Subject gives up width first), without a horizontal scroll bar; with no mail program set, Run Mail names the
-// desktop's default. The size and a column the user widened come back after a restart.
+// included (the Subject gives up width first), without a horizontal scroll bar; with no mail
+// program set, Run Mail names the desktop's default. The size and a column the user widened come
+// back after a restart.
 TEST_F(ServerMailList, DefaultSizeShowsEveryColumnWholeAndTheSizeOutlivesTheMonitor)
 {
     ASSERT_GE(QApplication::primaryScreen()->availableGeometry().width(), 1366);

@@ -72,6 +72,8 @@ protected:
         Frm->Monitor->PauseMs = 0;
         Globals->InitPaths();
         Globals->CreateDataFolders();
+        // Only the checks the tests start run; a push watch would add checks of its own.
+        Frm->Monitor->SetPushEnabled(false);
         TConfigRecord &config = Globals->Config;
         config.PasswordActive = 0;
         config.SecurityLevel = 0;

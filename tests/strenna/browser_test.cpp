@@ -10,8 +10,8 @@
 #include "strenna/mailsearchfrm.h"
 #include "strenna/sendtofrm.h"
 #include "support/fixtures.h"
-#include "support/modalsteps.h"
 #include "support/keyboard.h"
+#include "support/modalsteps.h"
 #include "support/testenv.h"
 
 #include <QApplication>
