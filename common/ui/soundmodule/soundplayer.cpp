@@ -29,19 +29,24 @@ void SoundFinished(ca_context *, uint32_t id, int, void *)
         QMetaObject::invokeMethod(found->second, &QEventLoop::quit, Qt::QueuedConnection);
 }
 
-// The process's one context. It is never destroyed: destroying a context unloads libcanberra's
-// output driver, whose playback thread may still be running its last instructions then.
+// The process's context, kept while it plays: destroying a context unloads libcanberra's output
+// driver, whose playback thread may still be running its last instructions then. A context that
+// failed to start a sound is dropped, so the next sound finds a sound system started since.
+ca_context *Context = nullptr;
+
 ca_context *SoundContext()
 {
-    static ca_context *context = [] {
-        ca_context *created = nullptr;
-        if (ca_context_create(&created) != CA_SUCCESS)
-            return static_cast<ca_context *>(nullptr);
-        ca_context_change_props(created, CA_PROP_APPLICATION_NAME, "Corvex", CA_PROP_APPLICATION_ID,
+    if (!Context && ca_context_create(&Context) == CA_SUCCESS)
+        ca_context_change_props(Context, CA_PROP_APPLICATION_NAME, "Corvex", CA_PROP_APPLICATION_ID,
                                 "org.corvex.Korrind", nullptr);
-        return created;
-    }();
-    return context;
+    return Context;
+}
+
+void DropContext()
+{
+    if (Context)
+        ca_context_destroy(Context);
+    Context = nullptr;
 }
 
 // Starts the file as sound id; false without a sound system or when it cannot play the file
@@ -60,6 +65,8 @@ bool StartSound(uint32_t id, const char *path)
     ca_proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
     const int result = ca_context_play_full(context, id, properties, SoundFinished, nullptr);
     ca_proplist_destroy(properties);
+    if (result != CA_SUCCESS)
+        DropContext();
     return result == CA_SUCCESS;
 }
 
@@ -101,6 +108,7 @@ extern "C" __attribute__((visibility("default"))) bool CorvexPlayWave(const char
     loop.exec();
 
     // A sound still playing at the limit is stopped.
-    ca_context_cancel(SoundContext(), id);
+    if (Context)
+        ca_context_cancel(Context, id);
     return true;
 }
