@@ -49,6 +49,21 @@ std::string SummaryField(const std::string &text)
     return field;
 }
 
+// For a mailbox that grew from known to count messages: the unique ids of messages known..count
+// (the last one known first, to see that it is still where it was) and the summaries of the new
+// ones, in one request. False unless the session answered for every one.
+bool FetchGrownTail(int known, int count, std::vector<std::string> &tailIds,
+                    std::vector<TMailSummary> &fetched)
+{
+    std::vector<int> idNumbers, newNumbers;
+    for (int n = known; n <= count; ++n)
+        idNumbers.push_back(n);
+    for (int n = known + 1; n <= count; ++n)
+        newNumbers.push_back(n);
+    return Mail->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) &&
+           tailIds.size() == idNumbers.size() && fetched.size() == newNumbers.size();
+}
+
 bool HasLine(const TStringList &lines, const std::string &line)
 {
     for (const std::string &item : lines) {
@@ -373,15 +388,9 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache, std::vector<std::str
     const int known = static_cast<int>(order.size());
     if (known == 0 || known > MessageCount)
         return false;
-    std::vector<int> idNumbers, newNumbers;
-    for (int n = known; n <= MessageCount; ++n)
-        idNumbers.push_back(n);
-    for (int n = known + 1; n <= MessageCount; ++n)
-        newNumbers.push_back(n);
     std::vector<std::string> tailIds;
     std::vector<TMailSummary> fetched;
-    if (!Mail->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
-        tailIds.front() != order.back())
+    if (!FetchGrownTail(known, MessageCount, tailIds, fetched) || tailIds.front() != order.back())
         return false;
     ids.assign(order.begin(), order.end() - 1);
     ids.insert(ids.end(), tailIds.begin(), tailIds.end());
@@ -396,7 +405,7 @@ bool TEMailTest::FetchAppendedLines(const TUidCache &cache, std::vector<std::str
     for (const TMailSummary &summary : fetched)
         AddCurrentLine(SummaryLine(summary), Trim(summary.To));
     AssumedCount = known - 1;
-    cacheStale = !newNumbers.empty();
+    cacheStale = !fetched.empty();
     return true;
 }
 
@@ -1158,16 +1167,10 @@ TEMailTest::TAppended TEMailTest::FetchAppendedOnly(const std::string &lastMail)
     FreshNumber = Mail->SummaryNumber();
     FreshLine = FreshNumber > 0 ? SummaryLine(Mail->Summary) : std::string();
     FreshTo = FreshNumber > 0 ? Trim(Mail->Summary.To) : std::string();
-    std::vector<int> idNumbers, newNumbers;
-    for (int n = known; n <= MessageCount; ++n)
-        idNumbers.push_back(n);
-    for (int n = known + 1; n <= MessageCount; ++n)
-        newNumbers.push_back(n);
     std::vector<std::string> tailIds;
     std::vector<TMailSummary> fetched;
-    if (!Mail->GetUniqueIdsAndSummaries(idNumbers, tailIds, newNumbers, fetched) ||
-        tailIds.size() != idNumbers.size() || fetched.size() != newNumbers.size() ||
-        tailIds.front() != tail.Id || !CachedLineFits(tail.Last.Line, known))
+    if (!FetchGrownTail(known, MessageCount, tailIds, fetched) || tailIds.front() != tail.Id ||
+        !CachedLineFits(tail.Last.Line, known))
         return TAppended::No;
     std::vector<std::string> ids(tailIds.begin() + 1, tailIds.end());
     if (!TUidCache::UsableIds(ids, ids.size()) ||
