@@ -17,6 +17,7 @@
 #include "korrind/engine/imapsession.h"
 #include "korrind/maillist.h"
 #include "korrind/maillistfrm.h"
+#include "korrind/monitoronservers.h"
 #include "korrind/popviewfrm.h"
 #include "support/fixtures.h"
 #include "support/modalsteps.h"
@@ -32,46 +33,20 @@ protected:
         REQUIRE_FIXTURES();
         fixtures::TrustTestCa();
         Frm = std::make_unique<TCorvexFrm>();
-        Frm->Monitor->Activated = true;
-        Frm->Monitor->PauseMs = 0;
-        Globals->InitPaths();
-        Globals->CreateDataFolders();
+        rules = SetUpMonitorOnServers(*Frm);
         // These tests count the check's own sessions; a push watch would add its own.
         Frm->Monitor->SetPushEnabled(false);
         TConfigRecord &config = Globals->Config;
-        config.PasswordActive = 0;
-        config.SecurityLevel = 0;
-        config.TimeoutMs = 5000;
-        config.SmartRejection = 0;
-        config.SaveRejected = 1;
         config.MasterRejectActive = 1;
         config.MasterPriorityActive = 1;
-        config.NewMailNotification = 1;
         SetText(config.SmtpServer, "127.0.0.1:" + std::to_string(fixtures::Smtp().plainPort));
-        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
-        Globals->DebugLevel = 4;
-        rules = testenv::MakeScratchDir("rules");
-        SetText(config.RulesPath, rules);
-        Globals->SetRejectedPath(rules);
         testenv::WriteFile(rules + "/" + names::MasterRejectFile, "spam.example|\n");
     }
     void TearDown() override { Frm.reset(); }
 
     int AddMailbox(const fixtures::Mailbox &box, const std::string &server)
     {
-        TMailBoxRecord record{};
-        SetText(record.UserId, box.user);
-        SetText(record.MailServer, server);
-        SetText(record.Password, box.password);
-        SetText(record.InboxPath, inbox);
-        record.LeaveOnServer = 1;
-        record.Active = 1;
-        TDataStore &store = Frm->Monitor->Store;
-        store.Mailboxes.push_back(MailboxRow(record, false));
-        store.SetPassword(box.user, server, box.password);
-        store.Summary.push_back(SummaryRow(box.user));
-        Frm->RowsChanged(true);
-        return int(store.Mailboxes.size()) - 1;
+        return AddMonitoredMailbox(*Frm, box, server, inbox);
     }
 
     std::unique_ptr<TCorvexFrm> Frm;

@@ -15,6 +15,7 @@
 #include "common/records.h"
 #include "common/utils.h"
 #include "korrind/engine/imappush.h"
+#include "korrind/monitoronservers.h"
 #include "korrind/popviewfrm.h"
 #include "support/fakeserver.h"
 #include "support/fixtures.h"
@@ -33,26 +34,12 @@ protected:
         fixtures::TrustTestCa();
         Frm = std::make_unique<TCorvexFrm>();
         Monitor = Frm->Monitor.get();
-        Monitor->Activated = true;
-        Monitor->PauseMs = 0;
         Monitor->SetQueryInterval(15); // no scheduled check comes during a test
-        Globals->InitPaths();
-        Globals->CreateDataFolders();
+        rules = SetUpMonitorOnServers(*Frm);
         TConfigRecord &config = Globals->Config;
-        config.PasswordActive = 0;
-        config.SecurityLevel = 0;
-        config.TimeoutMs = 5000;
-        config.SmartRejection = 0;
-        config.SaveRejected = 1;
         config.MasterRejectActive = 1;
         config.MasterPriorityActive = 1;
-        config.NewMailNotification = 1;
         SetText(config.SmtpServer, "127.0.0.1:" + std::to_string(fixtures::Smtp().plainPort));
-        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
-        Globals->DebugLevel = 4;
-        rules = testenv::MakeScratchDir("rules");
-        SetText(config.RulesPath, rules);
-        Globals->SetRejectedPath(rules);
         testenv::WriteFile(rules + "/" + names::MasterRejectFile, "spam.example|\n");
     }
     void TearDown() override
@@ -63,18 +50,7 @@ protected:
 
     void AddMailbox(const fixtures::Mailbox &box, const std::string &server)
     {
-        TMailBoxRecord record{};
-        SetText(record.UserId, box.user);
-        SetText(record.MailServer, server);
-        SetText(record.Password, box.password);
-        SetText(record.InboxPath, inbox);
-        record.LeaveOnServer = 1;
-        record.Active = 1;
-        TDataStore &store = Monitor->Store;
-        store.Mailboxes.push_back(MailboxRow(record, false));
-        store.SetPassword(box.user, server, box.password);
-        store.Summary.push_back(SummaryRow(box.user));
-        Frm->RowsChanged(true);
+        AddMonitoredMailbox(*Frm, box, server, inbox);
     }
 
     std::string Tip(const fixtures::Mailbox &box) const

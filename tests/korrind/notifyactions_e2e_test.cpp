@@ -17,6 +17,7 @@
 #include "korrind/engine/checkmail.h"
 #include "korrind/mailboxeditfrm.h"
 #include "korrind/maillistfrm.h"
+#include "korrind/monitoronservers.h"
 #include "korrind/notifier.h"
 #include "korrind/outgoingedit.h"
 #include "korrind/popviewfrm.h"
@@ -68,24 +69,9 @@ protected:
         ASSERT_TRUE(Bus.Ready()) << "no private session bus";
         Bus.Reset();
         Frm = std::make_unique<TCorvexFrm>();
-        Frm->Monitor->Activated = true;
-        Frm->Monitor->PauseMs = 0;
-        Globals->InitPaths();
-        Globals->CreateDataFolders();
+        Rules = SetUpMonitorOnServers(*Frm);
         // Only the checks the tests start run; a push watch would add checks of its own.
         Frm->Monitor->SetPushEnabled(false);
-        TConfigRecord &config = Globals->Config;
-        config.PasswordActive = 0;
-        config.SecurityLevel = 0;
-        config.TimeoutMs = 5000;
-        config.SmartRejection = 0;
-        config.SaveRejected = 1;
-        config.NewMailNotification = 1;
-        Utils->LogFileName = testenv::MakeScratchDir("log") + "/Debug.txt";
-        Globals->DebugLevel = 4;
-        Rules = testenv::MakeScratchDir("rules");
-        SetText(config.RulesPath, Rules);
-        Globals->SetRejectedPath(Rules);
         Frm->AttachNotifier(Notifier);
         TfrmFilterCriteria::Install([this] { return Rules; });
     }
@@ -93,19 +79,7 @@ protected:
 
     TListRow &AddMailbox(const fixtures::Mailbox &box, const std::string &server)
     {
-        TMailBoxRecord record{};
-        SetText(record.UserId, box.user);
-        SetText(record.MailServer, server);
-        SetText(record.Password, box.password);
-        SetText(record.InboxPath, Inbox);
-        record.LeaveOnServer = 1;
-        record.Active = 1;
-        TDataStore &store = Frm->Monitor->Store;
-        store.Mailboxes.push_back(MailboxRow(record, false));
-        store.SetPassword(box.user, server, box.password);
-        store.Summary.push_back(SummaryRow(box.user));
-        Frm->RowsChanged(true);
-        return store.Mailboxes.back();
+        return Frm->Monitor->Store.Mailboxes[size_t(AddMonitoredMailbox(*Frm, box, server, Inbox))];
     }
 
     // A pass, then the notification it sent naming sender, once the notifier knows its id. (A
